@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what building and testing zorvjtag needs on Debian 12 (run as root).
+set -euo pipefail
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
+          qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum xvfb xauth openocd)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cable/port_io.h"
+
+namespace zorv {
+
+// The parallel-port JTAG cable of one job: TDI on data bit 0, TMS bit 1, TCK bit 2, nTRST bit 3
+// (active low), TDO on status bit 6. Every scan is built from explicit TMS sequences and begins in
+// Run-Test/Idle or Test-Logic-Reset and ends in Run-Test/Idle. Nothing here waits or allocates: the
+// port-write path is the hot path of the whole program.
+class JtagCable {
+ public:
+  explicit JtagCable(PortIo& io) : io_(io) {}
+
+  uint16_t dataPort = 0;
+  uint16_t statusPort = 0;
+  char idInstruction[5] = {};
+  char extestInstruction[5] = {};
+  char debugInstruction[5] = {};
+  char idCode[33] = {};
+  int32_t bsrLength = 0;
+
+  // Port access for this process; false when it was refused (the port then answers as absent).
+  bool grantPortAccess();
+  // 0 when a port answers at 0x378, non-zero when none does.
+  int detectPort();
+  // True once detectPort has set the port addresses (the end-of-job nTRST pulse needs them).
+  bool hasPort() const { return dataPort != 0; }
+
+  void pulseTrst();
+  void resetTap();
+  void clockTck(int tms, int tdi) {
+    const uint8_t v = static_cast<uint8_t>(tdi | (tms << 1));
+    io_.write(dataPort, v | 0x08);
+    io_.write(dataPort, v | 0x0C);
+  }
+
+  void shiftIr(const char* bits, int length);
+  void shiftDr(const char* bits, int length);
+  // bitsOut may be the same buffer as bitsIn.
+  void shiftDrCapture(const char* bitsIn, char* bitsOut, int length);
+  void loadExtest() { shiftIr(extestInstruction, 4); }
+  void loadDebug() { shiftIr(debugInstruction, 4); }
+
+  // The chip's identification code, or 0 when the version field does not match idCode (or the
+  // value read is 0). On success message holds the identification line.
+  uint32_t readIdCode(std::string& message);
+
+  PortIo& port() { return io_; }
+
+ private:
+  void shiftBody(const char* bits, int length);
+  PortIo& io_;
+};
+
+}  // namespace zorv

@@ -1,0 +1,51 @@
+#include "cli/cli_app.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <stdexcept>
+
+#include "page/cable_port.h"
+#include "targets/catalogue.h"
+
+namespace zorv::cli {
+
+std::unique_ptr<PortIo> CliContext::openPort() {
+  try {
+    return openCablePort(cableSpec);
+  } catch (const std::exception& error) {
+    std::cerr << "--cable: " << error.what() << "\n";
+    exitStatus = ExitUsage;
+    return nullptr;
+  }
+}
+
+int parseProduct(const std::string& text) {
+  std::string name = text;
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+  for (int p = 0; p < kProductCount; ++p) {
+    if (name == chipDescriptor(static_cast<TargetProduct>(p)).name) return p;
+  }
+  throw CLI::ValidationError("--product", "'" + text + "' is not OBRIN, TQR2400, IKA or VESKAR");
+}
+
+int runCommandLine(int argc, char** argv) {
+  CLI::App app{"zorvjtag: writes NAND and NOR flash on ZORV boards by JTAG boundary scan"};
+  app.require_subcommand(1);
+  CliContext context;
+  app.add_option("--cable", context.cableSpec,
+                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT or sim[:OPTIONS]");
+  addExtraCommands(app, context);
+  addNandCommand(app, context);
+  addNorCommand(app, context);
+  addSimServeCommand(app, context);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int code = app.exit(error);
+    return code == 0 ? ExitSuccess : ExitUsage;
+  }
+  return context.exitStatus;
+}
+
+}  // namespace zorv::cli

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+
+#include "cable/port_io.h"
+
+namespace zorv::cli {
+
+// Exit status of the command line.
+enum ExitStatus : int { ExitSuccess = 0, ExitJobFailed = 1, ExitUsage = 2, ExitStopped = 130 };
+
+struct CliContext {
+  std::string cableSpec = "lpt";
+  int exitStatus = ExitSuccess;
+  // Opens the port named by --cable; on a bad text prints why and returns null (exit status 2).
+  std::unique_ptr<PortIo> openPort();
+};
+
+// Reads a product name in any case; throws CLI::ValidationError for anything else.
+int parseProduct(const std::string& text);
+
+void addExtraCommands(CLI::App& app, CliContext& context);
+void addNandCommand(CLI::App& app, CliContext& context);
+void addNorCommand(CLI::App& app, CliContext& context);
+void addSimServeCommand(CLI::App& app, CliContext& context);
+
+int runCommandLine(int argc, char** argv);
+
+}  // namespace zorv::cli

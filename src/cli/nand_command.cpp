@@ -1,0 +1,8 @@
+#include "cli/cli_app.h"
+
+namespace zorv::cli {
+
+// Not built yet.
+void addNandCommand(CLI::App&, CliContext&) {}
+
+}  // namespace zorv::cli

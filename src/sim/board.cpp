@@ -1,0 +1,175 @@
+#include "sim/board.h"
+
+#include <cstring>
+
+namespace zorv::sim {
+namespace {
+constexpr uint8_t kTdi = 0x01, kTms = 0x02, kTck = 0x04, kTrst = 0x08;
+constexpr uint8_t kIrCapture = 0x1;  // the two low bits of every IR capture are 01
+}  // namespace
+
+Board::Board(const BoardOptions& options)
+    : options_(options),
+      chip_(simChip(options.chip)),
+      instruction_(chip_.idcodeInstruction),
+      ring_(static_cast<size_t>(chip_.boundaryLength), '0'),
+      latch_(static_cast<size_t>(chip_.boundaryLength), '0'),
+      everLow_(static_cast<size_t>(chip_.boundaryLength), false),
+      everHigh_(static_cast<size_t>(chip_.boundaryLength), false) {
+  resetTap();
+}
+
+Board::~Board() = default;
+
+PinDevice& Board::attach(std::unique_ptr<PinDevice> device) {
+  devices_.push_back(std::move(device));
+  return *devices_.back();
+}
+
+void Board::attachDebugRegister(std::unique_ptr<DataRegister> reg) { debugRegister_ = std::move(reg); }
+
+void Board::reportViolation(const std::string& text) { violations_.push_back(text); }
+
+void Board::clearPinHistory() {
+  everLow_.assign(everLow_.size(), false);
+  everHigh_.assign(everHigh_.size(), false);
+}
+
+uint8_t Board::read(uint16_t port) {
+  if (!options_.portPresent) return 0xFF;
+  if (port == kLptDataPort) return wroteData_ ? lastData_ : 0xFF;
+  if (port == kLptStatusPort) {
+    bool level = tdo_;
+    if (!options_.boardPresent) level = true;
+    if (options_.tdoStuck >= 0) level = options_.tdoStuck != 0;
+    return static_cast<uint8_t>(0x87 | (level ? 0x40 : 0x00));
+  }
+  return 0xFF;
+}
+
+void Board::write(uint16_t port, uint8_t value) {
+  if (port != kLptDataPort || !options_.portPresent) return;
+  const uint8_t previous = lastData_;
+  lastData_ = value;
+  wroteData_ = true;
+  if (!options_.boardPresent) return;
+  if (!(value & kTrst)) {
+    if (state_ != TapState::TestLogicReset) resetTap();
+    return;
+  }
+  if ((previous ^ value) & kTck) {
+    if (value & kTck) {
+      risingEdge((value & kTms) != 0, (value & kTdi) != 0);
+    } else {
+      fallingEdge();
+    }
+  }
+}
+
+void Board::fallingEdge() {
+  if (state_ == TapState::ShiftDr) {
+    switch (selected_) {
+      case Selected::Boundary: tdo_ = ring_[static_cast<size_t>(ringPos_)] == '1'; break;
+      case Selected::Idcode: tdo_ = (idShift_ & 1u) != 0; break;
+      case Selected::Bypass: tdo_ = bypassBit_; break;
+      case Selected::Debug: tdo_ = debugRegister_->tdo(); break;
+    }
+  } else if (state_ == TapState::ShiftIr) {
+    tdo_ = (irShift_ & 1u) != 0;
+  }
+}
+
+void Board::risingEdge(bool tms, bool tdi) {
+  ++tck_;
+  // Work of the current state happens on the edge that leaves it.
+  switch (state_) {
+    case TapState::CaptureDr: captureDr(); break;
+    case TapState::ShiftDr:
+      switch (selected_) {
+        case Selected::Boundary:
+          ring_[static_cast<size_t>(ringPos_)] = tdi ? '1' : '0';
+          if (++ringPos_ == chip_.boundaryLength) ringPos_ = 0;
+          break;
+        case Selected::Idcode: idShift_ = (idShift_ >> 1) | (tdi ? 0x80000000u : 0u); break;
+        case Selected::Bypass: bypassBit_ = tdi; break;
+        case Selected::Debug: debugRegister_->shift(tdi); break;
+      }
+      break;
+    case TapState::CaptureIr: irShift_ = kIrCapture; break;
+    case TapState::ShiftIr: irShift_ = static_cast<uint8_t>((irShift_ >> 1) | (tdi ? 0x8 : 0)); break;
+    default: break;
+  }
+  const TapState next = nextTapState(state_, tms);
+  state_ = next;
+  if (next == TapState::UpdateDr) updateDr();
+  if (next == TapState::UpdateIr) updateIr();
+  if (next == TapState::TestLogicReset) resetTap();
+}
+
+void Board::resetTap() {
+  state_ = TapState::TestLogicReset;
+  instruction_ = chip_.idcodeInstruction;
+  selected_ = Selected::Idcode;
+  setExtest(false);
+}
+
+void Board::setExtest(bool active) {
+  if (extest_ && !active) {
+    for (auto& device : devices_) device->pinsReleased(tck_);
+  }
+  extest_ = active;
+}
+
+void Board::updateIr() {
+  instruction_ = irShift_;
+  if (instruction_ == kExtestInstruction) {
+    selected_ = Selected::Boundary;
+  } else if (instruction_ == chip_.idcodeInstruction) {
+    selected_ = Selected::Idcode;
+  } else if (instruction_ == kDebugInstruction && chip_.hasDebugAccess && debugRegister_) {
+    selected_ = Selected::Debug;
+  } else {
+    selected_ = Selected::Bypass;
+  }
+  setExtest(instruction_ == kExtestInstruction);
+}
+
+void Board::captureDr() {
+  switch (selected_) {
+    case Selected::Boundary: {
+      ring_ = latch_;
+      ringPos_ = 0;
+      for (auto& device : devices_) device->capturePins(ring_.data(), chip_.boundaryLength, tck_);
+      break;
+    }
+    case Selected::Idcode: idShift_ = chip_.idcode; break;
+    case Selected::Bypass: bypassBit_ = false; break;
+    case Selected::Debug: debugRegister_->capture(tck_); break;
+  }
+}
+
+void Board::updateDr() {
+  switch (selected_) {
+    case Selected::Boundary: {
+      // Cell i holds the bit now i places from TDO.
+      const size_t n = latch_.size();
+      const size_t pos = static_cast<size_t>(ringPos_);
+      std::memcpy(latch_.data(), ring_.data() + pos, n - pos);
+      std::memcpy(latch_.data() + (n - pos), ring_.data(), pos);
+      ++updates_;
+      for (size_t i = 0; i < n; ++i) {
+        if (latch_[i] == '1') {
+          everHigh_[i] = true;
+        } else {
+          everLow_[i] = true;
+        }
+      }
+      for (auto& device : devices_) device->pinsUpdated(latch_.data(), chip_.boundaryLength, tck_);
+      break;
+    }
+    case Selected::Debug: debugRegister_->update(tck_); break;
+    default: break;
+  }
+}
+
+}  // namespace zorv::sim

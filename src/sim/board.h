@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cable/port_io.h"
+#include "sim/pin_device.h"
+#include "sim/sim_chip.h"
+#include "sim/tap_state.h"
+
+namespace zorv::sim {
+
+struct BoardOptions {
+  TargetProduct chip = Obrin;
+  bool portPresent = true;   // false: nothing answers at the parallel port
+  bool boardPresent = true;  // false: a cable with no board (TDO pulled up)
+  int tdoStuck = -1;         // -1 normal, 0 or 1: TDO stuck at that level
+  // key=value options for the devices on the board, consumed by their attach functions.
+  std::map<std::string, std::string> deviceOptions;
+};
+
+// Parses "chip=TQR2400,noport,noboard,tdo=0,..." (any order; keys the devices know go to
+// deviceOptions). Throws std::invalid_argument with a readable message on a bad option.
+BoardOptions parseBoardOptions(const std::string& text);
+
+// A board as a JTAG probe sees it, played bit by bit from the cable's port bytes: the data port
+// drives TDI/TMS/TCK/nTRST, the status port returns TDO on bit 6. TDO changes on the falling TCK
+// edge, the TAP moves on the rising one.
+class Board : public PortIo {
+ public:
+  explicit Board(const BoardOptions& options);
+  ~Board() override;
+
+  void write(uint16_t port, uint8_t value) override;
+  uint8_t read(uint16_t port) override;
+
+  // Attaches a device to the boundary-scan cells; the board owns it.
+  PinDevice& attach(std::unique_ptr<PinDevice> device);
+  // Attaches the register behind kDebugInstruction.
+  void attachDebugRegister(std::unique_ptr<DataRegister> reg);
+
+  // Test and tooling view.
+  const BoardOptions& options() const { return options_; }
+  const SimChip& chip() const { return chip_; }
+  TapState tapState() const { return state_; }
+  uint8_t instruction() const { return instruction_; }
+  uint64_t tckCount() const { return tck_; }
+  bool extestActive() const { return extest_; }
+  // The levels the boundary register drives, '0'/'1' per cell.
+  const std::string& drivenPins() const { return latch_; }
+  // Per cell: was it ever driven '0' / '1' at an Update-DR while EXTEST was in force.
+  const std::vector<bool>& everLow() const { return everLow_; }
+  const std::vector<bool>& everHigh() const { return everHigh_; }
+  void clearPinHistory();
+  uint64_t updateCount() const { return updates_; }
+  bool tdoLevel() const { return tdo_; }
+
+  // Protocol violations seen by the devices (for example a bus driven from both ends).
+  void reportViolation(const std::string& text);
+  const std::vector<std::string>& violations() const { return violations_; }
+
+ private:
+  void risingEdge(bool tms, bool tdi);
+  void fallingEdge();
+  void resetTap();
+  void captureDr();
+  void updateDr();
+  void updateIr();
+  void setExtest(bool active);
+
+  BoardOptions options_;
+  SimChip chip_;
+  std::vector<std::unique_ptr<PinDevice>> devices_;
+  std::unique_ptr<DataRegister> debugRegister_;
+  std::vector<std::string> violations_;
+
+  uint8_t lastData_ = 0xFF;
+  bool wroteData_ = false;
+  TapState state_ = TapState::TestLogicReset;
+  uint64_t tck_ = 0;
+  bool tdo_ = true;
+
+  uint8_t instruction_;
+  uint8_t irShift_ = 0;
+  bool extest_ = false;
+
+  enum class Selected : uint8_t { Idcode, Bypass, Boundary, Debug };
+  Selected selected_ = Selected::Idcode;
+  uint32_t idShift_ = 0;
+  bool bypassBit_ = false;
+
+  // Boundary register: a ring so that each shifted bit costs O(1). ringPos_ is the cell now at TDO.
+  std::string ring_;
+  int ringPos_ = 0;
+  std::string latch_;
+  std::vector<bool> everLow_;
+  std::vector<bool> everHigh_;
+  uint64_t updates_ = 0;
+};
+
+// Builds a board from an option text (as after "sim:"), with every device its options ask for.
+std::unique_ptr<Board> makeBoard(const std::string& optionsText);
+
+// Device attach hooks: each takes the options it knows out of deviceOptions.
+void attachNandFromOptions(Board& board, BoardOptions& options);
+void attachNorFromOptions(Board& board, BoardOptions& options);
+
+}  // namespace zorv::sim

@@ -1,0 +1,62 @@
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+#include <stdexcept>
+
+#include "sim/board.h"
+
+namespace zorv::sim {
+namespace {
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+TargetProduct parseChip(const std::string& value) {
+  const std::string name = upper(value);
+  for (int p = 0; p < kProductCount; ++p) {
+    if (name == simChip(static_cast<TargetProduct>(p)).name) return static_cast<TargetProduct>(p);
+  }
+  throw std::invalid_argument("unknown chip '" + value + "' (OBRIN, TQR2400, IKA or VESKAR)");
+}
+
+}  // namespace
+
+BoardOptions parseBoardOptions(const std::string& text) {
+  BoardOptions options;
+  std::istringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    if (item.empty()) continue;
+    const auto eq = item.find('=');
+    const std::string key = item.substr(0, eq);
+    const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+    if (key == "chip") {
+      options.chip = parseChip(value);
+    } else if (key == "noport") {
+      options.portPresent = false;
+    } else if (key == "noboard") {
+      options.boardPresent = false;
+    } else if (key == "tdo") {
+      if (value != "0" && value != "1") throw std::invalid_argument("tdo must be 0 or 1");
+      options.tdoStuck = value == "1" ? 1 : 0;
+    } else {
+      options.deviceOptions[key] = value;
+    }
+  }
+  return options;
+}
+
+std::unique_ptr<Board> makeBoard(const std::string& optionsText) {
+  BoardOptions options = parseBoardOptions(optionsText);
+  auto board = std::make_unique<Board>(options);
+  attachNandFromOptions(*board, options);
+  attachNorFromOptions(*board, options);
+  if (!options.deviceOptions.empty()) {
+    throw std::invalid_argument("unknown board option '" + options.deviceOptions.begin()->first + "'");
+  }
+  return board;
+}
+
+}  // namespace zorv::sim

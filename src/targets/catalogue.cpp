@@ -1,0 +1,68 @@
+#include "targets/catalogue.h"
+
+#include <array>
+#include <cstring>
+
+namespace zorv {
+namespace {
+
+constexpr ChipDescriptor kChips[kProductCount] = {
+    {"OBRIN", "0101", "0000", "00000000101011101100101011011101", 298,
+     "1110111111001010101010101010101010101010101010101010101010100000001111111101110101110101010101010101"
+     "0101010101010101010101010101010101010101010101010111010101010101010111111101111111111110101010101010"
+     "10101010101010101010101000000000000000000101010101010101001001000010101010101010101010101010101010"},
+    {"TQR2400", "1011", "0000", "00010000000000000001010110111001", 298,
+     "0000000000000000000000000000000000000000000000101000000000000000000000001010100000000000000000000000"
+     "0000000000000000101010101011100101000000010000000000000000000101110110000000000000000000000001100001"
+     "00000101011000000000000000000000000000000001000001000000000000000000000000000000000000000000000000"},
+    {"IKA", "1011", "0000", "00010000000000000001010110111001", 185,
+     "0000000000000000000000000000000000000001010001111111010101010000000000000000000000000000000000011000"
+     "0101010101000000000101110111011101100000000001111111111111111111100000000000000000000"},
+    {"VESKAR", "0101", "0000", "00000000001000101011010111100001", 80,
+     "11111111111111111111111111111111101111010111111111111111111111111111111111111111"},
+};
+
+using ImageBuffer = std::array<char, kImageCapacity + 1>;
+
+std::array<ImageBuffer, kProductCount> makeImages() {
+  std::array<ImageBuffer, kProductCount> images{};
+  for (int p = 0; p < kProductCount; ++p) {
+    images[p].fill('\0');
+    std::memcpy(images[p].data(), kChips[p].resetTemplate, static_cast<size_t>(kChips[p].bsrLength));
+  }
+  return images;
+}
+
+std::array<ImageBuffer, kProductCount>& images() {
+  static std::array<ImageBuffer, kProductCount> buffers = makeImages();
+  return buffers;
+}
+
+void copyTerminated(char* dest, const char* text, size_t length) {
+  std::memcpy(dest, text, length);
+  dest[length] = '\0';
+}
+
+}  // namespace
+
+const ChipDescriptor& chipDescriptor(TargetProduct product) { return kChips[product]; }
+
+char* productImage(TargetProduct product) { return images()[product].data(); }
+
+void restoreProductImages() { images() = makeImages(); }
+
+char* loadChip(JtagCable& cable, TargetProduct product, char* productName, ChipVariant variant) {
+  const ChipDescriptor& chip = kChips[product];
+  copyTerminated(cable.idInstruction, chip.idInstruction, 4);
+  copyTerminated(cable.extestInstruction, chip.extestInstruction, 4);
+  copyTerminated(cable.idCode, chip.idCode, 32);
+  cable.bsrLength = chip.bsrLength;
+  if (variant == ChipVariant::VeskarDebug) {
+    copyTerminated(cable.debugInstruction, "1001", 4);
+    cable.bsrLength = 0;
+  }
+  copyTerminated(productName, chip.name, std::strlen(chip.name));
+  return productImage(product);
+}
+
+}  // namespace zorv

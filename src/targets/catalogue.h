@@ -1,0 +1,39 @@
+#pragma once
+
+#include "cable/jtag_cable.h"
+#include "targets/target_product.h"
+
+namespace zorv {
+
+// What a chip looks like from the cable.
+struct ChipDescriptor {
+  const char* name;
+  const char* idInstruction;
+  const char* extestInstruction;
+  const char* idCode;  // most significant bit first
+  int bsrLength;
+  const char* resetTemplate;  // bsrLength characters, cell 0 first
+};
+
+const ChipDescriptor& chipDescriptor(TargetProduct product);
+
+// Every product's image buffer holds this many characters and a terminator; VESKAR builds its
+// debug-access frames in the same buffer.
+inline constexpr int kImageCapacity = 640;
+
+// The one boundary-scan image of a product, shared by all its jobs and edited in place; it starts
+// as the reset template when the program starts and is never restored by the program itself.
+char* productImage(TargetProduct product);
+
+// Puts every product image back to its reset template (tests only).
+void restoreProductImages();
+
+// The init variants of the target families.
+enum class ChipVariant { Boundary, VeskarDebug };
+
+// Loads the chip descriptor into the cable, copies the product name (at most 7 characters and a
+// terminator) and returns the product's image. VeskarDebug also sets debugInstruction "1001" and a
+// boundary-scan length of 0.
+char* loadChip(JtagCable& cable, TargetProduct product, char* productName, ChipVariant variant);
+
+}  // namespace zorv
