@@ -1,0 +1,91 @@
+#include "page/console_page.h"
+
+#include <csignal>
+#include <ostream>
+
+#include "page/progress_text.h"
+
+namespace zorv {
+namespace {
+
+ConsolePage* signalledPage = nullptr;
+
+extern "C" void onStopSignal(int) {
+  if (ConsolePage* page = signalledPage) {
+    page->stopRequested.store(1);
+    page->noteStopSignal();
+  }
+}
+
+}  // namespace
+
+ConsolePage::ConsolePage(std::ostream& out, std::ostream& err, bool progressLine)
+    : out_(out), err_(err), progressLine_(progressLine) {}
+
+ConsolePage::~ConsolePage() {
+  clearProgress();
+  if (signalledPage == this) {
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    signalledPage = nullptr;
+  }
+}
+
+void ConsolePage::installStopSignals() {
+  signalledPage = this;
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
+}
+
+void ConsolePage::appendLog(const std::string& text) {
+  clearProgress();
+  std::string plain;
+  plain.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    plain += text[i];
+  }
+  out_ << plain << std::flush;
+}
+
+void ConsolePage::resetProgressBar() { percent_ = 0; }
+
+void ConsolePage::setProgressPosition(int percent) { percent_ = percent; }
+
+void ConsolePage::showByteCount(int64_t done, int64_t total) {
+  bytes_ = formatByteCount(done, total);
+  drawProgress();
+}
+
+void ConsolePage::showElapsed(int64_t seconds) {
+  clock_ = formatElapsed(seconds);
+  drawProgress();
+}
+
+void ConsolePage::messageBox(const std::string& text) {
+  clearProgress();
+  if (!isSuccessBox(text)) failed_ = true;
+  err_ << text << "\n" << std::flush;
+}
+
+bool ConsolePage::isSuccessBox(const std::string& text) { return text == "Download Complete."; }
+
+int ConsolePage::exitStatus() const {
+  if (failed_) return 1;
+  if (signalled_) return 130;
+  return 0;
+}
+
+void ConsolePage::drawProgress() {
+  if (!progressLine_) return;
+  err_ << "\r" << percent_ << "%  " << bytes_ << "  " << clock_ << "   " << std::flush;
+  progressShown_ = true;
+}
+
+void ConsolePage::clearProgress() {
+  if (!progressShown_) return;
+  err_ << "\r\033[K" << std::flush;
+  progressShown_ = false;
+}
+
+}  // namespace zorv

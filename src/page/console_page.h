@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "page/job_page.h"
+
+namespace zorv {
+
+// The page of the command line: log fragments to out (each "\r\n" printed as a line end), message
+// boxes to err, and, when err is a terminal, a progress line on err. Ctrl-C and SIGTERM ask the
+// running job to stop (see installStopSignals).
+class ConsolePage : public JobPage {
+ public:
+  ConsolePage(std::ostream& out, std::ostream& err, bool progressLine);
+  ~ConsolePage() override;
+
+  void lockPage() override {}
+  void unlockPage() override {}
+  void setStartButton(const std::string&, bool) override {}
+  void appendLog(const std::string& text) override;
+  void resetProgressBar() override;
+  void setProgressPosition(int percent) override;
+  void showByteCount(int64_t done, int64_t total) override;
+  void showElapsed(int64_t seconds) override;
+  void messageBox(const std::string& text) override;
+
+  // Routes SIGINT and SIGTERM to this page's stopRequested until the page is destroyed.
+  void installStopSignals();
+
+  // The boxes a job shows on success; any other box means the job failed.
+  static bool isSuccessBox(const std::string& text);
+  bool sawFailureBox() const { return failed_; }
+  bool stopSignalled() const { return signalled_; }
+
+  // 0 success, 1 the job failed, 130 stopped by the user.
+  int exitStatus() const;
+
+  // Marks that a stop signal arrived (called from the signal path).
+  void noteStopSignal() { signalled_ = true; }
+
+ private:
+  void drawProgress();
+  void clearProgress();
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool progressLine_;
+  bool failed_ = false;
+  volatile bool signalled_ = false;
+  bool progressShown_ = false;
+  int percent_ = 0;
+  std::string bytes_;
+  std::string clock_;
+};
+
+}  // namespace zorv
