@@ -14,6 +14,8 @@ namespace zorv {
 class JtagCable {
  public:
   explicit JtagCable(PortIo& io) : io_(io) {}
+  // Buffering ports must not keep the last bytes of a job (its closing nTRST pulse) to themselves.
+  ~JtagCable() { io_.flush(); }
 
   uint16_t dataPort = 0;
   uint16_t statusPort = 0;

@@ -1,16 +1,50 @@
 #include "page/cable_port.h"
 
+#include <charconv>
 #include <stdexcept>
 
+#include "cable/direct_io_port.h"
+#include "cable/ppdev_port.h"
+#include "cable/remote_bitbang_port.h"
 #include "sim/board.h"
 
 namespace zorv {
+namespace {
+
+bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// "HOST:PORT"; the port is the part after the last colon, so a bracketed IPv6 host also works.
+std::unique_ptr<PortIo> openRemote(const std::string& spec, const std::string& target) {
+  const auto colon = target.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == target.size()) {
+    throw std::invalid_argument("'" + spec + "': expected remote:HOST:PORT");
+  }
+  std::string host = target.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const std::string portText = target.substr(colon + 1);
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
+  if (error != std::errc() || end != portText.data() + portText.size() || value == 0 || value > 65535) {
+    throw std::invalid_argument("'" + spec + "': the TCP port must be a number from 1 to 65535");
+  }
+  return std::make_unique<RemoteBitbangPort>(host, static_cast<uint16_t>(value));
+}
+
+}  // namespace
 
 std::unique_ptr<PortIo> openCablePort(const std::string& spec) {
-  if (spec == "sim" || spec.rfind("sim:", 0) == 0) {
+  if (spec == "lpt") return std::make_unique<DirectIoPort>();
+  if (spec == "ppdev") return std::make_unique<PpdevPort>("/dev/parport0");
+  if (startsWith(spec, "ppdev:")) {
+    if (spec.size() == 6) throw std::invalid_argument("'" + spec + "': expected ppdev:/dev/parportN");
+    return std::make_unique<PpdevPort>(spec.substr(6));
+  }
+  if (startsWith(spec, "remote:")) return openRemote(spec, spec.substr(7));
+  if (spec == "sim" || startsWith(spec, "sim:")) {
     return sim::makeBoard(spec.size() > 4 ? spec.substr(4) : std::string());
   }
-  throw std::invalid_argument("unknown cable '" + spec + "'");
+  throw std::invalid_argument("unknown cable '" + spec +
+                              "' (lpt, ppdev[:/dev/parportN], remote:HOST:PORT or sim[:OPTIONS])");
 }
 
 }  // namespace zorv
