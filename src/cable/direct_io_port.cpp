@@ -10,6 +10,15 @@
 namespace zorv {
 namespace {
 
+constexpr uint16_t kRegisterCount = 3;  // data, status, control
+
+// Set once this thread holds the rights to the three registers.
+thread_local bool threadGranted = false;
+
+bool mayTouch(uint16_t port) {
+  return threadGranted && static_cast<uint16_t>(port - kLptDataPort) < kRegisterCount;
+}
+
 #if ZORV_HAS_PORT_INSTRUCTIONS
 int systemPermission(unsigned long from, unsigned long count, int turnOn) { return ioperm(from, count, turnOn); }
 #else
@@ -21,19 +30,18 @@ int systemPermission(unsigned long, unsigned long, int) { return -1; }
 
 DirectIoPort::DirectIoPort() : permission_(systemPermission) {}
 
-DirectIoPort::~DirectIoPort() {
-  if (granted_) permission_(kLptDataPort, kRegisterCount, 0);
+bool DirectIoPort::grantAccess() {
+  threadGranted = permission_(kLptDataPort, kRegisterCount, 1) == 0;
+  return threadGranted;
 }
 
-bool DirectIoPort::grantAccess() {
-  if (!granted_) granted_ = permission_(kLptDataPort, kRegisterCount, 1) == 0;
-  return granted_;
-}
+bool DirectIoPort::granted() const { return threadGranted; }
 
 void DirectIoPort::write(uint16_t port, uint8_t value) {
 #if ZORV_HAS_PORT_INSTRUCTIONS
   if (mayTouch(port)) outb(value, port);
 #else
+  (void)mayTouch;
   (void)port;
   (void)value;
 #endif

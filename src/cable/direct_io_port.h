@@ -6,9 +6,10 @@
 
 namespace zorv {
 
-// The parallel port reached by port instructions from user mode (Linux on x86). Port access must
-// be granted first; until then, and for any address outside the three parallel-port registers,
-// the port answers as absent. A port instruction without the grant would kill the process.
+// The parallel port reached by port instructions from user mode (Linux on x86). The kernel grants
+// port rights per thread, and every job runs on a thread of its own, so the grant is asked for and
+// remembered per thread. A thread without it, and any address outside the three parallel-port
+// registers, sees the port as absent: a port instruction without the right would kill the process.
 class DirectIoPort : public PortIo {
  public:
   // The call that asks the kernel for the range; replaceable so the refusal can be tested.
@@ -16,22 +17,16 @@ class DirectIoPort : public PortIo {
 
   DirectIoPort();
   explicit DirectIoPort(PermissionCall permission) : permission_(permission) {}
-  ~DirectIoPort() override;
 
   bool grantAccess() override;
   void write(uint16_t port, uint8_t value) override;
   uint8_t read(uint16_t port) override;
 
-  bool granted() const { return granted_; }
+  // Whether the calling thread may touch the port.
+  bool granted() const;
 
  private:
-  bool mayTouch(uint16_t port) const {
-    return granted_ && static_cast<uint16_t>(port - kLptDataPort) < kRegisterCount;
-  }
-
-  static constexpr uint16_t kRegisterCount = 3;  // data, status, control
   PermissionCall permission_;
-  bool granted_ = false;
 };
 
 }  // namespace zorv

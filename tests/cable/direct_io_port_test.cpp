@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "cable/jtag_cable.h"
 
 namespace zorv {
@@ -17,8 +19,10 @@ int refusePermission(unsigned long from, unsigned long count, int turnOn) {
   requests.push_back({from, count, turnOn});
   return -1;
 }
+int allowPermission(unsigned long, unsigned long, int) { return 0; }
 
-// Nothing here may execute a port instruction: only the refused and the not-yet-granted port run.
+// Nothing here may execute a port instruction (this machine has no port and the process no
+// rights): a stray one would end the test program.
 TEST(DirectIoPortTest, WithoutAccessThePortAnswersAsAbsent) {
   requests.clear();
   DirectIoPort port(refusePermission);
@@ -31,10 +35,23 @@ TEST(DirectIoPortTest, WithoutAccessThePortAnswersAsAbsent) {
   EXPECT_EQ(requests[0].from, 0x378u);
   EXPECT_EQ(requests[0].count, 3u);
   EXPECT_EQ(requests[0].turnOn, 1);
-
   EXPECT_NE(cable.detectPort(), 0);
   EXPECT_EQ(port.read(kLptStatusPort), 0xFF);
-  EXPECT_FALSE(port.granted());
+}
+
+// Port rights belong to the thread that asked; the next job's thread must ask again.
+TEST(DirectIoPortTest, AGrantOnOneThreadDoesNotOpenThePortToAnother) {
+  DirectIoPort port(allowPermission);
+  std::thread([&] { EXPECT_TRUE(port.grantAccess()); }).join();
+  bool otherGranted = true;
+  uint8_t otherRead = 0;
+  std::thread([&] {
+    otherGranted = port.granted();
+    otherRead = port.read(kLptStatusPort);
+    port.write(kLptDataPort, 0x0C);
+  }).join();
+  EXPECT_FALSE(otherGranted);
+  EXPECT_EQ(otherRead, 0xFF);
 }
 
 }  // namespace
