@@ -92,6 +92,8 @@ TEST(ReadJtagId, RefusedPortAccessIsReportedAndTheJobGoesOn) {
   EXPECT_EQ(page.events[0].what, "box") << "access is asked for before the page is locked";
   EXPECT_EQ(page.events[1].what, "lock");
   EXPECT_EQ(page.log, "[READ JTAG ID]\r\n\r\n");
+  EXPECT_EQ(port.writtenBytes(), (std::vector<uint8_t>{0x55, 0x0C, 0x04, 0x0C}))
+      << "the presence test, then only the closing nTRST pulse";
 }
 
 }  // namespace
