@@ -47,10 +47,14 @@ void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTa
   toggler.prepareOutputs(cable, *target);
   // The flag is looked at only before a high phase, so a started cycle always completes and the
   // pins are left in a low phase.
+  // A port that batches its writes (a remote cable) must put each phase on the pins before its
+  // wait, or the pins would change in bursts instead of every half period.
   while (page.stopRequested.load() == 0) {
     toggler.driveHigh(cable, *target);
+    cable.port().flush();
     toggler.waitMs(kHalfPeriodMs);
     toggler.driveLow(cable, *target, toggleCs);
+    cable.port().flush();
     toggler.waitMs(kHalfPeriodMs);
   }
   page.appendLog("STOP.\r\n");

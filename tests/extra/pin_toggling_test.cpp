@@ -130,6 +130,44 @@ TEST(PinToggling, StopInTheLowWaitStillEndsTheCycle) {
   EXPECT_EQ(job.board->updateCount(), 4u);
 }
 
+// Holds every write back until flush, as a remote cable does.
+class BatchingPort : public PortIo {
+ public:
+  explicit BatchingPort(PortIo& target) : target_(target) {}
+  void write(uint16_t port, uint8_t value) override { pending_.push_back({port, value}); }
+  uint8_t read(uint16_t port) override {
+    flush();
+    return target_.read(port);
+  }
+  void flush() override {
+    for (const auto& [port, value] : pending_) target_.write(port, value);
+    pending_.clear();
+  }
+
+ private:
+  PortIo& target_;
+  std::vector<std::pair<uint16_t, uint8_t>> pending_;
+};
+
+TEST(PinToggling, EachPhaseReachesTheBoardBeforeItsWait) {
+  restoreProductImages();
+  auto board = sim::makeBoard("chip=TQR2400");
+  BatchingPort port(*board);
+  RecordingPage page;
+  std::vector<uint64_t> updatesSeenWhileWaiting;
+  int readings = 0;
+  const TickSource ticks = [&] {
+    updatesSeenWhileWaiting.push_back(board->updateCount());
+    if (++readings == stopDuringCycle(2)) page.stopRequested.store(1);
+    return int64_t{readings} * 60;
+  };
+  ExtraSettings settings;
+  settings.product = Tqr2400;
+  runExtraJob(page, port, settings, ticks);
+  ASSERT_EQ(updatesSeenWhileWaiting.size(), 12u);
+  for (size_t i = 0; i < 12; ++i) EXPECT_EQ(updatesSeenWhileWaiting[i], i / 3 + 1) << "reading " << i;
+}
+
 TEST(PinToggling, TheNextJobStartsFromTheImageLeftBehind) {
   ExtraRun first("chip=VESKAR");
   first.run(Veskar, PinToggling, 0);
