@@ -1,8 +1,49 @@
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+
 #include "cli/cli_app.h"
+#include "extra/extra_job.h"
+#include "page/console_page.h"
 
 namespace zorv::cli {
+namespace {
 
-// Not built yet.
-void addExtraCommands(CLI::App&, CliContext&) {}
+struct ExtraOptions {
+  std::string product;
+  bool toggleCs = false;
+};
+
+void runExtra(CliContext& context, const ExtraOptions& options, ExtraMode mode) {
+  ExtraSettings settings;
+  settings.product = parseProduct(options.product);
+  settings.toggleCs = options.toggleCs ? 1 : 0;
+  settings.extraMode = mode;
+  std::unique_ptr<PortIo> port = context.openPort();
+  if (!port) return;
+  ConsolePage page(std::cout, std::cerr, false);
+  // Reading the ID is over in a moment and leaves the pins alone, so Ctrl-C may kill it outright;
+  // toggling runs until asked to stop and then hands the pins back to the chip.
+  if (mode == PinToggling) page.installStopSignals();
+  runExtraJob(page, *port, settings);
+  context.exitStatus = page.exitStatus();
+}
+
+}  // namespace
+
+void addExtraCommands(CLI::App& app, CliContext& context) {
+  auto idOptions = std::make_shared<ExtraOptions>();
+  CLI::App* idcode = app.add_subcommand("idcode", "Read and decode the chip's JTAG ID");
+  idcode->add_option("--product", idOptions->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  idcode->callback([&context, idOptions] { runExtra(context, *idOptions, ReadJtagId); });
+
+  auto toggleOptions = std::make_shared<ExtraOptions>();
+  CLI::App* toggle = app.add_subcommand(
+      "toggle", "Toggle every boundary pin high and low about five times a second until Ctrl-C");
+  toggle->add_option("--product", toggleOptions->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  toggle->add_flag("--toggle-cs", toggleOptions->toggleCs, "Toggle the chip selects as well");
+  toggle->callback([&context, toggleOptions] { runExtra(context, *toggleOptions, PinToggling); });
+}
 
 }  // namespace zorv::cli

@@ -1,11 +1,88 @@
 #include "extra/extra_job.h"
 
-namespace zorv {
+#include <memory>
+#include <string>
 
-// Not built yet: the job only frames its run.
-int runExtraJob(JobPage& page, PortIo&, const ExtraSettings&) {
+#include "cable/jtag_cable.h"
+#include "targets/toggle_target.h"
+
+namespace zorv {
+namespace {
+
+constexpr int kHalfPeriodMs = 100;
+
+// Everything between locking and clean-up; returning is the way to the clean-up.
+void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTarget* target,
+                  const ExtraSettings& settings) {
+  if (target == nullptr) return;
+  std::string message;
+  if (settings.extraMode == ReadJtagId) {
+    message = "[READ JTAG ID]\r\n";
+  } else if (settings.extraMode == PinToggling) {
+    message = "[Toggling All Boundary]\r\n";
+  } else {
+    return;
+  }
+  page.appendLog(message);
+
+  if (cable.detectPort() != 0) {
+    page.messageBox("Cannot get LPT Base.");
+    return;
+  }
+  cable.pulseTrst();
+  cable.resetTap();
+  char productName[8];
+  toggler.bind(cable, *target, productName);
+  if (cable.readIdCode(message) == 0) {
+    page.messageBox("Cannot read JTAG ID");
+    return;
+  }
+  page.appendLog(message);
+  if (settings.extraMode == ReadJtagId) return;
+
+  cable.loadExtest();
+  page.setStartButton("STOP", true);
+  page.appendLog("  Start toggling ... ");
+  const int toggleCs = settings.toggleCs;  // fixed for the whole run
+  toggler.prepareOutputs(cable, *target);
+  // The flag is looked at only before a high phase, so a started cycle always completes and the
+  // pins are left in a low phase.
+  // A port that batches its writes (a remote cable) must put each phase on the pins before its
+  // wait, or the pins would change in bursts instead of every half period.
+  while (page.stopRequested.load() == 0) {
+    toggler.driveHigh(cable, *target);
+    cable.port().flush();
+    toggler.waitMs(kHalfPeriodMs);
+    toggler.driveLow(cable, *target, toggleCs);
+    cable.port().flush();
+    toggler.waitMs(kHalfPeriodMs);
+  }
+  page.appendLog("STOP.\r\n");
+  page.stopRequested.store(0);
+  page.setStartButton("STOP", false);
+}
+
+}  // namespace
+
+int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings) {
+  return runExtraJob(page, port, settings, steadyMilliseconds);
+}
+
+int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, const TickSource& ticks) {
+  JtagCable cable(port);
+  PinToggler toggler(ticks);
+  // Refused access leaves the port answering as absent, so the job goes on and reports that no
+  // port answers.
+  if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
   page.lockPage();
+  std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
+
+  readOrToggle(page, cable, toggler, target.get(), settings);
+
   page.appendLog("\r\n");
+  // Hands the pins back to the chip.
+  if (cable.hasPort()) cable.pulseTrst();
+  target.reset();
   page.unlockPage();
   return 0;
 }

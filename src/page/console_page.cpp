@@ -1,5 +1,6 @@
 #include "page/console_page.h"
 
+#include <atomic>
 #include <csignal>
 #include <ostream>
 
@@ -8,10 +9,12 @@
 namespace zorv {
 namespace {
 
-ConsolePage* signalledPage = nullptr;
+// Read from the signal handler, so it must be a lock-free atomic.
+std::atomic<ConsolePage*> signalledPage{nullptr};
+static_assert(std::atomic<ConsolePage*>::is_always_lock_free);
 
 extern "C" void onStopSignal(int) {
-  if (ConsolePage* page = signalledPage) {
+  if (ConsolePage* page = signalledPage.load()) {
     page->stopRequested.store(1);
     page->noteStopSignal();
   }
@@ -24,15 +27,15 @@ ConsolePage::ConsolePage(std::ostream& out, std::ostream& err, bool progressLine
 
 ConsolePage::~ConsolePage() {
   clearProgress();
-  if (signalledPage == this) {
+  if (signalledPage.load() == this) {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    signalledPage = nullptr;
+    signalledPage.store(nullptr);
   }
 }
 
 void ConsolePage::installStopSignals() {
-  signalledPage = this;
+  signalledPage.store(this);
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
 }

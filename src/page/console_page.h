@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -32,13 +33,13 @@ class ConsolePage : public JobPage {
   // The boxes a job shows on success; any other box means the job failed.
   static bool isSuccessBox(const std::string& text);
   bool sawFailureBox() const { return failed_; }
-  bool stopSignalled() const { return signalled_; }
+  bool stopSignalled() const { return signalled_.load(); }
 
   // 0 success, 1 the job failed, 130 stopped by the user.
   int exitStatus() const;
 
   // Marks that a stop signal arrived (called from the signal path).
-  void noteStopSignal() { signalled_ = true; }
+  void noteStopSignal() { signalled_.store(true); }
 
  private:
   void drawProgress();
@@ -48,7 +49,8 @@ class ConsolePage : public JobPage {
   std::ostream& err_;
   bool progressLine_;
   bool failed_ = false;
-  volatile bool signalled_ = false;
+  // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
+  std::atomic<bool> signalled_{false};
   bool progressShown_ = false;
   int percent_ = 0;
   std::string bytes_;

@@ -23,11 +23,18 @@ std::optional<std::string> JobSlot::start(std::function<void()> work) {
   if (!tryAcquireCable()) return std::string(kCableBusyText);
   join();  // the previous job's thread has finished its body; collect it
   running_.store(true);
-  thread_ = std::thread([this, work = std::move(work)] {
-    work();
-    releaseCable();
+  try {
+    thread_ = std::thread([this, work = std::move(work)] {
+      work();
+      releaseCable();
+      running_.store(false);
+    });
+  } catch (...) {
+    // No thread, no job: the cable and the page must not stay held by it.
     running_.store(false);
-  });
+    releaseCable();
+    throw;
+  }
   return std::nullopt;
 }
 
@@ -36,6 +43,11 @@ StartOutcome startOrStopJob(JobPage& page, JobSlot& slot, const std::string& cap
   if (caption == "STOP") {
     page.stopRequested.store(1);
     return StartOutcome::StopRequested;
+  }
+  // Refuse a busy page before touching its flag: its own job may be the one clearing it.
+  if (slot.busy()) {
+    if (refusal) *refusal = kPageBusyText;
+    return StartOutcome::Refused;
   }
   const int pendingStop = page.stopRequested.exchange(0);
   if (auto reason = slot.start(std::move(work))) {

@@ -34,7 +34,8 @@ class JobSlot {
 
 // What a press of the start button (or the Enter key) does, given the button's caption: "STOP"
 // only asks the running job to stop; anything else starts the job unless that is refused, and
-// clears a stop request left over from an earlier job.
+// clears a stop request left over from an earlier job. A refused start changes nothing; the caller
+// shows *refusal in a message box (on the UI thread, so not through the job's blocking requests).
 enum class StartOutcome { StopRequested, Started, Refused };
 StartOutcome startOrStopJob(JobPage& page, JobSlot& slot, const std::string& caption,
                             std::function<void()> work, std::string* refusal);

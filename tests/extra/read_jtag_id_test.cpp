@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include "cable/recording_port.h"
+#include "extra/extra_job.h"
+#include "extra/extra_run.h"
+#include "page/recording_page.h"
+
+namespace zorv::testing {
+namespace {
+
+TEST(ReadJtagId, LogsTheDecodedIdOfEachProduct) {
+  const struct {
+    int product;
+    const char* board;
+    const char* line;
+  } cases[] = {
+      {Obrin, "", "  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n"},
+      {Tqr2400, "chip=TQR2400", "  JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)\r\n"},
+      {Ika, "chip=IKA", "  JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)\r\n"},
+      {Veskar, "chip=VESKAR", "  JTAG ID: Ver(0x0), Part(0x0022), Maker(0xB5E)\r\n"},
+  };
+  for (const auto& c : cases) {
+    ExtraRun job(c.board);
+    job.run(c.product, ReadJtagId);
+    EXPECT_EQ(job.page.log, std::string("[READ JTAG ID]\r\n") + c.line + "\r\n") << c.board;
+    EXPECT_TRUE(job.page.boxes.empty());
+    EXPECT_FALSE(job.everShowedStop());
+    EXPECT_EQ(job.board->updateCount(), 0u) << "reading the ID drives no pins";
+    EXPECT_EQ(job.board->tapState(), sim::TapState::TestLogicReset) << "nTRST pulsed at the end";
+    EXPECT_EQ(job.page.events.front().what, "lock");
+    EXPECT_EQ(job.page.events.back().what, "unlock");
+  }
+}
+
+// Every failure after the header ends the same way: one box, an empty line, nTRST, unlocked page.
+TEST(ReadJtagId, FailuresShowTheirBoxAndCleanUp) {
+  const struct {
+    const char* board;
+    int product;
+    const char* box;
+  } cases[] = {
+      {"noboard", Obrin, "Cannot read JTAG ID"},
+      {"tdo=0", Obrin, "Cannot read JTAG ID"},
+      {"tdo=1", Veskar, "Cannot read JTAG ID"},
+      {"chip=TQR2400", Obrin, "Cannot read JTAG ID"},  // another product on the board
+      {"noport", Obrin, "Cannot get LPT Base."},
+  };
+  for (const auto& c : cases) {
+    for (int mode : {ReadJtagId, PinToggling}) {
+      ExtraRun job(c.board);
+      job.run(c.product, mode);
+      const std::string header = mode == ReadJtagId ? "[READ JTAG ID]\r\n" : "[Toggling All Boundary]\r\n";
+      EXPECT_EQ(job.page.log, header + "\r\n") << c.board;
+      ASSERT_EQ(job.page.boxes.size(), 1u) << c.board;
+      EXPECT_EQ(job.page.boxes[0], c.box);
+      EXPECT_FALSE(job.everShowedStop()) << c.board;
+      EXPECT_EQ(job.board->updateCount(), 0u);
+      EXPECT_FALSE(job.page.locked);
+      EXPECT_EQ(job.page.events.back().what, "unlock");
+      EXPECT_EQ(job.board->tapState(), sim::TapState::TestLogicReset);
+    }
+  }
+}
+
+TEST(ReadJtagId, ProductOrModeOutOfRangeDoesNothingButTheFrame) {
+  const struct {
+    int product;
+    int mode;
+  } cases[] = {{-1, ReadJtagId}, {4, PinToggling}, {Obrin, 2}, {Veskar, -1}};
+  for (const auto& c : cases) {
+    ExtraRun job("");
+    job.run(c.product, c.mode);
+    EXPECT_EQ(job.page.log, "\r\n");
+    EXPECT_TRUE(job.page.boxes.empty());
+    EXPECT_EQ(job.board->tckCount(), 0u) << "the cable is never touched";
+    ASSERT_EQ(job.page.events.size(), 3u);
+    EXPECT_EQ(job.page.events[0].what, "lock");
+    EXPECT_EQ(job.page.events[2].what, "unlock");
+  }
+}
+
+TEST(ReadJtagId, RefusedPortAccessIsReportedAndTheJobGoesOn) {
+  RecordingPort port;
+  port.accessGranted = false;  // and nothing answers: reads give 0xFF
+  RecordingPage page;
+  ExtraSettings settings;
+  settings.extraMode = ReadJtagId;
+  runExtraJob(page, port, settings);
+  ASSERT_EQ(page.boxes.size(), 2u);
+  EXPECT_EQ(page.boxes[0], "Couldn't access giveio device");
+  EXPECT_EQ(page.boxes[1], "Cannot get LPT Base.");
+  EXPECT_EQ(page.events[0].what, "box") << "access is asked for before the page is locked";
+  EXPECT_EQ(page.events[1].what, "lock");
+  EXPECT_EQ(page.log, "[READ JTAG ID]\r\n\r\n");
+  EXPECT_EQ(port.writtenBytes(), (std::vector<uint8_t>{0x55, 0x0C, 0x04, 0x0C}))
+      << "the presence test, then only the closing nTRST pulse";
+}
+
+}  // namespace
+}  // namespace zorv::testing

@@ -1,0 +1,42 @@
+#include "page/console_page.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sstream>
+
+namespace zorv {
+namespace {
+
+TEST(ConsolePage, LogLineEndsBecomeNewlinesAndBoxesGoToErr) {
+  std::ostringstream out, err;
+  ConsolePage page(out, err, false);
+  page.appendLog("[Toggling All Boundary]\r\n");
+  page.appendLog("  Start toggling ... ");
+  page.appendLog("STOP.\r\n");
+  page.appendLog("\r\n");
+  EXPECT_EQ(out.str(), "[Toggling All Boundary]\n  Start toggling ... STOP.\n\n");
+  EXPECT_EQ(page.exitStatus(), 0);
+  page.showByteCount(1, 2);
+  EXPECT_EQ(err.str(), "") << "no progress line unless asked for";
+  page.messageBox("Cannot read JTAG ID");
+  EXPECT_EQ(err.str(), "Cannot read JTAG ID\n");
+  EXPECT_EQ(page.exitStatus(), 1);
+}
+
+TEST(ConsolePage, StopSignalRequestsTheStopAndMeans130) {
+  std::ostringstream out, err;
+  {
+    ConsolePage page(out, err, false);
+    page.installStopSignals();
+    std::raise(SIGTERM);
+    EXPECT_EQ(page.stopRequested.load(), 1);
+    EXPECT_EQ(page.exitStatus(), 130);
+    page.messageBox("Cannot get LPT Base.");
+    EXPECT_EQ(page.exitStatus(), 1) << "a failure outranks the stop";
+  }
+  EXPECT_EQ(std::signal(SIGTERM, SIG_DFL), SIG_DFL) << "the page gives the signal back when it goes";
+}
+
+}  // namespace
+}  // namespace zorv
