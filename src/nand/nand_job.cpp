@@ -212,12 +212,12 @@ void NandDownload::erasePass() {
   if (badBlocks.notListed != 0) log(format("  and %u more\r\n", badBlocks.notListed));
 }
 
-// From a block boundary at address_, moves address_ to the first block that can take data: not
-// reported bad by an erase, erased by this job (blocks reached only past skipped ones are erased
-// here) and with a good marker. False, with the failure reported, when there is none.
+// From a block boundary at address_, moves address_ to the first block that can take data: erased
+// by this job (a block reached only past skipped ones is erased here first, so that its marker is
+// read from erased contents), with a good marker and no failed erase. False, with the failure
+// reported, when there is none before the end of the device.
 bool NandDownload::nextUsableBlock() {
   for (; address_ < flash_.totalSize; address_ += blockSize()) {
-    if (eraseFailed(address_)) continue;
     if (!wasErased(address_)) {
       const int result = flash_.eraseBlock(cable_, *target_, address_);
       if (result == 1) {
@@ -231,6 +231,8 @@ bool NandDownload::nextUsableBlock() {
       }
     }
     if (flash_.isBadBlock(cable_, *target_, address_) != 0) continue;
+    // A block whose erase failed may still hold old data that programming cannot set back.
+    if (eraseFailed(address_)) continue;
     usedBlocks_.push_back(address_);
     return true;
   }
