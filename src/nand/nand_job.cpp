@@ -71,8 +71,9 @@ class NandDownload {
   void box(const std::string& text) { page_.messageBox(text); }
   bool stopRequested() const { return page_.stopRequested.load() != 0; }
   bool wasErased(uint32_t block) const { return block >= base_ && block < erasedEnd_; }
+  // Both passes add blocks in ascending order, so the list stays sorted.
   bool eraseFailed(uint32_t block) const {
-    return std::find(failedErase_.begin(), failedErase_.end(), block) != failedErase_.end();
+    return std::binary_search(failedErase_.begin(), failedErase_.end(), block);
   }
   // Device address of image offset, following the blocks the program pass used.
   uint32_t deviceAddress(uint32_t offset) const {
@@ -344,16 +345,17 @@ void NandDownload::complete() {
 }  // namespace
 
 int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
-  JtagCable cable(port);
-  NandFlash flash;
-  if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
-  page.lockPage();
-  const int64_t startTime = page.now();
-  page.appendLog("[Download to NAND]\r\n");
   {
+    JtagCable cable(port);
+    NandFlash flash;
+    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    page.lockPage();
+    const int64_t startTime = page.now();
+    page.appendLog("[Download to NAND]\r\n");
     NandDownload download(page, cable, flash, settings, startTime);
     download.run();
     page.appendLog("\r\n");
+    // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();
   }
   page.unlockPage();

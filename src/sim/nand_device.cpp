@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 
 #include "sim/board.h"
 
@@ -40,6 +41,12 @@ constexpr NandGeometry kGeometries[] = {
     {0xD3, 2048, 64, 64, 8192, 5, 3, true},
 };
 
+const NandGeometry& geometryOf(uint8_t deviceCode) {
+  const NandGeometry* geometry = nandGeometry(deviceCode);
+  if (!geometry) throw std::invalid_argument("no NAND part with device code " + std::to_string(deviceCode));
+  return *geometry;
+}
+
 std::string hex(unsigned value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%02X", value);
@@ -60,7 +67,7 @@ NandDevice::NandDevice(Board& board, TargetProduct chip, const NandDeviceConfig&
     : board_(board),
       wiring_(kWiring[chip]),
       config_(config),
-      geometry_(*nandGeometry(config.deviceCode)),
+      geometry_(geometryOf(config.deviceCode)),
       pageBytes_(geometry_.pageSize + geometry_.spareSize),
       id_{config.makerCode, config.deviceCode, static_cast<uint8_t>(geometry_.largePage ? 0x10 : 0xA5),
           static_cast<uint8_t>(geometry_.largePage ? 0x15 : 0x00)},
