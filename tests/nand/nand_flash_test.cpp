@@ -93,8 +93,11 @@ class BusRecorder : public sim::PinDevice {
     const bool we = cells[w_.we] == '1', re = cells[w_.re] == '1';
     if (cells[w_.ce] == '0') {
       if (we && !we_) {
-        unsigned v = 0;
-        for (int n = 0; n < 8; ++n) v |= (cells[w_.data[n]] == '1' ? 1u : 0u) << n;
+        unsigned v = 0, bit = 1;
+        for (int cell : w_.data) {
+          if (cells[cell] == '1') v |= bit;
+          bit <<= 1;
+        }
         char text[8];
         const char kind = cells[w_.cle] == '1' ? 'C' : cells[w_.ale] == '1' ? 'A' : 'D';
         std::snprintf(text, sizeof text, "%c%02X", kind, v);
