@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-./build/zorvjtag --cable sim idcode --product OBRIN
+seq -f '%07g' 1 32768 > build/sample.bin && ./build/zorvjtag --cable sim nand --product OBRIN --verify build/sample.bin

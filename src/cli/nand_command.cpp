@@ -1,8 +1,31 @@
+#include <unistd.h>
+
+#include <iostream>
+
 #include "cli/cli_app.h"
+#include "nand/nand_job.h"
+#include "page/console_page.h"
 
 namespace zorv::cli {
 
-// Not built yet.
-void addNandCommand(CLI::App&, CliContext&) {}
+void addNandCommand(CLI::App& app, CliContext& context) {
+  auto settings = std::make_shared<NandSettings>();
+  auto product = std::make_shared<std::string>();
+  CLI::App* command = app.add_subcommand("nand", "download an image into the NAND flash");
+  command->add_option("--product", *product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  command->add_option("--block", settings->blockText, "first block: decimal, or hexadecimal after 0x")
+      ->default_str("0");
+  command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
+  command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
+  command->callback([&context, settings, product] {
+    settings->product = parseProduct(*product);
+    std::unique_ptr<PortIo> port = context.openPort();
+    if (!port) return;
+    ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+    page.installStopSignals();
+    runNandJob(page, *port, *settings);
+    context.exitStatus = page.exitStatus();
+  });
+}
 
 }  // namespace zorv::cli

@@ -1,11 +1,363 @@
 #include "nand/nand_job.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "cable/jtag_cable.h"
+#include "nand/bad_block_list.h"
+#include "nand/block_number.h"
+#include "nand/nand_flash.h"
+#include "targets/nand_target.h"
+
 namespace zorv {
 
-// Not built yet: the job only frames its run.
-int runNandJob(JobPage& page, PortIo&, const NandSettings&) {
-  page.lockPage();
-  page.appendLog("\r\n");
+NandBadBlockList& nandBadBlocks() {
+  static NandBadBlockList list;
+  return list;
+}
+
+namespace {
+
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(text, sizeof text, pattern, args);
+  va_end(args);
+  return text;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens an existing regular file for reading; its size in bytes goes to size.
+File openImage(const std::string& path, uint64_t& size) {
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return nullptr;
+  struct stat info {};
+  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  size = static_cast<uint64_t>(info.st_size);
+  return file;
+}
+
+enum Status { Running = 0, Stopped = 1, Failed = -1 };
+
+// One run of the NAND download. The steps that end the job return early; the caller then takes
+// the common end path.
+class NandDownload {
+ public:
+  NandDownload(JobPage& page, JtagCable& cable, NandFlash& flash, const NandSettings& settings, int64_t startTime)
+      : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
+
+  void run();
+
+ private:
+  bool identify();
+  bool openAndSize();
+  void erasePass();
+  void programPass();
+  bool nextUsableBlock();
+  bool verifyPass();
+  void complete();
+
+  void log(const std::string& text) { page_.appendLog(text); }
+  void box(const std::string& text) { page_.messageBox(text); }
+  bool stopRequested() const { return page_.stopRequested.load() != 0; }
+  bool wasErased(uint32_t block) const { return block >= base_ && block < erasedEnd_; }
+  // Both passes add blocks in ascending order, so the list stays sorted.
+  bool eraseFailed(uint32_t block) const {
+    return std::binary_search(failedErase_.begin(), failedErase_.end(), block);
+  }
+  // Device address of image offset, following the blocks the program pass used.
+  uint32_t deviceAddress(uint32_t offset) const {
+    return usedBlocks_[offset / blockSize()] + offset % blockSize();
+  }
+  uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
+  uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
+
+  JobPage& page_;
+  JtagCable& cable_;
+  NandFlash& flash_;
+  const NandSettings& settings_;
+  const int64_t startTime_;
+
+  std::unique_ptr<NandTarget> target_;
+  File file_;
+  uint32_t base_ = 0;
+  uint32_t size_ = 0;
+  uint32_t erasedEnd_ = 0;  // blocks from base_ up to here were erased by this job's erase pass
+  std::vector<uint32_t> failedErase_;
+  std::vector<uint32_t> usedBlocks_;  // in image order
+  std::vector<uint8_t> pageBuffer_;
+  uint32_t address_ = 0;
+  int status_ = Running;
+};
+
+void NandDownload::run() {
+  target_ = makeNandTarget(settings_.product);
+  if (!target_) return;
+  if (!identify()) return;
+  if (!openAndSize()) return;
+  erasePass();
+  programPass();
+  if (status_ == Failed) return;
+  log("Done.\r\n");
+  if (stopRequested()) {
+    page_.stopRequested.store(0);
+    return;
+  }
+  if (settings_.verify && !verifyPass()) return;
+  complete();
+}
+
+bool NandDownload::identify() {
+  if (cable_.detectPort() != 0) {
+    box("Cannot get LPT Base.");
+    return false;
+  }
+  cable_.pulseTrst();
+  cable_.resetTap();
+  char productName[8] = {};
+  flash_.bind(cable_, *target_, productName);
+  std::string idLine;
+  if (cable_.readIdCode(idLine) == 0) {
+    box("Cannot read JTAG ID");
+    return false;
+  }
+  log(idLine);
+  cable_.loadExtest();
+  flash_.readId(cable_, *target_);
+  if (flash_.lookupSize() != 0) {
+    box("Cannot Support NAND.");
+    return false;
+  }
+  uint8_t maker = 0, device = 0;
+  char label[sizeof flash_.sizeLabel] = {};
+  flash_.getId(maker, device, label);
+  log(format("  Maker: 0x%X, Dev: 0x%X (%s)\r\n", maker, device, label));
+  return true;
+}
+
+bool NandDownload::openAndSize() {
+  if (settings_.imagePath.empty()) {
+    box("No image file");
+    return false;
+  }
+  uint64_t fileSize = 0;
+  file_ = openImage(settings_.imagePath, fileSize);
+  if (!file_) {
+    box("Cannot open " + settings_.imagePath);
+    return false;
+  }
+  const uint32_t block = parseBlockNumber(settings_.blockText);
+  const uint64_t base = uint64_t{block} * blockSize();
+  if (fileSize >= flash_.totalSize) {
+    box("File size is too big");
+    return false;
+  }
+  // The address bytes wrap at the end of the device, so an image running past it would land on
+  // the first blocks.
+  if (base + fileSize > flash_.totalSize) {
+    box(format("File does not fit from block %u", block));
+    return false;
+  }
+  base_ = static_cast<uint32_t>(base);
+  size_ = static_cast<uint32_t>(fileSize);
+  page_.resetProgressBar();
+  page_.showByteCount(0, size_);
+  page_.showElapsed(0);
+  log(format("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, size_));
+  return true;
+}
+
+void NandDownload::erasePass() {
+  log("  Erasing ");
+  NandBadBlockList& badBlocks = nandBadBlocks();
+  badBlocks.clear();
+  failedErase_.clear();
+  int dots = 13;
+  uint32_t length = (size_ + blockSize() - 1) / blockSize() * blockSize();
+  uint32_t address = base_;
+  int result = 0;
+  flash_.setChipEnable(cable_, '0');
+  while (length != 0) {
+    result = flash_.eraseBlock(cable_, *target_, address);
+    if (result == 1) {
+      badBlocks.add(address);
+      failedErase_.push_back(address);
+    }
+    if (result == -1) break;
+    address += blockSize();
+    length -= blockSize();
+    if (address >= flash_.totalSize) break;
+    log(dots % 72 == 0 ? "\r\n    ." : ".");
+    ++dots;
+  }
+  erasedEnd_ = address;
+  flash_.setChipEnable(cable_, '1');
+  if (result != 0) log(format("\r\n ERROR. ADDR: 0x%X", address));
+  log(" OK.\r\n");
+  if (badBlocks.count == 0) return;
+  log("BAD block num #");
+  for (int i = 0; i < badBlocks.count; ++i) {
+    if (i % 10 == 0) log("\r\n");
+    log(format("[%04u]\r\n", badBlocks.addresses[i] / blockSize()));
+  }
+  if (badBlocks.notListed != 0) log(format("  and %u more\r\n", badBlocks.notListed));
+}
+
+// From a block boundary at address_, moves address_ to the first block that can take data: erased
+// by this job (a block reached only past skipped ones is erased here first, so that its marker is
+// read from erased contents), with a good marker and no failed erase. False, with the failure
+// reported, when there is none before the end of the device.
+bool NandDownload::nextUsableBlock() {
+  for (; address_ < flash_.totalSize; address_ += blockSize()) {
+    if (!wasErased(address_)) {
+      const int result = flash_.eraseBlock(cable_, *target_, address_);
+      if (result == 1) {
+        failedErase_.push_back(address_);
+        continue;
+      }
+      if (result == -1) {
+        log(format("\r\n  Erase ERROR, ADDR: 0x%X\r\n", address_));
+        box("Programming Error");
+        return false;
+      }
+    }
+    if (flash_.isBadBlock(cable_, *target_, address_) != 0) continue;
+    // A block whose erase failed may still hold old data that programming cannot set back.
+    if (eraseFailed(address_)) continue;
+    usedBlocks_.push_back(address_);
+    return true;
+  }
+  log("\r\n  No good block left before the end of the device\r\n");
+  box("Not enough good blocks");
+  return false;
+}
+
+void NandDownload::programPass() {
+  page_.setStartButton("STOP", true);
+  pageBuffer_.assign(pageSize(), 0);
+  log(format("  Programming to 0x%X ... ", base_));
+  address_ = base_;
+  uint32_t remaining = size_;
+  uint32_t done = 0;
+  usedBlocks_.clear();
+  flash_.setChipEnable(cable_, '0');
+  while (remaining != 0) {
+    if (stopRequested()) {
+      status_ = Stopped;
+      break;
+    }
+    const uint32_t chunk = std::min(pageSize(), remaining);
+    if (address_ % blockSize() == 0 && !nextUsableBlock()) {
+      status_ = Failed;
+      break;
+    }
+    if (std::fread(pageBuffer_.data(), 1, chunk, file_.get()) != chunk) {
+      box("Cannot read " + settings_.imagePath);
+      status_ = Failed;
+      break;
+    }
+    if (flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk) != 0) {
+      log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
+      box("Programming Error");
+      status_ = Failed;
+      break;
+    }
+    done += chunk;
+    address_ += chunk;
+    page_.showProgress(done, size_, startTime_);
+    remaining -= chunk;
+  }
+  flash_.setChipEnable(cable_, '1');
+  file_.reset();
+  if (status_ == Stopped) log("  STOP.\r\n");
+}
+
+// False when the image cannot be opened again (the job then ends without its closing lines).
+bool NandDownload::verifyPass() {
+  std::vector<uint8_t> readBuffer(pageSize(), 0);
+  uint64_t ignoredSize = 0;
+  file_ = openImage(settings_.imagePath, ignoredSize);
+  if (!file_) {
+    box("Cannot open " + settings_.imagePath + "\r\n");
+    return false;
+  }
+  log("  Verifying... ");
+  // Exactly the bytes the program pass wrote, wherever bad blocks made it put them.
+  uint32_t remaining = size_;
+  uint32_t done = 0;
+  page_.showByteCount(0, size_);
+  page_.setProgressPosition(0);
+  flash_.setChipEnable(cable_, '0');
+  while (remaining != 0) {
+    if (stopRequested()) {
+      status_ = Stopped;
+      page_.stopRequested.store(0);
+      break;
+    }
+    const uint32_t chunk = std::min(pageSize(), remaining);
+    const uint32_t address = deviceAddress(done);
+    if (flash_.readPage(cable_, *target_, address, readBuffer.data(), chunk) != 0) {
+      log(format("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
+      box("Verify ERROR");
+      status_ = Failed;
+      break;
+    }
+    if (std::fread(pageBuffer_.data(), 1, chunk, file_.get()) != chunk) {
+      box("Cannot read " + settings_.imagePath);
+      status_ = Failed;
+      break;
+    }
+    const auto mismatch = std::mismatch(pageBuffer_.begin(), pageBuffer_.begin() + chunk, readBuffer.begin());
+    if (mismatch.first != pageBuffer_.begin() + chunk) {
+      const auto k = static_cast<uint32_t>(mismatch.first - pageBuffer_.begin());
+      log(format("  ERROR, ADDR: 0x%X\r\n", address + k));
+      log(format("    [Write: 0x%02X, Read: 0x%02X]\r\n", *mismatch.first, *mismatch.second));
+      box("Verify ERROR");
+      status_ = Failed;
+      break;
+    }
+    done += chunk;
+    page_.showProgress(done, size_, startTime_);
+    remaining -= chunk;
+  }
+  file_.reset();
+  if (status_ == Running) log("OK.\r\n");
+  return true;
+}
+
+void NandDownload::complete() {
+  flash_.setChipEnable(cable_, '1');
+  if (status_ == Running) box("Download Complete.");
+  if (status_ == Stopped) log("  STOP.\r\n");
+  if (status_ == Failed) log("Error.\r\n");
+}
+
+}  // namespace
+
+int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
+  {
+    JtagCable cable(port);
+    NandFlash flash;
+    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    page.lockPage();
+    const int64_t startTime = page.now();
+    page.appendLog("[Download to NAND]\r\n");
+    NandDownload download(page, cable, flash, settings, startTime);
+    download.run();
+    page.appendLog("\r\n");
+    // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
+    if (cable.hasPort()) cable.pulseTrst();
+  }
   page.unlockPage();
   return 0;
 }

@@ -1,8 +1,82 @@
+#include <sstream>
+#include <stdexcept>
+
 #include "sim/board.h"
+#include "sim/nand_device.h"
 
 namespace zorv::sim {
+namespace {
 
-// The NAND device arrives with the NAND work; until then the board has none.
-void attachNandFromOptions(Board&, BoardOptions&) {}
+// Board options of the NAND device (every board carries a 0xDA part unless told otherwise):
+//   nand=CODE             device code 0x75, 0x76, 0xF1, 0xDA, 0xDC or 0xD3; nand=none for no device
+//   nandbad=B:B:...       factory bad blocks (marker and data 0x00; erase and program fail)
+//   nanderasefail=B:...   blocks whose erase reports failure
+//   nandprogfail=B:...    blocks whose page program reports failure
+//   nandbusy              R/B stuck low
+//   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
+// Numbers are decimal or 0x-prefixed hexadecimal.
+
+uint32_t number(const std::string& key, const std::string& text) {
+  try {
+    size_t used = 0;
+    const unsigned long value = std::stoul(text, &used, 0);
+    if (used == text.size() && value <= 0xFFFFFFFFul) return static_cast<uint32_t>(value);
+  } catch (const std::exception&) {
+  }
+  throw std::invalid_argument(key + ": '" + text + "' is not a number");
+}
+
+std::set<uint32_t> blockList(const std::string& key, const std::string& text) {
+  std::set<uint32_t> blocks;
+  std::istringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ':')) blocks.insert(number(key, item));
+  if (blocks.empty()) throw std::invalid_argument(key + " needs block numbers, as in " + key + "=3:7");
+  return blocks;
+}
+
+// Removes key from options and returns its value; false when it is absent.
+bool take(std::map<std::string, std::string>& options, const std::string& key, std::string& value) {
+  const auto it = options.find(key);
+  if (it == options.end()) return false;
+  value = it->second;
+  options.erase(it);
+  return true;
+}
+
+}  // namespace
+
+void attachNandFromOptions(Board& board, BoardOptions& options) {
+  auto& items = options.deviceOptions;
+  NandDeviceConfig config;
+  std::string value;
+  bool present = true;
+  if (take(items, "nand", value)) {
+    if (value == "none") {
+      present = false;
+    } else {
+      const uint32_t code = number("nand", value);
+      if (code > 0xFF || !nandGeometry(static_cast<uint8_t>(code)))
+        throw std::invalid_argument("nand: no part with device code '" + value +
+                                    "' (0x75, 0x76, 0xF1, 0xDA, 0xDC, 0xD3 or none)");
+      config.deviceCode = static_cast<uint8_t>(code);
+    }
+  }
+  if (take(items, "nandbad", value)) config.factoryBadBlocks = blockList("nandbad", value);
+  if (take(items, "nanderasefail", value)) config.eraseFailBlocks = blockList("nanderasefail", value);
+  if (take(items, "nandprogfail", value)) config.programFailBlocks = blockList("nandprogfail", value);
+  if (take(items, "nandbusy", value)) config.stuckBusy = true;
+  if (take(items, "nandflip", value)) {
+    const auto slash = value.find('/');
+    config.flipBit = true;
+    config.flipAddress = number("nandflip", value.substr(0, slash));
+    if (slash != std::string::npos) {
+      const uint32_t mask = number("nandflip", value.substr(slash + 1));
+      if (mask == 0 || mask > 0xFF) throw std::invalid_argument("nandflip: the mask must be 0x01 to 0xFF");
+      config.flipMask = static_cast<uint8_t>(mask);
+    }
+  }
+  if (present) attachNandDevice(board, config);
+}
 
 }  // namespace zorv::sim

@@ -1,0 +1,235 @@
+#include "nand/nand_flash.h"
+
+#include <cstring>
+
+namespace zorv {
+namespace {
+
+struct NandSize {
+  uint8_t deviceCode;
+  const char* label;
+  uint32_t totalSize;
+};
+
+constexpr NandSize kSizes[] = {
+    {0x75, "32MB(5608)", 0x2000000u},   {0x76, "64MB(1208)", 0x4000000u},
+    {0xF1, "128MB(1G08)", 0x8000000u},  {0xDA, "256MB(2G08)", 0x10000000u},
+    {0xDC, "512MB(4G08)", 0x20000000u}, {0xD3, "1GB(8G08)", 0x40000000u},
+};
+
+constexpr uint32_t kSmallBlockSize = 0x4000;
+constexpr int kSmallPageSize = 512;
+// Column of the small-page bad-block marker: byte 5 of the block's first page.
+constexpr uint32_t kSmallMarkerColumn = 5;
+
+bool isLargePageCode(uint8_t code) { return code == 0xF1 || code == 0xDA || code == 0xDC || code == 0xD3; }
+
+uint8_t byteOf(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
+
+}  // namespace
+
+int nandAddressBytes(uint8_t deviceCode, NandAddressKind kind, uint32_t a, uint8_t bytes[5]) {
+  int n = 0;
+  switch (deviceCode) {
+    case 0xDA:
+    case 0xDC:
+    case 0xD3:
+    case 0xF1: {
+      // Large pages: an 11-bit column, then the page number.
+      if (kind == PageAddress) {
+        bytes[n++] = byteOf(a);
+        bytes[n++] = byteOf((a >> 8) & 0x07);
+      } else if (kind == SpareAddress) {
+        bytes[n++] = byteOf(a & 0x3F);
+        bytes[n++] = 0x08;
+      }
+      bytes[n++] = byteOf(a >> 11);
+      bytes[n++] = byteOf(a >> 19);
+      if (deviceCode != 0xF1) bytes[n++] = byteOf((a >> 27) & 0x07);
+      return n;
+    }
+    case 0x75:
+    case 0x76: {
+      // Small pages: an 8-bit column (the spare kind is an ordinary page address), then the page.
+      if (kind != BlockAddress) bytes[n++] = byteOf(a);
+      bytes[n++] = byteOf(a >> 9);
+      bytes[n++] = byteOf(a >> 17);
+      if (deviceCode == 0x76) bytes[n++] = byteOf((a >> 25) & 0x7F);
+      return n;
+    }
+    default: return 0;
+  }
+}
+
+void NandFlash::bind(JtagCable& cable, NandTarget& target, char* productName) {
+  target.init(cable, productName, pins, bsrImage);
+}
+
+void NandFlash::setChipEnable(JtagCable& cable, char level) {
+  bsrImage[pins.pinCe] = level;
+  scan(cable);
+}
+
+int NandFlash::waitReady(JtagCable& cable) {
+  for (int sample = 0; sample < kNandReadySamples; ++sample) {
+    captureScan(cable);
+    if (captured[pins.pinRb] == '1') return 0;
+  }
+  return -1;
+}
+
+void NandFlash::writeCommand(JtagCable& cable, const NandTarget& target, uint8_t command) {
+  target.putDataByte(bsrImage, command);
+  bsrImage[pins.pinCle] = '1';
+  scan(cable);
+  bsrImage[pins.pinWe] = '0';
+  scan(cable);
+  bsrImage[pins.pinWe] = '1';
+  scan(cable);
+  bsrImage[pins.pinCle] = '0';
+  scan(cable);
+}
+
+void NandFlash::writeAddress(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address) {
+  uint8_t bytes[5];
+  const int count = nandAddressBytes(id[1], kind, address, bytes);
+  bsrImage[pins.pinAle] = '1';
+  scan(cable);
+  for (int i = 0; i < count; ++i) {
+    target.putDataByte(bsrImage, bytes[i]);
+    bsrImage[pins.pinWe] = '0';
+    scan(cable);
+    bsrImage[pins.pinWe] = '1';
+    scan(cable);
+  }
+  bsrImage[pins.pinAle] = '0';
+  scan(cable);
+}
+
+void NandFlash::writeData(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    target.putDataByte(bsrImage, bytes[i]);
+    bsrImage[pins.pinWe] = '0';
+    scan(cable);
+    bsrImage[pins.pinWe] = '1';
+    scan(cable);
+  }
+}
+
+void NandFlash::readData(JtagCable& cable, const NandTarget& target, uint8_t* buffer, uint32_t count) {
+  target.setBusDirection(bsrImage, kBusInput);
+  for (uint32_t i = 0; i < count; ++i) {
+    bsrImage[pins.pinRe] = '0';
+    scan(cable);
+    captureScan(cable);
+    bsrImage[pins.pinRe] = '1';
+    scan(cable);
+    buffer[i] = target.getDataByte(captured);
+  }
+  // Takes effect with the next scan of whatever operation follows.
+  target.setBusDirection(bsrImage, kBusOutput);
+}
+
+int NandFlash::readArea(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address,
+                        uint8_t* buffer, uint32_t count) {
+  writeCommand(cable, target, 0x00);
+  writeAddress(cable, target, kind, address);
+  if (largePage) writeCommand(cable, target, 0x30);
+  if (waitReady(cable) != 0) return -1;
+  readData(cable, target, buffer, count);
+  return 0;
+}
+
+int NandFlash::readSpare(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer,
+                         uint32_t count) {
+  return readArea(cable, target, SpareAddress, address, buffer, count);
+}
+
+int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer,
+                        uint32_t count) {
+  return readArea(cable, target, PageAddress, address, buffer, count);
+}
+
+int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
+  uint8_t marker = 0;
+  const uint32_t address = largePage ? blockAddress : blockAddress + kSmallMarkerColumn;
+  if (readSpare(cable, target, address, &marker, 1) != 0) return -1;
+  return marker == 0xFF ? 0 : -1;
+}
+
+int NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
+  writeCommand(cable, target, 0x70);
+  uint8_t status = 0;
+  readData(cable, target, &status, 1);
+  return status & 1;
+}
+
+int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,
+                           uint32_t count) {
+  writeCommand(cable, target, 0x80);
+  writeAddress(cable, target, PageAddress, address);
+  writeData(cable, target, bytes, count);
+  writeCommand(cable, target, 0x10);
+  if (waitReady(cable) != 0) return -1;
+  return readStatus(cable, target) ? -1 : 0;
+}
+
+int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
+  writeCommand(cable, target, 0x60);
+  writeAddress(cable, target, BlockAddress, blockAddress);
+  writeCommand(cable, target, 0xD0);
+  if (waitReady(cable) != 0) return -1;
+  return readStatus(cable, target);
+}
+
+void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
+  setChipEnable(cable, '0');
+  target.setBusDirection(bsrImage, kBusOutput);
+  writeCommand(cable, target, 0x90);
+  bsrImage[pins.pinAle] = '1';
+  scan(cable);
+  target.putDataByte(bsrImage, 0x00);
+  bsrImage[pins.pinWe] = '0';
+  scan(cable);
+  bsrImage[pins.pinWe] = '1';
+  scan(cable);
+  bsrImage[pins.pinAle] = '0';
+  scan(cable);
+  readData(cable, target, id, 4);
+
+  const uint8_t code = id[1];
+  if (isLargePageCode(code)) {
+    largePage = 1;
+    pageSize = 1024 << (id[3] & 3);
+    blockSize = 65536 << ((id[3] >> 4) & 3);
+  } else if (code == 0x75 || code == 0x76) {
+    largePage = 0;
+    pageSize = kSmallPageSize;
+  } else {
+    largePage = 0;
+    pageSize = 0;
+    blockSize = 0;
+  }
+  writeCommand(cable, target, 0xFF);
+  waitReady(cable);
+  setChipEnable(cable, '1');
+}
+
+int NandFlash::lookupSize() {
+  for (const NandSize& size : kSizes) {
+    if (size.deviceCode != id[1]) continue;
+    std::strncpy(sizeLabel, size.label, sizeof sizeLabel - 1);
+    totalSize = size.totalSize;
+    if (!isLargePageCode(size.deviceCode)) blockSize = kSmallBlockSize;
+    return 0;
+  }
+  return -1;
+}
+
+void NandFlash::getId(uint8_t& maker, uint8_t& device, char* label) const {
+  maker = id[0];
+  device = id[1];
+  std::memcpy(label, sizeLabel, sizeof sizeLabel);
+}
+
+}  // namespace zorv

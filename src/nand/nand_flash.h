@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+
+#include "cable/jtag_cable.h"
+#include "targets/nand_target.h"
+
+namespace zorv {
+
+enum NandAddressKind : int { PageAddress = 1, BlockAddress = 2, SpareAddress = 3 };
+
+// The address bytes, in the order sent, of address kind for a device code; returns how many
+// (0 for a device code the size table does not know).
+int nandAddressBytes(uint8_t deviceCode, NandAddressKind kind, uint32_t address, uint8_t bytes[5]);
+
+// Ready samples before a busy device counts as hung.
+inline constexpr int kNandReadySamples = 4096;
+
+// An 8-bit NAND device on a product's pins, played one full image scan per bus step. Every cycle
+// ends with the signals it pulsed back at idle (CLE, ALE '0', nWE, nRE '1'); nCE changes only in
+// setChipEnable. The address of every operation is a byte address in the main area; nothing here
+// checks it against totalSize (the address bytes are masked), so the caller keeps it in range.
+class NandFlash {
+ public:
+  char sizeLabel[20] = {};
+  char* bsrImage = nullptr;  // the product's shared image, not a copy
+  char captured[641] = {};
+  uint8_t id[4] = {};  // maker, device, third, fourth
+  int32_t largePage = 0;
+  int32_t pageSize = 0;
+  int32_t blockSize = 0;
+  uint32_t totalSize = 0;
+  NandPins pins;
+
+  void bind(JtagCable& cable, NandTarget& target, char* productName);
+
+  // '0' selects the device, '1' releases it; one scan.
+  void setChipEnable(JtagCable& cable, char level);
+  // 0 once R/B reads ready, -1 after kNandReadySamples busy samples.
+  int waitReady(JtagCable& cable);
+
+  void writeCommand(JtagCable& cable, const NandTarget& target, uint8_t command);
+  void writeAddress(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address);
+  void writeData(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, uint32_t count);
+  void readData(JtagCable& cable, const NandTarget& target, uint8_t* buffer, uint32_t count);
+
+  // 0, or -1 when the device stayed busy.
+  int readSpare(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer, uint32_t count);
+  int readPage(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer, uint32_t count);
+  // 0 good, -1 bad (a marker that is not 0xFF, or a marker read that timed out).
+  int isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
+  // 0, or -1 on timeout or a program failure the device reports. count may be less than a page.
+  int programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,
+                  uint32_t count);
+  // 0 erased, 1 the device reports an erase failure, -1 timeout.
+  int eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
+
+  // Selects the device, reads the four identification bytes, classifies the geometry, resets the
+  // device and releases it.
+  void readId(JtagCable& cable, const NandTarget& target);
+  // 0 when the device code is one of the six supported ones (label and size set), else -1 with
+  // nothing changed.
+  int lookupSize();
+  void getId(uint8_t& maker, uint8_t& device, char* label) const;
+
+ private:
+  void scan(JtagCable& cable) { cable.shiftDr(bsrImage, cable.bsrLength); }
+  void captureScan(JtagCable& cable) { cable.shiftDrCapture(bsrImage, captured, cable.bsrLength); }
+  int readStatus(JtagCable& cable, const NandTarget& target);
+  int readArea(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address,
+               uint8_t* buffer, uint32_t count);
+};
+
+}  // namespace zorv

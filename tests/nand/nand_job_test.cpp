@@ -1,0 +1,439 @@
+#include "nand/nand_job.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "nand/bad_block_list.h"
+#include "nand/block_number.h"
+#include "page/recording_page.h"
+#include "sim/board.h"
+#include "sim/nand_device.h"
+#include "targets/catalogue.h"
+
+namespace zorv {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+std::string format(const char* pattern, unsigned a, unsigned b = 0) {
+  char text[128];
+  std::snprintf(text, sizeof text, pattern, a, b);
+  return text;
+}
+
+Bytes pattern(size_t size, unsigned seed = 1) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+  return bytes;
+}
+
+// One NAND job on a virtual board, its page and its image file.
+struct JobRun {
+  std::unique_ptr<sim::Board> board;
+  sim::NandDevice* device = nullptr;
+  RecordingPage page;
+  NandSettings settings;
+  fs::path file;
+  uint32_t blockSize = 0;
+
+  JobRun(TargetProduct chip, uint8_t code, sim::NandDeviceConfig config = {}) {
+    board = std::make_unique<sim::Board>(sim::parseBoardOptions(std::string("chip=") + sim::simChip(chip).name));
+    if (code != 0) {
+      config.deviceCode = code;
+      device = &sim::attachNandDevice(*board, config);
+      blockSize = device->geometry().blockSize();
+    }
+    settings.product = chip;
+    static int serial = 0;
+    file = fs::temp_directory_path() /
+           ("zorv_nand_" + std::to_string(getpid()) + "_" + std::to_string(++serial) + ".bin");
+  }
+  ~JobRun() {
+    std::error_code ignored;
+    fs::remove(file, ignored);
+  }
+  void writeImage(const Bytes& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    settings.imagePath = file.string();
+  }
+  void run() {
+    restoreProductImages();
+    runNandJob(page, *board, settings);
+  }
+  // The image sits in blocks, in order, and nothing else on the device holds data.
+  void expectImageIn(const std::vector<uint32_t>& blocks, const Bytes& image) const {
+    std::set<uint32_t> pages;
+    const uint32_t pagesPerBlock = device->geometry().pagesPerBlock;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      const size_t offset = i * blockSize;
+      const size_t length = std::min<size_t>(blockSize, image.size() - offset);
+      Bytes expected(image.begin() + static_cast<long>(offset), image.begin() + static_cast<long>(offset + length));
+      expected.resize(blockSize, 0xFF);
+      EXPECT_EQ(device->mainBytes(blocks[i] * blockSize, blockSize), expected) << "block " << blocks[i];
+      for (uint32_t p = 0; p < pagesPerBlock; ++p) pages.insert(blocks[i] * pagesPerBlock + p);
+    }
+    for (uint32_t stored : device->storedPages()) EXPECT_TRUE(pages.count(stored)) << "page " << stored << " changed";
+  }
+};
+
+std::string idLine(TargetProduct chip) {
+  const uint32_t v = sim::simChip(chip).idcode;
+  char text[80];
+  std::snprintf(text, sizeof text, "  JTAG ID: Ver(0x%01X), Part(0x%04X), Maker(0x%03X)\r\n", v >> 28,
+                (v >> 16) & 0xFFF, (v >> 4) & 0xFFF);
+  return text;
+}
+
+std::string head(TargetProduct chip, uint8_t code) {
+  const char* label = code == 0x75 ? "32MB(5608)" : "256MB(2G08)";
+  return "[Download to NAND]\r\n" + idLine(chip) +
+         format("  Maker: 0xEC, Dev: 0x%X (", code) + label + ")\r\n";
+}
+
+TEST(NandJob, SuccessfulRunOnEveryProductAndPageSize) {
+  for (int p = 0; p < kProductCount; ++p) {
+    for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
+      const auto chip = static_cast<TargetProduct>(p);
+      JobRun job(chip, code);
+      const uint32_t pageSize = job.device->geometry().pageSize;
+      const Bytes image = pattern(2 * pageSize + 100, static_cast<unsigned>(p));
+      job.writeImage(image);
+      job.settings.blockText = "3";
+      job.settings.verify = 1;
+      job.run();
+      const uint32_t base = 3 * job.blockSize;
+      const auto size = static_cast<unsigned>(image.size());
+      EXPECT_EQ(job.page.log, head(chip, code) + format("  BASE: 0x%X, SIZE: 0x%X\r\n", base, size) +
+                                  "  Erasing . OK.\r\n" + format("  Programming to 0x%X ... ", base) +
+                                  "Done.\r\n  Verifying... OK.\r\n\r\n")
+          << p << " " << int(code);
+      EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});
+      job.expectImageIn({3}, image);
+      EXPECT_EQ(job.device->eraseLog(), std::vector<uint32_t>{3});
+      EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+      EXPECT_EQ(job.page.byteCount, format("%d / %d [Bytes]", size, size));
+      EXPECT_EQ(job.page.progressPosition, 100);
+      EXPECT_EQ(job.page.events.front().what, "lock");
+      EXPECT_EQ(job.page.events.back().what, "unlock");
+      EXPECT_EQ(job.page.buttonCaption, "idle");
+    }
+  }
+}
+
+TEST(NandJob, EraseDotsWrapAtSeventyTwo) {
+  sim::NandDeviceConfig config;
+  config.programFailBlocks = {0};
+  JobRun job(Veskar, 0x75, config);
+  job.writeImage(Bytes(140 * job.blockSize, 0x5A));
+  job.run();
+  const std::string dots = "  Erasing " + std::string(59, '.') + "\r\n    " + std::string(72, '.') +
+                           "\r\n    " + std::string(9, '.') + " OK.\r\n";
+  EXPECT_NE(job.page.log.find(dots), std::string::npos) << job.page.log;
+  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ... \r\n  Write ERROR, ADDR: 0x0\r\n\r\n"));
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
+  EXPECT_EQ(job.device->eraseLog().size(), 140u);
+  EXPECT_TRUE(job.device->storedPages().empty());
+}
+
+TEST(NandJob, FailedErasesAreListedTenToAGroup) {
+  sim::NandDeviceConfig config;
+  for (uint32_t b = 1; b <= 12; ++b) config.eraseFailBlocks.insert(b);
+  config.programFailBlocks = {0};
+  JobRun job(Ika, 0x75, config);
+  job.writeImage(Bytes(14 * job.blockSize, 0x11));
+  job.run();
+  std::string list = "BAD block num #\r\n";
+  for (unsigned b = 1; b <= 12; ++b) list += (b == 11 ? "\r\n" : "") + format("[%04u]\r\n", b);
+  EXPECT_NE(job.page.log.find(" OK.\r\n" + list + "  Programming to 0x0 ... "), std::string::npos) << job.page.log;
+}
+
+TEST(NandJob, BadBlockListKeepsItsCapacity) {
+  sim::NandDeviceConfig config;
+  for (uint32_t b = 0; b < 130; ++b) config.eraseFailBlocks.insert(b);
+  config.programFailBlocks = {130};
+  JobRun job(Veskar, 0x75, config);
+  job.writeImage(Bytes(131 * job.blockSize, 0x22));
+  job.run();
+  EXPECT_EQ(nandBadBlocks().count, NandBadBlockList::kCapacity);
+  EXPECT_EQ(nandBadBlocks().notListed, 2u);
+  EXPECT_NE(job.page.log.find("[0127]\r\n  and 2 more\r\n  Programming"), std::string::npos);
+  // Every block whose erase failed was passed over; the first program went to block 130.
+  EXPECT_EQ(job.device->programLog(), std::vector<uint32_t>{130 * 32});
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
+}
+
+// A port whose owner refuses access: it answers as absent.
+class RefusedPort : public PortIo {
+ public:
+  bool grantAccess() override { return false; }
+  void write(uint16_t, uint8_t) override {}
+  uint8_t read(uint16_t) override { return 0xFF; }
+};
+
+TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
+  struct Case {
+    const char* name;
+    TargetProduct product;
+    std::string boardOptions;
+    uint8_t code;
+    std::string path;  // "" none, "image" a good image
+    std::vector<std::string> boxes;
+  };
+  const std::string missing = "/nonexistent/zorv.bin";
+  const std::string directory = fs::temp_directory_path().string();
+  const Case cases[] = {
+      {"no port", Obrin, "noport", 0xDA, "image", {"Cannot get LPT Base."}},
+      {"other chip", Obrin, "chip=IKA", 0xDA, "image", {"Cannot read JTAG ID"}},
+      {"no board", Tqr2400, "chip=TQR2400,noboard", 0xDA, "image", {"Cannot read JTAG ID"}},
+      {"no NAND", Ika, "chip=IKA", 0, "image", {"Cannot Support NAND."}},
+      {"no image", Veskar, "chip=VESKAR", 0x75, "", {"No image file"}},
+      {"missing", Obrin, "", 0x75, missing, {"Cannot open " + missing}},
+      {"directory", Obrin, "", 0x75, directory, {"Cannot open " + directory}},
+  };
+  for (const Case& c : cases) {
+    auto board = std::make_unique<sim::Board>(sim::parseBoardOptions(c.boardOptions));
+    sim::NandDevice* device = nullptr;
+    if (c.code != 0) {
+      sim::NandDeviceConfig config;
+      config.deviceCode = c.code;
+      device = &sim::attachNandDevice(*board, config);
+    }
+    JobRun files(Obrin, 0);
+    files.writeImage(Bytes(100, 1));
+    RecordingPage page;
+    NandSettings settings;
+    settings.product = c.product;
+    settings.imagePath = c.path == "image" ? files.file.string() : c.path;
+    restoreProductImages();
+    runNandJob(page, *board, settings);
+    EXPECT_EQ(page.boxes, c.boxes) << c.name;
+    EXPECT_TRUE(page.log.ends_with("\r\n\r\n")) << c.name;
+    EXPECT_EQ(page.log.find("Erasing"), std::string::npos) << c.name;
+    EXPECT_EQ(page.buttonCaption, "idle") << c.name;
+    for (const auto& event : page.events) EXPECT_NE(event.text, "STOP") << c.name;
+    if (device) {
+      EXPECT_TRUE(device->eraseLog().empty()) << c.name;
+    }
+  }
+
+  RefusedPort refused;
+  RecordingPage page;
+  runNandJob(page, refused, NandSettings{});
+  EXPECT_EQ(page.boxes, (std::vector<std::string>{"Couldn't access giveio device", "Cannot get LPT Base."}));
+
+  JobRun unknown(Obrin, 0xDA);
+  unknown.settings.product = 7;
+  unknown.run();
+  EXPECT_TRUE(unknown.page.boxes.empty());
+  EXPECT_EQ(unknown.page.log, "[Download to NAND]\r\n\r\n");
+}
+
+TEST(NandJob, ImageSizeAgainstTheDevice) {
+  JobRun whole(Veskar, 0x75);
+  whole.writeImage({});
+  fs::resize_file(whole.file, 0x2000000);
+  whole.run();
+  EXPECT_EQ(whole.page.boxes, std::vector<std::string>{"File size is too big"});
+  EXPECT_TRUE(whole.device->eraseLog().empty());
+
+  // One byte less is taken: every block is erased (the last one without a dot), then STOP.
+  JobRun almost(Veskar, 0x75);
+  almost.writeImage({});
+  fs::resize_file(almost.file, 0x2000000 - 1);
+  almost.page.onEvent = [](RecordingPage& page, const RecordingPage::Event& event) {
+    if (event.what == "button" && event.text == "STOP") page.stopRequested = 1;
+  };
+  almost.run();
+  EXPECT_TRUE(almost.page.boxes.empty());
+  EXPECT_EQ(almost.device->eraseLog().size(), 2048u);
+  const size_t from = almost.page.log.find("  Erasing ");
+  const std::string dots = almost.page.log.substr(from, almost.page.log.find(" OK.", from) - from);
+  EXPECT_EQ(std::count(dots.begin(), dots.end(), '.'), 2047);
+  EXPECT_TRUE(almost.page.log.ends_with("  Programming to 0x0 ...   STOP.\r\nDone.\r\n\r\n"));
+
+  // An image that would run past the last block is refused before anything is erased.
+  for (const char* block : {"2047", "0xFFFFFFFF", "0x800"}) {
+    JobRun late(Veskar, 0x75);
+    late.writeImage(Bytes(late.blockSize + 1, 3));
+    late.settings.blockText = block;
+    late.run();
+    EXPECT_EQ(late.page.boxes,
+              std::vector<std::string>{format("File does not fit from block %u", parseBlockNumber(block))});
+    EXPECT_TRUE(late.device->eraseLog().empty());
+    EXPECT_EQ(late.page.log.find("BASE"), std::string::npos);
+  }
+}
+
+TEST(NandJob, EmptyImageAndBlockNumbers) {
+  for (const char* block : {"0x10", "16", "0X10"}) {
+    JobRun job(Veskar, 0xDA);
+    job.writeImage({});
+    job.settings.blockText = block;
+    job.settings.verify = 1;
+    job.run();
+    const unsigned base = std::string(block) == "0X10" ? 0 : 16 * 0x20000;
+    EXPECT_EQ(job.page.log, head(Veskar, 0xDA) + format("  BASE: 0x%X, SIZE: 0x0\r\n", base) +
+                                "  Erasing  OK.\r\n" + format("  Programming to 0x%X ... ", base) +
+                                "Done.\r\n  Verifying... OK.\r\n\r\n");
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});
+    EXPECT_TRUE(job.device->eraseLog().empty());
+    EXPECT_TRUE(job.device->programLog().empty());
+  }
+  EXPECT_EQ(parseBlockNumber(""), 0u);
+  EXPECT_EQ(parseBlockNumber("  42"), 42u);
+  EXPECT_EQ(parseBlockNumber("12abc"), 12u);
+  EXPECT_EQ(parseBlockNumber("0x1fG"), 31u);
+  EXPECT_EQ(parseBlockNumber("0x"), 0u);
+  EXPECT_EQ(parseBlockNumber("-1"), 0u);
+  EXPECT_EQ(parseBlockNumber("4294967295"), 0xFFFFFFFFu);
+  EXPECT_EQ(parseBlockNumber("4294967296"), 0xFFFFFFFFu) << "never wraps onto a low block";
+}
+
+TEST(NandJob, EraseTimeoutGoesOnAndThenFailsTheProgram) {
+  sim::NandDeviceConfig config;
+  config.stuckBusy = true;
+  JobRun job(Veskar, 0x75, config);
+  job.writeImage(Bytes(100, 7));
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("  Erasing \r\n ERROR. ADDR: 0x0 OK.\r\n  Programming to 0x0 ... "
+                                     "\r\n  Erase ERROR, ADDR: 0x0\r\n\r\n"))
+      << job.page.log;
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
+  EXPECT_TRUE(job.device->programLog().empty());
+}
+
+TEST(NandJob, VerifyMismatch) {
+  sim::NandDeviceConfig config;
+  config.flipBit = true;
+  config.flipAddress = 0x20005;
+  config.flipMask = 0xFF;
+  JobRun job(Obrin, 0xDA, config);
+  job.writeImage(Bytes(2048, 0xFF));
+  job.settings.blockText = "1";
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying...   ERROR, ADDR: 0x20005\r\n"
+                                     "    [Write: 0xFF, Read: 0x00]\r\nError.\r\n\r\n"))
+      << job.page.log;
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
+
+TEST(NandJob, ImageFileChangingUnderTheJob) {
+  // Gone before the verify pass.
+  JobRun gone(Tqr2400, 0x75);
+  gone.writeImage(pattern(1000));
+  gone.settings.verify = 1;
+  gone.page.onEvent = [&gone](RecordingPage&, const RecordingPage::Event& event) {
+    if (event.text == "Done.\r\n") fs::remove(gone.file);
+  };
+  gone.run();
+  EXPECT_EQ(gone.page.boxes, std::vector<std::string>{"Cannot open " + gone.file.string() + "\r\n"});
+  EXPECT_TRUE(gone.page.log.ends_with("Done.\r\n\r\n"));
+
+  // Shorter than it was: what could not be read is never programmed.
+  JobRun shrunk(Ika, 0xDA);
+  shrunk.writeImage(pattern(3 * 2048));
+  shrunk.page.onEvent = [&shrunk](RecordingPage&, const RecordingPage::Event& event) {
+    if (event.text == "STOP") fs::resize_file(shrunk.file, 2048 + 10);
+  };
+  shrunk.run();
+  EXPECT_EQ(shrunk.page.boxes, std::vector<std::string>{"Cannot read " + shrunk.file.string()});
+  EXPECT_EQ(shrunk.device->programLog(), std::vector<uint32_t>{0});
+  EXPECT_EQ(shrunk.page.log.find("Done."), std::string::npos);
+
+  // Longer before the verify pass: only the bytes programmed are compared.
+  JobRun grown(Obrin, 0x75);
+  const Bytes image = pattern(700);
+  grown.writeImage(image);
+  grown.settings.verify = 1;
+  grown.page.onEvent = [&grown](RecordingPage&, const RecordingPage::Event& event) {
+    if (event.text == "Done.\r\n") std::ofstream(grown.file, std::ios::app) << "tail bytes";
+  };
+  grown.run();
+  EXPECT_EQ(grown.page.boxes, std::vector<std::string>{"Download Complete."});
+  grown.expectImageIn({0}, image);
+}
+
+TEST(NandJob, StopInTheProgramPass) {
+  JobRun job(Obrin, 0xDA);
+  const Bytes image = pattern(3 * 2048);
+  job.writeImage(image);
+  job.settings.verify = 1;
+  job.page.onEvent = [](RecordingPage& page, const RecordingPage::Event& event) {
+    if (event.what == "bytes" && event.text == "2048 / 6144 [Bytes]") page.stopRequested = 1;
+  };
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ...   STOP.\r\nDone.\r\n\r\n")) << job.page.log;
+  EXPECT_TRUE(job.page.boxes.empty());
+  EXPECT_EQ(job.page.stopRequested.load(), 0);
+  EXPECT_EQ(job.device->programLog(), std::vector<uint32_t>{0});
+  job.expectImageIn({0}, Bytes(image.begin(), image.begin() + 2048));
+}
+
+TEST(NandJob, StopInTheVerifyPass) {
+  JobRun job(Veskar, 0x75);
+  const Bytes image = pattern(3 * 512);
+  job.writeImage(image);
+  job.settings.verify = 1;
+  bool verifying = false;
+  job.page.onEvent = [&verifying](RecordingPage& page, const RecordingPage::Event& event) {
+    if (event.text == "  Verifying... ") verifying = true;
+    if (verifying && event.what == "bytes" && event.text == "512 / 1536 [Bytes]") page.stopRequested = 1;
+  };
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying...   STOP.\r\n\r\n")) << job.page.log;
+  EXPECT_TRUE(job.page.boxes.empty());
+  EXPECT_EQ(job.page.stopRequested.load(), 0);
+  job.expectImageIn({0}, image);
+}
+
+TEST(NandJob, BadBlocksArePassedOverInProgramAndVerify) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {1};
+  JobRun job(Veskar, 0x75, config);
+  // Old contents beyond the erase range: block 2 must be erased before it takes the image's tail,
+  // block 3 must stay as it was.
+  const Bytes old = Bytes(2 * job.blockSize, 0x00);
+  job.device->preload(2 * job.blockSize, old);
+  const Bytes image = pattern(job.blockSize + 1000);
+  job.writeImage(image);
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
+  EXPECT_NE(job.page.log.find(" OK.\r\nBAD block num #\r\n[0001]\r\n  Programming to 0x0 ... Done.\r\n"
+                              "  Verifying... OK.\r\n"),
+            std::string::npos)
+      << job.page.log;
+  EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{0, 1, 2}));
+  EXPECT_EQ(job.device->mainBytes(3 * job.blockSize, job.blockSize), Bytes(job.blockSize, 0x00));
+  EXPECT_EQ(job.device->mainBytes(0, job.blockSize), Bytes(image.begin(), image.begin() + job.blockSize));
+  Bytes tail(image.begin() + job.blockSize, image.end());
+  tail.resize(job.blockSize, 0xFF);
+  EXPECT_EQ(job.device->mainBytes(2 * job.blockSize, job.blockSize), tail);
+  EXPECT_TRUE(job.board->violations().empty());
+}
+
+TEST(NandJob, RunningOutOfGoodBlocksNeverWrapsToTheStart) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {2047};
+  JobRun job(Veskar, 0x75, config);
+  job.writeImage(pattern(job.blockSize + 10));
+  job.settings.blockText = "2046";
+  job.run();
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Not enough good blocks"});
+  EXPECT_TRUE(job.page.log.ends_with("\r\n  No good block left before the end of the device\r\n\r\n")) << job.page.log;
+  for (uint32_t page : job.device->storedPages()) EXPECT_EQ(page / 32, 2046u);
+  EXPECT_EQ(job.device->programLog().size(), 32u);
+}
+
+}  // namespace
+}  // namespace zorv
