@@ -13,6 +13,7 @@ namespace zorv::sim {
 //   norcs=REGION        0-7: the 512 MB region whose chip-select cell selects the flash (default 0)
 //   norerasestuck=HEX   erasing the sector holding this bus offset never ends
 //   norprogramfail=HEX  the byte at this bus offset never takes a program
+//   nornocfi            the device does not answer the CFI query
 //   veskarnodebug       VESKAR refuses the debug-mode entry sequence
 //   veskarcfgmask=HEX   VESKAR's bank-0 configuration register keeps only these bits
 namespace {
@@ -77,6 +78,7 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const std::string regionText = take(options, "norcs", "0");
   const std::string eraseStuck = take(options, "norerasestuck", "");
   const std::string programFail = take(options, "norprogramfail", "");
+  const bool noCfi = takeFlag(options, "nornocfi");
   const bool noDebug = takeFlag(options, "veskarnodebug");
   const std::string configMask = take(options, "veskarcfgmask", "");
   if (typeText == "none") return {};
@@ -102,7 +104,10 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
 
   const bool wordMode = width == 16 && interleave == 1;
   std::vector<std::unique_ptr<NorChip>> chips;
-  for (int i = 0; i < interleave; ++i) chips.push_back(std::make_unique<NorChip>(*part, wordMode));
+  for (int i = 0; i < interleave; ++i) {
+    chips.push_back(std::make_unique<NorChip>(*part, wordMode));
+    chips.back()->setCfiAbsent(noCfi);
+  }
   // Fault offsets are bus offsets; find the chip and byte behind them.
   auto place = [&](const std::string& text, const char* key, bool erase) {
     if (text.empty()) return;

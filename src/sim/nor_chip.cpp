@@ -309,7 +309,7 @@ uint32_t NorChip::read(uint32_t address, uint64_t tck) {
   const Mode mode = mode_ == Mode::Autoselect || mode_ == Mode::Cfi ? mode_ : idleMode_;
   switch (mode) {
     case Mode::Autoselect: return autoselectValue(address);
-    case Mode::Cfi: return cfiValue(address);
+    case Mode::Cfi: return cfiAbsent_ ? arrayValue(address) : cfiValue(address);
     default: return arrayValue(address);
   }
 }

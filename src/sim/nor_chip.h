@@ -60,6 +60,8 @@ class NorChip {
   // (a write buffer holding it never ends).
   void setEraseStuck(uint32_t byteOffset) { eraseStuck_ = byteOffset; }
   void setProgramFail(uint32_t byteOffset) { programFail_ = byteOffset; }
+  // Fault: the device does not answer the CFI query.
+  void setCfiAbsent(bool absent) { cfiAbsent_ = absent; }
 
   // Reports protocol errors (a write-buffer abort, say); may be empty.
   void setViolationSink(std::function<void(const std::string&)> sink);
@@ -97,6 +99,7 @@ class NorChip {
   std::vector<std::pair<uint32_t, uint32_t>> buffer_;
   uint32_t eraseStuck_ = 0xFFFFFFFF;
   uint32_t programFail_ = 0xFFFFFFFF;
+  bool cfiAbsent_ = false;
   std::unordered_map<uint32_t, std::unique_ptr<std::array<uint8_t, 4096>>> pages_;
   std::vector<std::pair<uint32_t, uint32_t>> erasures_;
   std::vector<uint16_t> cfi_;

@@ -48,7 +48,7 @@ class VeskarDebugRegister : public DataRegister {
   uint64_t captureTck_ = 0;
   int entryStep_ = 0;
   bool entryRefused_ = false;
-  uint32_t config_ = 0x00002A31;
+  uint32_t config_ = 0x00000007;
   uint32_t configMask_ = 0xFFFFFFFF;
 };
 
