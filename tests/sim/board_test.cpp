@@ -83,7 +83,7 @@ TEST(Board, WalksAllSixteenTapStates) {
 }
 
 TEST(Board, BoundaryRegisterUpdatesAndCapturesUnderExtest) {
-  Probe probe("chip=IKA");
+  Probe probe("chip=IKA,nor=none");
   probe.identify(Ika);
   probe.cable.loadExtest();
   Board& b = *probe.board;
