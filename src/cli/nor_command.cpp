@@ -1,8 +1,74 @@
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+
 #include "cli/cli_app.h"
+#include "nor/flash_types.h"
+#include "nor/nor_job.h"
+#include "page/console_page.h"
+#include "targets/target_product.h"
 
 namespace zorv::cli {
+namespace {
 
-// Not built yet.
-void addNorCommand(CLI::App&, CliContext&) {}
+struct NorCommandOptions {
+  std::string product;
+  std::string type = "EN29LV010A";
+  int width = 0;  // 0: what choosing the type selects on the page
+  int interleave = 1;
+  std::string base = "0";
+  std::string block = "0";
+  std::string image;
+};
+
+void runNorCommand(const NorCommandOptions& options, CliContext& context) {
+  NorSettings settings;
+  settings.product = parseProduct(options.product);
+  if (settings.product == Veskar) {
+    // VESKAR's page shows AutoDetect and fixes the bus.
+    settings.flashType = AutoDetect;
+    settings.widthSelection = 0;
+    settings.interleaveSelection = 0;
+    settings.baseText = "0x0";
+  } else {
+    settings.flashType = flashTypeFromText(options.type);
+    if (settings.flashType < 0) {
+      throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
+    }
+    const int width = options.width != 0 ? options.width : settings.flashType <= Am29lv040b ? 8 : 16;
+    settings.widthSelection = width == 16 ? 1 : 0;
+    settings.interleaveSelection = options.interleave == 2 ? 1 : 0;
+    settings.baseText = options.base;
+  }
+  settings.blockText = options.block;
+  settings.imagePath = options.image;
+
+  std::unique_ptr<PortIo> port = context.openPort();
+  if (!port) return;
+  ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+  page.installStopSignals();
+  runNorJob(page, *port, settings);
+  context.exitStatus = page.exitStatus();
+}
+
+}  // namespace
+
+void addNorCommand(CLI::App& app, CliContext& context) {
+  auto options = std::make_shared<NorCommandOptions>();
+  CLI::App* command = app.add_subcommand("nor", "Writes an image into the NOR flash on the chip's bus");
+  command->add_option("--product", options->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  command->add_option("--type", options->type,
+                      "flash type: EN29LV010A (default), EN29LV040A, AM29LV040B, S29AL004D, S29AL008D, S29GL064M, "
+                      "S29GL128M, K8D6316, SST39VF6401; VESKAR detects its flash");
+  command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
+      ->check(CLI::IsMember({8, 16}));
+  command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")
+      ->check(CLI::IsMember({1, 2}));
+  command->add_option("--base", options->base, "base address, hexadecimal (default 0)");
+  command->add_option("--block", options->block, "number of the first sector to write (default 0)");
+  command->add_option("IMAGE", options->image, "raw image file")->required();
+  command->callback([options, &context] { runNorCommand(*options, context); });
+}
 
 }  // namespace zorv::cli

@@ -1,12 +1,311 @@
 #include "nor/nor_job.h"
 
-namespace zorv {
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
-// Not built yet: the job only frames its run.
-int runNorJob(JobPage& page, PortIo&, const NorSettings&) {
-  page.lockPage();
-  page.appendLog("\r\n");
-  page.unlockPage();
+#include "cable/jtag_cable.h"
+#include "nor/flash_types.h"
+#include "nor/nor_flash.h"
+#include "nor/number_text.h"
+#include "targets/nor_target.h"
+#include "targets/target_product.h"
+
+namespace zorv {
+namespace {
+
+constexpr uint32_t kChunkBytes = 0x40000;
+constexpr uint32_t kBufferBytes = 32;
+
+template <typename... Args>
+std::string format(const char* pattern, Args... args) {
+  char text[160];
+  std::snprintf(text, sizeof text, pattern, args...);
+  return text;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// One run of the job; run() is the straight line from the port test to the last programmed unit,
+// and every way out of it ends in the common end path of runNorJob.
+class NorJob {
+ public:
+  NorJob(JobPage& page, PortIo& port, const NorSettings& settings)
+      : page_(page), settings_(settings), cable_(port), flash_(std::make_unique<NorFlash>()) {}
+
+  void start() {
+    if (!cable_.grantPortAccess()) page_.messageBox("Couldn't access giveio device");
+    page_.lockPage();
+    startTime_ = page_.now();
+    page_.appendLog("[Download to NOR]\r\n");
+    target_ = makeNorTarget(settings_.product);
+    if (target_) {
+      run();
+      if (commandSetLoaded_) flash_->resetDevice(cable_, *target_);
+    }
+    // Without a port found there is nobody to hand the pins back to.
+    if (cable_.hasPort()) cable_.pulseTrst();
+    page_.appendLog("\r\n");
+    file_.reset();
+    buffer_.clear();
+    target_.reset();
+    flash_.reset();
+    page_.unlockPage();
+  }
+
+ private:
+  void run();
+  bool openImage();
+  void programInBuffers();
+  void programInUnits();
+  // Reads the next chunk of the image into the buffer, with the erased value after it so that an
+  // odd last byte is padded with a byte that leaves the flash as it is; false on a short read.
+  bool readChunk(uint32_t chunk);
+  void refresh(uint32_t written, uint32_t& since, bool force);
+  bool stopSeen(const char* line);
+
+  JobPage& page_;
+  const NorSettings& settings_;
+  JtagCable cable_;
+  std::unique_ptr<NorFlash> flash_;
+  std::unique_ptr<NorTarget> target_;
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::vector<uint8_t> buffer_;
+  char productName_[8] = {};
+  bool commandSetLoaded_ = false;
+  int64_t startTime_ = 0;
+  int64_t elapsed_ = 0;
+  uint32_t fileSize_ = 0;
+  uint32_t address_ = 0;
+  uint32_t step_ = 0;
+  int result_ = 0;
+};
+
+void NorJob::run() {
+  const bool veskar = settings_.product == Veskar;
+  if (cable_.detectPort() != 0) {
+    page_.messageBox("Cannot find LPT PORT");
+    return;
+  }
+  cable_.pulseTrst();
+  cable_.resetTap();
+  NorFlash& flash = *flash_;
+  NorTarget& target = *target_;
+  if (!veskar) flash.deviceIndex = settings_.flashType;
+
+  const int interleaveSelection = settings_.interleaveSelection;
+  const int widthSelection = settings_.widthSelection;
+  const int interleave = interleaveSelection >= 0 && interleaveSelection < 8 ? 1 << interleaveSelection : 0;
+  const int width = widthSelection >= 0 && widthSelection < 8 ? 8 << widthSelection : 0;
+  if (!veskar) {
+    page_.appendLog(format("  Type: %s, Interleave: %d, Width: %d\r\n",
+                           std::string(flashTypeLogName(flash.deviceIndex)).c_str(), interleave, width));
+  }
+  const uint32_t base = readHexText(settings_.baseText);
+  const uint32_t blockNumber = readDecimalText(settings_.blockText);
+  flash.base = base;
+  flash.chooseChipSelect(base, target);
+  flash.bindTarget(cable_, target, productName_);
+  if (flash.csCell < 0) {
+    page_.messageBox(format("No chip select serves the base address 0x%08X", base));
+    return;
+  }
+  page_.resetProgressBar();
+
+  std::string idLine;
+  if (cable_.readIdCode(idLine) == 0) {
+    page_.messageBox(format("Cannot read %s JTAG ID", productName_));
+    return;
+  }
+  page_.appendLog(idLine);
+  if (!openImage()) return;
+  page_.showByteCount(0, fileSize_);
+  page_.showElapsed(0);
+
+  if (veskar) {
+    flash.applyFixedSetting(width, interleave);
+    cable_.loadDebug();
+  } else {
+    if (flash.applySetting(width, interleave) != 0) {
+      page_.messageBox("Cannot support for your flash setting.");
+      return;
+    }
+    cable_.loadExtest();
+  }
+  commandSetLoaded_ = true;
+
+  if (flash.readIds(cable_, target, page_) != 0) return;
+  if (veskar) {
+    if (flash.deviceId == 0x4F) {
+      flash.deviceIndex = En29lv040a;
+      flash.expectedDeviceId = 0x4F;
+    } else if (flash.deviceId == 0x6E) {
+      flash.deviceIndex = En29lv010a;
+      flash.expectedDeviceId = 0x6E;
+    } else {
+      flash.deviceIndex = AutoDetect;
+    }
+  }
+  page_.appendLog(format("  Maker: 0x%04X, Device: 0x%04X (%s)\r\n", flash.makerId, flash.deviceId,
+                         std::string(flashTypeLogName(flash.deviceIndex)).c_str()));
+  if (veskar) {
+    page_.appendLog(format("  VESKAR BANK0 REG: 0x%09X,\r\n  CONFIG Value: 0x%08X\r\n", kVeskarBank0Register,
+                           kVeskarBank0Config));
+  }
+  if (flash.checkId(flash.deviceIndex) != 0) {
+    page_.messageBox("Unknown FLASH ID");
+    return;
+  }
+  if (flash.loadGeometry(cable_, target) != 0) {
+    page_.messageBox("Cannot get flash Qeury INFO.");
+    return;
+  }
+
+  uint32_t failAddress = 0;
+  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress) != 0) {
+    page_.appendLog(format("\r\n  ERROR. ADDR: 0x%X", failAddress));
+    return;
+  }
+  page_.appendLog(" OK.\r\n");
+  flash.resetDevice(cable_, target);
+  page_.setStartButton("STOP", true);
+
+  address_ = flash.startAddress(blockNumber);
+  const uint32_t unit = static_cast<uint32_t>(flash.busWidth) / 8;
+  step_ = fileSize_ / 100;
+  if (unit == 2) step_ = (step_ + 1) & ~1u;
+  page_.appendLog(format("  Programming and Verifying to 0x%X ... ", address_));
+  flash.selectChip(cable_, target);
+  if (fileSize_ != 0) {
+    if (usesWriteBuffer(flash.deviceIndex)) {
+      programInBuffers();
+    } else {
+      programInUnits();
+    }
+  }
+  flash.deselectChip(cable_, target);
+  page_.setStartButton("STOP", false);
+  if (result_ == 0) page_.appendLog("OK.\r\n");
+  page_.appendLog(format("  Download Time: %d [sec]\r\n", static_cast<int>(elapsed_)));
+  if (result_ == 0) page_.messageBox("Download Complete.");
+}
+
+bool NorJob::openImage() {
+  if (settings_.imagePath.empty()) {
+    page_.messageBox("No image file");
+    return false;
+  }
+  file_.reset(std::fopen(settings_.imagePath.c_str(), "rb"));
+  if (!file_ || std::fseek(file_.get(), 0, SEEK_END) != 0) {
+    file_.reset();
+    page_.messageBox("Cannot open file");
+    return false;
+  }
+  const long size = std::ftell(file_.get());
+  std::rewind(file_.get());
+  if (size < 0) {
+    page_.messageBox("Cannot open file");
+    return false;
+  }
+  // No NOR device comes near 4 GB; a larger file is refused as too large for the device.
+  fileSize_ = static_cast<unsigned long>(size) > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+  buffer_.assign(kChunkBytes + 1, 0xFF);
+  return true;
+}
+
+bool NorJob::readChunk(uint32_t chunk) {
+  const size_t got = std::fread(buffer_.data(), 1, chunk, file_.get());
+  buffer_[chunk] = 0xFF;
+  if (got == chunk) return true;
+  page_.messageBox("Cannot read file");
+  result_ = -1;
+  return false;
+}
+
+void NorJob::refresh(uint32_t written, uint32_t& since, bool force) {
+  if (since < step_ && !force) return;
+  page_.showProgress(written, fileSize_, startTime_);
+  elapsed_ = page_.now() - startTime_;
+  since = 0;
+}
+
+bool NorJob::stopSeen(const char* line) {
+  if (page_.stopRequested.load() == 0) return false;
+  page_.appendLog(line);
+  page_.stopRequested.store(0);
+  result_ = 1;
+  return true;
+}
+
+void NorJob::programInBuffers() {
+  uint32_t remaining = fileSize_;
+  uint32_t written = 0;
+  uint32_t since = 0;
+  std::array<uint16_t, kBufferBytes / 2> words{};
+  while (remaining != 0) {
+    if (stopSeen("  STOP.\r\n")) return;
+    const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
+    if (!readChunk(chunk)) return;
+    const uint8_t* p = buffer_.data();
+    uint32_t left = chunk;
+    while (left != 0) {
+      const uint32_t n = left < kBufferBytes ? left : kBufferBytes;
+      const uint32_t m = (n + 1) & ~1u;
+      if (stopSeen("  Stop.\r\n")) return;
+      for (uint32_t w = 0; w < m / 2; ++w) words[w] = static_cast<uint16_t>(p[2 * w] | (p[2 * w + 1] << 8));
+      if (flash_->programBuffer(cable_, *target_, address_, words.data(), m) != 0) {
+        page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address_));
+        page_.messageBox("WRITE ERROR.");
+        result_ = -1;
+        return;
+      }
+      written += m;
+      address_ += m;
+      since += m;
+      p += m;
+      refresh(written, since, written >= fileSize_);
+      left -= n;
+    }
+    remaining -= chunk;
+  }
+}
+
+void NorJob::programInUnits() {
+  const uint32_t unit = static_cast<uint32_t>(flash_->busWidth) / 8;
+  uint32_t remaining = fileSize_;
+  uint32_t written = 0;
+  uint32_t since = 0;
+  while (remaining != 0) {
+    const uint32_t chunk = remaining < kChunkBytes ? remaining : kChunkBytes;
+    if (!readChunk(chunk)) return;
+    for (uint32_t at = 0; at < chunk; at += unit) {
+      if (stopSeen("  Stop.\r\n")) return;
+      const uint32_t value = unit == 1 ? buffer_[at] : static_cast<uint32_t>(buffer_[at] | (buffer_[at + 1] << 8));
+      uint32_t lastRead = 0;
+      if (flash_->programUnit(cable_, *target_, address_, value, lastRead) != 0) {
+        page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address_));
+        page_.appendLog(format("  Data: 0x%X, Read: 0x%X\r\n", value, lastRead));
+        result_ = -1;
+        return;
+      }
+      address_ += unit;
+      written += unit;
+      since += unit;
+      refresh(written, since, written >= fileSize_);
+    }
+    remaining -= chunk;
+  }
+}
+
+}  // namespace
+
+int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
+  NorJob job(page, port, settings);
+  job.start();
   return 0;
 }
 

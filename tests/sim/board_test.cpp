@@ -83,7 +83,7 @@ TEST(Board, WalksAllSixteenTapStates) {
 }
 
 TEST(Board, BoundaryRegisterUpdatesAndCapturesUnderExtest) {
-  Probe probe("chip=IKA,nand=none");
+  Probe probe("chip=IKA,nand=none,nor=none");
   probe.identify(Ika);
   probe.cable.loadExtest();
   Board& b = *probe.board;

@@ -1,0 +1,317 @@
+#include "sim/nor_chip.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+namespace zorv::sim {
+namespace {
+
+constexpr uint32_t kKiB = 1024;
+constexpr uint32_t kPageBytes = 4096;
+constexpr uint32_t kBufferPageBytes = 32;
+
+std::vector<NorPart> makeParts() {
+  return {
+      {"EN29LV010A", 0x7F, 0x1C, 0x6E, false, true, false, false, 128 * kKiB, {{8, 16 * kKiB}}},
+      {"EN29LV040A", 0x7F, 0x1C, 0x4F, false, true, false, false, 512 * kKiB, {{8, 64 * kKiB}}},
+      {"AM29LV040B", 0x01, 0x01, 0x4F, false, true, false, false, 512 * kKiB, {{8, 64 * kKiB}}},
+      {"S29AL004D", 0x01, 0x01, 0x22B9, true, true, false, false, 512 * kKiB,
+       {{7, 64 * kKiB}, {1, 32 * kKiB}, {2, 8 * kKiB}, {1, 16 * kKiB}}},
+      {"S29AL008D", 0x01, 0x01, 0x22DA, true, true, false, false, 1024 * kKiB,
+       {{15, 64 * kKiB}, {1, 32 * kKiB}, {2, 8 * kKiB}, {1, 16 * kKiB}}},
+      {"S29GL064M", 0x01, 0x01, 0x227E, true, false, true, false, 8192 * kKiB, {{128, 64 * kKiB}}},
+      {"S29GL128M", 0x01, 0x01, 0x227E, true, false, true, false, 16384 * kKiB, {{128, 128 * kKiB}}},
+      {"K8D6316", 0xEC, 0xEC, 0x22E2, true, false, false, false, 8192 * kKiB, {{8, 8 * kKiB}, {126, 64 * kKiB}}},
+      // Its CFI lists the same array twice: as 4 KB sectors and as 64 KB blocks.
+      {"SST39VF6401", 0xBF, 0xBF, 0x236B, true, false, false, true, 8192 * kKiB, {{2048, 4 * kKiB}, {128, 64 * kKiB}}},
+  };
+}
+
+uint32_t log2Of(uint32_t value) {
+  uint32_t n = 0;
+  while ((1u << n) < value) ++n;
+  return n;
+}
+
+}  // namespace
+
+const std::vector<NorPart>& norParts() {
+  static const std::vector<NorPart> parts = makeParts();
+  return parts;
+}
+
+const NorPart* findNorPart(const std::string& name) {
+  std::string wanted = name;
+  std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return std::toupper(c); });
+  for (const NorPart& part : norParts()) {
+    if (wanted == part.name) return &part;
+  }
+  return nullptr;
+}
+
+NorChip::NorChip(const NorPart& part, bool wordMode, NorTiming timing)
+    : part_(part), wordMode_(wordMode), timing_(timing) {
+  cfi_.assign(0x2D + 4 * part.regions.size(), 0);
+  cfi_[0x10] = 'Q';
+  cfi_[0x11] = 'R';
+  cfi_[0x12] = 'Y';
+  cfi_[0x13] = part.sstCommands ? 0x01 : 0x02;
+  cfi_[0x14] = part.sstCommands ? 0x07 : 0x00;
+  cfi_[0x15] = 0x40;
+  cfi_[0x1B] = 0x27;
+  cfi_[0x1C] = 0x36;
+  cfi_[0x1F] = 0x04;
+  cfi_[0x20] = part.writeBuffer ? 0x06 : 0x00;
+  cfi_[0x21] = 0x09;
+  cfi_[0x23] = 0x04;
+  cfi_[0x24] = part.writeBuffer ? 0x05 : 0x00;
+  cfi_[0x25] = 0x04;
+  cfi_[0x27] = static_cast<uint16_t>(log2Of(part.sizeBytes));
+  cfi_[0x28] = part.wordCapable ? (part.byteCapable ? 0x02 : 0x01) : 0x00;
+  cfi_[0x2A] = part.writeBuffer ? 0x05 : 0x00;
+  cfi_[0x2C] = static_cast<uint16_t>(part.regions.size());
+  for (size_t i = 0; i < part.regions.size(); ++i) {
+    const uint32_t blocks = part.regions[i].first - 1;
+    const uint32_t units = part.regions[i].second / 256;
+    cfi_[0x2D + 4 * i] = blocks & 0xFF;
+    cfi_[0x2E + 4 * i] = static_cast<uint16_t>(blocks >> 8);
+    cfi_[0x2F + 4 * i] = units & 0xFF;
+    cfi_[0x30 + 4 * i] = static_cast<uint16_t>(units >> 8);
+  }
+}
+
+void NorChip::setViolationSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
+
+void NorChip::violation(const std::string& text) {
+  if (sink_) sink_(std::string(part_.name) + ": " + text);
+}
+
+bool NorChip::isUnlockAddress1(uint32_t address) const {
+  if (part_.sstCommands) return (address & 0xFFFF) == 0x5555;
+  if (wordMode_ || !part_.wordCapable) return (address & 0x7FF) == 0x555;
+  return (address & 0xFFF) == 0xAAA;
+}
+
+bool NorChip::isUnlockAddress2(uint32_t address) const {
+  if (part_.sstCommands) return (address & 0xFFFF) == 0x2AAA;
+  if (wordMode_ || !part_.wordCapable) return (address & 0x7FF) == 0x2AA;
+  return (address & 0xFFF) == 0x555;
+}
+
+uint32_t NorChip::cfiEntryAddress() const { return wordMode_ || !part_.wordCapable ? 0x55 : 0xAA; }
+
+uint8_t NorChip::byteAt(uint32_t offset) const {
+  offset &= part_.sizeBytes - 1;
+  const auto it = pages_.find(offset / kPageBytes);
+  return it == pages_.end() ? 0xFF : (*it->second)[offset % kPageBytes];
+}
+
+void NorChip::setByte(uint32_t offset, uint8_t value) {
+  offset &= part_.sizeBytes - 1;
+  auto& page = pages_[offset / kPageBytes];
+  if (!page) {
+    page = std::make_unique<std::array<uint8_t, kPageBytes>>();
+    page->fill(0xFF);
+  }
+  (*page)[offset % kPageBytes] = value;
+}
+
+uint32_t NorChip::arrayValue(uint32_t address) const {
+  const uint32_t offset = byteOffset(address);
+  if (!wordMode_) return byteAt(offset);
+  return static_cast<uint32_t>(byteAt(offset) | (byteAt(offset + 1) << 8));
+}
+
+void NorChip::program(uint32_t address, uint32_t data) {
+  const uint32_t offset = byteOffset(address);
+  for (uint32_t i = 0; i < unitBytes(); ++i) {
+    if (offset + i == programFail_) continue;
+    const uint8_t value = static_cast<uint8_t>(data >> (8 * i));
+    setByte(offset + i, static_cast<uint8_t>(byteAt(offset + i) & value));
+  }
+}
+
+std::pair<uint32_t, uint32_t> NorChip::sectorOf(uint32_t offset) const {
+  uint32_t start = 0;
+  for (const auto& [blocks, size] : part_.regions) {
+    if (offset < start + blocks * size) return {start + (offset - start) / size * size, size};
+    start += blocks * size;
+  }
+  return {0, part_.sizeBytes};
+}
+
+void NorChip::erase(uint32_t offset, uint32_t length, uint64_t tck) {
+  erasures_.emplace_back(offset, length);
+  const bool stuck = eraseStuck_ >= offset && eraseStuck_ - offset < length;
+  startBusy(tck, timing_.eraseTicks, stuck, 0);
+  if (stuck) return;
+  for (uint32_t page = offset / kPageBytes; page * kPageBytes < offset + length; ++page) {
+    const uint32_t from = std::max(offset, page * kPageBytes);
+    const uint32_t to = std::min(offset + length, (page + 1) * kPageBytes);
+    if (from == page * kPageBytes && to == (page + 1) * kPageBytes) {
+      pages_.erase(page);
+    } else {
+      for (uint32_t b = from; b < to; ++b) setByte(b, 0xFF);
+    }
+  }
+}
+
+void NorChip::startBusy(uint64_t tck, uint64_t ticks, bool stuck, uint32_t dq7) {
+  busyUntil_ = stuck ? std::numeric_limits<uint64_t>::max() : tck + ticks;
+  statusDq7_ = dq7 & 0x80;
+  mode_ = Mode::Read;
+  idleMode_ = Mode::Read;
+}
+
+void NorChip::abortBuffer(const std::string& why) {
+  violation("write buffer aborted: " + why);
+  buffer_.clear();
+  mode_ = Mode::Read;
+  idleMode_ = Mode::Read;
+}
+
+void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
+  // An embedded algorithm ignores the bus until it is done.
+  if (busy(tck)) return;
+  const uint32_t command = data & 0xFF;
+  switch (mode_) {
+    case Mode::Read:
+    case Mode::Autoselect:
+    case Mode::Cfi:
+      if (command == 0xF0) {
+        mode_ = idleMode_ = Mode::Read;
+      } else if (command == 0xAA && isUnlockAddress1(address)) {
+        mode_ = Mode::Unlock1;
+      } else if (command == 0x98 && !part_.sstCommands && (address & 0xFFF) == cfiEntryAddress()) {
+        mode_ = idleMode_ = Mode::Cfi;
+      }
+      break;
+    case Mode::Unlock1:
+      mode_ = command == 0x55 && isUnlockAddress2(address) ? Mode::Unlock2 : idleMode_;
+      break;
+    case Mode::Unlock2:
+      mode_ = idleMode_;
+      if (isUnlockAddress1(address) && command == 0x90) {
+        mode_ = idleMode_ = Mode::Autoselect;
+      } else if (isUnlockAddress1(address) && command == 0xA0) {
+        mode_ = Mode::ProgramSetup;
+      } else if (isUnlockAddress1(address) && command == 0x80) {
+        mode_ = Mode::EraseSetup;
+      } else if (isUnlockAddress1(address) && command == 0x98 && part_.sstCommands) {
+        mode_ = idleMode_ = Mode::Cfi;
+      } else if (command == 0xF0) {
+        mode_ = idleMode_ = Mode::Read;
+      } else if (command == 0x25 && part_.writeBuffer) {
+        bufferSector_ = sectorOf(byteOffset(address)).first;
+        mode_ = Mode::BufferCount;
+      }
+      break;
+    case Mode::EraseSetup:
+      mode_ = command == 0xAA && isUnlockAddress1(address) ? Mode::EraseUnlock1 : Mode::Read;
+      break;
+    case Mode::EraseUnlock1:
+      mode_ = command == 0x55 && isUnlockAddress2(address) ? Mode::EraseUnlock2 : Mode::Read;
+      break;
+    case Mode::EraseUnlock2: {
+      mode_ = idleMode_ = Mode::Read;
+      const uint32_t offset = byteOffset(address);
+      if (command == 0x10 && isUnlockAddress1(address)) {
+        erase(0, part_.sizeBytes, tck);
+      } else if (part_.sstCommands && command == 0x50) {
+        erase(offset / (4 * kKiB) * (4 * kKiB), 4 * kKiB, tck);
+      } else if (part_.sstCommands && command == 0x30) {
+        erase(offset / (64 * kKiB) * (64 * kKiB), 64 * kKiB, tck);
+      } else if (!part_.sstCommands && command == 0x30) {
+        const auto [start, size] = sectorOf(offset);
+        erase(start, size, tck);
+      }
+      break;
+    }
+    case Mode::ProgramSetup:
+      program(address, data);
+      startBusy(tck, timing_.programTicks, false, ~data);
+      break;
+    case Mode::BufferCount: {
+      const uint32_t words = (data & 0xFFFF) + 1;
+      if (sectorOf(byteOffset(address)).first != bufferSector_ || words * unitBytes() > kBufferPageBytes) {
+        abortBuffer("bad count or sector");
+        break;
+      }
+      bufferLeft_ = words;
+      buffer_.clear();
+      mode_ = Mode::BufferLoad;
+      break;
+    }
+    case Mode::BufferLoad: {
+      const uint32_t page = byteOffset(address) / kBufferPageBytes;
+      if (buffer_.empty()) bufferPage_ = page;
+      if (page != bufferPage_) {
+        abortBuffer("word outside the buffer page");
+        break;
+      }
+      buffer_.emplace_back(address, data);
+      if (--bufferLeft_ == 0) mode_ = Mode::BufferConfirm;
+      break;
+    }
+    case Mode::BufferConfirm: {
+      if (command != 0x29 || sectorOf(byteOffset(address)).first != bufferSector_) {
+        abortBuffer("no confirm");
+        break;
+      }
+      bool stuck = false;
+      for (const auto& [at, value] : buffer_) {
+        const uint32_t offset = byteOffset(at);
+        stuck = stuck || (programFail_ >= offset && programFail_ - offset < unitBytes());
+        program(at, value);
+      }
+      startBusy(tck, timing_.bufferTicks, stuck, ~buffer_.back().second);
+      buffer_.clear();
+      break;
+    }
+  }
+}
+
+uint32_t NorChip::autoselectValue(uint32_t address) const {
+  if (wordMode_) {
+    switch (address & 0xFF) {
+      case 0: return part_.makerCode;
+      case 1: return part_.deviceCode;
+      default: return 0;
+    }
+  }
+  if (part_.wordCapable) {
+    switch (address & 0x1FF) {
+      case 0: return part_.makerCode;
+      case 2: return part_.deviceCode & 0xFF;
+      default: return 0;
+    }
+  }
+  switch (address & 0x1FF) {
+    case 0x000: return part_.makerCode;
+    case 0x100: return part_.makerCodeHigh;
+    case 0x001:
+    case 0x101: return part_.deviceCode & 0xFF;
+    default: return 0;
+  }
+}
+
+uint32_t NorChip::cfiValue(uint32_t address) const {
+  const uint32_t index = (wordMode_ || !part_.wordCapable ? address : address >> 1) & 0xFF;
+  return index < cfi_.size() ? cfi_[index] : 0;
+}
+
+uint32_t NorChip::read(uint32_t address, uint64_t tck) {
+  if (busy(tck)) {
+    toggle_ ^= 0x40;
+    return toggle_ | statusDq7_;
+  }
+  const Mode mode = mode_ == Mode::Autoselect || mode_ == Mode::Cfi ? mode_ : idleMode_;
+  switch (mode) {
+    case Mode::Autoselect: return autoselectValue(address);
+    case Mode::Cfi: return cfiAbsent_ ? arrayValue(address) : cfiValue(address);
+    default: return arrayValue(address);
+  }
+}
+
+}  // namespace zorv::sim

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Outcome runCli(const std::string& arguments) {
+  const std::string dir = ::testing::TempDir();
+  const std::string command =
+      std::string(ZORVJTAG_BINARY) + " " + arguments + " >" + dir + "nor_cli.out 2>" + dir + "nor_cli.err";
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir + "nor_cli.out"), slurp(dir + "nor_cli.err")};
+}
+
+std::string imagePath() {
+  const std::string path = ::testing::TempDir() + "nor_cli_image.bin";
+  std::ofstream(path, std::ios::binary) << std::string(300, '\x5A');
+  return path;
+}
+
+TEST(NorCommand, ExitStatusFollowsTheJob) {
+  const std::string image = imagePath();
+  Outcome ok = runCli("--cable sim:nor=S29AL008D nor --product obrin --type S29AL008D --block 1 " + image);
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_NE(ok.out.find("  Programming and Verifying to 0x10000 ... OK.\n"), std::string::npos) << ok.out;
+  EXPECT_NE(ok.err.find("Download Complete."), std::string::npos);
+
+  Outcome refused = runCli("--cable sim nor --product OBRIN --type S29GL064M --width 8 " + image);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("Cannot support for your flash setting."), std::string::npos) << refused.err;
+
+  EXPECT_EQ(runCli("--cable sim nor --product OBRIN --type S29XX " + image).status, 2);
+  EXPECT_EQ(runCli("--cable sim nor --product OBRIN --width 32 " + image).status, 2);
+  EXPECT_EQ(runCli("--cable sim nor --type S29GL064M " + image).status, 2);
+}
+
+TEST(NorCommand, VeskarIgnoresTheBusOptions) {
+  const Outcome run = runCli("--cable sim:chip=VESKAR nor --product VESKAR --type S29GL064M --width 16 "
+                             "--interleave 2 --base 100 " + imagePath());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("(EN29LV040A)"), std::string::npos) << run.out;
+}
+
+TEST(NorCommand, InterleavedPairDefaultsToByteWideParts) {
+  const Outcome run =
+      runCli("--cable sim:nor=EN29LV040A,interleave=2 nor --product OBRIN --type EN29LV040A --interleave 2 " +
+             imagePath());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("  Type: EN29LV040A, Interleave: 2, Width: 8\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Device: 0x4F4F (EN29LV040A)"), std::string::npos) << run.out;
+}
+
+}  // namespace

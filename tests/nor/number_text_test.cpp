@@ -1,0 +1,33 @@
+#include "nor/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include "nor/flash_types.h"
+
+namespace zorv {
+namespace {
+
+TEST(NumberText, ReadsLikeThePageAlwaysHas) {
+  EXPECT_EQ(readHexText("  0x1F000"), 0x1F000u);
+  EXPECT_EQ(readHexText("0X20000000"), 0x20000000u);
+  EXPECT_EQ(readHexText("abcZ12"), 0xABCu);
+  EXPECT_EQ(readHexText(""), 0u);
+  EXPECT_EQ(readHexText("0x"), 0u);
+  EXPECT_EQ(readHexText("1FFFFFFFF"), 0xFFFFFFFFu);  // wraps at 32 bits
+  EXPECT_EQ(readDecimalText(" 12abc"), 12u);
+  EXPECT_EQ(readDecimalText("-3"), 0u);
+  EXPECT_EQ(readDecimalText("4294967297"), 1u);
+}
+
+TEST(FlashTypes, NamesForListAndLog) {
+  EXPECT_EQ(flashTypeLogName(S29gl128m), "S29GL128M_N");
+  EXPECT_EQ(flashTypeListText(S29gl128m), "S29GL128M");
+  EXPECT_EQ(flashTypeLogName(AutoDetect), "Unknow");
+  EXPECT_EQ(flashTypeLogName(-1), "Unknow");
+  EXPECT_EQ(flashTypeFromText("sst39vf6401"), Sst39vf6401);
+  EXPECT_EQ(flashTypeFromText("AutoDetect"), AutoDetect);
+  EXPECT_EQ(flashTypeFromText("S29GL128M_N"), -1);
+}
+
+}  // namespace
+}  // namespace zorv
