@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -13,21 +14,25 @@ struct Outcome {
   std::string err;
 };
 
+// CTest runs tests as separate processes side by side, so every file carries the process id.
+std::string scratch(const std::string& name) {
+  return ::testing::TempDir() + "nor_cli_" + std::to_string(getpid()) + "_" + name;
+}
+
 std::string slurp(const std::string& path) {
   std::ifstream in(path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Outcome runCli(const std::string& arguments) {
-  const std::string dir = ::testing::TempDir();
   const std::string command =
-      std::string(ZORVJTAG_BINARY) + " " + arguments + " >" + dir + "nor_cli.out 2>" + dir + "nor_cli.err";
+      std::string(ZORVJTAG_BINARY) + " " + arguments + " >" + scratch("out") + " 2>" + scratch("err");
   const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir + "nor_cli.out"), slurp(dir + "nor_cli.err")};
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(scratch("out")), slurp(scratch("err"))};
 }
 
 std::string imagePath() {
-  const std::string path = ::testing::TempDir() + "nor_cli_image.bin";
+  const std::string path = scratch("image.bin");
   std::ofstream(path, std::ios::binary) << std::string(300, '\x5A');
   return path;
 }

@@ -1,6 +1,7 @@
 #include "nor/nor_job.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -42,7 +43,7 @@ class NorJobTest : public ::testing::Test {
   std::string writeImage(const std::vector<uint8_t>& bytes) {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : name) c = c == '/' ? '_' : c;
-    const std::string path = ::testing::TempDir() + "nor_job_image_" + name + ".bin";
+    const std::string path = ::testing::TempDir() + "nor_job_image_" + std::to_string(getpid()) + "_" + name + ".bin";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;

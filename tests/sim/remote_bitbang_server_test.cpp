@@ -34,7 +34,7 @@ TEST(RemoteBitbangServerTest, CommandsDriveTheDataPortAndAnswerTdo) {
 
 // A board served on loopback and a cable that reaches it through the remote port.
 struct LoopbackTest : ::testing::Test {
-  std::unique_ptr<Board> board = makeBoard("chip=TQR2400,nand=none");
+  std::unique_ptr<Board> board = makeBoard("chip=TQR2400,nand=none,nor=none");
   RemoteBitbangServer server{*board};
   std::thread serving;
 
