@@ -14,10 +14,10 @@ namespace {
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // "HOST:PORT"; the port is the part after the last colon, so a bracketed IPv6 host also works.
-std::unique_ptr<PortIo> openRemote(const std::string& spec, const std::string& target) {
+std::unique_ptr<PortIo> openRemote(const std::string& cableText, const std::string& target) {
   const auto colon = target.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == target.size()) {
-    throw std::invalid_argument("'" + spec + "': expected remote:HOST:PORT");
+    throw std::invalid_argument("'" + cableText + "': expected remote:HOST:PORT");
   }
   std::string host = target.substr(0, colon);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
@@ -25,25 +25,25 @@ std::unique_ptr<PortIo> openRemote(const std::string& spec, const std::string& t
   unsigned value = 0;
   const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), value);
   if (error != std::errc() || end != portText.data() + portText.size() || value == 0 || value > 65535) {
-    throw std::invalid_argument("'" + spec + "': the TCP port must be a number from 1 to 65535");
+    throw std::invalid_argument("'" + cableText + "': the TCP port must be a number from 1 to 65535");
   }
   return std::make_unique<RemoteBitbangPort>(host, static_cast<uint16_t>(value));
 }
 
 }  // namespace
 
-std::unique_ptr<PortIo> openCablePort(const std::string& spec) {
-  if (spec == "lpt") return std::make_unique<DirectIoPort>();
-  if (spec == "ppdev") return std::make_unique<PpdevPort>("/dev/parport0");
-  if (startsWith(spec, "ppdev:")) {
-    if (spec.size() == 6) throw std::invalid_argument("'" + spec + "': expected ppdev:/dev/parportN");
-    return std::make_unique<PpdevPort>(spec.substr(6));
+std::unique_ptr<PortIo> openCablePort(const std::string& cableText) {
+  if (cableText == "lpt") return std::make_unique<DirectIoPort>();
+  if (cableText == "ppdev") return std::make_unique<PpdevPort>("/dev/parport0");
+  if (startsWith(cableText, "ppdev:")) {
+    if (cableText.size() == 6) throw std::invalid_argument("'" + cableText + "': expected ppdev:/dev/parportN");
+    return std::make_unique<PpdevPort>(cableText.substr(6));
   }
-  if (startsWith(spec, "remote:")) return openRemote(spec, spec.substr(7));
-  if (spec == "sim" || startsWith(spec, "sim:")) {
-    return sim::makeBoard(spec.size() > 4 ? spec.substr(4) : std::string());
+  if (startsWith(cableText, "remote:")) return openRemote(cableText, cableText.substr(7));
+  if (cableText == "sim" || startsWith(cableText, "sim:")) {
+    return sim::makeBoard(cableText.size() > 4 ? cableText.substr(4) : std::string());
   }
-  throw std::invalid_argument("unknown cable '" + spec +
+  throw std::invalid_argument("unknown cable '" + cableText +
                               "' (lpt, ppdev[:/dev/parportN], remote:HOST:PORT or sim[:OPTIONS])");
 }
 
