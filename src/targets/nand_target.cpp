@@ -29,61 +29,35 @@ struct DataBus {
   }
 };
 
-class ObrinNandTarget final : public NandTarget {
- public:
-  void init(JtagCable& cable, char* productName, NandPins& pins, char*& image) override {
-    image = loadChip(cable, Obrin, productName, ChipVariant::Boundary);
-    pins = {170, 168, 171, 173, 187, 189};
-  }
-  void setBusDirection(char* image, int mode) const override { kBus.setDirection(image, mode); }
-  void putDataByte(char* image, uint8_t value) const override { kBus.put(image, value); }
-  uint8_t getDataByte(const char* captured) const override { return kBus.get(captured); }
-
- private:
-  static constexpr DataBus kBus{166, -2, '1', '0'};
+// Where a product's NAND signals sit; the four products differ only in this.
+struct NandWiring {
+  TargetProduct product;
+  NandPins pins;
+  DataBus bus;
 };
 
-class Tqr2400NandTarget final : public NandTarget {
+template <const NandWiring& wiring>
+class WiredNandTarget final : public NandTarget {
  public:
   void init(JtagCable& cable, char* productName, NandPins& pins, char*& image) override {
-    image = loadChip(cable, Tqr2400, productName, ChipVariant::Boundary);
-    pins = {199, 207, 205, 209, 201, 203};
+    image = loadChip(cable, wiring.product, productName, ChipVariant::Boundary);
+    pins = wiring.pins;
   }
-  void setBusDirection(char* image, int mode) const override { kBus.setDirection(image, mode); }
-  void putDataByte(char* image, uint8_t value) const override { kBus.put(image, value); }
-  uint8_t getDataByte(const char* captured) const override { return kBus.get(captured); }
-
- private:
-  static constexpr DataBus kBus{211, 2, '0', '1'};
+  void setBusDirection(char* image, int mode) const override { wiring.bus.setDirection(image, mode); }
+  void putDataByte(char* image, uint8_t value) const override { wiring.bus.put(image, value); }
+  uint8_t getDataByte(const char* captured) const override { return wiring.bus.get(captured); }
 };
 
-class IkaNandTarget final : public NandTarget {
- public:
-  void init(JtagCable& cable, char* productName, NandPins& pins, char*& image) override {
-    image = loadChip(cable, Ika, productName, ChipVariant::Boundary);
-    pins = {101, 105, 103, 95, 97, 99};
-  }
-  void setBusDirection(char* image, int mode) const override { kBus.setDirection(image, mode); }
-  void putDataByte(char* image, uint8_t value) const override { kBus.put(image, value); }
-  uint8_t getDataByte(const char* captured) const override { return kBus.get(captured); }
+//                                      nCE  nWE  nRE  R/B  CLE  ALE    I/O0 step out  in
+constexpr NandWiring kObrinWiring{Obrin, {170, 168, 171, 173, 187, 189}, {166, -2, '1', '0'}};
+constexpr NandWiring kTqr2400Wiring{Tqr2400, {199, 207, 205, 209, 201, 203}, {211, 2, '0', '1'}};
+constexpr NandWiring kIkaWiring{Ika, {101, 105, 103, 95, 97, 99}, {63, 2, '0', '1'}};
+constexpr NandWiring kVeskarWiring{Veskar, {36, 42, 34, 32, 38, 40}, {30, -2, '1', '0'}};
 
- private:
-  static constexpr DataBus kBus{63, 2, '0', '1'};
-};
-
-class VeskarNandTarget final : public NandTarget {
- public:
-  void init(JtagCable& cable, char* productName, NandPins& pins, char*& image) override {
-    image = loadChip(cable, Veskar, productName, ChipVariant::Boundary);
-    pins = {36, 42, 34, 32, 38, 40};
-  }
-  void setBusDirection(char* image, int mode) const override { kBus.setDirection(image, mode); }
-  void putDataByte(char* image, uint8_t value) const override { kBus.put(image, value); }
-  uint8_t getDataByte(const char* captured) const override { return kBus.get(captured); }
-
- private:
-  static constexpr DataBus kBus{30, -2, '1', '0'};
-};
+using ObrinNandTarget = WiredNandTarget<kObrinWiring>;
+using Tqr2400NandTarget = WiredNandTarget<kTqr2400Wiring>;
+using IkaNandTarget = WiredNandTarget<kIkaWiring>;
+using VeskarNandTarget = WiredNandTarget<kVeskarWiring>;
 
 }  // namespace
 
