@@ -48,19 +48,25 @@ void JobPageWidget::startOrStopJob() {
   std::function<void()> job;
   if (caption != QStringLiteral("STOP")) {
     copyControlsToSettings();
-    job = [this, body = makeJob()] {
+    job = [this, body = makeJob(), run = jobsStarted_ + 1] {
       body();
-      bridge_.post([this] { onJobThreadEnded(); });
+      bridge_.post([this, run] { onJobThreadEnded(run); });
     };
   }
   std::string refusal;
   const StartOutcome outcome = zorv::startOrStopJob(bridge_, slot_, caption.toStdString(), std::move(job), &refusal);
-  if (outcome == StartOutcome::Started) jobStarted();
+  if (outcome == StartOutcome::Started) {
+    ++jobsStarted_;
+    jobStarted();
+  }
   if (outcome == StartOutcome::Refused) showMessageBox(QString::fromStdString(refusal));
 }
 
-void JobPageWidget::onJobThreadEnded() {
-  slot_.join();  // the job's body has returned: only the slot's own bookkeeping is left
+void JobPageWidget::onJobThreadEnded(uint64_t run) {
+  // When no later job has been started since, the slot's thread is this job's, and its body has
+  // returned: only the slot's own bookkeeping is left, so the join is short and safe. A later
+  // job has already collected this one's thread and must not be joined from here.
+  if (run == jobsStarted_) slot_.join();
   emit jobEnded();
 }
 

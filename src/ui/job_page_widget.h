@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -99,7 +100,7 @@ class JobPageWidget : public QWidget {
  private:
   // Enter and Escape are the page's, wherever the focus is in it.
   bool handleKey(QKeyEvent* event);
-  void onJobThreadEnded();
+  void onJobThreadEnded(uint64_t run);
 
   PageRoles roles_;
   PortIo& port_;
@@ -107,6 +108,7 @@ class JobPageWidget : public QWidget {
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;
   JobSlot slot_;  // after the bridge: joined before the bridge goes
+  uint64_t jobsStarted_ = 0;
 };
 
 }  // namespace zorv::ui
