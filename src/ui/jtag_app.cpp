@@ -10,6 +10,7 @@
 
 #include "cable/recording_port.h"
 #include "page/cable_port.h"
+#include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/main_dialog.h"
@@ -34,6 +35,14 @@ bool saveScreenshots(const QString& directory, QString* error) {
       if (error) *error = QStringLiteral("cannot write ") + file;
       return false;
     }
+  }
+  AboutDialog about(&window);
+  about.show();
+  QApplication::processEvents();
+  const QString file = QDir(directory).filePath(QStringLiteral("about-box.png"));
+  if (!about.grab().save(file)) {
+    if (error) *error = QStringLiteral("cannot write ") + file;
+    return false;
   }
   return true;
 }

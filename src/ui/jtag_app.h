@@ -12,7 +12,8 @@ class JtagApp {
   int run(int argc, char** argv);
 };
 
-// Saves nand-page.png, nor-page.png and extra-page.png of a fresh window into directory.
+// Saves nand-page.png, nor-page.png, extra-page.png and about-box.png of a fresh window into
+// directory.
 bool saveScreenshots(const QString& directory, QString* error);
 
 }  // namespace zorv::ui
