@@ -142,12 +142,12 @@ bool JobPageWidget::handleKey(QKeyEvent* event) {
 
 bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) return handleKey(static_cast<QKeyEvent*>(event));
-  // Enter and Escape must not be taken as shortcuts (a dialog's default button) before the page sees them.
+  // Enter and Escape must reach the page as key presses, never be taken as shortcuts on the way.
   if (event->type() == QEvent::ShortcutOverride) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
       event->accept();
-      return false;
+      return true;
     }
   }
   return QWidget::eventFilter(watched, event);

@@ -53,7 +53,9 @@ const QStringList kFlashTypes = {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29A
 }  // namespace
 
 NorPage::NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
-    : JobPageWidget(norControls(), kNorRoles, port, boxes, parent), job_(runNorJob) {
+    : JobPageWidget(norControls(), kNorRoles, port, boxes, parent),
+      // Through a lambda: the job's entry point may come with overloads.
+      job_([](JobPage& page, PortIo& io, const NorSettings& settings) { return runNorJob(page, io, settings); }) {
   controls_.comboBox(Interleave)->addItems({"1", "2"});
   controls_.comboBox(Width)->addItems({"8", "16"});
   controls_.comboBox(FlashType)->addItems(kFlashTypes);

@@ -18,9 +18,10 @@
 namespace zorv::ui::test {
 namespace {
 
-// The boards the downloads run on: a chip with its NAND and NOR devices attached.
+// The boards the jobs run on (every virtual board carries a NAND part; the NOR part is chosen to
+// match the page's first flash type).
 constexpr const char* kNandBoard = "sim:chip=OBRIN";
-constexpr const char* kNorBoard = "sim:chip=OBRIN";
+constexpr const char* kNorBoard = "sim:chip=OBRIN,nor=EN29LV010A";
 constexpr const char* kToggleBoard = "sim:chip=TQR2400";
 
 // What the page showed at one moment of the job.
