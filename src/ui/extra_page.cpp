@@ -1,0 +1,80 @@
+#include "ui/extra_page.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+
+#include "extra/extra_job.h"
+
+namespace zorv::ui {
+namespace {
+
+using K = ControlKind;
+
+const std::vector<ControlSpec>& extraControls() {
+  static const std::vector<ControlSpec> controls = {
+      {1049, K::GroupBox, "Product", 2, 4, 47, 67},
+      {1014, K::RadioGroupStart, "OBRIN", 4, 15, 39, 14},
+      {1007, K::RadioButton, "TQR2400", 4, 28, 40, 15},
+      {1008, K::RadioButton, "IKA", 4, 43, 32, 10},
+      {1050, K::RadioButton, "VESKAR", 4, 56, 36, 10},
+      {1001, K::LogNoWrap, "", 2, 79, 174, 213},
+      {1024, K::PushButton, "RUN", 134, 19, 37, 42},
+      {1025, K::CheckBox, "Togglling CS", 61, 53, 58, 13},
+      {1054, K::GroupBox, "Functions", 54, 4, 75, 38},
+      {1052, K::RadioGroupStart, "Pin Toggling", 60, 13, 56, 11},
+      {1051, K::RadioButton, "Read JTAG ID", 60, 27, 62, 11},
+      {1053, K::GroupBox, "Options", 54, 44, 75, 27},
+  };
+  return controls;
+}
+
+const PageRoles kExtraRoles{1024, "RUN", 1001, 0, 0, 0, 0, 0};
+
+}  // namespace
+
+ExtraPage::ExtraPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+    : JobPageWidget(extraControls(), kExtraRoles, port, boxes, parent),
+      // Through a lambda: the job's entry point may come with overloads.
+      job_([](JobPage& page, PortIo& io, const ExtraSettings& settings) { return runExtraJob(page, io, settings); }) {
+  // VESKAR only moves the product selection.
+  for (int id : {Obrin, Tqr2400, Ika})
+    connect(controls_.button(id), &QAbstractButton::clicked, this, &ExtraPage::resetToPinToggling);
+  copySettingsToControls();
+}
+
+void ExtraPage::copyControlsToSettings() {
+  settings_.product = controls_.radioIndex(Obrin);
+  settings_.toggleCs = controls_.button(ToggleCs)->isChecked() ? 1 : 0;
+  settings_.extraMode = controls_.radioIndex(PinToggling);
+}
+
+void ExtraPage::copySettingsToControls() {
+  controls_.setRadioIndex(Obrin, settings_.product);
+  controls_.button(ToggleCs)->setChecked(settings_.toggleCs != 0);
+  controls_.setRadioIndex(PinToggling, settings_.extraMode);
+}
+
+void ExtraPage::resetToPinToggling() {
+  copyControlsToSettings();
+  settings_.extraMode = zorv::PinToggling;
+  copySettingsToControls();
+}
+
+std::function<void()> ExtraPage::makeJob() {
+  return [this, job = job_, settings = settings_] { job(bridge(), port(), settings); };
+}
+
+void ExtraPage::lockPage() {
+  controls_.setEnabled({StartButton, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, ToggleCs, FunctionsGroup,
+                        PinToggling, ReadJtagId},
+                       false);
+}
+
+void ExtraPage::unlockPage() {
+  controls_.pushButton(StartButton)->setText(QStringLiteral("RUN"));
+  controls_.setEnabled({StartButton, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, ToggleCs, FunctionsGroup,
+                        PinToggling, ReadJtagId},
+                       true);
+}
+
+}  // namespace zorv::ui

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+
+#include "page/page_settings.h"
+#include "ui/job_page_widget.h"
+
+namespace zorv::ui {
+
+using ExtraJobFunction = std::function<int(JobPage&, PortIo&, const ExtraSettings&)>;
+
+// The "Extra Function" tab: Pin Toggling (optionally with the chip selects) or Read JTAG ID.
+class ExtraPage : public JobPageWidget {
+  Q_OBJECT
+
+ public:
+  enum Id {
+    ProductGroup = 1049, Obrin = 1014, Tqr2400 = 1007, Ika = 1008, Veskar = 1050,
+    FunctionsGroup = 1054, PinToggling = 1052, ReadJtagId = 1051, OptionsGroup = 1053, ToggleCs = 1025,
+    StartButton = 1024, Log = 1001,
+  };
+
+  ExtraPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+
+  void lockPage() override;
+  void unlockPage() override;
+  void copyControlsToSettings() override;
+  void copySettingsToControls() override;
+
+  void resetToPinToggling();
+
+  const ExtraSettings& settings() const { return settings_; }
+  void setJobFunction(ExtraJobFunction job) { job_ = std::move(job); }
+
+ protected:
+  std::function<void()> makeJob() override;
+
+ private:
+  ExtraSettings settings_;
+  ExtraJobFunction job_;
+};
+
+}  // namespace zorv::ui

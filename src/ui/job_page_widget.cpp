@@ -1,0 +1,162 @@
+#include "ui/job_page_widget.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+
+#include "page/progress_text.h"
+#include "ui/dialog_units.h"
+#include "ui/message_box_host.h"
+#include "page/path_text.h"
+
+namespace zorv::ui {
+
+QString chooseWithFileDialog(QWidget* owner, const QString& filter) {
+  QString selected = filter.section(QStringLiteral(";;"), 0, 0);
+  return QFileDialog::getOpenFileName(owner, QString(), QString(), filter, &selected);
+}
+
+JobPageWidget::JobPageWidget(const std::vector<ControlSpec>& controls, const PageRoles& roles, PortIo& port,
+                             MessageBoxHost& boxes, QWidget* parent)
+    : QWidget(parent), roles_(roles), port_(port), boxes_(boxes), bridge_(*this) {
+  setFont(pageFont());
+  setAttribute(Qt::WA_StyledBackground, true);
+  controls_.build(this, controls, DialogUnits(font()));
+  for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+  connect(controls_.pushButton(roles_.startButton), &QPushButton::clicked, this, &JobPageWidget::startOrStopJob);
+  if (roles_.openButton)
+    connect(controls_.pushButton(roles_.openButton), &QPushButton::clicked, this, &JobPageWidget::chooseImageFile);
+}
+
+JobPageWidget::~JobPageWidget() {
+  // A job still running goes on without its page: every request it makes now returns at once,
+  // and the stop request brings it to its end (where the cable gets its reset pulse).
+  bridge_.detach();
+  bridge_.stopRequested.store(1);
+  slot_.join();
+}
+
+void JobPageWidget::startOrStopJob() {
+  const QString caption = controls_.pushButton(roles_.startButton)->text();
+  std::function<void()> job;
+  if (caption != QStringLiteral("STOP")) {
+    copyControlsToSettings();
+    job = [this, body = makeJob(), run = jobsStarted_ + 1] {
+      body();
+      bridge_.post([this, run] { onJobThreadEnded(run); });
+    };
+  }
+  std::string refusal;
+  const StartOutcome outcome = zorv::startOrStopJob(bridge_, slot_, caption.toStdString(), std::move(job), &refusal);
+  if (outcome == StartOutcome::Started) {
+    ++jobsStarted_;
+    jobStarted();
+  }
+  if (outcome == StartOutcome::Refused) showMessageBox(QString::fromStdString(refusal));
+}
+
+void JobPageWidget::onJobThreadEnded(uint64_t run) {
+  // When no later job has been started since, the slot's thread is this job's, and its body has
+  // returned: only the slot's own bookkeeping is left, so the join is short and safe. A later
+  // job has already collected this one's thread and must not be joined from here.
+  if (run == jobsStarted_) slot_.join();
+  emit jobEnded();
+}
+
+void JobPageWidget::chooseImageFile() {
+  copyControlsToSettings();
+  const QString chosen = chooseFile_(window(), QString::fromUtf8(kImageFileFilter));
+  if (chosen.isEmpty()) return;
+  imagePath_ = QDir::toNativeSeparators(chosen);
+  shownPath_ = QString::fromStdString(
+      shortenImagePath(imagePath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
+  copySettingsToControls();
+}
+
+void JobPageWidget::setStartButton(const QString& caption, bool enabled) {
+  QPushButton* button = controls_.pushButton(roles_.startButton);
+  button->setText(caption);
+  button->setEnabled(enabled);
+}
+
+void JobPageWidget::appendLog(const QString& text) {
+  // Lines end in "\r\n" in the job's text; the box keeps plain line breaks.
+  QString plain = text;
+  plain.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QPlainTextEdit* log = controls_.log(roles_.log);
+  QTextCursor cursor(log->document());
+  cursor.movePosition(QTextCursor::End);
+  log->setTextCursor(cursor);
+  log->ensureCursorVisible();
+  cursor.insertText(plain);
+  log->setTextCursor(cursor);
+  log->ensureCursorVisible();
+}
+
+QString JobPageWidget::logText() const {
+  QString text = controls_.log(roles_.log)->toPlainText();
+  text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+  return text;
+}
+
+void JobPageWidget::resetProgressBar() {
+  if (!roles_.progressBar) return;
+  QProgressBar* bar = controls_.progressBar(roles_.progressBar);
+  bar->setRange(0, 100);
+  bar->setValue(0);
+}
+
+void JobPageWidget::setProgressPosition(int percent) {
+  if (roles_.progressBar) controls_.progressBar(roles_.progressBar)->setValue(percent);
+}
+
+void JobPageWidget::showByteCount(int64_t done, int64_t total) {
+  if (roles_.byteCounter)
+    controls_.label(roles_.byteCounter)->setText(QString::fromStdString(formatByteCount(done, total)));
+}
+
+void JobPageWidget::showElapsed(int64_t seconds) {
+  if (roles_.clock) controls_.label(roles_.clock)->setText(QString::fromStdString(formatElapsed(seconds)));
+}
+
+void JobPageWidget::showMessageBox(const QString& text) { boxes_.show(text); }
+
+bool JobPageWidget::handleKey(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      startOrStopJob();
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) return handleKey(static_cast<QKeyEvent*>(event));
+  // Enter and Escape must reach the page as key presses, never be taken as shortcuts on the way.
+  if (event->type() == QEvent::ShortcutOverride) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter) {
+      event->accept();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void JobPageWidget::keyPressEvent(QKeyEvent* event) {
+  if (handleKey(event)) return;
+  QWidget::keyPressEvent(event);
+}
+
+}  // namespace zorv::ui

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "cable/port_io.h"
+#include "page/job_slot.h"
+#include "ui/control_table.h"
+#include "ui/page_bridge.h"
+
+namespace zorv::ui {
+
+class MessageBoxHost;
+
+// Which controls of a page play the roles every job relies on (0 where the page has none).
+struct PageRoles {
+  int startButton;
+  const char* idleCaption;
+  int log;
+  int progressBar;
+  int byteCounter;
+  int clock;
+  int pathBox;
+  int openButton;
+};
+
+// Asks the user for an image file; an empty result means the user cancelled.
+using FileChooser = std::function<QString(QWidget* owner, const QString& filter)>;
+QString chooseWithFileDialog(QWidget* owner, const QString& filter);
+inline constexpr const char* kImageFileFilter = "Download File(*.bin);;All Files(*.*)";
+
+// A tab page that starts one kind of job and shows its course: the start button that turns into
+// STOP, the log, the progress bar, the byte counter and the clock. The job runs on the page's own
+// thread with the process-wide port, and reaches the page only through its PageBridge.
+class JobPageWidget : public QWidget {
+  Q_OBJECT
+
+ public:
+  JobPageWidget(const std::vector<ControlSpec>& controls, const PageRoles& roles, PortIo& port,
+                MessageBoxHost& boxes, QWidget* parent);
+  ~JobPageWidget() override;
+
+  // Start button or Enter: "STOP" asks the running job to stop, anything else starts a job.
+  void startOrStopJob();
+  // Open button: lets the user pick the image; a cancelled dialog changes nothing.
+  void chooseImageFile();
+
+  // The page operations, on the UI thread (the job reaches them through the bridge).
+  virtual void lockPage() = 0;
+  virtual void unlockPage() = 0;
+  void setStartButton(const QString& caption, bool enabled);
+  void appendLog(const QString& text);
+  void resetProgressBar();
+  void setProgressPosition(int percent);
+  void showByteCount(int64_t done, int64_t total);
+  void showElapsed(int64_t seconds);
+  void showMessageBox(const QString& text);
+
+  // The two directions of data exchange between the controls and the page's settings.
+  virtual void copyControlsToSettings() = 0;
+  virtual void copySettingsToControls() = 0;
+
+  bool jobRunning() const { return slot_.busy(); }
+  // Asks the running job to stop, as the STOP button does.
+  void requestStop() { bridge_.stopRequested.store(1); }
+  int stopRequested() const { return bridge_.stopRequested.load(); }
+  JobPage& jobPage() { return bridge_; }
+
+  QWidget* control(int id) const { return controls_.widget(id); }
+  const ControlSet& controls() const { return controls_; }
+  // The log as the job wrote it, with "\r\n" line ends.
+  QString logText() const;
+  const QString& imagePath() const { return imagePath_; }
+  const QString& shownPath() const { return shownPath_; }
+
+  void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+
+ signals:
+  // The job's thread has ended; emitted on the UI thread.
+  void jobEnded();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+  // The job's body, with the settings copied now, after copyControlsToSettings.
+  virtual std::function<void()> makeJob() = 0;
+  // Called when a job has been started.
+  virtual void jobStarted() {}
+
+  PortIo& port() { return port_; }
+  PageBridge& bridge() { return bridge_; }
+  ControlSet controls_;
+  QString imagePath_;
+  QString shownPath_;
+
+ private:
+  // Enter and Escape are the page's, wherever the focus is in it.
+  bool handleKey(QKeyEvent* event);
+  void onJobThreadEnded(uint64_t run);
+
+  PageRoles roles_;
+  PortIo& port_;
+  MessageBoxHost& boxes_;
+  FileChooser chooseFile_ = chooseWithFileDialog;
+  PageBridge bridge_;
+  JobSlot slot_;  // after the bridge: joined before the bridge goes
+  uint64_t jobsStarted_ = 0;
+};
+
+}  // namespace zorv::ui

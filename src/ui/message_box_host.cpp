@@ -1,0 +1,27 @@
+#include "ui/message_box_host.h"
+
+#include <QMessageBox>
+#include <algorithm>
+
+namespace zorv::ui {
+
+MessageBoxHost::MessageBoxHost(QWidget* owner) : QObject(owner), owner_(owner) {}
+
+void MessageBoxHost::show(const QString& text) {
+  emit shown(text);
+  if (closing_) return;
+  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kApplicationName), text, QMessageBox::Ok, owner_);
+  box.setWindowModality(Qt::ApplicationModal);
+  open_.push_back(&box);
+  if (onShown) onShown(box);
+  box.exec();
+  open_.erase(std::remove(open_.begin(), open_.end(), QPointer<QMessageBox>(&box)), open_.end());
+}
+
+void MessageBoxHost::closeOpenBoxes() {
+  for (const auto& box : open_) {
+    if (box) box->done(QMessageBox::Ok);
+  }
+}
+
+}  // namespace zorv::ui

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <vector>
+
+class QMessageBox;
+class QWidget;
+
+namespace zorv::ui {
+
+inline constexpr const char* kApplicationName = "ZORV Parallel JTAG";
+
+// Shows the message boxes of the pages and their jobs, modal to the main window, with an OK
+// button only. While the window is closing nobody is left to read a box, so boxes are answered
+// at once and the jobs can run to their end.
+class MessageBoxHost : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit MessageBoxHost(QWidget* owner);
+
+  // UI thread. Returns when the box has been closed.
+  void show(const QString& text);
+
+  void setClosing(bool closing) { closing_ = closing; }
+  bool closing() const { return closing_; }
+  // Closes the boxes that are open now, as if OK had been pressed.
+  void closeOpenBoxes();
+
+  // Called with every box just before it opens (tests answer boxes here).
+  std::function<void(QMessageBox&)> onShown;
+
+ signals:
+  void shown(const QString& text);
+
+ private:
+  QWidget* owner_;
+  bool closing_ = false;
+  std::vector<QPointer<QMessageBox>> open_;
+};
+
+}  // namespace zorv::ui

@@ -1,0 +1,99 @@
+#include "ui/nand_page.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "nand/nand_job.h"
+
+namespace zorv::ui {
+namespace {
+
+using K = ControlKind;
+
+const std::vector<ControlSpec>& nandControls() {
+  static const std::vector<ControlSpec> controls = {
+      {1029, K::LogNoWrap, "", 2, 102, 174, 165},
+      {1002, K::PushButton, "Open", 145, 70, 26, 21},
+      {1028, K::LineEdit, "", 6, 74, 136, 12},
+      {1004, K::ProgressBar, "", 2, 283, 173, 18},
+      {1005, K::GroupBox, "Product", 2, 2, 48, 58},
+      {1056, K::GroupBox, "Options", 53, 2, 73, 57},
+      {1006, K::RadioGroupStart, "OBRIN", 5, 12, 37, 10},
+      {1032, K::RadioButton, "TQR2400", 5, 24, 42, 10},
+      {1033, K::RadioButton, "IKA", 5, 36, 32, 10},
+      {1061, K::RadioButton, "VESKAR", 5, 48, 38, 10},
+      {1057, K::GroupBox, "Image File", 2, 62, 174, 33},
+      {1010, K::Label, " / [Bytes]", 6, 271, 91, 10},
+      {1009, K::LabelRight, "00 : 00", 139, 271, 34, 10},
+      {1011, K::PushButton, "Download", 133, 12, 39, 41},
+      {1038, K::Label, "Block No.:", 57, 31, 36, 10},
+      {1037, K::Label, "Base: 0x", 57, 16, 29, 8},
+      {1012, K::LineEdit, "", 88, 15, 34, 12},
+      {1026, K::LineEdit, "", 95, 30, 27, 12},
+      {1036, K::CheckBox, "Verify", 57, 46, 46, 9},
+      {0, K::GroupBox, "", 129, 2, 48, 57},
+  };
+  return controls;
+}
+
+const PageRoles kNandRoles{1011, "Download", 1029, 1004, 1010, 1009, 1028, 1002};
+
+}  // namespace
+
+NandPage::NandPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+    : JobPageWidget(nandControls(), kNandRoles, port, boxes, parent),
+      // Through a lambda: the job's entry point may come with overloads.
+      job_([](JobPage& page, PortIo& io, const NandSettings& settings) { return runNandJob(page, io, settings); }) {
+  onInitDialog();
+}
+
+void NandPage::onInitDialog() {
+  copySettingsToControls();
+  // The base of the NAND bus is fixed; the box only shows it.
+  controls_.widget(BaseEdit)->setEnabled(false);
+}
+
+void NandPage::copyControlsToSettings() {
+  baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
+  shownPath_ = controls_.lineEdit(PathBox)->text();
+  blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
+  product_ = controls_.radioIndex(Obrin);
+  verify_ = controls_.button(Verify)->isChecked() ? 1 : 0;
+}
+
+void NandPage::copySettingsToControls() {
+  controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
+  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
+  controls_.setRadioIndex(Obrin, product_);
+  controls_.button(Verify)->setChecked(verify_ != 0);
+}
+
+NandSettings NandPage::settings() const {
+  NandSettings settings;
+  settings.product = product_;
+  settings.blockText = blockText_;
+  settings.imagePath = imagePath_.toStdString();
+  settings.verify = verify_;
+  return settings;
+}
+
+std::function<void()> NandPage::makeJob() {
+  return [this, job = job_, settings = settings()] { job(bridge(), port(), settings); };
+}
+
+void NandPage::lockPage() {
+  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar, BaseEdit, BlockEdit, PathBox, OpenButton, Verify,
+                        ProductGroup, OptionsGroup, ImageGroup, BaseLabel, BlockLabel},
+                       false);
+}
+
+void NandPage::unlockPage() {
+  controls_.pushButton(StartButton)->setText(QStringLiteral("Download"));
+  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar, BlockEdit, PathBox, OpenButton, Verify,
+                        ProductGroup, OptionsGroup, ImageGroup, BaseLabel, BlockLabel},
+                       true);
+}
+
+}  // namespace zorv::ui

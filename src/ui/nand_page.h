@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "page/page_settings.h"
+#include "ui/job_page_widget.h"
+
+namespace zorv::ui {
+
+using NandJobFunction = std::function<int(JobPage&, PortIo&, const NandSettings&)>;
+
+// The "NAND" tab: product, start block, verify option and image file for the NAND download.
+class NandPage : public JobPageWidget {
+  Q_OBJECT
+
+ public:
+  enum Id {
+    ProductGroup = 1005, Obrin = 1006, Tqr2400 = 1032, Ika = 1033, Veskar = 1061,
+    OptionsGroup = 1056, BaseLabel = 1037, BaseEdit = 1012, BlockLabel = 1038, BlockEdit = 1026, Verify = 1036,
+    StartButton = 1011, ImageGroup = 1057, PathBox = 1028, OpenButton = 1002, Log = 1029,
+    ByteCounter = 1010, Clock = 1009, ProgressBar = 1004,
+  };
+
+  NandPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+
+  void lockPage() override;
+  void unlockPage() override;
+  void copyControlsToSettings() override;
+  void copySettingsToControls() override;
+
+  // The page's settings; imagePath is set only by chooseImageFile.
+  NandSettings settings() const;
+  const std::string& baseText() const { return baseText_; }
+
+  void setJobFunction(NandJobFunction job) { job_ = std::move(job); }
+
+ protected:
+  std::function<void()> makeJob() override;
+
+ private:
+  void onInitDialog();
+
+  std::string baseText_;
+  std::string blockText_ = "0";
+  int product_ = 0;
+  int verify_ = 0;
+  NandJobFunction job_;
+};
+
+}  // namespace zorv::ui

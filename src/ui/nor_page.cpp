@@ -1,0 +1,153 @@
+#include "ui/nor_page.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "nor/nor_job.h"
+#include "targets/target_product.h"
+
+namespace zorv::ui {
+namespace {
+
+using K = ControlKind;
+
+const std::vector<ControlSpec>& norControls() {
+  static const std::vector<ControlSpec> controls = {
+      {1046, K::GroupBox, "Product", 2, 3, 60, 59},
+      {1030, K::RadioGroupStart, "OBRIN", 7, 12, 38, 10},
+      {1034, K::RadioButton, "TQR2400", 7, 24, 43, 10},
+      {1035, K::RadioButton, "IKA", 7, 35, 33, 11},
+      {1007, K::RadioButton, "VESKAR", 7, 48, 40, 9},
+      {1031, K::LogWrap, "", 2, 129, 174, 138},
+      {1015, K::ProgressBar, "", 2, 283, 173, 18},
+      {1047, K::GroupBox, "Options", 64, 3, 67, 89},
+      {1016, K::PushButton, "Download", 136, 28, 37, 41},
+      {1041, K::Label, "Base: 0x", 65, 14, 28, 10},
+      {1042, K::Label, "Block No.:", 65, 32, 33, 11},
+      {1027, K::LineEdit, "", 93, 12, 33, 12},
+      {1017, K::LineEdit, "", 99, 30, 28, 13},
+      {1019, K::ComboBox, "", 104, 50, 24, 35},
+      {1020, K::ComboBox, "", 104, 68, 24, 35},
+      {1045, K::GroupBox, "Image File", 2, 93, 174, 31},
+      {1013, K::LineEdit, "", 7, 105, 136, 12},
+      {1021, K::PushButton, "Open", 147, 102, 25, 19},
+      {1023, K::Label, " / [Bytes]", 6, 271, 79, 10},
+      {1022, K::LabelRight, "00 : 00", 141, 271, 32, 10},
+      {1043, K::Label, "Interleave:", 65, 51, 34, 9},
+      {1044, K::LabelRight, "Width:", 73, 69, 25, 11},
+      {1048, K::GroupBox, "Flash Type", 2, 64, 60, 28},
+      {1039, K::ComboBox, "", 4, 74, 56, 88},
+      {1059, K::GroupBox, "", 133, 3, 46, 89},
+  };
+  return controls;
+}
+
+const PageRoles kNorRoles{1016, "Download", 1031, 1015, 1023, 1022, 1013, 1021};
+
+const QStringList kFlashTypes = {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL004D",  "S29AL008D",
+                                 "S29GL064M",  "S29GL128M",  "K8D6316",    "SST39VF6401", "AutoDetect"};
+
+}  // namespace
+
+NorPage::NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+    : JobPageWidget(norControls(), kNorRoles, port, boxes, parent),
+      // Through a lambda: the job's entry point may come with overloads.
+      job_([](JobPage& page, PortIo& io, const NorSettings& settings) { return runNorJob(page, io, settings); }) {
+  controls_.comboBox(Interleave)->addItems({"1", "2"});
+  controls_.comboBox(Width)->addItems({"8", "16"});
+  controls_.comboBox(FlashType)->addItems(kFlashTypes);
+
+  connect(controls_.button(Veskar), &QAbstractButton::clicked, this, &NorPage::selectVeskar);
+  for (int id : {Obrin, Tqr2400, Ika})
+    connect(controls_.button(id), &QAbstractButton::clicked, this, &NorPage::selectOtherProduct);
+  // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
+  connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &NorPage::selectFlashType);
+  onInitDialog();
+}
+
+void NorPage::onInitDialog() {
+  copySettingsToControls();
+  controls_.comboBox(FlashType)->setCurrentIndex(0);
+  controls_.comboBox(Interleave)->setCurrentIndex(0);
+  controls_.comboBox(Width)->setCurrentIndex(0);
+}
+
+void NorPage::copyControlsToSettings() {
+  baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
+  blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
+  shownPath_ = controls_.lineEdit(PathBox)->text();
+  product_ = controls_.radioIndex(Obrin);
+}
+
+void NorPage::copySettingsToControls() {
+  controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
+  controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
+  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.setRadioIndex(Obrin, product_);
+}
+
+NorSettings NorPage::settings() const {
+  NorSettings settings;
+  settings.product = product_;
+  settings.flashType = flashType_;
+  settings.interleaveSelection = controls_.comboBox(Interleave)->currentIndex();
+  settings.widthSelection = controls_.comboBox(Width)->currentIndex();
+  settings.baseText = baseText_;
+  settings.blockText = blockText_;
+  settings.imagePath = imagePath_.toStdString();
+  return settings;
+}
+
+std::function<void()> NorPage::makeJob() {
+  return [this, job = job_, settings = settings()] { job(bridge(), port(), settings); };
+}
+
+void NorPage::selectVeskar() {
+  copyControlsToSettings();
+  controls_.comboBox(Width)->setCurrentIndex(0);
+  controls_.setEnabled({WidthLabel, Width}, false);
+  controls_.comboBox(Interleave)->setCurrentIndex(0);
+  controls_.setEnabled({InterleaveLabel, Interleave, BaseEdit}, false);
+  baseText_ = "0x0";
+  QComboBox* types = controls_.comboBox(FlashType);
+  if (types->count() == kAutoDetect) types->addItem(kFlashTypes[kAutoDetect]);
+  types->setCurrentIndex(kAutoDetect);
+  copySettingsToControls();
+  types->setEnabled(false);
+}
+
+void NorPage::selectOtherProduct() {
+  controls_.setEnabled({WidthLabel, Width, InterleaveLabel, Interleave, BaseEdit}, true);
+  QComboBox* types = controls_.comboBox(FlashType);
+  if (types->count() == kAutoDetect + 1) types->removeItem(kAutoDetect);
+  types->setCurrentIndex(flashType_ >= 0 && flashType_ < types->count() ? flashType_ : -1);
+  types->setEnabled(true);
+}
+
+void NorPage::selectFlashType() {
+  flashType_ = controls_.comboBox(FlashType)->currentIndex();
+  if (flashType_ >= 0 && flashType_ <= 2) controls_.comboBox(Width)->setCurrentIndex(0);
+  else if (flashType_ >= 3 && flashType_ <= 8) controls_.comboBox(Width)->setCurrentIndex(1);
+}
+
+void NorPage::lockPage() {
+  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar, FlashType, BaseLabel, BaseEdit, BlockLabel, BlockEdit,
+                        InterleaveLabel, Interleave, WidthLabel, Width, ImageGroup, PathBox, OpenButton, ProductGroup,
+                        OptionsGroup, FlashTypeGroup},
+                       false);
+}
+
+void NorPage::unlockPage() {
+  const bool fixedBus = jobProduct_ == static_cast<int>(TargetProduct::Veskar);
+  controls_.pushButton(StartButton)->setText(QStringLiteral("Download"));
+  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar}, true);
+  controls_.widget(FlashType)->setEnabled(!fixedBus);
+  controls_.setEnabled({BaseLabel, BlockLabel, BlockEdit}, true);
+  controls_.setEnabled({WidthLabel, Width, InterleaveLabel, Interleave, BaseEdit}, !fixedBus);
+  controls_.setEnabled({ImageGroup, PathBox, OpenButton, ProductGroup, OptionsGroup, FlashTypeGroup}, true);
+}
+
+}  // namespace zorv::ui

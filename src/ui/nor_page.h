@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "page/page_settings.h"
+#include "ui/job_page_widget.h"
+
+namespace zorv::ui {
+
+using NorJobFunction = std::function<int(JobPage&, PortIo&, const NorSettings&)>;
+
+// The "NOR" tab: product, flash type, bus setting, base, start block and image for the NOR
+// download. VESKAR fixes the flash type, interleave, width and base, and the page shows them fixed.
+class NorPage : public JobPageWidget {
+  Q_OBJECT
+
+ public:
+  enum Id {
+    ProductGroup = 1046, Obrin = 1030, Tqr2400 = 1034, Ika = 1035, Veskar = 1007,
+    FlashTypeGroup = 1048, FlashType = 1039, OptionsGroup = 1047, BaseLabel = 1041, BaseEdit = 1027,
+    BlockLabel = 1042, BlockEdit = 1017, InterleaveLabel = 1043, Interleave = 1019, WidthLabel = 1044, Width = 1020,
+    StartGroup = 1059, StartButton = 1016, ImageGroup = 1045, PathBox = 1013, OpenButton = 1021, Log = 1031,
+    ByteCounter = 1023, Clock = 1022, ProgressBar = 1015,
+  };
+  static constexpr int kAutoDetect = 9;  // the list entry offered for VESKAR only
+
+  NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+
+  void lockPage() override;
+  void unlockPage() override;
+  void copyControlsToSettings() override;
+  void copySettingsToControls() override;
+
+  void selectVeskar();
+  void selectOtherProduct();
+  void selectFlashType();
+
+  NorSettings settings() const;
+  const std::string& baseText() const { return baseText_; }
+  int flashType() const { return flashType_; }
+
+  void setJobFunction(NorJobFunction job) { job_ = std::move(job); }
+
+ protected:
+  std::function<void()> makeJob() override;
+  void jobStarted() override { jobProduct_ = product_; }
+
+ private:
+  void onInitDialog();
+
+  std::string baseText_ = "0";
+  std::string blockText_ = "0";
+  int product_ = 0;
+  int flashType_ = 0;
+  int jobProduct_ = 0;  // what unlockPage restores the page for
+  NorJobFunction job_;
+};
+
+}  // namespace zorv::ui

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+#include "cable/port_io.h"
+
+class QTabBar;
+
+namespace zorv::ui {
+
+class JobPageWidget;
+class MessageBoxHost;
+class NandPage;
+class NorPage;
+class ExtraPage;
+
+// The tab control of the main window: a strip of three tabs over one shared rectangle where the
+// chosen page shows. Only a mouse click changes the tab; keys and the wheel do nothing on the strip.
+class PageTabCtrl : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit PageTabCtrl(QWidget* parent);
+  ~PageTabCtrl() override;
+
+  void createPages(PortIo& port, MessageBoxHost& boxes);
+  void layoutPages();
+
+  QTabBar* tabBar() const { return tabs_; }
+  int currentPage() const { return currentPage_; }
+  int pageCount() const { return pageCount_; }
+  JobPageWidget* page(int index) const;
+  NandPage* nandPage() const;
+  NorPage* norPage() const;
+  ExtraPage* extraPage() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void showPage(int index);
+
+  QTabBar* tabs_;
+  std::array<JobPageWidget*, 5> pages_{};
+  int currentPage_ = 0;
+  int pageCount_ = 3;
+};
+
+}  // namespace zorv::ui

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+
+#include "cable/recording_port.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
+#include "ui_test_support.h"
+
+namespace zorv::ui::test {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  QTabBar* tabs() const { return window.dialog->pageTabs().tabBar(); }
+  PageTabCtrl& pageTabs() const { return window.dialog->pageTabs(); }
+  void clickTab(int index) const { QTest::mouseClick(tabs(), Qt::LeftButton, {}, tabs()->tabRect(index).center()); }
+  bool shows(int index) const {
+    for (int i = 0; i < 3; ++i)
+      if (pageTabs().page(i)->isVisible() != (i == index)) return false;
+    return pageTabs().currentPage() == index;
+  }
+
+  NullPort port;
+  Window window{port};
+};
+
+TEST_F(MainWindowTest, ThreeTabsOverOneSharedPageRectangle) {
+  ASSERT_EQ(tabs()->count(), 3);
+  EXPECT_EQ(tabs()->tabText(0), "NAND");
+  EXPECT_EQ(tabs()->tabText(1), "NOR");
+  EXPECT_EQ(tabs()->tabText(2), "Extra Function");
+  EXPECT_EQ(window.dialog->windowTitle(), "ZORV Parallel JTAG (v1.0)");
+  EXPECT_FALSE(window.dialog->windowIcon().isNull());
+  EXPECT_TRUE(shows(0));
+
+  // The pages sit just below the tab headers and fill the control.
+  const QRect head = tabs()->tabRect(0);
+  for (int i = 0; i < 3; ++i) {
+    const QRect g = pageTabs().page(i)->geometry();
+    EXPECT_EQ(g, QRect(head.x(), head.bottom() + 2, pageTabs().width() - head.x() - 1,
+                       pageTabs().height() - head.bottom() - 3));
+  }
+  // Sizes in dialog units of the window's font.
+  const DialogUnits units(window.dialog->font());
+  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(334)));
+  EXPECT_EQ(pageTabs().geometry(), units.rect(7, 7, 181, 320));
+}
+
+TEST_F(MainWindowTest, ClickingATabSwitchesPagesAndFocus) {
+  clickTab(1);
+  EXPECT_TRUE(shows(1));
+  ASSERT_NE(QApplication::focusWidget(), nullptr);
+  EXPECT_TRUE(pageTabs().page(1)->isAncestorOf(QApplication::focusWidget()));
+
+  clickTab(1);  // the current tab again
+  EXPECT_TRUE(shows(1));
+
+  // Beside the tabs: nothing changes.
+  const QRect last = tabs()->tabRect(2);
+  ASSERT_LT(last.right() + 10, tabs()->width());
+  QTest::mouseClick(tabs(), Qt::LeftButton, {}, QPoint(last.right() + 10, last.center().y()));
+  EXPECT_TRUE(shows(1));
+
+  clickTab(2);
+  EXPECT_TRUE(shows(2));
+  clickTab(0);
+  EXPECT_TRUE(shows(0));
+}
+
+TEST_F(MainWindowTest, KeysOnTheTabStripDoNothing) {
+  clickTab(1);
+  tabs()->setFocus();
+  ASSERT_TRUE(waitUntil([&] { return tabs()->hasFocus(); }));
+  for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Home, Qt::Key_End, Qt::Key_Return, Qt::Key_Escape}) {
+    QTest::keyClick(tabs(), key);
+    EXPECT_TRUE(shows(1)) << key;
+    EXPECT_TRUE(window.dialog->isVisible()) << key;
+  }
+  QWheelEvent wheel(QPointF(5, 5), tabs()->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120), Qt::NoButton, {},
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(tabs(), &wheel);
+  EXPECT_TRUE(shows(1));
+}
+
+TEST_F(MainWindowTest, EnterAndEscapeNeverCloseTheWindow) {
+  window.dialog->setFocus();
+  QTest::keyClick(window.dialog.get(), Qt::Key_Escape);
+  QTest::keyClick(window.dialog.get(), Qt::Key_Return);
+  EXPECT_TRUE(window.dialog->isVisible());
+  EXPECT_EQ(window.dialog->result(), 0);
+}
+
+TEST_F(MainWindowTest, AboutEntryOpensTheAboutBox) {
+  QAction* entry = window.dialog->aboutAction();
+  EXPECT_EQ(entry->text(), QString::fromUtf8("ZORV Parallel JTAG 정보(&A)..."));
+  const auto actions = window.dialog->aboutMenu()->actions();
+  ASSERT_EQ(actions.size(), 2);
+  EXPECT_TRUE(actions[0]->isSeparator());
+  EXPECT_EQ(actions[1], entry);
+
+  QString title;
+  QString okText;
+  bool closedByOk = false;
+  QObject::connect(window.dialog.get(), &MainDialog::aboutOpened, [&] {
+    QTimer::singleShot(0, [&] {
+      auto* about = qobject_cast<AboutDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(about, nullptr);
+      title = about->windowTitle();
+      auto* ok = about->findChild<QPushButton*>("1");
+      ASSERT_NE(ok, nullptr);
+      okText = ok->text();
+      QTest::mouseClick(ok, Qt::LeftButton);
+      closedByOk = !about->isVisible();
+    });
+  });
+  entry->trigger();
+  EXPECT_EQ(title, QString::fromUtf8("ZORV Parallel JTAG 정보"));
+  EXPECT_EQ(okText, QString::fromUtf8("확인"));
+  EXPECT_TRUE(closedByOk);
+
+  // Other system commands are not the about entry's.
+  bool opened = false;
+  QObject::connect(window.dialog.get(), &MainDialog::aboutOpened, [&] { opened = true; });
+  window.dialog->onSysCommand(0xF060);
+  EXPECT_FALSE(opened);
+}
+
+TEST_F(MainWindowTest, RightClickOnTheTabStripOffersTheAboutEntry) {
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), tabs()->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(tabs(), &event);
+  EXPECT_TRUE(waitUntil([&] { return window.dialog->aboutMenu()->isVisible(); }));
+  window.dialog->aboutMenu()->close();
+}
+
+TEST(DialogUnitsTest, ConvertsFromTheFontsCharacterCell) {
+  const DialogUnits units(7, 16);
+  EXPECT_EQ(units.rect(2, 102, 174, 165), QRect(3, 204, 304, 330));
+  EXPECT_EQ(units.x(3), 5);  // truncated, like the dialog manager's own conversion
+  // Korean captions need a font that has Hangul.
+  EXPECT_TRUE(QFontMetrics(pageFont()).inFont(QChar(0xD655)));  // 확
+  EXPECT_TRUE(QFontMetrics(mainWindowFont()).inFont(QChar(0xD655)));
+}
+
+}  // namespace
+}  // namespace zorv::ui::test

@@ -1,0 +1,248 @@
+// Whole jobs driven from the pages against the virtual board, as a user would run them.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QTabBar>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "page/cable_port.h"
+#include "ui_test_support.h"
+
+namespace zorv::ui::test {
+namespace {
+
+// The boards the jobs run on (every virtual board carries a NAND part; the NOR part is chosen to
+// match the page's first flash type).
+constexpr const char* kNandBoard = "sim:chip=OBRIN";
+constexpr const char* kNorBoard = "sim:chip=OBRIN,nor=EN29LV010A";
+constexpr const char* kToggleBoard = "sim:chip=TQR2400";
+
+// What the page showed at one moment of the job.
+struct Snapshot {
+  QString log;
+  QString caption;
+  bool buttonEnabled = false;
+  std::vector<int> disabledInputs;
+  QString bytes;
+  QString clock;
+  int bar = -1;
+};
+
+class PageJobsTest : public ::testing::Test {
+ protected:
+  // False when this build's virtual board does not know the board's devices yet.
+  bool open(const char* board) {
+    try {
+      port = openCablePort(board);
+    } catch (const std::invalid_argument&) {
+      return false;
+    }
+    window = std::make_unique<Window>(*port);
+    return true;
+  }
+
+  Snapshot snapshot(JobPageWidget& page, int start, const std::vector<int>& inputs, int bytes = 0, int clock = 0,
+                    int bar = 0) const {
+    Snapshot s;
+    s.log = page.logText();
+    auto* button = static_cast<QPushButton*>(page.control(start));
+    s.caption = button->text();
+    s.buttonEnabled = button->isEnabled();
+    for (int id : inputs)
+      if (!page.control(id)->isEnabled()) s.disabledInputs.push_back(id);
+    if (bytes) s.bytes = static_cast<QLabel*>(page.control(bytes))->text();
+    if (clock) s.clock = static_cast<QLabel*>(page.control(clock))->text();
+    if (bar) s.bar = static_cast<QProgressBar*>(page.control(bar))->value();
+    return s;
+  }
+
+  // Records the page each time the job appends to the log.
+  void recordAtEveryAppend(JobPageWidget& page, int logId, std::function<Snapshot()> take) {
+    auto* log = static_cast<QPlainTextEdit*>(page.control(logId));
+    QObject::connect(log, &QPlainTextEdit::textChanged, log, [this, take] { history.push_back(take()); });
+  }
+
+  // The state when the log first contained text.
+  const Snapshot* at(const QString& text) const {
+    for (const auto& s : history)
+      if (s.log.contains(text)) return &s;
+    return nullptr;
+  }
+
+  QString writeImage(qsizetype size) {
+    const QString path = dir.filePath("image.bin");
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    std::mt19937 random(7);
+    for (qsizetype i = 0; i < size; ++i) out.put(static_cast<char>(random() & 0xFF));
+    return path;
+  }
+
+  void chooseImage(JobPageWidget& page, int openButton, const QString& path) {
+    page.setFileChooser([path](QWidget*, const QString&) { return path; });
+    window->click(page, openButton);
+  }
+
+  // The page's job is still the placeholder that only frames a run (it logs no header).
+  static bool jobNotBuilt(JobPageWidget& page, const char* header) { return !page.logText().contains(header); }
+
+  QTemporaryDir dir;
+  std::unique_ptr<PortIo> port;
+  std::unique_ptr<Window> window;
+  std::vector<Snapshot> history;
+};
+
+const std::vector<int> kNandInputs = {1006, 1032, 1033, 1061, 1012, 1026, 1028, 1002, 1036,
+                                      1005, 1056, 1057, 1037, 1038};
+
+TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
+  ASSERT_TRUE(open(kNandBoard));
+  NandPage& nand = window->nand();
+  const QString image = writeImage(5000);
+  chooseImage(nand, NandPage::OpenButton, image);
+  window->click(nand, NandPage::Verify);
+  auto take = [&] { return snapshot(nand, NandPage::StartButton, kNandInputs, NandPage::ByteCounter, NandPage::Clock, NandPage::ProgressBar); };
+  recordAtEveryAppend(nand, NandPage::Log, take);
+  std::optional<Snapshot> atBox;
+  window->onBox = [&](QMessageBox&) { atBox = take(); };
+
+  window->click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  if (jobNotBuilt(nand, "[Download to NAND]")) GTEST_SKIP() << "the NAND job is not built yet";
+
+  const QString log = nand.logText();
+  EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1388\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.contains("  Erasing ")) << log.toStdString();
+  EXPECT_TRUE(log.contains("  Programming to 0x0 ... Done.\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.endsWith("  Verifying... OK.\r\n\r\n")) << log.toStdString();
+
+  // Set-up: locked, button disabled under its idle caption.
+  const Snapshot* header = at("[Download to NAND]");
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->caption, "Download");
+  EXPECT_FALSE(header->buttonEnabled);
+  EXPECT_EQ(header->disabledInputs, kNandInputs);
+  const Snapshot* sized = at("  BASE: ");
+  ASSERT_NE(sized, nullptr);
+  EXPECT_EQ(sized->bytes, "0 / 5000 [Bytes]");
+  EXPECT_EQ(sized->clock, "00 : 00");
+  EXPECT_EQ(sized->bar, 0);
+  // Stoppable from the program pass on.
+  const Snapshot* programming = at("  Programming to 0x0 ... ");
+  ASSERT_NE(programming, nullptr);
+  EXPECT_EQ(programming->caption, "STOP");
+  EXPECT_TRUE(programming->buttonEnabled);
+  // At the completion box the job is still in its stoppable phase with everything done.
+  ASSERT_TRUE(atBox.has_value());
+  EXPECT_EQ(atBox->caption, "STOP");
+  EXPECT_TRUE(atBox->buttonEnabled);
+  EXPECT_EQ(atBox->bytes, "5000 / 5000 [Bytes]");
+  EXPECT_EQ(atBox->bar, 100);
+  EXPECT_TRUE(QRegularExpression("^\\d\\d : \\d\\d$").match(atBox->clock).hasMatch());
+  // Idle again: only the base box stays disabled; counter and clock keep their last values.
+  const Snapshot end = take();
+  EXPECT_EQ(end.caption, "Download");
+  EXPECT_TRUE(end.buttonEnabled);
+  EXPECT_EQ(end.disabledInputs, std::vector<int>{1012});
+  EXPECT_EQ(end.bytes, "5000 / 5000 [Bytes]");
+  EXPECT_EQ(nand.stopRequested(), 0);
+}
+
+const std::vector<int> kNorInputs = {1030, 1034, 1035, 1007, 1039, 1041, 1027, 1042, 1017, 1043,
+                                     1019, 1044, 1020, 1045, 1013, 1021, 1046, 1047, 1048};
+
+TEST_F(PageJobsTest, NorDownload) {
+  if (!open(kNorBoard)) GTEST_SKIP() << "the virtual board has no NOR device yet";
+  NorPage& nor = window->nor();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(1);
+  chooseImage(nor, NorPage::OpenButton, writeImage(3000));
+  auto take = [&] { return snapshot(nor, NorPage::StartButton, kNorInputs, NorPage::ByteCounter, NorPage::Clock, NorPage::ProgressBar); };
+  recordAtEveryAppend(nor, NorPage::Log, take);
+  std::optional<Snapshot> atBox;
+  window->onBox = [&](QMessageBox&) { atBox = take(); };
+
+  window->click(nor, NorPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nor.jobRunning(); }));
+  if (jobNotBuilt(nor, "[Download to NOR]")) GTEST_SKIP() << "the NOR job is not built yet";
+
+  const QString log = nor.logText();
+  EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Download to NOR]\r\n  Type: EN29LV010A, Interleave: 1, Width: 8\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.contains(" OK.\r\n  Programming and Verifying to 0x0 ... OK.\r\n  Download Time: ")) << log.toStdString();
+  EXPECT_TRUE(log.endsWith(" [sec]\r\n\r\n")) << log.toStdString();
+
+  const Snapshot* header = at("[Download to NOR]");
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->caption, "Download");
+  EXPECT_FALSE(header->buttonEnabled);
+  EXPECT_EQ(header->disabledInputs, kNorInputs);
+  const Snapshot* programming = at("  Programming and Verifying");
+  ASSERT_NE(programming, nullptr);
+  EXPECT_EQ(programming->caption, "STOP");
+  EXPECT_TRUE(programming->buttonEnabled);
+  EXPECT_EQ(programming->bytes, "0 / 3000 [Bytes]");
+  // The write loop is over: the button stays "STOP" but can no longer be pressed.
+  ASSERT_TRUE(atBox.has_value());
+  EXPECT_EQ(atBox->caption, "STOP");
+  EXPECT_FALSE(atBox->buttonEnabled);
+  EXPECT_EQ(atBox->bytes, "3000 / 3000 [Bytes]");
+  EXPECT_EQ(atBox->bar, 100);
+  const Snapshot end = take();
+  EXPECT_EQ(end.caption, "Download");
+  EXPECT_TRUE(end.buttonEnabled);
+  EXPECT_TRUE(end.disabledInputs.empty());
+}
+
+const std::vector<int> kExtraInputs = {1049, 1014, 1007, 1008, 1050, 1053, 1025, 1054, 1052, 1051};
+
+TEST_F(PageJobsTest, PinTogglingUntilStop) {
+  ASSERT_TRUE(open(kToggleBoard));
+  ExtraPage& extra = window->extra();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(2);
+  window->click(extra, ExtraPage::Tqr2400);
+  auto take = [&] { return snapshot(extra, ExtraPage::StartButton, kExtraInputs); };
+  recordAtEveryAppend(extra, ExtraPage::Log, take);
+
+  window->click(extra, ExtraPage::StartButton);
+  const bool toggling = waitUntil([&] {
+    return static_cast<QPushButton*>(extra.control(ExtraPage::StartButton))->text() == "STOP" || !extra.jobRunning();
+  });
+  ASSERT_TRUE(toggling);
+  if (!extra.jobRunning() && jobNotBuilt(extra, "[Toggling All Boundary]"))
+    GTEST_SKIP() << "the Extra Function job is not built yet";
+
+  const Snapshot during = take();
+  EXPECT_TRUE(during.buttonEnabled);
+  EXPECT_EQ(during.disabledInputs, kExtraInputs);  // only the button (and the log) can be used
+  EXPECT_TRUE(extra.control(ExtraPage::Log)->isEnabled());
+
+  window->click(extra, ExtraPage::StartButton);
+  EXPECT_EQ(extra.stopRequested(), 1);
+  EXPECT_EQ(static_cast<QPushButton*>(extra.control(ExtraPage::StartButton))->text(), "STOP");
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+
+  const QString log = extra.logText();
+  EXPECT_TRUE(log.startsWith("[Toggling All Boundary]\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.endsWith("  Start toggling ... STOP.\r\n\r\n")) << log.toStdString();
+  EXPECT_TRUE(window->boxes.isEmpty());
+  const Snapshot* stopped = at("STOP.\r\n");
+  ASSERT_NE(stopped, nullptr);
+  EXPECT_EQ(stopped->caption, "STOP");
+  const Snapshot end = take();
+  EXPECT_EQ(end.caption, "RUN");
+  EXPECT_TRUE(end.buttonEnabled);
+  EXPECT_TRUE(end.disabledInputs.empty());
+  EXPECT_EQ(extra.stopRequested(), 0);
+}
+
+}  // namespace
+}  // namespace zorv::ui::test

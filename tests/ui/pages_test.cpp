@@ -1,0 +1,336 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabBar>
+#include <QPushButton>
+
+#include "cable/recording_port.h"
+#include "ui/dialog_units.h"
+#include "ui_test_support.h"
+
+namespace zorv::ui::test {
+namespace {
+
+class PagesTest : public ::testing::Test {
+ protected:
+  QLineEdit* edit(JobPageWidget& page, int id) const { return qobject_cast<QLineEdit*>(page.control(id)); }
+  QComboBox* combo(int id) const { return qobject_cast<QComboBox*>(window.nor().control(id)); }
+  QString text(JobPageWidget& page, int id) const {
+    QWidget* w = page.control(id);
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    return {};
+  }
+  bool checked(JobPageWidget& page, int id) const { return window.button(page, id)->isChecked(); }
+  bool enabled(JobPageWidget& page, int id) const { return page.control(id)->isEnabled(); }
+  // Ids of the controls that are disabled, in list order.
+  std::vector<int> disabled(JobPageWidget& page, const std::vector<int>& ids) const {
+    std::vector<int> out;
+    for (int id : ids)
+      if (!page.control(id)->isEnabled()) out.push_back(id);
+    return out;
+  }
+  void chooseType(int index) const {
+    QComboBox* types = combo(NorPage::FlashType);
+    types->setCurrentIndex(index);
+    emit types->activated(index);  // as the user's choice from the list
+  }
+  void showTab(int index) const { window.dialog->pageTabs().tabBar()->setCurrentIndex(index); }
+
+  NullPort port;
+  Window window{port};
+};
+
+// Every control of the NAND page, in tab order.
+const std::vector<int> kNandIds = {1029, 1002, 1028, 1004, 1005, 1056, 1006, 1032, 1033, 1061,
+                                   1057, 1010, 1009, 1011, 1038, 1037, 1012, 1026, 1036};
+const std::vector<int> kNorIds = {1046, 1030, 1034, 1035, 1007, 1031, 1015, 1047, 1016, 1041, 1042, 1027, 1017,
+                                  1019, 1020, 1045, 1013, 1021, 1023, 1022, 1043, 1044, 1048, 1039, 1059};
+const std::vector<int> kExtraIds = {1049, 1014, 1007, 1008, 1050, 1001, 1024, 1025, 1054, 1052, 1051, 1053};
+
+TEST_F(PagesTest, FreshNandPage) {
+  NandPage& nand = window.nand();
+  EXPECT_TRUE(checked(nand, NandPage::Obrin));
+  EXPECT_EQ(text(nand, NandPage::BlockEdit), "0");
+  EXPECT_FALSE(checked(nand, NandPage::Verify));
+  EXPECT_EQ(text(nand, NandPage::PathBox), "");
+  EXPECT_EQ(text(nand, NandPage::BaseEdit), "");
+  EXPECT_FALSE(enabled(nand, NandPage::BaseEdit));
+  EXPECT_EQ(text(nand, NandPage::ByteCounter), " / [Bytes]");
+  EXPECT_EQ(text(nand, NandPage::Clock), "00 : 00");
+  EXPECT_EQ(text(nand, NandPage::StartButton), "Download");
+  EXPECT_EQ(text(nand, NandPage::OpenButton), "Open");
+  EXPECT_EQ(nand.stopRequested(), 0);
+  auto* log = qobject_cast<QPlainTextEdit*>(nand.control(NandPage::Log));
+  EXPECT_FALSE(log->isReadOnly());
+  EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
+
+  // Every control exists with its id, at its place in dialog units of the page font.
+  const DialogUnits units(pageFont());
+  EXPECT_EQ(nand.control(NandPage::Log)->geometry(), units.rect(2, 102, 174, 165));
+  EXPECT_EQ(nand.control(NandPage::StartButton)->geometry(), units.rect(133, 12, 39, 41));
+  for (int id : kNandIds) EXPECT_EQ(nand.control(id)->objectName(), QString::number(id));
+}
+
+TEST_F(PagesTest, FreshNorPage) {
+  NorPage& nor = window.nor();
+  EXPECT_TRUE(checked(nor, NorPage::Obrin));
+  EXPECT_EQ(combo(NorPage::FlashType)->currentText(), "EN29LV010A");
+  EXPECT_EQ(combo(NorPage::Interleave)->currentText(), "1");
+  EXPECT_EQ(combo(NorPage::Width)->currentText(), "8");
+  EXPECT_EQ(text(nor, NorPage::BaseEdit), "0");
+  EXPECT_EQ(text(nor, NorPage::BlockEdit), "0");
+  EXPECT_EQ(text(nor, NorPage::PathBox), "");
+  ASSERT_EQ(combo(NorPage::FlashType)->count(), 10);
+  EXPECT_EQ(combo(NorPage::FlashType)->itemText(9), "AutoDetect");
+  EXPECT_EQ(combo(NorPage::Interleave)->count(), 2);
+  EXPECT_EQ(combo(NorPage::Width)->itemText(1), "16");
+  EXPECT_EQ(qobject_cast<QPlainTextEdit*>(nor.control(NorPage::Log))->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  for (int id : kNorIds) EXPECT_EQ(nor.control(id)->objectName(), QString::number(id));
+}
+
+TEST_F(PagesTest, FreshExtraPage) {
+  ExtraPage& extra = window.extra();
+  EXPECT_TRUE(checked(extra, ExtraPage::Obrin));
+  EXPECT_TRUE(checked(extra, ExtraPage::PinToggling));
+  EXPECT_FALSE(checked(extra, ExtraPage::ToggleCs));
+  EXPECT_EQ(text(extra, ExtraPage::StartButton), "RUN");
+  EXPECT_EQ(text(extra, ExtraPage::ToggleCs), "Togglling CS");
+  for (int id : kExtraIds) EXPECT_EQ(extra.control(id)->objectName(), QString::number(id));
+}
+
+TEST_F(PagesTest, TabOrderFollowsTheControlListAndSkipsRadioButtons) {
+  // The NOR page's keyboard stops: edits, combos and buttons in list order.
+  NorPage& nor = window.nor();
+  std::vector<QString> stops;
+  QWidget* w = nor.control(NorPage::Log);
+  do {
+    if (nor.isAncestorOf(w) && !w->objectName().isEmpty() && (w->focusPolicy() & Qt::TabFocus))
+      stops.push_back(w->objectName());
+    w = w->nextInFocusChain();
+  } while (w != nor.control(NorPage::Log));
+  const std::vector<QString> expected = {"1031", "1016", "1027", "1017", "1019", "1020", "1013", "1021", "1039"};
+  EXPECT_EQ(stops, expected);
+}
+
+TEST_F(PagesTest, RadioGroupsAreSeparate) {
+  ExtraPage& extra = window.extra();
+  window.click(extra, ExtraPage::ReadJtagId);
+  window.click(extra, ExtraPage::Veskar);
+  EXPECT_TRUE(checked(extra, ExtraPage::Veskar));
+  EXPECT_TRUE(checked(extra, ExtraPage::ReadJtagId));  // VESKAR keeps the function
+  EXPECT_FALSE(checked(extra, ExtraPage::Obrin));
+}
+
+TEST_F(PagesTest, ExtraProductChangeResetsToPinTogglingButKeepsCs) {
+  ExtraPage& extra = window.extra();
+  window.click(extra, ExtraPage::ToggleCs);
+  window.click(extra, ExtraPage::ReadJtagId);
+  window.click(extra, ExtraPage::Tqr2400);
+  EXPECT_TRUE(checked(extra, ExtraPage::PinToggling));
+  EXPECT_TRUE(checked(extra, ExtraPage::Tqr2400));
+  EXPECT_TRUE(checked(extra, ExtraPage::ToggleCs));
+  EXPECT_EQ(extra.settings().product, 1);
+  EXPECT_EQ(extra.settings().extraMode, zorv::PinToggling);
+  EXPECT_EQ(extra.settings().toggleCs, 1);
+}
+
+TEST_F(PagesTest, NorFlashTypeChoosesTheWidth) {
+  chooseType(5);  // S29GL064M
+  EXPECT_EQ(combo(NorPage::Width)->currentText(), "16");
+  chooseType(2);  // AM29LV040B
+  EXPECT_EQ(combo(NorPage::Width)->currentText(), "8");
+  combo(NorPage::Width)->setCurrentIndex(1);
+  chooseType(9);  // AutoDetect
+  EXPECT_EQ(combo(NorPage::Width)->currentText(), "16");
+  EXPECT_EQ(window.nor().flashType(), 9);
+  combo(NorPage::Interleave)->setCurrentIndex(1);
+  chooseType(0);
+  EXPECT_EQ(combo(NorPage::Interleave)->currentText(), "2");  // never touched by the type
+}
+
+TEST_F(PagesTest, NorVeskarFixesTheBusAndOtherProductsRestoreIt) {
+  NorPage& nor = window.nor();
+  chooseType(4);  // S29AL008D
+  combo(NorPage::Interleave)->setCurrentIndex(1);
+  edit(nor, NorPage::BlockEdit)->setText("7");
+  edit(nor, NorPage::BaseEdit)->setText("8000");
+
+  window.click(nor, NorPage::Veskar);
+  EXPECT_EQ(combo(NorPage::FlashType)->currentText(), "AutoDetect");
+  EXPECT_EQ(combo(NorPage::Width)->currentText(), "8");
+  EXPECT_EQ(combo(NorPage::Interleave)->currentText(), "1");
+  EXPECT_EQ(text(nor, NorPage::BaseEdit), "0x0");
+  EXPECT_EQ(text(nor, NorPage::BlockEdit), "7");  // typed text survives the exchange
+  const std::vector<int> fixed = {NorPage::FlashType, NorPage::Width, NorPage::WidthLabel, NorPage::Interleave,
+                                  NorPage::InterleaveLabel, NorPage::BaseEdit};
+  EXPECT_EQ(disabled(nor, kNorIds).size(), fixed.size());
+  for (int id : fixed) EXPECT_FALSE(enabled(nor, id)) << id;
+  EXPECT_EQ(nor.flashType(), 4);  // the page's own selection is not the user's
+
+  window.click(nor, NorPage::Veskar);  // twice: still one AutoDetect
+  EXPECT_EQ(combo(NorPage::FlashType)->count(), 10);
+
+  window.click(nor, NorPage::Ika);
+  EXPECT_EQ(combo(NorPage::FlashType)->count(), 9);
+  EXPECT_EQ(combo(NorPage::FlashType)->currentText(), "S29AL008D");
+  EXPECT_EQ(text(nor, NorPage::BaseEdit), "0x0");
+  EXPECT_TRUE(disabled(nor, kNorIds).empty());
+
+  window.click(nor, NorPage::Obrin);  // twice: only one entry removed
+  window.click(nor, NorPage::Obrin);
+  EXPECT_EQ(combo(NorPage::FlashType)->count(), 9);
+  EXPECT_EQ(combo(NorPage::FlashType)->itemText(8), "SST39VF6401");
+}
+
+TEST_F(PagesTest, NorAutoDetectChoiceLeavesNoSelectionForOtherProducts) {
+  chooseType(9);
+  window.click(window.nor(), NorPage::Tqr2400);
+  EXPECT_EQ(combo(NorPage::FlashType)->count(), 9);
+  EXPECT_EQ(combo(NorPage::FlashType)->currentIndex(), -1);
+  EXPECT_EQ(window.nor().flashType(), 9);
+}
+
+TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
+  NorPage& nor = window.nor();
+  QStringList answers = {"/data/images/flash/boot.bin", ""};
+  QString filterSeen;
+  nor.setFileChooser([&](QWidget* owner, const QString& filter) {
+    EXPECT_EQ(owner, window.dialog.get());
+    filterSeen = filter;
+    return answers.takeFirst();
+  });
+  edit(nor, NorPage::BlockEdit)->setText("3");  // typed before Open, kept after it
+  window.click(nor, NorPage::OpenButton);
+  EXPECT_EQ(filterSeen, "Download File(*.bin);;All Files(*.*)");
+  EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
+  EXPECT_EQ(text(nor, NorPage::PathBox), "/.../boot.bin");
+  EXPECT_EQ(text(nor, NorPage::BlockEdit), "3");
+
+  edit(nor, NorPage::PathBox)->setText("/typed/by/hand.bin");
+  window.click(nor, NorPage::OpenButton);  // cancelled
+  EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
+  EXPECT_EQ(text(nor, NorPage::PathBox), "/typed/by/hand.bin");
+  nor.copyControlsToSettings();
+  EXPECT_EQ(nor.settings().imagePath, "/data/images/flash/boot.bin");  // typed text is never opened
+}
+
+TEST_F(PagesTest, LockAndUnlockActOnTheirLists) {
+  NandPage& nand = window.nand();
+  nand.lockPage();
+  EXPECT_EQ(disabled(nand, kNandIds), (std::vector<int>{1002, 1028, 1005, 1056, 1006, 1032, 1033, 1061, 1057, 1011,
+                                                         1038, 1037, 1012, 1026, 1036}));
+  nand.setStartButton("STOP", true);
+  nand.unlockPage();
+  EXPECT_EQ(text(nand, NandPage::StartButton), "Download");
+  EXPECT_EQ(disabled(nand, kNandIds), std::vector<int>{1012});
+
+  ExtraPage& extra = window.extra();
+  extra.lockPage();
+  EXPECT_EQ(disabled(extra, kExtraIds),
+            (std::vector<int>{1049, 1014, 1007, 1008, 1050, 1024, 1025, 1054, 1052, 1051, 1053}));
+  extra.setStartButton("STOP", false);
+  extra.unlockPage();
+  EXPECT_EQ(text(extra, ExtraPage::StartButton), "RUN");
+  EXPECT_TRUE(disabled(extra, kExtraIds).empty());
+
+  NorPage& nor = window.nor();
+  nor.lockPage();
+  EXPECT_EQ(disabled(nor, kNorIds), (std::vector<int>{1046, 1030, 1034, 1035, 1007, 1047, 1016, 1041, 1042, 1027,
+                                                       1017, 1019, 1020, 1045, 1013, 1021, 1043, 1044, 1048, 1039}));
+  nor.unlockPage();
+  EXPECT_TRUE(disabled(nor, kNorIds).empty());
+}
+
+TEST_F(PagesTest, ProgressOperationsFormatTheirLabels) {
+  NandPage& nand = window.nand();
+  nand.showByteCount(1024, 4096);
+  nand.showElapsed(3725);
+  nand.setProgressPosition(42);
+  EXPECT_EQ(text(nand, NandPage::ByteCounter), "1024 / 4096 [Bytes]");
+  EXPECT_EQ(text(nand, NandPage::Clock), "62 : 05");
+  EXPECT_EQ(qobject_cast<QProgressBar*>(nand.control(NandPage::ProgressBar))->value(), 42);
+  nand.resetProgressBar();
+  EXPECT_EQ(qobject_cast<QProgressBar*>(nand.control(NandPage::ProgressBar))->value(), 0);
+}
+
+TEST_F(PagesTest, LogAppendsGoToTheEndWhateverTheUserSelected) {
+  NandPage& nand = window.nand();
+  auto* log = qobject_cast<QPlainTextEdit*>(nand.control(NandPage::Log));
+  nand.appendLog("[Download to NAND]\r\n  Erasing ");
+  log->selectAll();
+  nand.appendLog(".");
+  nand.appendLog(". OK.\r\n");
+  EXPECT_EQ(nand.logText(), "[Download to NAND]\r\n  Erasing .. OK.\r\n");
+}
+
+// A job that takes its page through set-up into its stoppable phase and waits there for STOP.
+int waitForStop(JobPage& page) {
+  page.lockPage();
+  page.appendLog("[Fake]\r\n");
+  page.setStartButton("STOP", true);
+  while (page.stopRequested.load() == 0) std::this_thread::yield();
+  page.stopRequested.store(0);
+  page.appendLog("  STOP.\r\n\r\n");
+  page.unlockPage();
+  return 0;
+}
+
+TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
+  NandPage& nand = window.nand();
+  std::atomic<int> started{0};
+  nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings& s) {
+    EXPECT_EQ(s.blockText, "16");
+    ++started;
+    return waitForStop(page);
+  });
+  edit(nand, NandPage::BlockEdit)->setText("16");
+  for (int id : {NandPage::BlockEdit, NandPage::PathBox, NandPage::Log}) {
+    QWidget* target = nand.control(id);
+    target->setFocus();
+    const int before = started.load();
+    QTest::keyClick(target, Qt::Key_Escape);
+    EXPECT_EQ(started.load(), before);
+    EXPECT_TRUE(window.dialog->isVisible());
+
+    QTest::keyClick(target, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return text(nand, NandPage::StartButton) == "STOP"; })) << id;
+    EXPECT_EQ(started.load(), before + 1);
+    // The controls are locked now; the log box is not, and the keypad's Enter there asks for the stop.
+    QTest::keyClick(nand.control(NandPage::Log), Qt::Key_Enter);
+    ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); })) << id;
+    EXPECT_EQ(text(nand, NandPage::StartButton), "Download");
+  }
+  EXPECT_EQ(started.load(), 3);
+  EXPECT_EQ(nand.stopRequested(), 0);
+  EXPECT_TRUE(window.boxes.isEmpty());
+  // Enter in the log box never reached it as a line break.
+  EXPECT_EQ(nand.logText(), "[Fake]\r\n  STOP.\r\n\r\n[Fake]\r\n  STOP.\r\n\r\n[Fake]\r\n  STOP.\r\n\r\n");
+}
+
+TEST_F(PagesTest, EnterOnAFocusedButtonStartsOnlyOnce) {
+  ExtraPage& extra = window.extra();
+  showTab(2);
+  std::atomic<int> started{0};
+  extra.setJobFunction([&](JobPage& page, PortIo&, const ExtraSettings&) {
+    ++started;
+    return waitForStop(page);
+  });
+  QWidget* run = extra.control(ExtraPage::StartButton);
+  run->setFocus();
+  QTest::keyClick(run, Qt::Key_Return);
+  ASSERT_TRUE(waitUntil([&] { return text(extra, ExtraPage::StartButton) == "STOP"; }));
+  window.click(extra, ExtraPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+  EXPECT_EQ(started.load(), 1);
+}
+
+}  // namespace
+}  // namespace zorv::ui::test
