@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "${1:-}" = "asan" ]; then
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORV_SANITIZE=ON -DZORV_BUILD_BENCH=OFF
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZORV_SANITIZE=ON -DZORV_BUILD_GUI=ON -DZORV_BUILD_BENCH=OFF
   cmake --build build-asan
 else
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
