@@ -39,14 +39,14 @@ QComboBox* makeCombo(QWidget* page) {
 
 }  // namespace
 
-void ControlSet::build(QWidget* page, const std::vector<ControlSpec>& specs, const DialogUnits& units) {
+void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const DialogUnits& units) {
   QButtonGroup* group = nullptr;
   std::vector<QWidget*> frames;
-  for (const ControlSpec& spec : specs) {
-    const QString text = QString::fromUtf8(spec.text);
-    QRect rect = units.rect(spec.x, spec.y, spec.width, spec.height);
+  for (const ControlRow& row : rows) {
+    const QString text = QString::fromUtf8(row.text);
+    QRect rect = units.rect(row.x, row.y, row.width, row.height);
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (row.kind) {
       case ControlKind::GroupBox: {
         auto* box = new QGroupBox(text, page);
         frames.push_back(box);
@@ -56,7 +56,7 @@ void ControlSet::build(QWidget* page, const std::vector<ControlSpec>& specs, con
       case ControlKind::RadioGroupStart:
         group = new QButtonGroup(page);
         group->setExclusive(true);
-        groups_[spec.id] = group;
+        groups_[row.id] = group;
         [[fallthrough]];
       case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(text, page);
@@ -70,7 +70,7 @@ void ControlSet::build(QWidget* page, const std::vector<ControlSpec>& specs, con
       case ControlKind::Label:
       case ControlKind::LabelRight: {
         auto* label = new QLabel(text, page);
-        label->setAlignment((spec.kind == ControlKind::LabelRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        label->setAlignment((row.kind == ControlKind::LabelRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
         widget = label;
         break;
       }
@@ -79,7 +79,7 @@ void ControlSet::build(QWidget* page, const std::vector<ControlSpec>& specs, con
         break;
       case ControlKind::LogNoWrap:
       case ControlKind::LogWrap:
-        widget = makeLog(page, spec.kind == ControlKind::LogWrap);
+        widget = makeLog(page, row.kind == ControlKind::LogWrap);
         break;
       case ControlKind::PushButton:
         widget = new QPushButton(text, page);
@@ -104,11 +104,11 @@ void ControlSet::build(QWidget* page, const std::vector<ControlSpec>& specs, con
         break;
       }
     }
-    if (spec.kind != ControlKind::RadioButton && spec.kind != ControlKind::RadioGroupStart) group = nullptr;
+    if (row.kind != ControlKind::RadioButton && row.kind != ControlKind::RadioGroupStart) group = nullptr;
     widget->setGeometry(rect);
-    if (spec.id != 0) {
-      widget->setObjectName(controlName(spec.id));
-      byId_[spec.id] = widget;
+    if (row.id != 0) {
+      widget->setObjectName(controlName(row.id));
+      byId_[row.id] = widget;
     }
   }
   // Frames are drawn first so that they never catch the clicks meant for the controls inside.

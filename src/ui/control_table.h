@@ -35,7 +35,7 @@ enum class ControlKind {
 
 // One control of a page: id (0 for none), kind, caption and rectangle in dialog units. A page is a
 // list of these in tab order.
-struct ControlSpec {
+struct ControlRow {
   int id;
   ControlKind kind;
   const char* text;
@@ -46,7 +46,7 @@ struct ControlSpec {
 class ControlSet {
  public:
   // Creates the controls as children of page in list order, which makes it their tab order.
-  void build(QWidget* page, const std::vector<ControlSpec>& specs, const DialogUnits& units);
+  void build(QWidget* page, const std::vector<ControlRow>& rows, const DialogUnits& units);
 
   QWidget* widget(int id) const;
   QLineEdit* lineEdit(int id) const;

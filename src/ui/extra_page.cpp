@@ -10,8 +10,8 @@ namespace {
 
 using K = ControlKind;
 
-const std::vector<ControlSpec>& extraControls() {
-  static const std::vector<ControlSpec> controls = {
+const std::vector<ControlRow>& extraControls() {
+  static const std::vector<ControlRow> controls = {
       {1049, K::GroupBox, "Product", 2, 4, 47, 67},
       {1014, K::RadioGroupStart, "OBRIN", 4, 15, 39, 14},
       {1007, K::RadioButton, "TQR2400", 4, 28, 40, 15},

@@ -39,7 +39,7 @@ class JobPageWidget : public QWidget {
   Q_OBJECT
 
  public:
-  JobPageWidget(const std::vector<ControlSpec>& controls, const PageRoles& roles, PortIo& port,
+  JobPageWidget(const std::vector<ControlRow>& controls, const PageRoles& roles, PortIo& port,
                 MessageBoxHost& boxes, QWidget* parent);
   ~JobPageWidget() override;
 

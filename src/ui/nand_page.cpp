@@ -11,8 +11,8 @@ namespace {
 
 using K = ControlKind;
 
-const std::vector<ControlSpec>& nandControls() {
-  static const std::vector<ControlSpec> controls = {
+const std::vector<ControlRow>& nandControls() {
+  static const std::vector<ControlRow> controls = {
       {1029, K::LogNoWrap, "", 2, 102, 174, 165},
       {1002, K::PushButton, "Open", 145, 70, 26, 21},
       {1028, K::LineEdit, "", 6, 74, 136, 12},

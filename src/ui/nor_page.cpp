@@ -14,8 +14,8 @@ namespace {
 
 using K = ControlKind;
 
-const std::vector<ControlSpec>& norControls() {
-  static const std::vector<ControlSpec> controls = {
+const std::vector<ControlRow>& norControls() {
+  static const std::vector<ControlRow> controls = {
       {1046, K::GroupBox, "Product", 2, 3, 60, 59},
       {1030, K::RadioGroupStart, "OBRIN", 7, 12, 38, 10},
       {1034, K::RadioButton, "TQR2400", 7, 24, 43, 10},
