@@ -67,7 +67,11 @@ void ConsolePage::showElapsed(int64_t seconds) {
 
 void ConsolePage::messageBox(const std::string& text) {
   clearProgress();
-  if (!isSuccessBox(text)) failed_ = true;
+  if (isSuccessBox(text)) {
+    completed_ = true;
+  } else {
+    failed_ = true;
+  }
   err_ << text << "\n" << std::flush;
 }
 
@@ -76,6 +80,7 @@ bool ConsolePage::isSuccessBox(const std::string& text) { return text == "Downlo
 int ConsolePage::exitStatus() const {
   if (failed_) return 1;
   if (signalled_) return 130;
+  if (completionRequired_ && !completed_) return 1;
   return 0;
 }
 

@@ -35,6 +35,10 @@ class ConsolePage : public JobPage {
   bool sawFailureBox() const { return failed_; }
   bool stopSignalled() const { return signalled_.load(); }
 
+  // A download succeeds only with its completion box: some failures (a NOR unit that never reads
+  // back) are reported in the log alone, and must not end the command with status 0.
+  void requireCompletionBox() { completionRequired_ = true; }
+
   // 0 success, 1 the job failed, 130 stopped by the user.
   int exitStatus() const;
 
@@ -49,6 +53,8 @@ class ConsolePage : public JobPage {
   std::ostream& err_;
   bool progressLine_;
   bool failed_ = false;
+  bool completionRequired_ = false;
+  bool completed_ = false;
   // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
   std::atomic<bool> signalled_{false};
   bool progressShown_ = false;

@@ -48,6 +48,11 @@ TEST(NorCommand, ExitStatusFollowsTheJob) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("Cannot support for your flash setting."), std::string::npos) << refused.err;
 
+  Outcome unitFailed =
+      runCli("--cable sim:nor=S29AL008D,norprogramfail=0x10 nor --product OBRIN --type S29AL008D " + image);
+  EXPECT_EQ(unitFailed.status, 1) << "a unit that never reads back is a failure, though it shows no box";
+  EXPECT_NE(unitFailed.out.find("  Write to 0x10 failed\n"), std::string::npos) << unitFailed.out;
+
   EXPECT_EQ(runCli("--cable sim nor --product OBRIN --type S29XX " + image).status, 2);
   EXPECT_EQ(runCli("--cable sim nor --product OBRIN --width 32 " + image).status, 2);
   EXPECT_EQ(runCli("--cable sim nor --type S29GL064M " + image).status, 2);

@@ -38,5 +38,18 @@ TEST(ConsolePage, StopSignalRequestsTheStopAndMeans130) {
   EXPECT_EQ(std::signal(SIGTERM, SIG_DFL), SIG_DFL) << "the page gives the signal back when it goes";
 }
 
+TEST(ConsolePage, ADownloadWithoutItsCompletionBoxFails) {
+  std::ostringstream out, err;
+  ConsolePage failed(out, err, false);
+  failed.requireCompletionBox();
+  failed.appendLog("\r\n  Write to 0x10 failed\r\n");  // a unit failure shows no box
+  EXPECT_EQ(failed.exitStatus(), 1);
+
+  ConsolePage completed(out, err, false);
+  completed.requireCompletionBox();
+  completed.messageBox("Download Complete.");
+  EXPECT_EQ(completed.exitStatus(), 0);
+}
+
 }  // namespace
 }  // namespace zorv
