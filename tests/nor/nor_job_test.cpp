@@ -161,6 +161,9 @@ struct TypeCase {
   const char* finalCount;
 };
 
+// Cases print as their names (the default would dump the struct's bytes, padding included).
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
+
 class NorJobTypes : public NorJobTest, public ::testing::WithParamInterface<TypeCase> {};
 
 TEST_P(NorJobTypes, WritesTheImageAndNothingElse) {
@@ -254,6 +257,8 @@ struct FailureCase {
   const char* box;
   const char* logTail;  // the log must end with this
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class NorJobFailures : public NorJobTest, public ::testing::WithParamInterface<FailureCase> {};
 
