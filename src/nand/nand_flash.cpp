@@ -93,6 +93,10 @@ void NandFlash::writeCommand(JtagCable& cable, const NandTarget& target, uint8_t
 void NandFlash::writeAddress(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address) {
   uint8_t bytes[5];
   const int count = nandAddressBytes(id[1], kind, address, bytes);
+  addressCycles(cable, target, bytes, count);
+}
+
+void NandFlash::addressCycles(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, int count) {
   bsrImage[pins.pinAle] = '1';
   scan(cable);
   for (int i = 0; i < count; ++i) {
@@ -186,15 +190,8 @@ void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
   setChipEnable(cable, '0');
   target.setBusDirection(bsrImage, kBusOutput);
   writeCommand(cable, target, 0x90);
-  bsrImage[pins.pinAle] = '1';
-  scan(cable);
-  target.putDataByte(bsrImage, 0x00);
-  bsrImage[pins.pinWe] = '0';
-  scan(cable);
-  bsrImage[pins.pinWe] = '1';
-  scan(cable);
-  bsrImage[pins.pinAle] = '0';
-  scan(cable);
+  const uint8_t idAddress = 0x00;
+  addressCycles(cable, target, &idAddress, 1);
   readData(cable, target, id, 4);
 
   const uint8_t code = id[1];

@@ -65,6 +65,8 @@ class NandFlash {
 
  private:
   void scan(JtagCable& cable) { cable.shiftDr(bsrImage, cable.bsrLength); }
+  // ALE high, one nWE pulse per byte, ALE low.
+  void addressCycles(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, int count);
   void captureScan(JtagCable& cable) { cable.shiftDrCapture(bsrImage, captured, cable.bsrLength); }
   int readStatus(JtagCable& cable, const NandTarget& target);
   int readArea(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address,

@@ -69,6 +69,12 @@ class NandDownload {
 
   void log(const std::string& text) { page_.appendLog(text); }
   void box(const std::string& text) { page_.messageBox(text); }
+  // The next count bytes of the image into the page buffer; a short read is reported, never used.
+  bool readImage(uint32_t count) {
+    if (std::fread(pageBuffer_.data(), 1, count, file_.get()) == count) return true;
+    box("Cannot read " + settings_.imagePath);
+    return false;
+  }
   bool stopRequested() const { return page_.stopRequested.load() != 0; }
   bool wasErased(uint32_t block) const { return block >= base_ && block < erasedEnd_; }
   // Both passes add blocks in ascending order, so the list stays sorted.
@@ -261,8 +267,7 @@ void NandDownload::programPass() {
       status_ = Failed;
       break;
     }
-    if (std::fread(pageBuffer_.data(), 1, chunk, file_.get()) != chunk) {
-      box("Cannot read " + settings_.imagePath);
+    if (!readImage(chunk)) {
       status_ = Failed;
       break;
     }
@@ -312,8 +317,7 @@ bool NandDownload::verifyPass() {
       status_ = Failed;
       break;
     }
-    if (std::fread(pageBuffer_.data(), 1, chunk, file_.get()) != chunk) {
-      box("Cannot read " + settings_.imagePath);
+    if (!readImage(chunk)) {
       status_ = Failed;
       break;
     }
