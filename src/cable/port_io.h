@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 namespace zorv {
 
@@ -21,6 +24,27 @@ class PortIo {
   // Stores the byte read from port into *dest, at the latest when flush() returns.
   virtual void readDeferred(uint16_t port, uint8_t* dest) { *dest = read(port); }
   virtual void flush() {}
+
+  // Empty while the link to the cable holds. A backend that loses its link (a remote server that
+  // went away, or answered outside its protocol) keeps the cause here, e.g. "connection to
+  // 127.0.0.1:4444 lost", and answers as absent from then on: the job must fail, never succeed.
+  const std::string& linkFailure() const { return linkFailure_; }
+
+  // The job's stop flag: once non-zero, a wait on the link ends at once, so a stopped job never
+  // sits out a silent server's time-out.
+  void watchStopFlag(const std::atomic<int>* flag) { stopFlag_ = flag; }
+
+ protected:
+  // The first cause is kept: it is the one the user needs.
+  void noteLinkFailure(std::string cause) {
+    if (linkFailure_.empty()) linkFailure_ = std::move(cause);
+  }
+  void clearLinkFailure() { linkFailure_.clear(); }
+  bool stopWanted() const { return stopFlag_ != nullptr && stopFlag_->load() != 0; }
+
+ private:
+  std::string linkFailure_;
+  const std::atomic<int>* stopFlag_ = nullptr;
 };
 
 // Port addresses of the legacy parallel port.
