@@ -32,7 +32,8 @@ version=$(dpkg-deb -f "$deb" Version)
 [ "$("$root/usr/bin/zorvjtag" --version)" = "zorvjtag $version" ] || { echo "zorvjtag --version is not $version"; exit 1; }
 [ "$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/zorvjtag-gui" --version 2>/dev/null)" = "zorvjtag-gui $version" ] ||
   { echo "zorvjtag-gui --version is not $version"; exit 1; }
-"$root/usr/bin/zorvjtag" --cable sim idcode --product OBRIN | grep -q "JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)"
+idcode=$("$root/usr/bin/zorvjtag" --cable sim idcode --product OBRIN)
+[[ "$idcode" == *"JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)"* ]] || { echo "idcode printed: $idcode"; exit 1; }
 
 desktop-file-validate "$root/usr/share/applications/$app.desktop"
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/$app.metainfo.xml" > /dev/null
