@@ -11,8 +11,13 @@
 namespace zorv::cli {
 
 std::unique_ptr<PortIo> CliContext::openPort() {
+  if (tckHz != 0 && !cableSetsTck(cableSpec)) {
+    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only xvc:HOST:PORT has)\n";
+    exitStatus = ExitUsage;
+    return nullptr;
+  }
   try {
-    return openCablePort(cableSpec);
+    return openCablePort(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
   } catch (const std::exception& error) {
     std::cerr << "--cable: " << error.what() << "\n";
     exitStatus = ExitUsage;
@@ -34,7 +39,9 @@ int runCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
   CliContext context;
   app.add_option("--cable", context.cableSpec,
-                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT or sim[:OPTIONS]");
+                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]");
+  app.add_option("--tck", context.tckHz, "TCK rate in Hz to ask of an xvc: cable (default: the server's own)")
+      ->check(CLI::Range(kMinTckHz, kMaxTckHz));
   addExtraCommands(app, context);
   addNandCommand(app, context);
   addNorCommand(app, context);
