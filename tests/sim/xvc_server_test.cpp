@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "page/cable_port.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
 #include "sim/nor_attach.h"
@@ -152,6 +153,7 @@ TEST(XvcCableOptionsTest, TckIsAUsageErrorWhereTheCableCannotSetIt) {
   EXPECT_EQ(parallel.status, 2);
   EXPECT_NE(parallel.out.find("--tck: the cable 'sim' has no TCK setting"), std::string::npos) << parallel.out;
   EXPECT_EQ(runCli("--cable xvc:127.0.0.1:1 --tck 0 idcode --product OBRIN").status, 2);
+  EXPECT_EQ(tckPeriodOfRate(3000000), 333u) << "settck takes the period in ns";
 }
 
 INSTANTIATE_TEST_SUITE_P(ProductsAndVectorLengths, XvcCableTest,
