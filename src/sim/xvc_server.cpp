@@ -26,17 +26,6 @@ std::runtime_error systemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-bool sendAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    length -= static_cast<size_t>(sent);
-  }
-  return true;
-}
-
 }  // namespace
 
 // The client's byte stream, read in large pieces.
@@ -61,7 +50,7 @@ class XvcServer::Connection {
  private:
   bool refill() {
     for (;;) {
-      if (!server_.waitReadable(fd_)) return false;
+      if (!server_.waitFor(fd_, POLLIN)) return false;
       const ssize_t got = ::recv(fd_, buffer_, sizeof buffer_, 0);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
@@ -119,9 +108,9 @@ void XvcServer::stop() {
   [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_, &wake, 1);
 }
 
-// Waits until fd has something to read; false once stop() was called.
-bool XvcServer::waitReadable(int fd) {
-  pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+// Waits until fd is ready for events; false once stop() was called.
+bool XvcServer::waitFor(int fd, short events) {
+  pollfd fds[2] = {{fd, events, 0}, {wakeRead_, POLLIN, 0}};
   while (!stopping_.load()) {
     const int ready = ::poll(fds, 2, -1);
     if (ready < 0 && errno != EINTR) return false;
@@ -130,9 +119,25 @@ bool XvcServer::waitReadable(int fd) {
   return false;
 }
 
+// A client that never reads its answers cannot keep the server from stopping.
+bool XvcServer::sendAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      data += sent;
+      length -= static_cast<size_t>(sent);
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      if (!waitFor(fd, POLLOUT)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 void XvcServer::serve() {
   if (listenFd_ < 0) throw std::logic_error("serve() before listen()");
-  while (waitReadable(listenFd_)) {
+  while (waitFor(listenFd_, POLLIN)) {
     const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
     const int one = 1;

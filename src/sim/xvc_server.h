@@ -34,7 +34,8 @@ class XvcServer {
 
  private:
   class Connection;
-  bool waitReadable(int fd);
+  bool waitFor(int fd, short events);
+  bool sendAll(int fd, const char* data, size_t length);
   void serveConnection(int fd);
   void shift(uint32_t bits);
 

@@ -16,16 +16,16 @@ trap cleanup EXIT
 for case in OBRIN:0x00aecadd TQR2400:0x100015b9 IKA:0x100015b9 VESKAR:0x0022b5e1; do
   product=${case%%:*}
   idcode=${case#*:}
-  "$zorvjtag" sim-serve --protocol xvc --xvc-max-bytes 2048 --port 0 "chip=$product" >"$work/serve.out" 2>&1 &
+  "$zorvjtag" sim-serve --protocol xvc --xvc-max-bytes 2048 --port 0 "chip=$product" >"$work/serve-$product.out" 2>&1 &
   server=$!
   port=
   for _ in $(seq 50); do
-    port=$(sed -n 's/.*127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$work/serve.out")
+    port=$(sed -n 's/.*127\.0\.0\.1:\([0-9][0-9]*\).*/\1/p' "$work/serve-$product.out")
     [ -n "$port" ] && break
     sleep 0.1
   done
   if [ -z "$port" ]; then
-    echo "sim-serve did not start:"; cat "$work/serve.out"; exit 1
+    echo "sim-serve did not start:"; cat "$work/serve-$product.out"; exit 1
   fi
   # These chips are unknown to openFPGALoader: it names the IDCODE it read and gives up.
   timeout 20 "$loader" -c xvc-client --ip 127.0.0.1 --port "$port" --detect >"$work/loader.out" 2>&1
