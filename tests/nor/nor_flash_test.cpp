@@ -85,7 +85,7 @@ TEST_F(NorFlashTest, CommandSetsPerTypeAndBus) {
       {S29al008d, 8, 1, 8, 0xFF, 0xAAA, 0x555, 0xAA, 0x55, 0, 2, 0, 0x80, 0x30},
       {S29gl128m, 16, 1, 16, 0xFFFF, 0xAAA, 0x554, 0xAA, 0x55, 0, 2, 0x227E, 0x80, 0x30},
       {K8d6316, 16, 1, 16, 0xFFFF, 0xAAA, 0x554, 0xAA, 0x55, 0, 2, 0x22E2, 0x80, 0x30},
-      {Sst39vf6401, 16, 1, 16, 0xFFFF, 0xAAAA, 0x5554, 0xAAAA, 0x5555, 0, 2, 0x236B, 0x8080, 0x30},
+      {Sst39vf6401, 16, 1, 16, 0xFFFF, 0xAAAA, 0x5554, 0xAAAA, 0x5555, 0, 2, 0x236B, 0x8080, 0x50},
   };
   for (const Row& row : rows) {
     NorFlash f;
@@ -230,6 +230,19 @@ TEST_F(NorFlashTest, SectorTableHoldsAtMost1024Sectors) {
   flash.regions[1] = 0x0100'0200;  // one more
   EXPECT_EQ(flash.buildSectorTable(), -1);
   EXPECT_EQ(flash.sectorCount, 1024);
+}
+
+TEST_F(NorFlashTest, ADeviceWithoutQueryGetsOnlyTheMarkerReadsAndTheReset) {
+  flash.deviceIndex = S29gl064m;
+  flash.base = 0x1000;
+  ASSERT_EQ(flash.applySetting(16, 1), 0);
+  target.answer = [](uint32_t) { return 0xFFFFu; };  // the array, not the query area
+  EXPECT_EQ(flash.loadGeometry(cable, target), -1);
+  const std::vector<FakeNorTarget::Access> expected = {
+      {'p', 77, '0'},        {'w', 0x10AA, 0x98},   {'r', 0x1020, 0xFFFF}, {'r', 0x1022, 0xFFFF},
+      {'r', 0x1024, 0xFFFF}, {'w', 0x1000, 0xF0}, {'p', 77, '1'},
+  };
+  EXPECT_EQ(target.log, expected);
 }
 
 TEST_F(NorFlashTest, CfiQueryBuildsTheTableAndRefusesWithoutRegions) {
