@@ -210,8 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "600 / 600 [Bytes]"},
         TypeCase{"Sst6401PastFirst4K", "chip=IKA,nor=SST39VF6401", Ika, Sst39vf6401, 16, 1, "0", "1", 4096 + 64,
                  0x10000, "4160 / 4160 [Bytes]"},
-        TypeCase{"Sst6401TwoBlocks", "chip=OBRIN,nor=SST39VF6401", Obrin, Sst39vf6401, 16, 1, "0", "1",
-                 0x10000 + 64, 0x10000, "65600 / 65600 [Bytes]"},
         TypeCase{"En010aSecondRegion", "chip=TQR2400,nor=EN29LV010A,norcs=1", Tqr2400, En29lv010a, 8, 1,
                  "0x20000000", "1", 50, 0x4000, "50 / 50 [Bytes]"},
         TypeCase{"VeskarDetects4F", "chip=VESKAR", Veskar, AutoDetect, 8, 1, "0x0", "1", 200, 0x10000,
