@@ -47,12 +47,17 @@ bool saveScreenshots(const QString& directory, QString* error) {
   return true;
 }
 
-int JtagApp::run(int argc, char** argv) {
-  QApplication app(argc, argv);
+void setUpApplication() {
   QApplication::setApplicationName(QStringLiteral("zorvjtag-gui"));
-  QApplication::setApplicationDisplayName(QStringLiteral("ZORV Parallel JTAG"));
+  // No display name: the window system would append it to every caption ("... — name"), and the
+  // captions must read exactly as the windows give them.
   QApplication::setWindowIcon(appIcon());
   installFontSubstitutes();
+}
+
+int JtagApp::run(int argc, char** argv) {
+  QApplication app(argc, argv);
+  setUpApplication();
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Writes NAND and NOR flash through a JTAG cable."));
