@@ -84,6 +84,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   qputenv("QT_QPA_PLATFORM", "xcb");
+  // No session bus belongs to the private display: without an address, libdbus would try to
+  // autolaunch one through it (and leave its allocation behind).
+  qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
   int result = 1;
   {
     QApplication app(argc, argv);
