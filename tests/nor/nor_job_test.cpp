@@ -245,6 +245,35 @@ TEST_F(NorJobTest, EmptyImageWritesNothing) {
   expectFlash(0, {}, 0);
 }
 
+TEST_F(NorJobTest, BlankUnitsAndBuffersSkippedOnRequestStillReadBackExactly) {
+  struct Case {
+    const char* board;
+    int type;
+    uint32_t piece;  // a unit or a write buffer, in bytes
+    const char* logLine;
+  };
+  for (const Case c : {Case{"chip=OBRIN,nor=S29AL008D", S29al008d, 2, "  Blank units skipped: 3\r\n"},
+                       Case{"chip=OBRIN,nor=S29GL064M", S29gl064m, 32, "  Blank write buffers skipped: 3\r\n"}}) {
+    makeBoard(c.board);
+    prefill(0x10000);
+    // Blank pieces first, in the middle, and as the odd last piece (padded with 0xFF).
+    auto image = imageBytes(6 * c.piece + 1);
+    for (uint32_t blank : {0u, 3u, 6u}) {
+      std::fill(image.begin() + blank * c.piece, image.begin() + std::min<size_t>((blank + 1) * c.piece, image.size()),
+                uint8_t{0xFF});
+    }
+    NorSettings s = settings(Obrin, c.type, 16, image);
+    s.skipBlank = true;
+    RecordingPage piecePage;
+    restoreProductImages();
+    runNorJob(piecePage, *board, s);
+    EXPECT_EQ(piecePage.boxes, std::vector<std::string>{"Download Complete."}) << piecePage.log;
+    EXPECT_TRUE(piecePage.log.ends_with(std::string(c.logLine) + "\r\n")) << piecePage.log;
+    expectFlash(0, image, image.size());
+    EXPECT_EQ(nor.programOperations(), 4u) << c.board;
+  }
+}
+
 // Every refusal: the box, and the flash left as it was.
 struct FailureCase {
   const char* name;
