@@ -22,6 +22,7 @@ struct NorCommandOptions {
   std::string block = "0";
   std::string image;
   bool skipBlank = false;
+  bool skipUnchanged = false;
 };
 
 void runNorCommand(const NorCommandOptions& options, CliContext& context) {
@@ -46,6 +47,7 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   settings.blockText = options.block;
   settings.imagePath = options.image;
   settings.skipBlank = options.skipBlank;
+  settings.skipUnchanged = options.skipUnchanged;
 
   std::unique_ptr<PortIo> port = context.openPort();
   if (!port) return;
@@ -75,6 +77,9 @@ void addNorCommand(CLI::App& app, CliContext& context) {
       ->check(numberOption(NumberForm::Decimal));
   command->add_flag("--skip-ff", options->skipBlank,
                     "leave units (or write buffers) of only 0xFF as the erase left them");
+  command->add_flag("--skip-unchanged", options->skipUnchanged,
+                    "read the covered sectors first; a sector already holding the image is neither erased nor "
+                    "programmed");
   command->add_option("IMAGE", options->image, "raw image file")->required();
   command->callback([options, &context] { runNorCommand(*options, context); });
 }

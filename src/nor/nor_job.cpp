@@ -14,6 +14,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/number_text.h"
+#include "nor/unchanged_sectors.h"
 #include "page/image_file.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
@@ -99,6 +100,7 @@ class NorJob {
   int result_ = 0;
   bool programmingRan_ = false;
   uint32_t skippedBlank_ = 0;  // units, or write buffers
+  UnchangedSectors unchanged_;
 };
 
 void NorJob::run() {
@@ -187,8 +189,13 @@ void NorJob::run() {
     return;
   }
 
+  if (settings_.skipUnchanged) {
+    unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_,
+                    [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); });
+  }
   uint32_t failAddress = 0;
-  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress) != 0) {
+  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress,
+                       settings_.skipUnchanged ? &unchanged_.marks() : nullptr) != 0) {
     page_.appendLog(format("\r\n  ERROR. ADDR: 0x%X", failAddress));
     return;
   }
@@ -277,7 +284,9 @@ void NorJob::programInBuffers() {
       // An erased buffer already holds a buffer of only 0xFF.
       const bool blank =
           settings_.skipBlank && std::all_of(words.begin(), words.begin() + m / 2, [](uint16_t w) { return w == 0xFFFF; });
-      if (blank) {
+      if (unchanged_.covers(*flash_, address_)) {
+        // The sector already holds these bytes.
+      } else if (blank) {
         ++skippedBlank_;
       } else if (flash_->programBuffer(cable_, *target_, address_, words.data(), m) != 0) {
         page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address_));
@@ -308,7 +317,9 @@ void NorJob::programInUnits() {
       if (stopSeen("  Stop.\r\n")) return;
       const uint32_t value = unit == 1 ? buffer_[at] : static_cast<uint32_t>(buffer_[at] | (buffer_[at + 1] << 8));
       uint32_t lastRead = 0;
-      if (settings_.skipBlank && value == (unit == 1 ? 0xFFu : 0xFFFFu)) {
+      if (unchanged_.covers(*flash_, address_)) {
+        // The sector already holds this unit.
+      } else if (settings_.skipBlank && value == (unit == 1 ? 0xFFu : 0xFFFFu)) {
         ++skippedBlank_;
       } else if (flash_->programUnit(cable_, *target_, address_, value, lastRead) != 0) {
         page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address_));
@@ -326,7 +337,9 @@ void NorJob::programInUnits() {
 }
 
 void NorJob::logSkipped() {
-  if (!programmingRan_ || !settings_.skipBlank) return;
+  if (!programmingRan_) return;
+  if (settings_.skipUnchanged) page_.appendLog(format("  Unchanged sectors skipped: %u\r\n", unchanged_.count()));
+  if (!settings_.skipBlank) return;
   const bool buffers = usesWriteBuffer(flash_->deviceIndex);
   page_.appendLog(format(buffers ? "  Blank write buffers skipped: %u\r\n" : "  Blank units skipped: %u\r\n", skippedBlank_));
 }

@@ -274,6 +274,26 @@ TEST_F(NorJobTest, BlankUnitsAndBuffersSkippedOnRequestStillReadBackExactly) {
   }
 }
 
+TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
+  makeBoard("chip=IKA,nor=K8D6316");  // eight sectors of 8 KiB first
+  prefill(0x10000);
+  const auto image = imageBytes(0x6000 + 100);
+  // Sectors 0 and 2 hold the image already; sector 1 differs in one byte; sector 3 holds the
+  // image's last 100 bytes but not erased flash after them.
+  for (uint32_t o = 0; o < image.size(); ++o) nor.setBusByte(o, image[o]);
+  nor.setBusByte(0x2000 + 1234, static_cast<uint8_t>(image[0x2000 + 1234] ^ 0x10));
+  NorSettings s = settings(Ika, K8d6316, 16, image);
+  s.skipUnchanged = true;
+  run(s);
+  EXPECT_EQ(page.boxes, std::vector<std::string>{"Download Complete."}) << page.log;
+  EXPECT_NE(page.log.find("  Erasing .. OK.\r\n"), std::string::npos) << page.log;
+  EXPECT_TRUE(page.log.ends_with("  Unchanged sectors skipped: 2\r\n\r\n")) << page.log;
+  EXPECT_EQ(nor.erasedRanges(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x2000, 0x2000}, {0x6000, 0x2000}}));
+  EXPECT_EQ(nor.programOperations(), (0x2000 + 100) / 2);
+  for (uint32_t o = 0; o < image.size(); ++o) ASSERT_EQ(nor.busByte(o), image[o]) << std::hex << o;
+  EXPECT_EQ(nor.busByte(0x6000 + 100), 0xFF);
+}
+
 // Every refusal: the box, and the flash left as it was.
 struct FailureCase {
   const char* name;
