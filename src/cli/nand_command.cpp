@@ -26,7 +26,6 @@ void addNandCommand(CLI::App& app, CliContext& context) {
     std::unique_ptr<PortIo> port = context.openPort();
     if (!port) return;
     ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
-    page.requireCompletionBox();
     page.installStopSignals();
     runNandJob(page, *port, *settings);
     context.exitStatus = page.exitStatus();

@@ -52,7 +52,6 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   std::unique_ptr<PortIo> port = context.openPort();
   if (!port) return;
   ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
-  page.requireCompletionBox();
   page.installStopSignals();
   runNorJob(page, *port, settings);
   context.exitStatus = page.exitStatus();

@@ -12,22 +12,22 @@ namespace {
 constexpr int kHalfPeriodMs = 100;
 
 // Everything between locking and clean-up; returning is the way to the clean-up.
-void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTarget* target,
-                  const ExtraSettings& settings) {
-  if (target == nullptr) return;
+JobOutcome readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTarget* target,
+                        const ExtraSettings& settings) {
+  if (target == nullptr) return JobOutcome::Failed;
   std::string message;
   if (settings.extraMode == ReadJtagId) {
     message = "[READ JTAG ID]\r\n";
   } else if (settings.extraMode == PinToggling) {
     message = "[Toggling All Boundary]\r\n";
   } else {
-    return;
+    return JobOutcome::Failed;
   }
   page.appendLog(message);
 
   if (cable.detectPort() != 0) {
     page.messageBox("Cannot get LPT Base.");
-    return;
+    return JobOutcome::Failed;
   }
   cable.pulseTrst();
   cable.resetTap();
@@ -35,10 +35,10 @@ void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTa
   toggler.bind(cable, *target, productName);
   if (cable.readIdCode(message) == 0) {
     page.messageBox("Cannot read JTAG ID");
-    return;
+    return JobOutcome::Failed;
   }
   page.appendLog(message);
-  if (settings.extraMode == ReadJtagId) return;
+  if (settings.extraMode == ReadJtagId) return JobOutcome::Succeeded;
 
   cable.loadExtest();
   page.setStartButton("STOP", true);
@@ -60,6 +60,7 @@ void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTa
   page.appendLog("STOP.\r\n");
   page.stopRequested.store(0);
   page.setStartButton("STOP", false);
+  return JobOutcome::Stopped;
 }
 
 }  // namespace
@@ -77,12 +78,13 @@ int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, cons
   page.lockPage();
   std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
 
-  readOrToggle(page, cable, toggler, target.get(), settings);
+  const JobOutcome outcome = readOrToggle(page, cable, toggler, target.get(), settings);
 
   page.appendLog("\r\n");
   // Hands the pins back to the chip.
   if (cable.hasPort()) cable.pulseTrst();
   target.reset();
+  page.setOutcome(outcome);
   page.unlockPage();
   return 0;
 }

@@ -45,7 +45,7 @@ class NandDownload {
   NandDownload(JobPage& page, JtagCable& cable, NandFlash& flash, const NandSettings& settings, int64_t startTime)
       : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
 
-  void run();
+  JobOutcome run();
   // With the blank-page option, after the job's other lines: how many pages were left as erased.
   void logSkippedPages();
 
@@ -100,21 +100,23 @@ class NandDownload {
   uint32_t skippedPages_ = 0;
 };
 
-void NandDownload::run() {
+JobOutcome NandDownload::run() {
   target_ = makeNandTarget(settings_.product);
-  if (!target_) return;
-  if (!identify()) return;
-  if (!openAndSize()) return;
+  if (!target_) return JobOutcome::Failed;
+  if (!identify()) return JobOutcome::Failed;
+  if (!openAndSize()) return JobOutcome::Failed;
   erasePass();
   programPass();
-  if (status_ == Failed) return;
+  if (status_ == Failed) return JobOutcome::Failed;
   log("Done.\r\n");
   if (stopRequested()) {
     page_.stopRequested.store(0);
-    return;
+    return JobOutcome::Stopped;
   }
-  if (settings_.verify && !verifyPass()) return;
+  if (settings_.verify && !verifyPass()) return JobOutcome::Failed;
   complete();
+  if (status_ == Stopped) return JobOutcome::Stopped;
+  return status_ == Running ? JobOutcome::Succeeded : JobOutcome::Failed;
 }
 
 bool NandDownload::identify() {
@@ -359,6 +361,7 @@ void NandDownload::complete() {
 }  // namespace
 
 int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
+  JobOutcome outcome = JobOutcome::Failed;
   {
     JtagCable cable(port);
     NandFlash flash;
@@ -367,12 +370,13 @@ int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
     const int64_t startTime = page.now();
     page.appendLog("[Download to NAND]\r\n");
     NandDownload download(page, cable, flash, settings, startTime);
-    download.run();
+    outcome = download.run();
     download.logSkippedPages();
     page.appendLog("\r\n");
     // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();
   }
+  page.setOutcome(outcome);
   page.unlockPage();
   return 0;
 }

@@ -67,6 +67,7 @@ class NorJob {
     buffer_.clear();
     target_.reset();
     flash_.reset();
+    page_.setOutcome(outcome_);
     page_.unlockPage();
   }
 
@@ -94,6 +95,8 @@ class NorJob {
   bool commandSetLoaded_ = false;
   int64_t startTime_ = 0;
   int64_t elapsed_ = 0;
+  // Every way out of run() before the last unit is a failure.
+  JobOutcome outcome_ = JobOutcome::Failed;
   uint32_t fileSize_ = 0;
   uint32_t address_ = 0;
   uint32_t step_ = 0;
@@ -222,6 +225,7 @@ void NorJob::run() {
   if (result_ == 0) page_.appendLog("OK.\r\n");
   page_.appendLog(format("  Download Time: %d [sec]\r\n", static_cast<int>(elapsed_)));
   if (result_ == 0) page_.messageBox("Download Complete.");
+  outcome_ = result_ == 0 ? JobOutcome::Succeeded : result_ == 1 ? JobOutcome::Stopped : JobOutcome::Failed;
 }
 
 bool NorJob::openImage() {

@@ -63,21 +63,14 @@ void ConsolePage::showElapsed(int64_t seconds) {
 
 void ConsolePage::messageBox(const std::string& text) {
   clearProgress();
-  if (isSuccessBox(text)) {
-    completed_ = true;
-  } else {
-    failed_ = true;
-  }
   err_ << text << "\n" << std::flush;
 }
 
-bool ConsolePage::isSuccessBox(const std::string& text) { return text == "Download Complete."; }
-
 int ConsolePage::exitStatus() const {
-  if (failed_) return 1;
-  if (signalled_) return 130;
-  if (completionRequired_ && !completed_) return 1;
-  return 0;
+  if (outcome() == JobOutcome::Failed) return 1;
+  // A stop signal that came too late to stop the job still ends the command as stopped.
+  if (signalled_ || outcome() == JobOutcome::Stopped) return 130;
+  return outcome() == JobOutcome::Succeeded ? 0 : 1;
 }
 
 void ConsolePage::drawProgress() {

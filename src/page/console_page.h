@@ -31,16 +31,8 @@ class ConsolePage : public JobPage {
   // Routes SIGINT and SIGTERM to this page's stopRequested until the page is destroyed.
   void installStopSignals();
 
-  // The boxes a job shows on success; any other box means the job failed.
-  static bool isSuccessBox(const std::string& text);
-  bool sawFailureBox() const { return failed_; }
-  bool stopSignalled() const { return signalled_.load(); }
-
-  // A download succeeds only with its completion box: some failures (a NOR unit that never reads
-  // back) are reported in the log alone, and must not end the command with status 0.
-  void requireCompletionBox() { completionRequired_ = true; }
-
-  // 0 success, 1 the job failed, 130 stopped by the user.
+  // From the job's outcome, never from its boxes: 0 success, 1 the job failed (or ended without
+  // an outcome), 130 stopped by the user.
   int exitStatus() const;
 
   // Marks that a stop signal arrived (called from the signal path).
@@ -53,9 +45,6 @@ class ConsolePage : public JobPage {
   std::ostream& out_;
   std::ostream& err_;
   bool progressLine_;
-  bool failed_ = false;
-  bool completionRequired_ = false;
-  bool completed_ = false;
   // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
   std::atomic<bool> signalled_{false};
   bool progressShown_ = false;

@@ -3,9 +3,13 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace zorv {
+
+// How a job ended, whatever its boxes said.
+enum class JobOutcome { Succeeded, Failed, Stopped };
 
 // What a job may do to the page that started it. Every operation is synchronous: the job goes on
 // only when the page has carried it out (on a window, by a blocking request to the UI thread).
@@ -39,8 +43,16 @@ class JobPage {
     showElapsed(now() - startTime);
   }
 
+  // Set by each job once, on its common end path; read it after the job has returned. Empty until
+  // then: a job that ends without saying how has not succeeded.
+  void setOutcome(JobOutcome outcome) { outcome_ = outcome; }
+  std::optional<JobOutcome> outcome() const { return outcome_; }
+
   // Set by the UI thread (or a console signal), read and cleared by the job.
   std::atomic<int> stopRequested{0};
+
+ private:
+  std::optional<JobOutcome> outcome_;
 };
 
 }  // namespace zorv
