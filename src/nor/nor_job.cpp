@@ -95,7 +95,7 @@ class NorJob {
   bool commandSetLoaded_ = false;
   int64_t startTime_ = 0;
   int64_t elapsed_ = 0;
-  // Every way out of run() before the last unit is a failure.
+  // Every way out of run() is a failure unless a stop or the last unit says otherwise.
   JobOutcome outcome_ = JobOutcome::Failed;
   uint32_t fileSize_ = 0;
   uint32_t address_ = 0;
@@ -269,6 +269,7 @@ bool NorJob::stopSeen(const char* line) {
   page_.appendLog(line);
   page_.stopRequested.store(0);
   result_ = 1;
+  outcome_ = JobOutcome::Stopped;
   return true;
 }
 

@@ -308,6 +308,7 @@ TEST_F(NorJobTest, StopWhileReadingForUnchangedSectorsErasesNothing) {
   EXPECT_EQ(page.stopRequested.load(), 0);
   EXPECT_TRUE(nor.erasedRanges().empty());
   expectFlash(0, {}, 0);
+  EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
 }
 
 // Every refusal: the box, and the flash left as it was.
