@@ -1,10 +1,10 @@
 #include "cable/jtag_cable.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "cable/bit_string.h"
+#include "text/format.h"
 
 namespace zorv {
 
@@ -92,10 +92,8 @@ uint32_t JtagCable::readIdCode(std::string& message) {
   std::reverse(code, code + 32);
   if (std::memcmp(code, idCode, 4) != 0) return 0;
   const uint32_t value = msbFirstValue(std::string_view(code, 32));
-  char line[80];
-  std::snprintf(line, sizeof line, "  JTAG ID: Ver(0x%01X), Part(0x%04X), Maker(0x%03X)\r\n", value >> 28,
-                (value >> 16) & 0xFFF, (value >> 4) & 0xFFF);
-  message = line;
+  message = format("  JTAG ID: Ver(0x%01X), Part(0x%04X), Maker(0x%03X)\r\n", value >> 28, (value >> 16) & 0xFFF,
+                   (value >> 4) & 0xFFF);
   return value;
 }
 

@@ -1,12 +1,11 @@
 #include "cli/cli_app.h"
 
-#include <algorithm>
-#include <cctype>
 #include <iostream>
 #include <stdexcept>
 
 #include "cable_choice/cable_port.h"
 #include "targets/catalogue.h"
+#include "text/upper_case.h"
 #include "zorvjtag_version.h"
 
 namespace zorv::cli {
@@ -27,8 +26,7 @@ std::unique_ptr<PortIo> CliContext::openPort() {
 }
 
 int parseProduct(const std::string& text) {
-  std::string name = text;
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+  const std::string name = upperCase(text);
   for (int p = 0; p < kProductCount; ++p) {
     if (name == chipDescriptor(static_cast<TargetProduct>(p)).name) return p;
   }

@@ -1,7 +1,6 @@
 #include "nand/nand_job.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -12,6 +11,7 @@
 #include "nand/nand_flash.h"
 #include "page/image_file.h"
 #include "targets/nand_target.h"
+#include "text/format.h"
 
 namespace zorv {
 
@@ -21,20 +21,6 @@ NandBadBlockList& nandBadBlocks() {
 }
 
 namespace {
-
-__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, sizeof text, pattern, args);
-  va_end(args);
-  return text;
-}
-
-using File = ImageFile;
-
-// Opens an existing regular file for reading (nothing else is an image); its size goes to size.
-File openImage(const std::string& path, uint64_t& size) { return openImageFile(path, size); }
 
 enum Status { Running = 0, Stopped = 1, Failed = -1 };
 
@@ -87,7 +73,7 @@ class NandDownload {
   const int64_t startTime_;
 
   std::unique_ptr<NandTarget> target_;
-  File file_;
+  ImageFile file_;
   uint32_t base_ = 0;
   uint32_t size_ = 0;
   uint32_t erasedEnd_ = 0;  // blocks from base_ up to here were erased by this job's erase pass
@@ -153,7 +139,7 @@ bool NandDownload::openAndSize() {
     return false;
   }
   uint64_t fileSize = 0;
-  file_ = openImage(settings_.imagePath, fileSize);
+  file_ = openImageFile(settings_.imagePath, fileSize);
   if (!file_) {
     box("Cannot open " + settings_.imagePath);
     return false;
@@ -299,7 +285,7 @@ void NandDownload::programPass() {
 bool NandDownload::verifyPass() {
   std::vector<uint8_t> readBuffer(pageSize(), 0);
   uint64_t ignoredSize = 0;
-  file_ = openImage(settings_.imagePath, ignoredSize);
+  file_ = openImageFile(settings_.imagePath, ignoredSize);
   if (!file_) {
     box("Cannot open " + settings_.imagePath + "\r\n");
     return false;

@@ -18,19 +18,13 @@
 #include "page/image_file.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
+#include "text/format.h"
 
 namespace zorv {
 namespace {
 
 constexpr uint32_t kChunkBytes = 0x40000;
 constexpr uint32_t kBufferBytes = 32;
-
-template <typename... Args>
-std::string format(const char* pattern, Args... args) {
-  char text[160];
-  std::snprintf(text, sizeof text, pattern, args...);
-  return text;
-}
 
 // The hexadecimal digits the page reads from a base text, for naming the base in a box.
 std::string hexDigitsOf(const std::string& text) {

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>

@@ -1,7 +1,8 @@
 #include "page/progress_line.h"
 
 #include <cmath>
-#include <cstdio>
+
+#include "text/format.h"
 
 namespace zorv {
 
@@ -54,26 +55,18 @@ std::string formatBytes(double bytes) {
     bytes /= 1024.0;
     unit = "KiB";
   } else {
-    char whole[48];
-    std::snprintf(whole, sizeof whole, "%.0f B", bytes);
-    return whole;
+    return format("%.0f B", bytes);
   }
-  char text[48];
-  std::snprintf(text, sizeof text, bytes < 9.95 ? "%.1f %s" : "%.0f %s", bytes, unit);
-  return text;
+  return bytes < 9.95 ? format("%.1f %s", bytes, unit) : format("%.0f %s", bytes, unit);
 }
 
 std::string formatDuration(int64_t seconds) {
   if (seconds < 0) seconds = 0;
-  char text[48];
   if (seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+    return format("%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-  } else {
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
   }
-  return text;
+  return format("%lld:%02lld", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
 }
 
 }  // namespace zorv

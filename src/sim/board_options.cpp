@@ -1,20 +1,14 @@
-#include <algorithm>
-#include <cctype>
 #include <sstream>
 #include <stdexcept>
 
 #include "sim/board.h"
+#include "text/upper_case.h"
 
 namespace zorv::sim {
 namespace {
 
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
-}
-
 TargetProduct parseChip(const std::string& value) {
-  const std::string name = upper(value);
+  const std::string name = upperCase(value);
   for (int p = 0; p < kProductCount; ++p) {
     if (name == simChip(static_cast<TargetProduct>(p)).name) return static_cast<TargetProduct>(p);
   }

@@ -1,10 +1,10 @@
 #include "sim/nand_device.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <stdexcept>
 
 #include "sim/board.h"
+#include "text/format.h"
 
 namespace zorv::sim {
 namespace {
@@ -64,11 +64,7 @@ NandGeometry geometryOf(const NandDeviceConfig& config) {
 // and K9F2G08U0M, "Identifying Initial Invalid Block(s)").
 uint32_t factoryMarkerOffset(const NandGeometry& geometry) { return geometry.largePage ? 0 : 5; }
 
-std::string hex(unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%02X", value);
-  return text;
-}
+std::string hex(unsigned value) { return format("0x%02X", value); }
 
 }  // namespace
 

@@ -1,8 +1,9 @@
 #include "sim/nor_chip.h"
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
+
+#include "text/upper_case.h"
 
 namespace zorv::sim {
 namespace {
@@ -42,8 +43,7 @@ const std::vector<NorPart>& norParts() {
 }
 
 const NorPart* findNorPart(const std::string& name) {
-  std::string wanted = name;
-  std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return std::toupper(c); });
+  const std::string wanted = upperCase(name);
   for (const NorPart& part : norParts()) {
     if (wanted == part.name) return &part;
   }

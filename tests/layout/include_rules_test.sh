@@ -7,14 +7,15 @@ src=$1
 # folder: the folders its files may include from (besides its own and the generated version header)
 allowed() {
   case $1 in
-    cable) echo "" ;;
-    targets) echo "cable page" ;;  # page: NorTarget's VESKAR preparation still shows its own boxes
-    page) echo "cable targets" ;;
-    nand | nor | extra) echo "cable targets page" ;;
-    sim) echo "cable/port_io.h targets/target_product.h" ;;
-    cable_choice) echo "cable sim" ;;
-    cli) echo "cable targets page nand nor extra cable_choice" ;;
-    ui) echo "cable targets page nand nor extra cable_choice" ;;
+    text) echo "" ;;
+    cable) echo "text" ;;
+    targets) echo "text cable page" ;;  # page: NorTarget's VESKAR preparation still shows its own boxes
+    page) echo "text cable targets" ;;
+    nand | nor | extra) echo "text cable targets page" ;;
+    sim) echo "text cable/port_io.h targets/target_product.h" ;;
+    cable_choice) echo "text cable sim" ;;
+    cli) echo "text cable targets page nand nor extra cable_choice" ;;
+    ui) echo "text cable targets page nand nor extra cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac
 }
