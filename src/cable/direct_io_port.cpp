@@ -1,5 +1,7 @@
 #include "cable/direct_io_port.h"
 
+#include <cstdio>
+
 #if defined(__linux__) && (defined(__x86_64__) || defined(__i386__))
 #include <sys/io.h>
 #define ZORV_HAS_PORT_INSTRUCTIONS 1
@@ -32,6 +34,8 @@ DirectIoPort::DirectIoPort() : permission_(systemPermission) {}
 
 bool DirectIoPort::grantAccess() {
   threadGranted = permission_(kLptDataPort, kRegisterCount, 1) == 0;
+  // The job's own message names a Windows driver; a user here needs to know the way that works.
+  if (!threadGranted) std::fputs(kLptRefusedHint, stderr);
   return threadGranted;
 }
 

@@ -6,6 +6,11 @@
 
 namespace zorv {
 
+// Printed on standard error whenever the kernel refuses the port rights.
+inline constexpr const char* kLptRefusedHint =
+    "lpt: no I/O port rights (they need root or CAP_SYS_RAWIO); a member of group lp can use "
+    "--cable ppdev instead\n";
+
 // The parallel port reached by port instructions from user mode (Linux on x86). The kernel grants
 // port rights per thread, and every job runs on a thread of its own, so the grant is asked for and
 // remembered per thread. A thread without it, and any address outside the three parallel-port

@@ -7,6 +7,7 @@
 
 #include "page/cable_port.h"
 #include "targets/catalogue.h"
+#include "zorvjtag_version.h"
 
 namespace zorv::cli {
 
@@ -32,6 +33,7 @@ int parseProduct(const std::string& text) {
 int runCommandLine(int argc, char** argv) {
   CLI::App app{"zorvjtag: writes NAND and NOR flash on ZORV boards by JTAG boundary scan"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
   app.add_option("--cable", context.cableSpec,
                  "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT or sim[:OPTIONS]");

@@ -1,15 +1,17 @@
 #include "ui/app_icon.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPixmap>
 
 namespace zorv::ui {
-namespace {
 
-QPixmap drawChip(int size) {
-  QPixmap pixmap(size, size);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
+// Drawn into an image rather than a pixmap so the build can render the installed icon files
+// without a display.
+QImage appIconImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   const double unit = size / 16.0;
   // Pins on all four sides.
@@ -30,14 +32,13 @@ QPixmap drawChip(int size) {
   const QPointF bolt[] = {{9 * unit, 4 * unit},  {5.5 * unit, 8.5 * unit}, {7.8 * unit, 8.5 * unit},
                           {7 * unit, 12 * unit}, {10.5 * unit, 7.5 * unit}, {8.2 * unit, 7.5 * unit}};
   painter.drawPolygon(bolt, 6);
-  return pixmap;
+  painter.end();
+  return image;
 }
-
-}  // namespace
 
 QIcon appIcon() {
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(drawChip(size));
+  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
   return icon;
 }
 

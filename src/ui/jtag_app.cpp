@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include "cable/recording_port.h"
 #include "page/cable_port.h"
@@ -15,6 +16,7 @@
 #include "ui/dialog_units.h"
 #include "ui/main_dialog.h"
 #include "ui/page_tab_ctrl.h"
+#include "zorvjtag_version.h"
 
 namespace zorv::ui {
 
@@ -47,16 +49,31 @@ bool saveScreenshots(const QString& directory, QString* error) {
   return true;
 }
 
-int JtagApp::run(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("zorvjtag-gui"));
-  QApplication::setApplicationDisplayName(QStringLiteral("ZORV Parallel JTAG"));
-  QApplication::setWindowIcon(appIcon());
-  installFontSubstitutes();
+namespace {
 
+void nameApplication() {
+  QCoreApplication::setApplicationName(QStringLiteral("zorvjtag-gui"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(ZORVJTAG_VERSION));
+}
+
+// --help and --version print a text and end; they need no display.
+bool asksForTextOnly(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "-?" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version") {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int JtagApp::run(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Writes NAND and NOR flash through a JTAG cable."));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption cable(QStringLiteral("cable"),
                                  QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT or sim[:OPTIONS]."),
                                  QStringLiteral("CABLE"), QStringLiteral("lpt"));
@@ -65,6 +82,19 @@ int JtagApp::run(int argc, char** argv) {
                                       QStringLiteral("DIR"));
   parser.addOption(cable);
   parser.addOption(screenshot);
+  if (asksForTextOnly(argc, argv)) {
+    QCoreApplication app(argc, argv);
+    nameApplication();
+    parser.process(app);  // prints the text and ends the program
+  }
+
+  QApplication app(argc, argv);
+  nameApplication();
+  QApplication::setApplicationDisplayName(QStringLiteral("ZORV Parallel JTAG"));
+  // Ties the window to its installed desktop entry (its name and icon on Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.zorvjtag.zorvjtag"));
+  QApplication::setWindowIcon(appIcon());
+  installFontSubstitutes();
   parser.process(app);
 
   if (parser.isSet(screenshot)) {

@@ -1,5 +1,6 @@
 #include "cable/direct_io_port.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -30,7 +31,10 @@ TEST(DirectIoPortTest, WithoutAccessThePortAnswersAsAbsent) {
   port.write(kLptDataPort, 0x55);
 
   JtagCable cable(port);
+  testing::internal::CaptureStderr();
   EXPECT_FALSE(cable.grantPortAccess());
+  // The refusal points the user to the cable that works without root.
+  EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("--cable ppdev"));
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].from, 0x378u);
   EXPECT_EQ(requests[0].count, 3u);

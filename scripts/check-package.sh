@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Checks a built package without installing it: unpacks it into a scratch directory, checks its
+# files and Depends, runs the unpacked command line, and validates the desktop entry and metadata.
+# Usage: scripts/check-package.sh build/zorvjtag_VERSION_ARCH.deb
+set -euo pipefail
+deb=$1
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg -x "$deb" "$root"
+
+app=org.zorvjtag.zorvjtag
+expected=(
+  usr/bin/zorvjtag
+  usr/bin/zorvjtag-gui
+  usr/share/man/man1/zorvjtag.1.gz
+  usr/share/man/man1/zorvjtag-gui.1.gz
+  usr/share/applications/$app.desktop
+  usr/share/metainfo/$app.metainfo.xml
+)
+for size in 16 22 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$app.png"); done
+for file in "${expected[@]}"; do
+  [ -s "$root/$file" ] || { echo "package lacks $file"; exit 1; }
+done
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libc6 libstdc++6 libqt6widgets6; do
+  [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends"; exit 1; }
+done
+[ "$(dpkg-deb -f "$deb" Section)" = electronics ] || { echo "section is not electronics"; exit 1; }
+
+version=$(dpkg-deb -f "$deb" Version)
+[ "$("$root/usr/bin/zorvjtag" --version)" = "zorvjtag $version" ] || { echo "zorvjtag --version is not $version"; exit 1; }
+[ "$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/zorvjtag-gui" --version 2>/dev/null)" = "zorvjtag-gui $version" ] ||
+  { echo "zorvjtag-gui --version is not $version"; exit 1; }
+idcode=$("$root/usr/bin/zorvjtag" --cable sim idcode --product OBRIN)
+[[ "$idcode" == *"JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)"* ]] || { echo "idcode printed: $idcode"; exit 1; }
+
+desktop-file-validate "$root/usr/share/applications/$app.desktop"
+appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/$app.metainfo.xml" > /dev/null
+echo "package ok: $(basename "$deb"), Depends: $depends"
