@@ -47,6 +47,8 @@ class NandDownload {
       : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
 
   void run();
+  // With the blank-page option, after the job's other lines: how many pages were left as erased.
+  void logSkippedPages();
 
  private:
   bool identify();
@@ -111,6 +113,8 @@ class NandDownload {
   std::vector<uint8_t> pageBuffer_;
   uint32_t address_ = 0;
   int status_ = Running;
+  bool programPassRan_ = false;
+  uint32_t skippedPages_ = 0;
 };
 
 void NandDownload::run() {
@@ -290,6 +294,7 @@ void NandDownload::programPass() {
   uint32_t remaining = size_;
   uint32_t done = 0;
   usedBlocks_.clear();
+  programPassRan_ = true;
   flash_.setChipEnable(cable_, '0');
   while (remaining != 0) {
     if (stopRequested()) {
@@ -305,7 +310,15 @@ void NandDownload::programPass() {
       status_ = Failed;
       break;
     }
-    const int programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk);
+    // The erase left a page of only 0xFF as the image has it.
+    const bool blank = settings_.skipBlank && std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk,
+                                                          [](uint8_t b) { return b == 0xFF; });
+    int programmed = 0;
+    if (blank) {
+      ++skippedPages_;
+    } else {
+      programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk);
+    }
     if (!linkHolds() && status_ == Stopped) break;
     if (programmed != 0 || status_ == Failed) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
@@ -378,6 +391,10 @@ bool NandDownload::verifyPass() {
   return true;
 }
 
+void NandDownload::logSkippedPages() {
+  if (settings_.skipBlank && programPassRan_) log(format("  Blank pages skipped: %u\r\n", skippedPages_));
+}
+
 void NandDownload::complete() {
   flash_.setChipEnable(cable_, '1');
   // The last scans may still wait in a buffering cable: the link must have carried them too.
@@ -401,6 +418,7 @@ int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
     page.appendLog("[Download to NAND]\r\n");
     NandDownload download(page, cable, flash, settings, startTime);
     download.run();
+    download.logSkippedPages();
     page.appendLog("\r\n");
     // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();
