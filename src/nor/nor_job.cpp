@@ -205,9 +205,12 @@ void NorJob::run() {
     return;
   }
 
-  if (settings_.skipUnchanged) {
-    unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_,
-                    [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); });
+  // Nothing is erased yet, so a stop while reading leaves the flash as it was.
+  if (settings_.skipUnchanged &&
+      !unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_, page_.stopRequested,
+                       [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); })) {
+    stopSeen("  STOP.\r\n");
+    return;
   }
   uint32_t failAddress = 0;
   const int erased = flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress,
