@@ -75,7 +75,10 @@ void ConsolePage::messageBox(const std::string& text) {
   err_ << text << "\n" << std::flush;
 }
 
-bool ConsolePage::isSuccessBox(const std::string& text) { return text == "Download Complete."; }
+bool ConsolePage::isSuccessBox(const std::string& text) {
+  return text == "Download Complete." || text == "Read Complete." || text == "Verify Complete." ||
+         text == "Erase Complete." || text == "Scan Complete.";
+}
 
 int ConsolePage::exitStatus() const {
   if (failed_) return 1;

@@ -30,7 +30,8 @@ class ConsolePage : public JobPage {
   // Routes SIGINT and SIGTERM to this page's stopRequested until the page is destroyed.
   void installStopSignals();
 
-  // The boxes a job shows on success; any other box means the job failed.
+  // The boxes a job shows on success (a download's, a read-back job's); any other box means the job
+  // failed.
   static bool isSuccessBox(const std::string& text);
   bool sawFailureBox() const { return failed_; }
   bool stopSignalled() const { return signalled_.load(); }

@@ -1,0 +1,48 @@
+#include "readback/read_support.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdarg>
+
+namespace zorv {
+
+std::string formatText(const char* pattern, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(text, sizeof text, pattern, args);
+  va_end(args);
+  return text;
+}
+
+InputFile openRegularFile(const std::string& path, uint64_t& size) {
+  struct stat info {};
+  // Checked before opening too: opening a FIFO for reading would wait for a writer.
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  InputFile file(std::fopen(path.c_str(), "rb"));
+  if (!file) return nullptr;
+  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  size = static_cast<uint64_t>(info.st_size);
+  return file;
+}
+
+void logBlockList(JobPage& page, const char* heading, const std::vector<uint32_t>& blocks) {
+  page.appendLog(heading);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (i % 10 == 0) page.appendLog("\r\n");
+    page.appendLog(formatText("[%04u]\r\n", blocks[i]));
+  }
+}
+
+bool compareWithImage(JobPage& page, uint32_t address, const uint8_t* image, const uint8_t* flash, size_t count) {
+  const auto mismatch = std::mismatch(image, image + count, flash);
+  if (mismatch.first == image + count) return true;
+  const auto k = static_cast<uint32_t>(mismatch.first - image);
+  page.appendLog(formatText("  ERROR, ADDR: 0x%X\r\n", address + k));
+  page.appendLog(formatText("    [Write: 0x%02X, Read: 0x%02X]\r\n", *mismatch.first, *mismatch.second));
+  page.messageBox("Verify ERROR");
+  return false;
+}
+
+}  // namespace zorv
