@@ -12,8 +12,13 @@
 namespace zorv::cli {
 
 std::unique_ptr<PortIo> CliContext::openPort() {
+  if (tckHz != 0 && !cableSetsTck(cableSpec)) {
+    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only xvc:HOST:PORT has)\n";
+    exitStatus = ExitUsage;
+    return nullptr;
+  }
   try {
-    return openCablePort(cableSpec);
+    return openCablePort(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
   } catch (const std::exception& error) {
     std::cerr << "--cable: " << error.what() << "\n";
     exitStatus = ExitUsage;
@@ -36,7 +41,9 @@ int runCommandLine(int argc, char** argv) {
   app.set_version_flag("--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
   app.add_option("--cable", context.cableSpec,
-                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT or sim[:OPTIONS]");
+                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]");
+  app.add_option("--tck", context.tckHz, "TCK rate in Hz to ask of an xvc: cable (default: the server's own)")
+      ->check(CLI::Range(kMinTckHz, kMaxTckHz));
   addExtraCommands(app, context);
   addNandCommand(app, context);
   addNorCommand(app, context);

@@ -13,8 +13,10 @@ enum ExitStatus : int { ExitSuccess = 0, ExitJobFailed = 1, ExitUsage = 2, ExitS
 
 struct CliContext {
   std::string cableSpec = "lpt";
+  uint64_t tckHz = 0;  // 0: the cable's own rate
   int exitStatus = ExitSuccess;
-  // Opens the port named by --cable; on a bad text prints why and returns null (exit status 2).
+  // Opens the port named by --cable (at the --tck rate); on a bad text, or a --tck the cable cannot
+  // set, prints why and returns null (exit status 2).
   std::unique_ptr<PortIo> openPort();
 };
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli_app.h"
+#include "cli/number_option.h"
 #include "nand/nand_job.h"
 #include "page/console_page.h"
 
@@ -14,7 +15,8 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   CLI::App* command = app.add_subcommand("nand", "download an image into the NAND flash");
   command->add_option("--product", *product, "OBRIN, TQR2400, IKA or VESKAR")->required();
   command->add_option("--block", settings->blockText, "first block: decimal, or hexadecimal after 0x")
-      ->default_str("0");
+      ->default_str("0")
+      ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
   command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
   command->callback([&context, settings, product] {

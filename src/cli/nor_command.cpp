@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cli/cli_app.h"
+#include "cli/number_option.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/console_page.h"
@@ -66,8 +67,10 @@ void addNorCommand(CLI::App& app, CliContext& context) {
       ->check(CLI::IsMember({8, 16}));
   command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")
       ->check(CLI::IsMember({1, 2}));
-  command->add_option("--base", options->base, "base address, hexadecimal (default 0)");
-  command->add_option("--block", options->block, "number of the first sector to write (default 0)");
+  command->add_option("--base", options->base, "base address, hexadecimal (default 0)")
+      ->check(numberOption(NumberForm::Hexadecimal));
+  command->add_option("--block", options->block, "number of the first sector to write, decimal (default 0)")
+      ->check(numberOption(NumberForm::Decimal));
   command->add_option("IMAGE", options->image, "raw image file")->required();
   command->callback([options, &context] { runNorCommand(*options, context); });
 }

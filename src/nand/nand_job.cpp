@@ -1,7 +1,5 @@
 #include "nand/nand_job.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include "nand/bad_block_list.h"
 #include "nand/block_number.h"
 #include "nand/nand_flash.h"
+#include "page/image_file.h"
 #include "targets/nand_target.h"
 
 namespace zorv {
@@ -32,20 +31,10 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ..
   return text;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = ImageFile;
 
-// Opens an existing regular file for reading; its size in bytes goes to size.
-File openImage(const std::string& path, uint64_t& size) {
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return nullptr;
-  struct stat info {};
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  size = static_cast<uint64_t>(info.st_size);
-  return file;
-}
+// Opens an existing regular file for reading (nothing else is an image); its size goes to size.
+File openImage(const std::string& path, uint64_t& size) { return openImageFile(path, size); }
 
 enum Status { Running = 0, Stopped = 1, Failed = -1 };
 

@@ -77,9 +77,9 @@ int NorFlash::applySetting(int width, int interleaveValue) {
     deviceIdAddress = 2;
     expectedDeviceId = 0x236B;
     eraseSetup = 0x8080;
-    // The sector table holds this device's 64 KB blocks, so the erase must be the block erase;
-    // its 0x50 command clears only a 4 KB piece of the block.
-    sectorErase = 0x30;
+    // The sector table holds this device's 64 KB blocks: 0x50 is its block erase (0x30 would
+    // clear only the 4 KB sector holding the address).
+    sectorErase = 0x50;
     cfiQueryAddress = 0xAAAA;
     cfiQueryCommand = 0x98;
   } else {
@@ -208,8 +208,10 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   if (deviceIndex == Sst39vf6401) unlock(cable, target);
   write(cable, target, base + cfiQueryAddress, cfiQueryCommand);
   for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(read(cable, target, base + 0x20 + 2 * i) & 0xFF);
-  const uint32_t sizePower = read(cable, target, base + 0x4E) & 0xFF;
-  if (queryId[0] != 'Q' || queryId[1] != 'R' || queryId[2] != 'Y' || sizePower > 31) {
+  const bool answered = queryId[0] == 'Q' && queryId[1] == 'R' && queryId[2] == 'Y';
+  // The size is read only from a device that answered the query.
+  const uint32_t sizePower = answered ? read(cable, target, base + 0x4E) & 0xFF : 0;
+  if (!answered || sizePower > 31) {
     write(cable, target, base, resetCommand);
     target.setPin(cable, csCell, bsrImage, '1');
     return -1;

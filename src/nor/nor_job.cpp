@@ -1,8 +1,11 @@
 #include "nor/nor_job.h"
 
 #include <array>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +13,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/number_text.h"
+#include "page/image_file.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
 
@@ -26,9 +30,15 @@ std::string format(const char* pattern, Args... args) {
   return text;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// The hexadecimal digits the page reads from a base text, for naming the base in a box.
+std::string hexDigitsOf(const std::string& text) {
+  size_t i = text.find_first_not_of(" \t\r\n\v\f");
+  if (i == std::string::npos) return {};
+  if (text.compare(i, 2, "0x") == 0 || text.compare(i, 2, "0X") == 0) i += 2;
+  size_t end = i;
+  while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end]))) ++end;
+  return text.substr(i, end - i);
+}
 
 // One run of the job; run() is the straight line from the port test to the last programmed unit,
 // and every way out of it ends in the common end path of runNorJob.
@@ -73,7 +83,7 @@ class NorJob {
   JtagCable cable_;
   std::unique_ptr<NorFlash> flash_;
   std::unique_ptr<NorTarget> target_;
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  ImageFile file_;
   std::vector<uint8_t> buffer_;
   char productName_[8] = {};
   bool commandSetLoaded_ = false;
@@ -105,8 +115,14 @@ void NorJob::run() {
     page_.appendLog(format("  Type: %s, Interleave: %d, Width: %d\r\n",
                            std::string(flashTypeLogName(flash.deviceIndex)).c_str(), interleave, width));
   }
-  const uint32_t base = readHexText(settings_.baseText);
-  const uint32_t blockNumber = readDecimalText(settings_.blockText);
+  const std::optional<uint32_t> baseRead = readHexText(settings_.baseText);
+  if (!baseRead) {
+    page_.messageBox("Base address 0x" + hexDigitsOf(settings_.baseText) + " does not fit in 32 bits");
+    return;
+  }
+  const uint32_t base = *baseRead;
+  // A block number past 32 bits lies past every sector table, and the erase refuses it as such.
+  const uint32_t blockNumber = readDecimalText(settings_.blockText).value_or(UINT32_MAX);
   flash.base = base;
   flash.chooseChipSelect(base, target);
   flash.bindTarget(cable_, target, productName_);
@@ -199,20 +215,14 @@ bool NorJob::openImage() {
     page_.messageBox("No image file");
     return false;
   }
-  file_.reset(std::fopen(settings_.imagePath.c_str(), "rb"));
-  if (!file_ || std::fseek(file_.get(), 0, SEEK_END) != 0) {
-    file_.reset();
-    page_.messageBox("Cannot open file");
-    return false;
-  }
-  const long size = std::ftell(file_.get());
-  std::rewind(file_.get());
-  if (size < 0) {
+  uint64_t size = 0;
+  file_ = openImageFile(settings_.imagePath, size);
+  if (!file_) {
     page_.messageBox("Cannot open file");
     return false;
   }
   // No NOR device comes near 4 GB; a larger file is refused as too large for the device.
-  fileSize_ = static_cast<unsigned long>(size) > 0xFFFFFFFFul ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
+  fileSize_ = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
   buffer_.assign(kChunkBytes + 1, 0xFF);
   return true;
 }

@@ -21,23 +21,25 @@ int hexDigit(char c) {
 
 }  // namespace
 
-uint32_t readHexText(std::string_view text) {
+std::optional<uint32_t> readHexText(std::string_view text) {
   size_t i = skipBlanks(text);
   if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
-  uint32_t value = 0;
+  uint64_t value = 0;
   for (; i < text.size() && hexDigit(text[i]) >= 0; ++i) {
-    value = (value << 4) | static_cast<uint32_t>(hexDigit(text[i]));
+    value = (value << 4) | static_cast<uint64_t>(hexDigit(text[i]));
+    if (value > UINT32_MAX) return std::nullopt;
   }
-  return value;
+  return static_cast<uint32_t>(value);
 }
 
-uint32_t readDecimalText(std::string_view text) {
+std::optional<uint32_t> readDecimalText(std::string_view text) {
   size_t i = skipBlanks(text);
-  uint32_t value = 0;
+  uint64_t value = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+    value = value * 10u + static_cast<uint64_t>(text[i] - '0');
+    if (value > UINT32_MAX) return std::nullopt;
   }
-  return value;
+  return static_cast<uint32_t>(value);
 }
 
 }  // namespace zorv

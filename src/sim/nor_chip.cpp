@@ -218,9 +218,9 @@ void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
       const uint32_t offset = byteOffset(address);
       if (command == 0x10 && isUnlockAddress1(address)) {
         erase(0, part_.sizeBytes, tck);
-      } else if (part_.sstCommands && command == 0x50) {
-        erase(offset / (4 * kKiB) * (4 * kKiB), 4 * kKiB, tck);
       } else if (part_.sstCommands && command == 0x30) {
+        erase(offset / (4 * kKiB) * (4 * kKiB), 4 * kKiB, tck);
+      } else if (part_.sstCommands && command == 0x50) {
         erase(offset / (64 * kKiB) * (64 * kKiB), 64 * kKiB, tck);
       } else if (!part_.sstCommands && command == 0x30) {
         const auto [start, size] = sectorOf(offset);

@@ -19,7 +19,8 @@ struct NorPart {
   bool wordCapable;        // has a 16-bit mode
   bool byteCapable;        // can run on an 8-bit bus
   bool writeBuffer;        // 32-byte write buffer (0x25 / 0x29)
-  bool sstCommands;        // 0x5555/0x2AAA unlock, 0x50 4 KB sector and 0x30 64 KB block erase
+  bool sstCommands;        // 0x5555/0x2AAA unlock, 0x30 4 KB sector and 0x50 64 KB block erase (the
+                           // first SST39VF6401, device code 0x236B; its "B" successor swapped the two)
   uint32_t sizeBytes;
   // Erase regions in address order: blocks and block size in bytes (also the CFI regions).
   std::vector<std::pair<uint32_t, uint32_t>> regions;

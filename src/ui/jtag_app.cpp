@@ -75,12 +75,16 @@ int JtagApp::run(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption cable(QStringLiteral("cable"),
-                                 QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT or sim[:OPTIONS]."),
+                                 QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]."),
                                  QStringLiteral("CABLE"), QStringLiteral("lpt"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                       QStringLiteral("Save a picture of each page into DIR and end."),
                                       QStringLiteral("DIR"));
+  const QCommandLineOption tck(QStringLiteral("tck"),
+                               QStringLiteral("TCK rate in Hz to ask of an xvc: cable (default: the server's own)."),
+                               QStringLiteral("HZ"));
   parser.addOption(cable);
+  parser.addOption(tck);
   parser.addOption(screenshot);
   if (asksForTextOnly(argc, argv)) {
     QCoreApplication app(argc, argv);
@@ -106,9 +110,25 @@ int JtagApp::run(int argc, char** argv) {
     return 0;
   }
 
+  const std::string cableText = parser.value(cable).toStdString();
+  uint32_t tckPeriod = 0;
+  if (parser.isSet(tck)) {
+    bool number = false;
+    const qulonglong hz = parser.value(tck).toULongLong(&number);
+    if (!number || hz < kMinTckHz || hz > kMaxTckHz) {
+      std::fprintf(stderr, "zorvjtag-gui: --tck: '%s' is not a rate from 1 to 1000000000 Hz\n", qPrintable(parser.value(tck)));
+      return 2;
+    }
+    if (!cableSetsTck(cableText)) {
+      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only xvc:HOST:PORT has)\n",
+                   cableText.c_str());
+      return 2;
+    }
+    tckPeriod = tckPeriodOfRate(hz);
+  }
   std::unique_ptr<PortIo> port;
   try {
-    port = openCablePort(parser.value(cable).toStdString());
+    port = openCablePort(cableText, tckPeriod);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorvjtag-gui: %s\n", e.what());
     return 2;

@@ -34,7 +34,7 @@ TEST(CablePortTest, EachCableTextOpensItsBackend) {
 
 TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
   for (const char* text : {"", "LPT", "serial", "ppdev:", "remote:", "remote:host", "remote::4444", "remote:h:",
-                           "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "sim:chip=Z80"}) {
+                           "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCablePort(text), std::invalid_argument);
   }

@@ -1,6 +1,7 @@
 #include "nand/nand_job.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -190,6 +191,8 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
   };
   const std::string missing = "/nonexistent/zorv.bin";
   const std::string directory = fs::temp_directory_path().string();
+  const std::string fifo = directory + "/zorv_nand_fifo_" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const Case cases[] = {
       {"no port", Obrin, "noport", 0xDA, "image", {"Cannot get LPT Base."}},
       {"other chip", Obrin, "chip=IKA", 0xDA, "image", {"Cannot read JTAG ID"}},
@@ -198,6 +201,8 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
       {"no image", Veskar, "chip=VESKAR", 0x75, "", {"No image file"}},
       {"missing", Obrin, "", 0x75, missing, {"Cannot open " + missing}},
       {"directory", Obrin, "", 0x75, directory, {"Cannot open " + directory}},
+      {"device", Obrin, "", 0x75, "/dev/zero", {"Cannot open /dev/zero"}},
+      {"FIFO nobody writes to", Obrin, "", 0x75, fifo, {"Cannot open " + fifo}},
   };
   for (const Case& c : cases) {
     auto board = std::make_unique<sim::Board>(sim::parseBoardOptions(c.boardOptions));
@@ -224,6 +229,8 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
       EXPECT_TRUE(device->eraseLog().empty()) << c.name;
     }
   }
+
+  unlink(fifo.c_str());
 
   RefusedPort refused;
   RecordingPage page;

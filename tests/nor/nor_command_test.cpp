@@ -74,4 +74,21 @@ TEST(NorCommand, InterleavedPairDefaultsToByteWideParts) {
   EXPECT_NE(run.out.find("Device: 0x4F4F (EN29LV040A)"), std::string::npos) << run.out;
 }
 
+// Read the lenient way of the page, these would all start a download at block or base 0.
+TEST(NumberOptions, AnythingButAWholeNumberOf32BitsIsAUsageError) {
+  const std::string image = imagePath();
+  const std::string commands[] = {"nor --product OBRIN --type S29AL008D --block ", "nor --product OBRIN --base ",
+                                  "nand --product OBRIN --block "};
+  for (const std::string& command : commands) {
+    const bool base = command.find("--base") != std::string::npos;
+    // "abc" is a hexadecimal base; "12g" is not.
+    for (const std::string value : {base ? "xyz" : "abc", base ? "12g" : "12abc", "-1", "''", "0X10",
+                                    base ? "100000000" : "4294967296"}) {
+      const Outcome run = runCli("--cable sim:nor=S29AL008D " + command + value + " " + image);
+      EXPECT_EQ(run.status, 2) << command << value;
+      EXPECT_EQ(run.out.find("[Download"), std::string::npos) << command << value;
+    }
+  }
+}
+
 }  // namespace

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cable/recording_port.h"
 #include "nor/flash_types.h"
 #include "page/recording_page.h"
+#include "sim/board.h"
+#include "sim/nor_attach.h"
+#include "targets/catalogue.h"
 
 namespace zorv {
 namespace {
@@ -85,7 +90,7 @@ TEST_F(NorFlashTest, CommandSetsPerTypeAndBus) {
       {S29al008d, 8, 1, 8, 0xFF, 0xAAA, 0x555, 0xAA, 0x55, 0, 2, 0, 0x80, 0x30},
       {S29gl128m, 16, 1, 16, 0xFFFF, 0xAAA, 0x554, 0xAA, 0x55, 0, 2, 0x227E, 0x80, 0x30},
       {K8d6316, 16, 1, 16, 0xFFFF, 0xAAA, 0x554, 0xAA, 0x55, 0, 2, 0x22E2, 0x80, 0x30},
-      {Sst39vf6401, 16, 1, 16, 0xFFFF, 0xAAAA, 0x5554, 0xAAAA, 0x5555, 0, 2, 0x236B, 0x8080, 0x30},
+      {Sst39vf6401, 16, 1, 16, 0xFFFF, 0xAAAA, 0x5554, 0xAAAA, 0x5555, 0, 2, 0x236B, 0x8080, 0x50},
   };
   for (const Row& row : rows) {
     NorFlash f;
@@ -230,6 +235,19 @@ TEST_F(NorFlashTest, SectorTableHoldsAtMost1024Sectors) {
   flash.regions[1] = 0x0100'0200;  // one more
   EXPECT_EQ(flash.buildSectorTable(), -1);
   EXPECT_EQ(flash.sectorCount, 1024);
+}
+
+TEST_F(NorFlashTest, ADeviceWithoutQueryGetsOnlyTheMarkerReadsAndTheReset) {
+  flash.deviceIndex = S29gl064m;
+  flash.base = 0x1000;
+  ASSERT_EQ(flash.applySetting(16, 1), 0);
+  target.answer = [](uint32_t) { return 0xFFFFu; };  // the array, not the query area
+  EXPECT_EQ(flash.loadGeometry(cable, target), -1);
+  const std::vector<FakeNorTarget::Access> expected = {
+      {'p', 77, '0'},        {'w', 0x10AA, 0x98},   {'r', 0x1020, 0xFFFF}, {'r', 0x1022, 0xFFFF},
+      {'r', 0x1024, 0xFFFF}, {'w', 0x1000, 0xF0}, {'p', 77, '1'},
+  };
+  EXPECT_EQ(target.log, expected);
 }
 
 TEST_F(NorFlashTest, CfiQueryBuildsTheTableAndRefusesWithoutRegions) {
@@ -383,6 +401,63 @@ TEST_F(EraseRangeTest, ASectorThatKeepsTogglingStopsTheErase) {
   EXPECT_EQ(eraseCount(), 1);
   EXPECT_EQ(page.log, "  Erasing ");
   EXPECT_EQ(target.log.back(), (FakeNorTarget::Access{'p', 77, '1'}));
+}
+
+}  // namespace
+}  // namespace zorv
+
+namespace zorv {
+namespace {
+
+// On the virtual board, whose SST39VF6401 erases as the 0x236B part does: an image spanning two of its
+// 64 KB blocks needs both blocks wholly erased, so that every word of it takes, on either side of the
+// boundary. (A whole 64 KB image in single words is too slow a test; its erase and its edge words are
+// what differ from a shorter one.)
+TEST(NorFlashOnBoard, SstImageSpanningTwoBlocksIsWrittenExactly) {
+  restoreProductImages();
+  sim::BoardOptions options = sim::parseBoardOptions("chip=IKA,nor=SST39VF6401");
+  sim::Board board(options);
+  sim::AttachedNor nor = sim::attachNorDevice(board, options);
+  for (uint32_t o = 0x10000; o < 0x30000; o += 0x100) nor.setBusByte(o, 0x00);
+  JtagCable cable(board);
+  ASSERT_EQ(cable.detectPort(), 0);
+  cable.pulseTrst();
+  cable.resetTap();
+  std::unique_ptr<NorTarget> target = makeNorTarget(Ika);
+  NorFlash flash;
+  char name[8] = {};
+  flash.deviceIndex = Sst39vf6401;
+  flash.chooseChipSelect(0, *target);
+  flash.bindTarget(cable, *target, name);
+  ASSERT_EQ(flash.applySetting(16, 1), 0);
+  cable.loadExtest();
+  RecordingPage page;
+  ASSERT_EQ(flash.readIds(cable, *target, page), 0);
+  ASSERT_EQ(flash.checkId(Sst39vf6401), 0);
+  ASSERT_EQ(flash.loadGeometry(cable, *target), 0);
+
+  uint32_t failAddress = 0;
+  const uint32_t imageBytes = 0x10000 + 64;
+  ASSERT_EQ(flash.eraseRange(page, cable, *target, 1, imageBytes, failAddress), 0);
+  const std::pair<uint32_t, uint16_t> words[] = {
+      {0x10000, 0x1234}, {0x11000, 0x0BAD}, {0x1FFFE, 0xBEEF}, {0x20000, 0x5AA5}, {0x2003E, 0x0F0F}};
+  flash.selectChip(cable, *target);
+  for (const auto& [address, value] : words) {
+    uint32_t lastRead = 0;
+    EXPECT_EQ(flash.programUnit(cable, *target, address, value, lastRead), 0) << std::hex << address;
+  }
+  flash.deselectChip(cable, *target);
+
+  for (uint32_t o = 0x10000; o < 0x30000; ++o) {
+    uint8_t expected = 0xFF;
+    for (const auto& [address, value] : words) {
+      if (o == address) expected = static_cast<uint8_t>(value);
+      if (o == address + 1) expected = static_cast<uint8_t>(value >> 8);
+    }
+    ASSERT_EQ(nor.busByte(o), expected) << std::hex << "offset 0x" << o;
+  }
+  EXPECT_EQ(nor.erasedRanges(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x10000, 0x10000}, {0x20000, 0x10000}}));
+  EXPECT_TRUE(board.violations().empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "nor/nor_job.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -312,6 +313,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "Cannot get flash Qeury INFO.", "(S29GL064M)\r\n\r\n"},
         FailureCase{"OffBoundary", "chip=TQR2400,nor=EN29LV010A", Tqr2400, En29lv010a, 8, "1000", "0", 10,
                     "Writing address is not on sector boundary", "(EN29LV010A)\r\n\r\n  ERROR. ADDR: 0x0\r\n"},
+        FailureCase{"BlockPast32Bits", "chip=TQR2400,nor=EN29LV010A", Tqr2400, En29lv010a, 8, "0", "4294967296", 10,
+                    "Writing address is not on sector boundary", "(EN29LV010A)\r\n\r\n  ERROR. ADDR: 0x0\r\n"},
+        FailureCase{"BasePast32Bits", "chip=OBRIN", Obrin, S29gl064m, 16, " 0x100000000", "0", 10,
+                    "Base address 0x100000000 does not fit in 32 bits", "Width: 16\r\n\r\n"},
         FailureCase{"BlockPastTheTable", "chip=TQR2400,nor=EN29LV010A", Tqr2400, En29lv010a, 8, "0", "8", 10,
                     "Writing address is not on sector boundary", "(EN29LV010A)\r\n\r\n  ERROR. ADDR: 0x0\r\n"},
         FailureCase{"ImagePastTheEnd", "chip=VESKAR,nor=EN29LV010A", Veskar, AutoDetect, 8, "0x0", "7", 0x4001,
@@ -332,6 +337,56 @@ TEST_F(NorJobTest, MissingOrUnreadableImage) {
   run(s);
   EXPECT_EQ(page.boxes, (std::vector<std::string>{"No image file", "Cannot open file"}));
   EXPECT_TRUE(nor.erasedRanges().empty());
+}
+
+TEST_F(NorJobTest, ImagesThatAreNotRegularFilesAreRefused) {
+  makeBoard("chip=OBRIN");
+  const std::string fifo = ::testing::TempDir() + "nor_job_fifo_" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  NorSettings s = settings(Obrin, S29gl064m, 16, {});
+  // A FIFO that nobody writes to must not hold the job.
+  for (const std::string& path : {::testing::TempDir(), std::string("/dev/null"), std::string("/dev/zero"), fifo}) {
+    s.imagePath = path;
+    run(s);
+  }
+  unlink(fifo.c_str());
+  EXPECT_EQ(page.boxes, std::vector<std::string>(4, "Cannot open file"));
+  EXPECT_TRUE(nor.erasedRanges().empty());
+}
+
+TEST_F(NorJobTest, AWordWhoseHighByteNeverProgramsFails) {
+  makeBoard("chip=IKA,nor=S29AL008D,norprogramfail=11");
+  const auto image = imageBytes(32);
+  ASSERT_NE(image[0x11], 0xFF);
+  run(settings(Ika, S29al008d, 16, image));
+  char tail[120];
+  std::snprintf(tail, sizeof tail, "\r\n  Write to 0x10 failed\r\n  Data: 0x%X, Read: 0x%X\r\n", image[0x10] | image[0x11] << 8,
+                0xFF00 | image[0x10]);
+  EXPECT_NE(page.log.find(tail), std::string::npos) << page.log;
+  EXPECT_TRUE(page.boxes.empty());
+}
+
+// The top sectors of the largest part set every address line from A17 to A23 on each product whose bus
+// reaches past 1 MB; a line placed on the wrong cell sends the data elsewhere.
+TEST_F(NorJobTest, HighSectorsReachEveryUpperAddressLine) {
+  const auto image = imageBytes(64);
+  for (const int product : {Obrin, Tqr2400, Ika}) {
+    SCOPED_TRACE(product);
+    restoreProductImages();
+    page.boxes.clear();
+    makeBoard(std::string("chip=") + (product == Obrin ? "OBRIN" : product == Ika ? "IKA" : "TQR2400") +
+              ",nor=S29GL128M");
+    const uint32_t start = 0xFE0000;  // sector 127 of 128 KB
+    for (uint32_t o = 0; o < 0x100; ++o) nor.setBusByte(start + o, before(o));
+    NorSettings s = settings(product, S29gl128m, 16, image);
+    s.blockText = "127";
+    run(s);
+    EXPECT_EQ(page.boxes, std::vector<std::string>{"Download Complete."}) << page.log;
+    for (uint32_t o = 0; o < 0x100; ++o) {
+      ASSERT_EQ(nor.busByte(start + o), o < image.size() ? image[o] : 0xFF) << std::hex << o;
+    }
+    EXPECT_EQ(nor.erasedRanges(), (std::vector<std::pair<uint32_t, uint32_t>>{{start, 0x20000}}));
+  }
 }
 
 TEST_F(NorJobTest, AUnitThatNeverReadsBackEndsTheWrite) {

@@ -13,10 +13,12 @@ TEST(NumberText, ReadsLikeThePageAlwaysHas) {
   EXPECT_EQ(readHexText("abcZ12"), 0xABCu);
   EXPECT_EQ(readHexText(""), 0u);
   EXPECT_EQ(readHexText("0x"), 0u);
-  EXPECT_EQ(readHexText("1FFFFFFFF"), 0xFFFFFFFFu);  // wraps at 32 bits
+  EXPECT_EQ(readHexText("00000000FFFFFFFFx"), 0xFFFFFFFFu);
+  EXPECT_EQ(readHexText("1FFFFFFFF"), std::nullopt);  // never wraps
   EXPECT_EQ(readDecimalText(" 12abc"), 12u);
   EXPECT_EQ(readDecimalText("-3"), 0u);
-  EXPECT_EQ(readDecimalText("4294967297"), 1u);
+  EXPECT_EQ(readDecimalText("4294967295"), 0xFFFFFFFFu);
+  EXPECT_EQ(readDecimalText("4294967296"), std::nullopt);
 }
 
 TEST(FlashTypes, NamesForListAndLog) {

@@ -80,7 +80,7 @@ TEST(NorChip, SectorEraseClearsOnlyItsSector) {
 }
 
 TEST(NorChip, SstErasesFourKilobyteSectorsOrWholeBlocks) {
-  for (const auto& [command, length] : {std::pair<uint32_t, uint32_t>{0x50, 0x1000}, {0x30, 0x10000}}) {
+  for (const auto& [command, length] : {std::pair<uint32_t, uint32_t>{0x30, 0x1000}, {0x50, 0x10000}}) {
     NorChip chip = makeChip("SST39VF6401", true);
     chip.setByte(0x10000, 0);
     chip.setByte(0x11000, 0);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cable/recording_port.h"
 #include "page/recording_page.h"
@@ -102,6 +104,27 @@ TEST_F(NorTargetTest, AddressHandlingPerProduct) {
     }
   }
   for (int cell = 17; cell <= 33; cell += 2) EXPECT_EQ(image[cell], '0') << cell;
+}
+
+// Each product's address lines A0, A1, ... and the cells that carry them, as the board schematics give them.
+TEST_F(NorTargetTest, EveryAddressLineLandsOnItsOwnCell) {
+  const std::pair<int, std::vector<int>> wiring[] = {
+      {Obrin, {239, 238, 237, 236, 235, 234, 233, 232, 231, 230, 229, 228, 227, 226, 225, 224, 223,
+               203, 201, 199, 197, 195, 193, 191}},
+      {Tqr2400, {78, 81, 82, 83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 93, 94, 95,
+                 96, 98, 100, 102, 104, 106, 108, 110, 112, 114}},
+      {Ika, {0, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 19, 21, 23, 25, 27, 29, 31, 33}},
+  };
+  for (const auto& [product, cells] : wiring) {
+    char* image = init(product);
+    for (size_t line = 0; line < cells.size(); ++line) {
+      target->setAddress(image, 1u << line);
+      for (size_t other = 0; other < cells.size(); ++other) {
+        EXPECT_EQ(image[cells[other]], other == line ? '1' : '0')
+            << "product " << product << ", A" << line << ", cell of A" << other;
+      }
+    }
+  }
 }
 
 TEST_F(NorTargetTest, ChipSelectCellsByRegion) {

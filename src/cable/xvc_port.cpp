@@ -1,0 +1,352 @@
+#include "cable/xvc_port.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace zorv {
+namespace {
+
+constexpr uint8_t kTdiBit = 0x01;
+constexpr uint8_t kTmsBit = 0x02;
+constexpr uint8_t kTckBit = 0x04;
+constexpr uint8_t kTrstBit = 0x08;
+constexpr int kConnectTimeoutMs = 3000;
+constexpr int kStopCheckMs = 100;
+constexpr size_t kShiftHeader = 10;  // "shift:" and the 32-bit bit count
+constexpr size_t kMaxInfoLine = 64;
+
+void putLittleEndian32(char* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+uint32_t getLittleEndian32(const char* at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(static_cast<uint8_t>(at[i])) << (8 * i);
+  return value;
+}
+
+// "xvcServer_v1.N:LENGTH\n" gives LENGTH, anything else 0.
+uint64_t vectorLengthFromInfo(const std::string& line) {
+  static const std::string prefix = "xvcServer_v1.";
+  if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return 0;
+  size_t at = prefix.size();
+  const size_t minorStart = at;
+  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at]))) ++at;
+  if (at == minorStart || at >= line.size() || line[at] != ':') return 0;
+  ++at;
+  uint64_t length = 0;
+  const size_t lengthStart = at;
+  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at]))) {
+    length = std::min<uint64_t>(length * 10 + static_cast<uint64_t>(line[at] - '0'), uint64_t{1} << 40);
+    ++at;
+  }
+  if (at == lengthStart || at + 1 != line.size()) return 0;
+  return length;
+}
+
+}  // namespace
+
+XvcPort::XvcPort(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int replyTimeoutMs)
+    : host_(std::move(host)), tcpPort_(tcpPort), tckPeriodNs_(tckPeriodNs), replyTimeoutMs_(replyTimeoutMs) {}
+
+XvcPort::~XvcPort() {
+  if (fd_ < 0) return;
+  flush();
+  disconnect();
+}
+
+std::string XvcPort::server() const { return host_ + ":" + std::to_string(tcpPort_); }
+
+bool XvcPort::grantAccess() {
+  if (fd_ >= 0) {
+    // A server that closed the connection since the last job is seen here, not mid-scan.
+    char probe;
+    const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) disconnect();
+  }
+  if (fd_ < 0 && connect()) clearLinkFailure();
+  return true;
+}
+
+bool XvcPort::connect() {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(tcpPort_);
+  if (::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0) {
+    noteLinkFailure("cannot find the host " + host_);
+    return false;
+  }
+  int error = 0;
+  for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    int result = ::connect(fd, a->ai_addr, a->ai_addrlen);
+    error = result == 0 ? 0 : errno;
+    if (result != 0 && errno == EINPROGRESS) {
+      // A bound wait, so an address that swallows packets cannot hang a job.
+      pollfd waiting{fd, POLLOUT, 0};
+      error = ETIMEDOUT;
+      if (::poll(&waiting, 1, kConnectTimeoutMs) == 1) {
+        socklen_t length = sizeof error;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+      }
+    }
+    if (error != 0) {
+      ::close(fd);
+      continue;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    fd_ = fd;
+  }
+  ::freeaddrinfo(found);
+  if (fd_ < 0) {
+    noteLinkFailure("cannot connect to " + server() + ": " + std::strerror(error));
+    return false;
+  }
+  lastData_ = 0xFF;
+  trstHeld_ = false;
+  bitsInShift_ = 0;
+  bitsClocked_ = 0;
+  return handshake();
+}
+
+// Asks for the server's vector length and, when wanted, the TCK period.
+bool XvcPort::handshake() {
+  if (!sendAll("getinfo:", 8)) return false;
+  std::string line;
+  char c = 0;
+  while (c != '\n' && line.size() < kMaxInfoLine) {
+    if (!receiveAll(&c, 1)) return false;
+    line += c;
+  }
+  const uint64_t vectorLength = vectorLengthFromInfo(line);
+  // The server's length bounds one shift's TMS and TDI vectors together: some servers keep both
+  // in one buffer of that size.
+  if (vectorLength < 2) {
+    fail(server() + " does not answer as an XVC server");
+    return false;
+  }
+  const size_t bytes = static_cast<size_t>(std::min<uint64_t>(vectorLength / 2, kMaxShiftBytes));
+  if (bytes != shiftBytes_) {
+    shiftBytes_ = bytes;
+    message_ = std::make_unique<char[]>(kShiftHeader + 2 * bytes);
+    std::memcpy(message_.get(), "shift:", 6);
+    answer_ = std::make_unique<uint8_t[]>(bytes);
+  }
+  if (tckPeriodNs_ != 0) {
+    char request[11] = "settck:";
+    putLittleEndian32(request + 7, tckPeriodNs_);
+    char granted[4];
+    if (!sendAll(request, 11) || !receiveAll(granted, 4)) return false;
+    grantedPeriodNs_ = getLittleEndian32(granted);
+    if (grantedPeriodNs_ != tckPeriodNs_) {
+      std::fprintf(stderr, "xvc: %s runs TCK with a period of %u ns (%u ns asked)\n", server().c_str(),
+                   grantedPeriodNs_, tckPeriodNs_);
+    }
+  }
+  return true;
+}
+
+void XvcPort::disconnect() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  bitsInShift_ = 0;
+  shiftsInFlight_ = 0;
+  answerBytesInFlight_ = 0;
+  for (size_t i = 0; i < pendingCount_; ++i) *pending_[i].dest = 0xFF;
+  pendingCount_ = 0;
+}
+
+void XvcPort::fail(const std::string& cause) {
+  noteLinkFailure(cause);
+  disconnect();
+}
+
+// Ready: true. A stop request ends the wait (and the connection, whose answers are now out of
+// step) without blaming the link; silence past the time-out does blame it.
+bool XvcPort::waitFor(short events) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
+  pollfd waiting{fd_, events, 0};
+  int slice = 0;  // what is already there is taken even from a stopped job
+  for (;;) {
+    const int ready = ::poll(&waiting, 1, slice);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) {
+      fail("connection to " + server() + " lost");
+      return false;
+    }
+    if (stopWanted()) {
+      disconnect();
+      return false;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      const std::string limit = replyTimeoutMs_ % 1000 == 0 ? std::to_string(replyTimeoutMs_ / 1000) + " s"
+                                                            : std::to_string(replyTimeoutMs_) + " ms";
+      fail("no answer from " + server() + " within " + limit);
+      return false;
+    }
+    slice = static_cast<int>(std::min<long long>(left, kStopCheckMs));
+  }
+}
+
+bool XvcPort::sendAll(const char* data, size_t length) {
+  while (length > 0) {
+    if (fd_ < 0) return false;
+    const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      data += sent;
+      length -= static_cast<size_t>(sent);
+    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(POLLOUT)) return false;
+    } else if (!(sent < 0 && errno == EINTR)) {
+      fail("connection to " + server() + " lost");
+      return false;
+    }
+  }
+  return true;
+}
+
+bool XvcPort::receiveAll(char* data, size_t length) {
+  while (length > 0) {
+    if (fd_ < 0 || !waitFor(POLLIN)) return false;
+    const ssize_t got = ::recv(fd_, data, length, MSG_DONTWAIT);
+    if (got > 0) {
+      data += got;
+      length -= static_cast<size_t>(got);
+    } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+      fail("connection to " + server() + " lost");
+      return false;
+    }
+  }
+  return true;
+}
+
+void XvcPort::write(uint16_t port, uint8_t value) {
+  if (port != kLptDataPort || fd_ < 0) return;
+  const uint8_t before = lastData_;
+  lastData_ = value;
+  if (!(value & kTrstBit)) {
+    trstHeld_ = true;  // the TAP is held in reset: clocks meanwhile do nothing
+    return;
+  }
+  if (trstHeld_) {
+    trstHeld_ = false;
+    for (int i = 0; i < 5; ++i) addClock(true, false);
+  }
+  if ((value & kTckBit) && !(before & kTckBit)) addClock((value & kTmsBit) != 0, (value & kTdiBit) != 0);
+}
+
+void XvcPort::addClock(bool tms, bool tdi) {
+  if (fd_ < 0) return;
+  const size_t byte = bitsInShift_ / 8;
+  const auto mask = static_cast<uint8_t>(1u << (bitsInShift_ % 8));
+  char* tmsVector = message_.get() + kShiftHeader;
+  char* tdiVector = tmsVector + shiftBytes_;
+  if (mask == 1) {
+    tmsVector[byte] = 0;
+    tdiVector[byte] = 0;
+  }
+  if (tms) tmsVector[byte] = static_cast<char>(tmsVector[byte] | mask);
+  if (tdi) tdiVector[byte] = static_cast<char>(tdiVector[byte] | mask);
+  ++bitsInShift_;
+  ++bitsClocked_;
+  if (bitsInShift_ == shiftBytes_ * 8) sendShift();
+}
+
+void XvcPort::sendShift() {
+  if (bitsInShift_ == 0 || fd_ < 0) return;
+  const size_t bytes = (bitsInShift_ + 7) / 8;
+  if (shiftsInFlight_ == kMaxShiftsInFlight || (shiftsInFlight_ > 0 && answerBytesInFlight_ + bytes > kAnswerWindow)) {
+    collectAnswers();
+    if (fd_ < 0) return;
+  }
+  char* message = message_.get();
+  putLittleEndian32(message + 6, bitsInShift_);
+  // A short shift's TDI vector follows its TMS vector directly.
+  if (bytes < shiftBytes_) std::memmove(message + kShiftHeader + bytes, message + kShiftHeader + shiftBytes_, bytes);
+  inFlight_[shiftsInFlight_++] = Shift{bitsClocked_ - bitsInShift_, bitsInShift_};
+  answerBytesInFlight_ += bytes;
+  bitsInShift_ = 0;
+  sendAll(message, kShiftHeader + 2 * bytes);
+}
+
+// Takes every TDO answer in flight and hands each waiting read its bit.
+void XvcPort::collectAnswers() {
+  if (shiftsInFlight_ == 0 || fd_ < 0) return;
+  ++roundTrips_;
+  size_t resolved = 0;
+  for (size_t s = 0; s < shiftsInFlight_; ++s) {
+    const Shift shift = inFlight_[s];
+    if (!receiveAll(reinterpret_cast<char*>(answer_.get()), (shift.bits + 7) / 8)) return;  // reads got 0xFF
+    const uint64_t end = shift.firstBit + shift.bits;
+    for (; resolved < pendingCount_ && pending_[resolved].bit < end; ++resolved) {
+      const uint64_t offset = pending_[resolved].bit - shift.firstBit;
+      const bool tdo = (answer_[offset / 8] >> (offset % 8)) & 1;
+      *pending_[resolved].dest = tdo ? 0x40 : 0x00;
+    }
+  }
+  shiftsInFlight_ = 0;
+  answerBytesInFlight_ = 0;
+  std::copy(pending_ + resolved, pending_ + pendingCount_, pending_);
+  pendingCount_ -= resolved;
+}
+
+uint8_t XvcPort::read(uint16_t port) {
+  if (fd_ < 0) return 0xFF;
+  // The cable only reads the data port back to see that a port is there.
+  if (port == kLptDataPort) return lastData_;
+  if (port != kLptStatusPort) return 0xFF;
+  uint8_t value = 0xFF;
+  readDeferred(port, &value);
+  flush();
+  return value;
+}
+
+void XvcPort::readDeferred(uint16_t port, uint8_t* dest) {
+  if (fd_ < 0 || port != kLptStatusPort) {
+    *dest = read(port);
+    return;
+  }
+  if (bitsClocked_ == 0) {  // nothing clocked yet: no TDO to report
+    *dest = 0xFF;
+    return;
+  }
+  if (pendingCount_ == kMaxPendingReads) flush();
+  if (fd_ < 0) {
+    *dest = 0xFF;
+    return;
+  }
+  pending_[pendingCount_++] = PendingRead{bitsClocked_ - 1, dest};
+}
+
+void XvcPort::flush() {
+  if (fd_ < 0) return;
+  sendShift();
+  collectAnswers();
+  if (fd_ < 0) return;
+  // Every answer is in: anything more is not the protocol.
+  char extra;
+  if (::recv(fd_, &extra, 1, MSG_PEEK | MSG_DONTWAIT) > 0) fail(server() + " answered outside the XVC protocol");
+}
+
+}  // namespace zorv

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "cable/port_io.h"
+
+namespace zorv::sim {
+
+// Serves a board as a Xilinx Virtual Cable (XVC 1.0) on the loopback interface, one client after
+// another; the board outlives every connection. getinfo: announces maxVectorBytes, settck: grants
+// any period (the board keeps pace with every rate), shift: plays each bit on the board as the
+// parallel cable would (TCK low with TMS and TDI, TCK high, TDO read). A client that sends
+// anything else, or a vector longer than announced, loses its connection; the server listens on.
+class XvcServer {
+ public:
+  XvcServer(PortIo& board, size_t maxVectorBytes);
+  ~XvcServer();
+  XvcServer(const XvcServer&) = delete;
+  XvcServer& operator=(const XvcServer&) = delete;
+
+  // Binds 127.0.0.1:tcpPort (0 picks a free port) and listens. Throws std::runtime_error.
+  void listen(uint16_t tcpPort);
+  uint16_t port() const { return port_; }
+
+  // Accepts and serves clients until stop().
+  void serve();
+  // Ends serve() soon; safe from any thread and from a signal handler.
+  void stop();
+
+  uint64_t connectionsServed() const { return connections_; }
+
+ private:
+  class Connection;
+  bool waitFor(int fd, short events);
+  bool sendAll(int fd, const char* data, size_t length);
+  void serveConnection(int fd);
+  void shift(uint32_t bits);
+
+  PortIo& board_;
+  size_t maxVectorBytes_;
+  std::vector<uint8_t> tms_;
+  std::vector<uint8_t> tdi_;
+  std::vector<uint8_t> tdo_;
+  int listenFd_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> connections_{0};
+};
+
+}  // namespace zorv::sim

@@ -1,0 +1,226 @@
+#include "cable/xvc_port.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cable/jtag_cable.h"
+
+namespace zorv {
+namespace {
+
+// A loopback XVC server for one client: answers getinfo: with infoLine, settck: with
+// grantedPeriod, and each shift: with its own TDI vector as TDO. It records everything the client
+// sends. The behaviour picks how it goes wrong.
+class ScriptedXvcServer {
+ public:
+  enum class Behaviour { Answer, CloseAtFirstShift, SilentAtFirstShift };
+
+  explicit ScriptedXvcServer(std::string infoLine, Behaviour behaviour = Behaviour::Answer, uint32_t grantedPeriod = 0)
+      : infoLine_(std::move(infoLine)), behaviour_(behaviour), grantedPeriod_(grantedPeriod) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(::listen(listenFd_, 1), 0);
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~ScriptedXvcServer() {
+    done_ = true;
+    ::shutdown(listenFd_, SHUT_RDWR);
+    thread_.join();
+    ::close(listenFd_);
+  }
+  // Everything the client sent; call once the client has closed.
+  std::string received() {
+    thread_.join();
+    thread_ = std::thread([] {});
+    return received_;
+  }
+
+  uint16_t port = 0;
+
+ private:
+  bool take(int fd, char* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      if (::recv(fd, data + i, 1, 0) != 1) return false;
+      received_ += data[i];
+    }
+    return true;
+  }
+
+  void run() {
+    const int fd = ::accept(listenFd_, nullptr, nullptr);
+    if (fd < 0) return;
+    std::string command;
+    char c;
+    while (take(fd, &c, 1)) {
+      command += c;
+      if (c != ':') continue;
+      if (command == "getinfo:") {
+        ::send(fd, infoLine_.data(), infoLine_.size(), MSG_NOSIGNAL);
+      } else if (command == "settck:") {
+        char period[4];
+        if (!take(fd, period, 4)) break;
+        for (int i = 0; i < 4; ++i) period[i] = static_cast<char>(grantedPeriod_ >> (8 * i));
+        ::send(fd, period, 4, MSG_NOSIGNAL);
+      } else if (command == "shift:") {
+        if (behaviour_ == Behaviour::CloseAtFirstShift) break;
+        if (behaviour_ == Behaviour::SilentAtFirstShift) {
+          while (!done_ && ::recv(fd, &c, 1, 0) > 0) {
+          }
+          break;
+        }
+        char count[4];
+        if (!take(fd, count, 4)) break;
+        const uint32_t bits = static_cast<uint8_t>(count[0]) | static_cast<uint8_t>(count[1]) << 8;
+        std::vector<char> vectors(2 * ((bits + 7) / 8));
+        if (!take(fd, vectors.data(), vectors.size())) break;
+        ::send(fd, vectors.data() + vectors.size() / 2, vectors.size() / 2, MSG_NOSIGNAL);
+      }
+      command.clear();
+    }
+    ::close(fd);
+  }
+
+  std::string infoLine_;
+  Behaviour behaviour_;
+  uint32_t grantedPeriod_;
+  std::string received_;
+  std::atomic<bool> done_{false};
+  int listenFd_;
+  std::thread thread_;
+};
+
+std::string shiftMessage(const std::vector<std::pair<bool, bool>>& tmsTdi) {
+  const size_t bytes = (tmsTdi.size() + 7) / 8;
+  std::string tms(bytes, '\0'), tdi(bytes, '\0');
+  for (size_t i = 0; i < tmsTdi.size(); ++i) {
+    if (tmsTdi[i].first) tms[i / 8] = static_cast<char>(tms[i / 8] | (1 << (i % 8)));
+    if (tmsTdi[i].second) tdi[i / 8] = static_cast<char>(tdi[i / 8] | (1 << (i % 8)));
+  }
+  std::string count(4, '\0');
+  count[0] = static_cast<char>(tmsTdi.size());
+  return "shift:" + count + tms + tdi;
+}
+
+TEST(XvcPortTest, ClocksBecomeShiftsWithinTheServersLengthAndTdoReachesTheReads) {
+  ScriptedXvcServer server("xvcServer_v1.0:4\n");  // two bytes of TMS and two of TDI per shift
+  std::vector<std::pair<bool, bool>> bits(5, {true, false});  // the nTRST pulse of detectPort
+  std::vector<uint8_t> tdo(20, 0xAA);
+  {
+    XvcPort port("127.0.0.1", server.port);
+    JtagCable cable(port);
+    ASSERT_TRUE(cable.grantPortAccess());
+    ASSERT_EQ(port.shiftBytes(), 2u);
+    ASSERT_EQ(cable.detectPort(), 0);  // the data port reads back the byte written
+    for (int i = 0; i < 20; ++i) {
+      const bool tms = i % 3 == 0, tdi = i % 2 == 1;
+      cable.clockTck(tms, tdi);
+      port.readDeferred(kLptStatusPort, &tdo[i]);
+      bits.emplace_back(tms, tdi);
+    }
+    port.write(kLptDataPort, 0x0D);  // TCK already high: no edge, no bit
+    EXPECT_EQ(tdo[0], 0xAA);
+    port.flush();
+    EXPECT_EQ(port.roundTrips(), 1u) << "the two shifts travel before either answer is read";
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(tdo[i], i % 2 == 1 ? 0x40 : 0x00) << i;
+  }
+  const std::vector<std::pair<bool, bool>> first(bits.begin(), bits.begin() + 16), rest(bits.begin() + 16, bits.end());
+  EXPECT_EQ(server.received(), "getinfo:" + shiftMessage(first) + shiftMessage(rest));
+}
+
+TEST(XvcPortTest, TckPeriodIsAskedWhenWantedAndTheGrantedOneReported) {
+  ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::Answer, 125);
+  {
+    XvcPort port("127.0.0.1", server.port, 100);
+    testing::internal::CaptureStderr();
+    port.grantAccess();
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(port.grantedTckPeriodNs(), 125u);
+    EXPECT_NE(log.find("period of 125 ns (100 ns asked)"), std::string::npos) << log;
+  }
+  EXPECT_EQ(server.received(), std::string("getinfo:settck:d\0\0\0", 19));
+}
+
+// The port answers as absent once the link is gone, and keeps the cause for the job.
+void expectAbsent(XvcPort& port) {
+  EXPECT_EQ(port.read(kLptStatusPort), 0xFF);
+  EXPECT_EQ(port.read(kLptDataPort), 0xFF);
+  EXPECT_FALSE(port.connected());
+}
+
+TEST(XvcPortTest, UnreachableOrForeignServerIsALostLink) {
+  uint16_t closedPort;
+  {
+    ScriptedXvcServer gone("");
+    closedPort = gone.port;
+  }
+  XvcPort refused("127.0.0.1", closedPort);
+  JtagCable cable(refused);
+  EXPECT_TRUE(cable.grantPortAccess());
+  EXPECT_NE(cable.detectPort(), 0);
+  EXPECT_EQ(refused.linkFailure(), "cannot connect to 127.0.0.1:" + std::to_string(closedPort) + ": Connection refused");
+  expectAbsent(refused);
+
+  ScriptedXvcServer foreign("HTTP/1.1 400 Bad Request\n");
+  XvcPort port("127.0.0.1", foreign.port);
+  port.grantAccess();
+  EXPECT_EQ(port.linkFailure(), "127.0.0.1:" + std::to_string(foreign.port) + " does not answer as an XVC server");
+  expectAbsent(port);
+}
+
+TEST(XvcPortTest, ServerThatGoesAwayOrFallsSilentMidJobIsALostLink) {
+  ScriptedXvcServer closing("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::CloseAtFirstShift);
+  XvcPort port("127.0.0.1", closing.port);
+  JtagCable cable(port);
+  cable.grantPortAccess();
+  ASSERT_EQ(cable.detectPort(), 0);
+  std::string id;
+  EXPECT_EQ(cable.readIdCode(id), 0u);
+  EXPECT_EQ(port.linkFailure(), "connection to 127.0.0.1:" + std::to_string(closing.port) + " lost");
+  expectAbsent(port);
+
+  ScriptedXvcServer silent("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::SilentAtFirstShift);
+  XvcPort waiting("127.0.0.1", silent.port, 0, 200);
+  waiting.grantAccess();
+  waiting.write(kLptDataPort, 0x08);
+  waiting.write(kLptDataPort, 0x0C);
+  EXPECT_EQ(waiting.read(kLptStatusPort), 0xFF);
+  EXPECT_EQ(waiting.linkFailure(), "no answer from 127.0.0.1:" + std::to_string(silent.port) + " within 200 ms");
+  expectAbsent(waiting);
+}
+
+TEST(XvcPortTest, StopFlagEndsTheWaitOnASilentServer) {
+  ScriptedXvcServer silent("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::SilentAtFirstShift);
+  std::atomic<int> stop{0};
+  XvcPort port("127.0.0.1", silent.port);  // the full time-out: only the flag can end the wait soon
+  port.watchStopFlag(&stop);
+  port.grantAccess();
+  port.write(kLptDataPort, 0x08);
+  port.write(kLptDataPort, 0x0C);
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stop = 1;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.read(kLptStatusPort), 0xFF);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  stopper.join();
+  EXPECT_EQ(port.linkFailure(), "") << "a stopped job is not a lost link";
+}
+
+}  // namespace
+}  // namespace zorv

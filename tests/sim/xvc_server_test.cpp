@@ -1,0 +1,169 @@
+#include "sim/xvc_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "page/cable_port.h"
+#include "sim/board.h"
+#include "sim/nand_device.h"
+#include "sim/nor_attach.h"
+
+namespace zorv::sim {
+namespace {
+
+// A board served over XVC from a thread of this process, for as long as the object lives.
+struct ServedBoard {
+  std::unique_ptr<Board> board;
+  NandDevice* nand = nullptr;
+  AttachedNor nor;
+  std::unique_ptr<XvcServer> server;
+  std::thread thread;
+
+  ServedBoard(const std::string& options, size_t maxVectorBytes) {
+    BoardOptions parsed = parseBoardOptions(options);
+    board = std::make_unique<Board>(parsed);
+    nand = &attachNandDevice(*board, NandDeviceConfig{});
+    nor = attachNorDevice(*board, parsed);
+    server = std::make_unique<XvcServer>(*board, maxVectorBytes);
+    server->listen(0);
+    thread = std::thread([this] { server->serve(); });
+  }
+  ~ServedBoard() {
+    server->stop();
+    thread.join();
+  }
+  std::string cable() const { return "--cable xvc:127.0.0.1:" + std::to_string(server->port()); }
+};
+
+int connectTo(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
+// Sends request and reads until the server has said `expected` bytes or closed the connection.
+std::string talk(int fd, const std::string& request, size_t expected = 64) {
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[64];
+  while (answer.size() < expected) {
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    answer.append(buffer, static_cast<size_t>(got));
+  }
+  return answer;
+}
+
+TEST(XvcServerTest, MalformedClientLosesItsConnectionAndTheNextIsServed) {
+  ServedBoard served("chip=OBRIN", 2048);
+  const std::string info = "xvcServer_v1.0:2048\n";
+  int fd = connectTo(served.server->port());
+  EXPECT_EQ(talk(fd, "getinfo:hello:"), info) << "the unknown command closes the connection";
+  ::close(fd);
+  fd = connectTo(served.server->port());
+  EXPECT_EQ(talk(fd, std::string("shift:\x01\x40\0\0", 10)), "") << "2049 bytes per vector are too many";
+  ::close(fd);
+  fd = connectTo(served.server->port());
+  EXPECT_EQ(talk(fd, std::string("settck:\x64\0\0\0", 11), 4), std::string("\x64\0\0\0", 4));
+  // Five clocks with TMS high reach Test-Logic-Reset, where the board's TDO is the IDCODE's bit 0.
+  EXPECT_EQ(talk(fd, std::string("shift:\x05\0\0\0\x1f\x00", 12), 1).size(), 1u);
+  ::close(fd);
+  EXPECT_EQ(served.server->connectionsServed(), 3u);
+}
+
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+Outcome runCli(const std::string& arguments) {
+  const std::string outPath = ::testing::TempDir() + "xvc_cli_" + std::to_string(getpid()) + ".out";
+  const std::string command = std::string(ZORVJTAG_BINARY) + " " + arguments + " >" + outPath + " 2>&1";
+  const int raw = std::system(command.c_str());
+  std::ifstream in(outPath);
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,
+          std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
+}
+
+std::string writeImage(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = ::testing::TempDir() + "xvc_" + std::to_string(getpid()) + "_" + name + ".bin";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::vector<uint8_t> pattern(size_t size, unsigned seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 151 + seed * 13 + (i >> 8)) & 0xFF);
+  return bytes;
+}
+
+struct XvcCase {
+  const char* product;
+  size_t maxVectorBytes;
+};
+
+class XvcCableTest : public ::testing::TestWithParam<XvcCase> {};
+
+TEST_P(XvcCableTest, CommandLineReadsTheIdAndWritesNandAndNorExactly) {
+  const XvcCase c = GetParam();
+  const std::string product = c.product;
+  ServedBoard served("chip=" + product + (product == "VESKAR" ? "" : ",nor=S29AL008D"), c.maxVectorBytes);
+
+  const Outcome id = runCli(served.cable() + " idcode --product " + product);
+  EXPECT_EQ(id.status, 0) << id.out;
+  char idLine[80];
+  const uint32_t v = served.board->chip().idcode;
+  std::snprintf(idLine, sizeof idLine, "  JTAG ID: Ver(0x%01X), Part(0x%04X), Maker(0x%03X)", v >> 28,
+                (v >> 16) & 0xFFF, (v >> 4) & 0xFFF);
+  EXPECT_NE(id.out.find(idLine), std::string::npos) << id.out;
+
+  const uint32_t pageSize = served.nand->geometry().pageSize;
+  const std::vector<uint8_t> nandImage = pattern(2 * pageSize + 100, 1);
+  const Outcome nand = runCli(served.cable() + " nand --product " + product + " --verify " + writeImage("nand", nandImage));
+  EXPECT_EQ(nand.status, 0) << nand.out;
+  EXPECT_EQ(served.nand->mainBytes(0, static_cast<uint32_t>(nandImage.size())), nandImage);
+  EXPECT_EQ(served.nand->storedPages(), (std::vector<uint32_t>{0, 1, 2}));
+
+  const std::vector<uint8_t> norImage = pattern(600, 2);
+  const std::string type = product == "VESKAR" ? "" : " --type S29AL008D";
+  const Outcome nor = runCli(served.cable() + " nor --product " + product + type + " " + writeImage("nor", norImage));
+  EXPECT_EQ(nor.status, 0) << nor.out;
+  for (uint32_t o = 0; o < norImage.size(); ++o) ASSERT_EQ(served.nor.busByte(o), norImage[o]) << "offset " << o;
+  EXPECT_EQ(served.nor.busByte(static_cast<uint32_t>(norImage.size())), 0xFF);
+}
+
+TEST(XvcCableOptionsTest, TckIsAUsageErrorWhereTheCableCannotSetIt) {
+  const Outcome parallel = runCli("--cable sim --tck 1000000 idcode --product OBRIN");
+  EXPECT_EQ(parallel.status, 2);
+  EXPECT_NE(parallel.out.find("--tck: the cable 'sim' has no TCK setting"), std::string::npos) << parallel.out;
+  EXPECT_EQ(runCli("--cable xvc:127.0.0.1:1 --tck 0 idcode --product OBRIN").status, 2);
+  EXPECT_EQ(tckPeriodOfRate(3000000), 333u) << "settck takes the period in ns";
+}
+
+INSTANTIATE_TEST_SUITE_P(ProductsAndVectorLengths, XvcCableTest,
+                         ::testing::Values(XvcCase{"OBRIN", 2048}, XvcCase{"TQR2400", 2048}, XvcCase{"IKA", 2048},
+                                           XvcCase{"VESKAR", 2048}, XvcCase{"OBRIN", 1 << 20},
+                                           XvcCase{"TQR2400", 1 << 20}, XvcCase{"IKA", 1 << 20},
+                                           XvcCase{"VESKAR", 1 << 20}),
+                         [](const ::testing::TestParamInfo<XvcCase>& caseInfo) {
+                           return std::string(caseInfo.param.product) + "_" + std::to_string(caseInfo.param.maxVectorBytes);
+                         });
+
+}  // namespace
+}  // namespace zorv::sim
