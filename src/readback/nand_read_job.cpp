@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "cable/jtag_cable.h"
 #include "nand/nand_flash.h"
+#include "page/image_file.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -243,7 +245,7 @@ void NandReadBack::verify() {
     return;
   }
   uint64_t fileSize = 0;
-  InputFile file = openRegularFile(settings_.imagePath, fileSize);
+  ImageFile file = openImageFile(settings_.imagePath, fileSize);
   if (!file) {
     box("Cannot open " + settings_.imagePath);
     return;

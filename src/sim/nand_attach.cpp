@@ -14,6 +14,7 @@ namespace {
 //   nandprogfail=B:...    blocks whose page program reports failure
 //   nandbusy              R/B stuck low
 //   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
+//   nandload=FILE         the main area starts with the file's bytes, from address 0
 // Numbers are decimal or 0x-prefixed hexadecimal.
 
 uint32_t number(const std::string& key, const std::string& text) {
@@ -76,7 +77,14 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       config.flipMask = static_cast<uint8_t>(mask);
     }
   }
-  if (present) attachNandDevice(board, config);
+  std::vector<uint8_t> contents;
+  if (take(items, "nandload", value)) contents = readBoardFile("nandload", value);
+  if (!present) return;
+  NandDevice& device = attachNandDevice(board, config);
+  if (contents.size() > device.geometry().mainSize()) {
+    throw std::invalid_argument("nandload: the file is larger than the device");
+  }
+  device.preload(0, contents);
 }
 
 }  // namespace zorv::sim
