@@ -143,7 +143,14 @@ bool NandReadBack::stopSeen() {
 }
 
 bool NandReadBack::testMarker(uint32_t address, bool& bad) {
-  bad = flash_.isBadBlock(cable_, *target_, address) != 0;
+  const int marker = flash_.factoryMarker(cable_, *target_, address);
+  if (marker < 0) {
+    log(formatText("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
+    box("Read ERROR");
+    status_ = Failed;
+    return false;
+  }
+  bad = marker != 0;
   return true;
 }
 

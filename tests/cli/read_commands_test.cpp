@@ -1,27 +1,18 @@
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "cli/run_zorvjtag.h"
 #include "cli/size_option.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
+using zorv::testing::runZorvjtag;
 
 // CTest runs tests as separate processes side by side, so every file carries the process id.
 std::string scratch(const std::string& name) {
@@ -37,13 +28,6 @@ std::string spit(const std::string& name, const std::string& bytes) {
   const std::string path = scratch(name);
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   return path;
-}
-
-Outcome runCli(const std::string& arguments) {
-  const std::string command =
-      std::string(ZORVJTAG_BINARY) + " " + arguments + " >" + scratch("out") + " 2>" + scratch("err");
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(scratch("out")), slurp(scratch("err"))};
 }
 
 std::string bytes(size_t size, unsigned seed) {
@@ -63,9 +47,11 @@ TEST(ReadCommands, SizesTakeHexadecimalAndSuffixesAndNothingElse) {
     EXPECT_FALSE(readSizeOption(bad)) << bad;
   }
   const std::string out = scratch("never.bin");
-  EXPECT_EQ(runCli("--cable sim nand-read --product OBRIN --size 12KB " + out).status, 2);
-  EXPECT_EQ(runCli("--cable sim nand-read --product OBRIN --block x1 --size 1K " + out).status, 2);
-  EXPECT_EQ(runCli("--cable sim nand-erase --product OBRIN --block 1 " + out).status, 2);
+  EXPECT_EQ(runZorvjtag({"--cable", "sim", "nand-read", "--product", "OBRIN", "--size", "12KB", out}).status, 2);
+  EXPECT_EQ(runZorvjtag({"--cable", "sim", "nand-read", "--product", "OBRIN", "--block", "x1", "--size", "1K", out})
+                .status,
+            2);
+  EXPECT_EQ(runZorvjtag({"--cable", "sim", "nand-erase", "--product", "OBRIN", "--block", "1"}).status, 2);
   EXPECT_FALSE(fs::exists(out));
 }
 
@@ -73,53 +59,38 @@ TEST(ReadCommands, ReadAndVerifyALoadedBoard) {
   const std::string contents = bytes(3000, 1);
   const std::string load = spit("load.bin", contents);
   const std::string out = scratch("nand.out");
-  Outcome read = runCli("--cable sim:nandload=" + load + " nand-read --product OBRIN --size 0xBB8 " + out);
+  const std::string board = "sim:nandload=" + load;
+  auto read = runZorvjtag({"--cable", board, "nand-read", "--product", "OBRIN", "--size", "0xBB8", out});
   EXPECT_EQ(read.status, 0) << read.out << read.err;
   EXPECT_EQ(slurp(out), contents);
   EXPECT_FALSE(fs::exists(out + ".part"));
 
-  EXPECT_EQ(runCli("--cable sim:nandload=" + load + " nand-verify --product OBRIN " + load).status, 0);
+  EXPECT_EQ(runZorvjtag({"--cable", board, "nand-verify", "--product", "OBRIN", load}).status, 0);
   std::string changed = contents;
   changed[2049] = static_cast<char>(changed[2049] ^ 0x10);
-  Outcome differs = runCli("--cable sim:nandload=" + load + " nand-verify --product OBRIN " + spit("changed", changed));
+  const auto differs = runZorvjtag({"--cable", board, "nand-verify", "--product", "OBRIN", spit("changed", changed)});
   EXPECT_EQ(differs.status, 1);
   EXPECT_NE(differs.out.find("  ERROR, ADDR: 0x801\n"), std::string::npos) << differs.out;
   EXPECT_NE(differs.err.find("Verify ERROR"), std::string::npos) << differs.err;
 
   const std::string nor = bytes(0x8000, 2);
   const std::string norLoad = spit("norload.bin", nor);
-  read = runCli("--cable sim:nor=EN29LV010A,norload=" + norLoad + " nor-read --product OBRIN --block 1 --size 16K " +
-                out);
+  read = runZorvjtag({"--cable", "sim:nor=EN29LV010A,norload=" + norLoad, "nor-read", "--product", "OBRIN", "--block",
+                      "1", "--size", "16K", out});
   EXPECT_EQ(read.status, 0) << read.out << read.err;
   EXPECT_EQ(slurp(out), nor.substr(0x4000, 0x4000));
   fs::remove(out);
 }
 
 TEST(ReadCommands, InterruptedReadExitsWith130AndLeavesNoFile) {
-  const std::string out = scratch("interrupted.bin");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    execl(ZORVJTAG_BINARY, ZORVJTAG_BINARY, "--cable", "sim", "nand-read", "--product", "OBRIN", "--size", "all",
-          out.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  // The partial file appears once the read has begun; a minute is far more than that takes.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(50);
-  while (!fs::exists(out + ".part") && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_TRUE(fs::exists(out + ".part"));
-  kill(child, SIGINT);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_FALSE(fs::exists(out));
+  const std::string out = spit("interrupted.bin", "an older backup");
+  const auto run = runZorvjtag({"--cable", "sim", "nand-read", "--product", "OBRIN", "--size", "all", out},
+                               "  Reading from 0x0 ... ");
+  EXPECT_EQ(run.status, 130) << run.out << run.err;
+  EXPECT_NE(run.out.find("  STOP.\n"), std::string::npos) << run.out;
+  EXPECT_EQ(slurp(out), "an older backup");
   EXPECT_FALSE(fs::exists(out + ".part"));
+  fs::remove(out);
 }
 
 }  // namespace
