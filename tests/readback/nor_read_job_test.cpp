@@ -214,8 +214,7 @@ TEST(NorReadJob, EraseUsesTheDownloadsRoutineAndStopsAtAStuckSector) {
 }
 
 TEST(NorReadJob, RangesPastTheEndAreRefusedAndAllReadsToTheEnd) {
-  NorBoard nor("chip=OBRIN,nor=EN29LV010A");
-  nor.bus(En29lv010a, 8);
+  NorBoard nor("chip=VESKAR,nor=EN29LV010A");
   nor.fill(0x1C000, 0x4000);
   nor.settings.block = 7;  // the last 16 KiB sector
   nor.settings.size = 0x4001;
