@@ -1,5 +1,7 @@
 #include "nor/nor_flash.h"
 
+#include "nor/cfi_offsets.h"
+
 namespace zorv {
 
 void NorFlash::bindTarget(JtagCable& cable, NorTarget& target, char* productName) {
@@ -114,6 +116,7 @@ int NorFlash::loadFromDeviceCode() {
   }
   return -1;
 }
+
 int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   queryId.fill(0);
   deviceSize = 0;
@@ -123,10 +126,12 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   const FlashTypeRow& type = flashTypeRow(deviceIndex);
   if (type.cfiUnlockFirst) unlock(cable, target);
   write(cable, target, base + cfiQueryAddress, cfiQueryCommand);
-  for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(read(cable, target, base + 0x20 + 2 * i) & 0xFF);
+  // The query's values that the table needs all fit in their low byte.
+  const auto query = [&](uint32_t word) { return read(cable, target, base + cfi::byteOffset(word)) & 0xFF; };
+  for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(query(cfi::kQueryString + i));
   const bool answered = queryId[0] == 'Q' && queryId[1] == 'R' && queryId[2] == 'Y';
   // The size is read only from a device that answered the query.
-  const uint32_t sizePower = answered ? read(cable, target, base + 0x4E) & 0xFF : 0;
+  const uint32_t sizePower = answered ? query(cfi::kDeviceSize) : 0;
   if (!answered || sizePower > 31) {
     write(cable, target, base, resetCommand);
     target.setPin(cable, csCell, bsrImage, '1');
@@ -134,19 +139,20 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   }
   deviceSize = 1u << sizePower;
   const uint32_t alignedBase = base & ~(deviceSize - 1);
-  regionCount = static_cast<uint8_t>(read(cable, target, base + 0x58) & 0xFF);
+  regionCount = static_cast<uint8_t>(query(cfi::kRegionCount));
   if (regionCount == 0 || regionCount > kMaxRegions) {
     target.setPin(cable, csCell, bsrImage, '1');
     return -1;
   }
-  uint32_t start = 0x5A;
+  uint32_t firstRegion = 0;
   if (type.cfiOnlyRegion >= 0) {
     regionCount = 1;
-    start += 8 * static_cast<uint32_t>(type.cfiOnlyRegion);
+    firstRegion = static_cast<uint32_t>(type.cfiOnlyRegion);
   }
   for (uint32_t i = 0; i < regionCount; ++i) {
+    const uint32_t info = cfi::kRegionInfo + (firstRegion + i) * cfi::kRegionInfoWords;
     uint32_t value = 0;
-    for (uint32_t b = 0; b < 4; ++b) value |= (read(cable, target, base + start + 8 * i + 2 * b) & 0xFF) << (8 * b);
+    for (uint32_t b = 0; b < cfi::kRegionInfoWords; ++b) value |= query(info + b) << (8 * b);
     regions[i] = value;
   }
   target.writeCycle(cable, bsrImage, alignedBase, resetCommand, 0, busWidth);
