@@ -12,10 +12,11 @@ allowed() {
     targets) echo "text cable page" ;;  # page: NorTarget's VESKAR preparation still shows its own boxes
     page) echo "text cable targets" ;;
     nand | nor | extra) echo "text cable targets page" ;;
+    readback) echo "text cable targets page nand nor" ;;
     sim) echo "text cable/port_io.h targets/target_product.h" ;;
     cable_choice) echo "text cable sim" ;;
-    cli) echo "text cable targets page nand nor extra cable_choice" ;;
-    ui) echo "text cable targets page nand nor extra cable_choice" ;;
+    cli) echo "text cable targets page nand nor extra readback cable_choice" ;;
+    ui) echo "text cable targets page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac
 }
