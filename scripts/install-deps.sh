@@ -2,7 +2,7 @@
 # Installs what building and testing zorvjtag needs on Debian 12 (run as root).
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
-          qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum xvfb xauth openocd
+          qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum xvfb xauth libxcb1-dev pkg-config openocd
           scdoc dpkg-dev file desktop-file-utils appstream openfpgaloader)
 missing=()
 for p in "${packages[@]}"; do

@@ -36,7 +36,9 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   settings.product = parseProduct(options.product);
   // Validated numbers: the checks on the options have refused anything else.
   settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
-  if (!options.count.empty()) settings.count = readNumberOption(options.count, NumberForm::DecimalOrHexadecimal).value_or(0);
+  if (!options.count.empty()) {
+    settings.count = readNumberOption(options.count, NumberForm::DecimalOrHexadecimal).value_or(0);
+  }
   if (!options.size.empty()) {
     settings.toEnd = options.size == "all";
     settings.size = readSizeOption(options.size).value_or(0);

@@ -4,9 +4,9 @@
 
 namespace zorv {
 
-// The blocks whose erase the device reported as failed in the last NAND job's erase pass,
-// program-wide like the product images (one NAND job runs at a time). Holds at most kCapacity
-// addresses; failures beyond that are only counted.
+// The blocks of the last NAND job's erase pass that carry a factory bad-block marker or whose erase
+// the device reported as failed, program-wide like the product images (one NAND job runs at a
+// time). Holds at most kCapacity addresses; failures beyond that are only counted.
 struct NandBadBlockList {
   static constexpr int kCapacity = 128;
   uint32_t addresses[kCapacity] = {};

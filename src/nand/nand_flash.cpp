@@ -1,6 +1,7 @@
 #include "nand/nand_flash.h"
 
 #include <cstring>
+#include <utility>
 
 namespace zorv {
 namespace {
@@ -21,6 +22,12 @@ constexpr uint32_t kSmallBlockSize = 0x4000;
 constexpr int kSmallPageSize = 512;
 // Column of the small-page bad-block marker: byte 5 of the block's first page.
 constexpr uint32_t kSmallMarkerColumn = 5;
+// Small pages: 0x50 points reads and programs at the 16-byte spare area until 0x00 points them
+// back at the main area.
+constexpr uint8_t kSmallSpareRead = 0x50;
+constexpr uint8_t kMainRead = 0x00;
+constexpr uint8_t kReset = 0xFF;
+constexpr int kSupportedLargePageSize = 2048;
 
 bool isLargePageCode(uint8_t code) { return code == 0xF1 || code == 0xDA || code == 0xDC || code == 0xD3; }
 
@@ -134,24 +141,43 @@ void NandFlash::readData(JtagCable& cable, const NandTarget& target, uint8_t* bu
   target.setBusDirection(bsrImage, kBusOutput);
 }
 
-int NandFlash::readArea(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address,
-                        uint8_t* buffer, uint32_t count) {
-  writeCommand(cable, target, 0x00);
+int NandFlash::readArea(JtagCable& cable, const NandTarget& target, uint8_t command, NandAddressKind kind,
+                        uint32_t address, uint8_t* buffer, uint32_t count) {
+  writeCommand(cable, target, command);
   writeAddress(cable, target, kind, address);
   if (largePage) writeCommand(cable, target, 0x30);
-  if (waitReady(cable) != 0) return -1;
+  if (waitReady(cable) != 0) {
+    // A busy device takes no command but a status read or a reset; the reset aborts the read so
+    // that the operation after this one is taken.
+    writeCommand(cable, target, kReset);
+    return waitReady(cable) == 0 ? -1 : -2;
+  }
   readData(cable, target, buffer, count);
   return 0;
 }
 
 int NandFlash::readSpare(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer,
                          uint32_t count) {
-  return readArea(cable, target, SpareAddress, address, buffer, count);
+  return readArea(cable, target, kMainRead, SpareAddress, address, buffer, count);
 }
 
 int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer,
                         uint32_t count) {
-  return readArea(cable, target, PageAddress, address, buffer, count);
+  return readArea(cable, target, kMainRead, PageAddress, address, buffer, count);
+}
+
+int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
+  uint8_t marker = 0;
+  int result = 0;
+  if (largePage) {
+    result = readArea(cable, target, kMainRead, SpareAddress, blockAddress, &marker, 1);
+  } else {
+    result = readArea(cable, target, kSmallSpareRead, PageAddress, blockAddress + kSmallMarkerColumn, &marker, 1);
+    // Point the next program back at the main area.
+    if (result != -2) writeCommand(cable, target, kMainRead);
+  }
+  if (result == -2) return -1;
+  return result == -1 || marker != 0xFF ? 1 : 0;
 }
 
 int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
@@ -186,7 +212,21 @@ int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t b
   return readStatus(cable, target);
 }
 
+void NandFlash::idleControlPins(JtagCable& cable) {
+  // Another job on the same product (pin toggling, a NOR job) may have left nWE and nRE low; a
+  // device selected that way would drive the bus against the chip.
+  const std::pair<int, char> idle[] = {{pins.pinCe, '1'},  {pins.pinWe, '1'},  {pins.pinRe, '1'},
+                                       {pins.pinCle, '0'}, {pins.pinAle, '0'}};
+  bool changed = false;
+  for (const auto& [cell, level] : idle) {
+    changed = changed || bsrImage[cell] != level;
+    bsrImage[cell] = level;
+  }
+  if (changed) scan(cable);
+}
+
 void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
+  idleControlPins(cable);
   setChipEnable(cable, '0');
   target.setBusDirection(bsrImage, kBusOutput);
   writeCommand(cable, target, 0x90);
@@ -215,6 +255,7 @@ void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
 int NandFlash::lookupSize() {
   for (const NandSize& size : kSizes) {
     if (size.deviceCode != id[1]) continue;
+    if (isLargePageCode(size.deviceCode) && pageSize != kSupportedLargePageSize) return -1;
     std::strncpy(sizeLabel, size.label, sizeof sizeLabel - 1);
     totalSize = size.totalSize;
     if (!isLargePageCode(size.deviceCode)) blockSize = kSmallBlockSize;

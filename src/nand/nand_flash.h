@@ -44,11 +44,17 @@ class NandFlash {
   void writeData(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, uint32_t count);
   void readData(JtagCable& cable, const NandTarget& target, uint8_t* buffer, uint32_t count);
 
-  // 0, or -1 when the device stayed busy.
+  // 0, or negative when the device stayed busy: -1 when a reset then brought it back, -2 when it
+  // stays busy even then.
   int readSpare(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer, uint32_t count);
   int readPage(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer, uint32_t count);
   // 0 good, -1 bad (a marker that is not 0xFF, or a marker read that timed out).
   int isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
+  // The marker the maker puts on a factory-bad block, read where the parts keep it: the first spare
+  // byte of the block's first page on large pages, the sixth on small pages. It must be read before
+  // the block is ever erased, since an erase may clear it. 0 unmarked; 1 marked, or its read timed
+  // out and a reset brought the device back; -1 the device stays busy even after a reset.
+  int factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
   // 0, or -1 on timeout or a program failure the device reports. count may be less than a page.
   int programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,
                   uint32_t count);
@@ -59,7 +65,8 @@ class NandFlash {
   // device and releases it.
   void readId(JtagCable& cable, const NandTarget& target);
   // 0 when the device code is one of the six supported ones (label and size set), else -1 with
-  // nothing changed.
+  // nothing changed. A large-page part whose fourth ID byte gives a page size other than 2048 is
+  // refused the same way: the address layout has an 11-bit column.
   int lookupSize();
   void getId(uint8_t& maker, uint8_t& device, char* label) const;
 
@@ -69,8 +76,11 @@ class NandFlash {
   void addressCycles(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, int count);
   void captureScan(JtagCable& cable) { cable.shiftDrCapture(bsrImage, captured, cable.bsrLength); }
   int readStatus(JtagCable& cable, const NandTarget& target);
-  int readArea(JtagCable& cable, const NandTarget& target, NandAddressKind kind, uint32_t address,
-               uint8_t* buffer, uint32_t count);
+  int readArea(JtagCable& cable, const NandTarget& target, uint8_t command, NandAddressKind kind,
+               uint32_t address, uint8_t* buffer, uint32_t count);
+  // Before the job's first chip-enable: nWE, nRE, nCE high and CLE, ALE low, in one scan, when the
+  // image the last job left holds anything else.
+  void idleControlPins(JtagCable& cable);
 };
 
 }  // namespace zorv

@@ -66,7 +66,8 @@ class NandDownload {
   }
   bool stopRequested() const { return page_.stopRequested.load() != 0; }
   bool wasErased(uint32_t block) const { return block >= base_ && block < erasedEnd_; }
-  // Both passes add blocks in ascending order, so the list stays sorted.
+  // Blocks whose erase failed or that carry a factory marker. Both passes add blocks in ascending
+  // order, so the list stays sorted.
   bool eraseFailed(uint32_t block) const {
     return std::binary_search(failedErase_.begin(), failedErase_.end(), block);
   }
@@ -183,7 +184,11 @@ void NandDownload::erasePass() {
   int result = 0;
   flash_.setChipEnable(cable_, '0');
   while (length != 0) {
-    result = flash_.eraseBlock(cable_, *target_, address);
+    // A factory-marked block is never erased (that would clear its marker for good); it is listed
+    // and passed over like a block whose erase fails. A device that stays busy even after a reset
+    // ends the pass like an erase timeout.
+    const int marker = flash_.factoryMarker(cable_, *target_, address);
+    result = marker == 0 ? flash_.eraseBlock(cable_, *target_, address) : marker;
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
@@ -209,13 +214,15 @@ void NandDownload::erasePass() {
 }
 
 // From a block boundary at address_, moves address_ to the first block that can take data: erased
-// by this job (a block reached only past skipped ones is erased here first, so that its marker is
-// read from erased contents), with a good marker and no failed erase. False, with the failure
-// reported, when there is none before the end of the device.
+// by this job (a block reached only past skipped ones is erased here first, unless it carries a
+// factory marker, so that its marker is read from erased contents), with a good marker and neither
+// a failed erase nor a factory marker. False, with the failure reported, when there is none before
+// the end of the device.
 bool NandDownload::nextUsableBlock() {
   for (; address_ < flash_.totalSize; address_ += blockSize()) {
     if (!wasErased(address_)) {
-      const int result = flash_.eraseBlock(cable_, *target_, address_);
+      const int marker = flash_.factoryMarker(cable_, *target_, address_);
+      const int result = marker == 0 ? flash_.eraseBlock(cable_, *target_, address_) : marker;
       if (result == 1) {
         failedErase_.push_back(address_);
         continue;

@@ -1,9 +1,11 @@
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "cable/jtag_cable.h"
 #include "nand/nand_flash.h"
+#include "page/image_file.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -141,7 +143,14 @@ bool NandReadBack::stopSeen() {
 }
 
 bool NandReadBack::testMarker(uint32_t address, bool& bad) {
-  bad = flash_.isBadBlock(cable_, *target_, address) != 0;
+  const int marker = flash_.factoryMarker(cable_, *target_, address);
+  if (marker < 0) {
+    log(formatText("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
+    box("Read ERROR");
+    status_ = Failed;
+    return false;
+  }
+  bad = marker != 0;
   return true;
 }
 
@@ -243,7 +252,7 @@ void NandReadBack::verify() {
     return;
   }
   uint64_t fileSize = 0;
-  InputFile file = openRegularFile(settings_.imagePath, fileSize);
+  ImageFile file = openImageFile(settings_.imagePath, fileSize);
   if (!file) {
     box("Cannot open " + settings_.imagePath);
     return;

@@ -6,6 +6,7 @@
 #include "cable/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
+#include "page/image_file.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -250,7 +251,7 @@ void NorReadBack::verify() {
     return;
   }
   uint64_t fileSize = 0;
-  InputFile file = openRegularFile(settings_.imagePath, fileSize);
+  ImageFile file = openImageFile(settings_.imagePath, fileSize);
   if (!file) {
     box("Cannot open " + settings_.imagePath);
     return;

@@ -1,9 +1,8 @@
 #include "readback/read_support.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 
 namespace zorv {
 
@@ -14,17 +13,6 @@ std::string formatText(const char* pattern, ...) {
   std::vsnprintf(text, sizeof text, pattern, args);
   va_end(args);
   return text;
-}
-
-InputFile openRegularFile(const std::string& path, uint64_t& size) {
-  struct stat info {};
-  // Checked before opening too: opening a FIFO for reading would wait for a writer.
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  InputFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) return nullptr;
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  size = static_cast<uint64_t>(info.st_size);
-  return file;
 }
 
 void logBlockList(JobPage& page, const char* heading, const std::vector<uint32_t>& blocks) {

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,14 +9,6 @@
 namespace zorv {
 
 __attribute__((format(printf, 1, 2))) std::string formatText(const char* pattern, ...);
-
-struct StdFileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using InputFile = std::unique_ptr<std::FILE, StdFileCloser>;
-
-// Opens an existing regular file for reading (nothing else is an image); its size goes to size.
-InputFile openRegularFile(const std::string& path, uint64_t& size);
 
 // "BAD block num #", then the block numbers as "[%04u]" lines, a line break before every tenth:
 // the download's list, so both read the same.

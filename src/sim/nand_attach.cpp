@@ -12,8 +12,14 @@ namespace {
 //   nandbad=B:B:...       factory bad blocks (marker and data 0x00; erase and program fail)
 //   nanderasefail=B:...   blocks whose erase reports failure
 //   nandprogfail=B:...    blocks whose page program reports failure
+//   nandmarkonly=B:...    blocks that carry a factory bad-block marker but erase and program well
 //   nandbusy              R/B stuck low
+//   nandbusyafter=CMD[/N] the operation started after the Nth (default first) command CMD keeps R/B
+//                         low until a reset, e.g. 0x10 a program, 0x30 a large-page read, 0x50 a
+//                         small-page spare read
+//   nandid4=BYTE          fourth ID byte (page, spare and block size) instead of the part's own
 //   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
+//   nandload=FILE         the main area starts with the file's bytes, from address 0
 // Numbers are decimal or 0x-prefixed hexadecimal.
 
 uint32_t number(const std::string& key, const std::string& text) {
@@ -65,7 +71,24 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
   if (take(items, "nandbad", value)) config.factoryBadBlocks = blockList("nandbad", value);
   if (take(items, "nanderasefail", value)) config.eraseFailBlocks = blockList("nanderasefail", value);
   if (take(items, "nandprogfail", value)) config.programFailBlocks = blockList("nandprogfail", value);
+  if (take(items, "nandmarkonly", value)) config.markOnlyBlocks = blockList("nandmarkonly", value);
   if (take(items, "nandbusy", value)) config.stuckBusy = true;
+  if (take(items, "nandbusyafter", value)) {
+    const auto slash = value.find('/');
+    const uint32_t command = number("nandbusyafter", value.substr(0, slash));
+    if (command == 0 || command > 0xFF) throw std::invalid_argument("nandbusyafter: a command 0x01 to 0xFF");
+    config.hangAfter = static_cast<uint8_t>(command);
+    if (slash != std::string::npos) {
+      config.hangAfterCount = number("nandbusyafter", value.substr(slash + 1));
+      if (config.hangAfterCount == 0) throw std::invalid_argument("nandbusyafter: counts start at 1");
+    }
+  }
+  if (take(items, "nandid4", value)) {
+    const uint32_t byte = number("nandid4", value);
+    if (byte > 0xFF) throw std::invalid_argument("nandid4: one byte, 0x00 to 0xFF");
+    config.idByte4Set = true;
+    config.idByte4 = static_cast<uint8_t>(byte);
+  }
   if (take(items, "nandflip", value)) {
     const auto slash = value.find('/');
     config.flipBit = true;
@@ -76,7 +99,14 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       config.flipMask = static_cast<uint8_t>(mask);
     }
   }
-  if (present) attachNandDevice(board, config);
+  std::vector<uint8_t> contents;
+  if (take(items, "nandload", value)) contents = readBoardFile("nandload", value);
+  if (!present) return;
+  NandDevice& device = attachNandDevice(board, config);
+  if (contents.size() > device.geometry().mainSize()) {
+    throw std::invalid_argument("nandload: the file is larger than the device");
+  }
+  device.preload(0, contents);
 }
 
 }  // namespace zorv::sim

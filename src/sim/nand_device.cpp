@@ -41,11 +41,28 @@ constexpr NandGeometry kGeometries[] = {
     {0xD3, 2048, 64, 64, 8192, 5, 3, true},
 };
 
-const NandGeometry& geometryOf(uint8_t deviceCode) {
-  const NandGeometry* geometry = nandGeometry(deviceCode);
-  if (!geometry) throw std::invalid_argument("no NAND part with device code " + std::to_string(deviceCode));
-  return *geometry;
+// The part's geometry; a large-page part told to report another fourth ID byte takes the sizes that
+// byte gives (Samsung K9F4G08U0A ID table: I/O1-0 page 1, 2, 4 or 8 KiB, I/O2 8 or 16 spare bytes
+// per 512, I/O5-4 block 64, 128, 256 or 512 KiB), keeping the device's size.
+NandGeometry geometryOf(const NandDeviceConfig& config) {
+  const NandGeometry* part = nandGeometry(config.deviceCode);
+  if (!part) throw std::invalid_argument("no NAND part with device code " + std::to_string(config.deviceCode));
+  NandGeometry geometry = *part;
+  if (geometry.largePage && config.idByte4Set) {
+    const uint8_t b = config.idByte4;
+    const uint32_t size = geometry.mainSize();
+    geometry.pageSize = 1024u << (b & 3);
+    geometry.spareSize = geometry.pageSize / 512 * ((b & 4) ? 16 : 8);
+    geometry.pagesPerBlock = (65536u << ((b >> 4) & 3)) / geometry.pageSize;
+    geometry.blockCount = size / geometry.blockSize();
+  }
+  return geometry;
 }
+
+// Where the factory marks a bad block: the sixth spare byte (column 517) of a small page, the first
+// spare byte (column 2048) of a large one, in the block's first or second page (Samsung K9F6408U0C
+// and K9F2G08U0M, "Identifying Initial Invalid Block(s)").
+uint32_t factoryMarkerOffset(const NandGeometry& geometry) { return geometry.largePage ? 0 : 5; }
 
 std::string hex(unsigned value) {
   char text[16];
@@ -67,11 +84,18 @@ NandDevice::NandDevice(Board& board, TargetProduct chip, const NandDeviceConfig&
     : board_(board),
       wiring_(kWiring[chip]),
       config_(config),
-      geometry_(geometryOf(config.deviceCode)),
+      geometry_(geometryOf(config)),
       pageBytes_(geometry_.pageSize + geometry_.spareSize),
       id_{config.makerCode, config.deviceCode, static_cast<uint8_t>(geometry_.largePage ? 0x10 : 0xA5),
-          static_cast<uint8_t>(geometry_.largePage ? 0x15 : 0x00)},
-      register_(pageBytes_, 0xFF) {}
+          config.idByte4Set ? config.idByte4 : static_cast<uint8_t>(geometry_.largePage ? 0x15 : 0x00)},
+      register_(pageBytes_, 0xFF) {
+  for (uint32_t block : config.markOnlyBlocks) {
+    for (uint32_t page = block * geometry_.pagesPerBlock; page < block * geometry_.pagesPerBlock + 2; ++page) {
+      auto [it, fresh] = pages_.try_emplace(page, pageBytes_, uint8_t{0xFF});
+      it->second[geometry_.pageSize + factoryMarkerOffset(geometry_)] = 0x00;
+    }
+  }
+}
 
 void NandDevice::violation(const std::string& text) { board_.reportViolation("nand: " + text); }
 
@@ -141,6 +165,8 @@ uint8_t NandDevice::outputByte(uint64_t tck) const {
 
 void NandDevice::command(uint8_t value, uint64_t tck) {
   if (!ready(tck) && value != 0x70 && value != 0xFF) violation("command " + hex(value) + " while busy");
+  if (config_.hangAfter != 0 && value == config_.hangAfter && ++hangCommands_ == config_.hangAfterCount)
+    hangArmed_ = true;
   const int expected = phase_ == Phase::EraseAddress ? geometry_.rowCycles : geometry_.pageCycles;
   auto needs = [&](Phase phase) {
     if (phase_ != phase) {
@@ -160,6 +186,8 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
       phase_ = Phase::Idle;
       output_ = Output::None;
       failed_ = false;
+      // A reset aborts whatever operation hangs.
+      hung_ = false;
       busyUntil_ = tck + kResetBusy;
       return;
     case 0x70: output_ = Output::Status; return;
@@ -168,9 +196,20 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
       output_ = Output::None;
       addressCount_ = 0;
       return;
+    case 0x50:
+      if (geometry_.largePage) {
+        violation("command 0x50 on a large-page device");
+        return;
+      }
+      pointer_ = geometry_.pageSize;
+      phase_ = Phase::ReadAddress;
+      output_ = Output::None;
+      addressCount_ = 0;
+      return;
     case 0x00:
     case 0x80:
     case 0x60:
+      if (value == 0x00) pointer_ = 0;
       phase_ = value == 0x00 ? Phase::ReadAddress : value == 0x80 ? Phase::ProgramAddress : Phase::EraseAddress;
       output_ = Output::None;
       addressCount_ = 0;
@@ -239,10 +278,14 @@ void NandDevice::dataIn(uint8_t value) {
 
 void NandDevice::decodePageAddress() {
   if (geometry_.largePage) {
-    column_ = addressBytes_[0] | (addressBytes_[1] & 0x0Fu) << 8;
+    // As many column bits as the page with its spare area needs (12 for 2112 bytes).
+    uint32_t highMask = 0;
+    while (((highMask << 8) | 0xFFu) < pageBytes_ - 1) highMask = highMask << 1 | 1;
+    column_ = addressBytes_[0] | (addressBytes_[1] & highMask) << 8;
     row_ = decodeRow(2);
   } else {
-    column_ = addressBytes_[0];
+    // In the spare area only A0-A3 count.
+    column_ = pointer_ == 0 ? addressBytes_[0] : pointer_ + (addressBytes_[0] & 0x0Fu);
     row_ = decodeRow(1);
   }
 }
@@ -275,13 +318,19 @@ void NandDevice::startRead(uint64_t tck) {
   if (config_.flipBit && config_.flipAddress / geometry_.pageSize == row_)
     register_[config_.flipAddress % geometry_.pageSize] ^= config_.flipMask;
   output_ = Output::Page;
-  busyUntil_ = tck + kReadBusy;
+  startBusy(tck, kReadBusy);
+}
+
+void NandDevice::startBusy(uint64_t tck, uint64_t length) {
+  busyUntil_ = tck + length;
+  hung_ = hangArmed_;
+  hangArmed_ = false;
 }
 
 void NandDevice::program(uint64_t tck) {
   phase_ = Phase::Idle;
   output_ = Output::None;
-  busyUntil_ = tck + kProgramBusy;
+  startBusy(tck, kProgramBusy);
   const uint32_t pages = geometry_.pagesPerBlock * geometry_.blockCount;
   if (row_ >= pages) {
     violation("page " + std::to_string(row_) + " beyond the device");
@@ -299,7 +348,7 @@ void NandDevice::program(uint64_t tck) {
 void NandDevice::erase(uint64_t tck) {
   phase_ = Phase::Idle;
   output_ = Output::None;
-  busyUntil_ = tck + kEraseBusy;
+  startBusy(tck, kEraseBusy);
   const uint32_t pages = geometry_.pagesPerBlock * geometry_.blockCount;
   uint32_t row = decodeRow(0);
   if (row >= pages) {

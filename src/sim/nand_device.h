@@ -41,9 +41,18 @@ struct NandDeviceConfig {
   uint8_t deviceCode = 0xDA;
   uint8_t makerCode = 0xEC;
   std::set<uint32_t> factoryBadBlocks;  // marker and data 0x00; erase and program fail
+  std::set<uint32_t> markOnlyBlocks;    // factory marker only: erase works and clears it
   std::set<uint32_t> eraseFailBlocks;   // erase reports failure, contents stay
   std::set<uint32_t> programFailBlocks; // program reports failure, contents stay
   bool stuckBusy = false;               // R/B never rises
+  // The operation started after the hangAfterCount-th command hangAfter keeps R/B low until a
+  // reset (0 for none).
+  uint8_t hangAfter = 0;
+  uint32_t hangAfterCount = 1;
+  // Fourth ID byte reported instead of the part's own; a large-page part then takes the page and
+  // block size it gives.
+  bool idByte4Set = false;
+  uint8_t idByte4 = 0;
   bool flipBit = false;                 // reads of main byte flipAddress come back XOR flipMask
   uint32_t flipAddress = 0;
   uint8_t flipMask = 0x01;
@@ -75,7 +84,7 @@ class NandDevice : public PinDevice {
   // Every erase (block number) and program (page number) the device carried out or refused.
   const std::vector<uint32_t>& eraseLog() const { return eraseLog_; }
   const std::vector<uint32_t>& programLog() const { return programLog_; }
-  bool ready(uint64_t tck) const { return !config_.stuckBusy && tck >= busyUntil_; }
+  bool ready(uint64_t tck) const { return !config_.stuckBusy && !hung_ && tck >= busyUntil_; }
 
   // R/B low time of each operation, in TCK edges.
   static constexpr uint64_t kReadBusy = 600;
@@ -91,6 +100,7 @@ class NandDevice : public PinDevice {
   void address(uint8_t value, uint64_t tck);
   void dataIn(uint8_t value);
   void startRead(uint64_t tck);
+  void startBusy(uint64_t tck, uint64_t length);
   void program(uint64_t tck);
   void erase(uint64_t tck);
   void decodePageAddress();
@@ -122,6 +132,12 @@ class NandDevice : public PinDevice {
   int idIndex_ = 0;
   bool failed_ = false;
   uint64_t busyUntil_ = 0;
+  // Small pages: where column 0 of a read or program lies, set by 0x00 (main area) and 0x50 (spare
+  // area) and kept until the other one is given.
+  uint32_t pointer_ = 0;
+  uint32_t hangCommands_ = 0;
+  bool hangArmed_ = false;
+  bool hung_ = false;
 };
 
 NandDevice& attachNandDevice(Board& board, const NandDeviceConfig& config);

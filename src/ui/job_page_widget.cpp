@@ -133,6 +133,24 @@ void JobPageWidget::showElapsed(int64_t seconds) {
 
 void JobPageWidget::showMessageBox(const QString& text) { boxes_.show(text); }
 
+void JobPageWidget::keepingFocus(const std::function<void()>& change) {
+  // Disabling the focused control passes the focus on down the chain, out of the page onto the
+  // tab strip, where Enter no longer reaches the page (and so could not stop the job). The page
+  // holds the focus itself while its start button is disabled, and gives it to the button when
+  // the button can take it.
+  const auto inPage = [this](QWidget* w) { return w && (w == this || isAncestorOf(w)); };
+  const bool hadFocus = inPage(window()->focusWidget());
+  change();
+  if (!hadFocus) return;
+  QWidget* focus = window()->focusWidget();
+  if (focus != this && inPage(focus) && focus->isEnabled()) return;
+  QPushButton* start = controls_.pushButton(roles_.startButton);
+  if (start->isEnabled())
+    start->setFocus(Qt::OtherFocusReason);
+  else
+    setFocus(Qt::OtherFocusReason);
+}
+
 bool JobPageWidget::handleKey(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Escape:

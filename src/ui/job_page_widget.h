@@ -58,6 +58,8 @@ class JobPageWidget : public QWidget {
   void showByteCount(int64_t done, int64_t total);
   void showElapsed(int64_t seconds);
   void showMessageBox(const QString& text);
+  // Runs a change of enabled states without letting the keyboard focus leave the page.
+  void keepingFocus(const std::function<void()>& change);
 
   // The two directions of data exchange between the controls and the page's settings.
   virtual void copyControlsToSettings() = 0;
@@ -67,7 +69,7 @@ class JobPageWidget : public QWidget {
   // Asks the running job to stop, as the STOP button does.
   void requestStop() { bridge_.stopRequested.store(1); }
   int stopRequested() const { return bridge_.stopRequested.load(); }
-  JobPage& jobPage() { return bridge_; }
+  PageBridge& jobPage() { return bridge_; }
 
   QWidget* control(int id) const { return controls_.widget(id); }
   const ControlSet& controls() const { return controls_; }

@@ -69,6 +69,16 @@ bool asksForTextOnly(int argc, char** argv) {
 
 }  // namespace
 
+void setUpApplication() {
+  nameApplication();
+  // Ties the window to its installed desktop entry (its name and icon on Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.zorvjtag.zorvjtag"));
+  QApplication::setWindowIcon(appIcon());
+  installFontSubstitutes();
+  // No display name on purpose: the window system would append it to every caption
+  // ("... — name"), and the captions must read exactly as the windows give them.
+}
+
 int JtagApp::run(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Writes NAND and NOR flash through a JTAG cable."));
@@ -93,12 +103,7 @@ int JtagApp::run(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  nameApplication();
-  QApplication::setApplicationDisplayName(QStringLiteral("ZORV Parallel JTAG"));
-  // Ties the window to its installed desktop entry (its name and icon on Wayland).
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.zorvjtag.zorvjtag"));
-  QApplication::setWindowIcon(appIcon());
-  installFontSubstitutes();
+  setUpApplication();
   parser.process(app);
 
   if (parser.isSet(screenshot)) {

@@ -12,6 +12,9 @@ class JtagApp {
   int run(int argc, char** argv);
 };
 
+// Names the application, its icon and the fonts the windows ask for; after the QApplication is made.
+void setUpApplication();
+
 // Saves nand-page.png, nor-page.png, extra-page.png and about-box.png of a fresh window into
 // directory.
 bool saveScreenshots(const QString& directory, QString* error);

@@ -58,13 +58,15 @@ void PageBridge::runOnPage(const std::function<void(JobPageWidget&)>& fn) {
 }
 
 void PageBridge::lockPage() {
-  runOnPage([](JobPageWidget& p) { p.lockPage(); });
+  runOnPage([](JobPageWidget& p) { p.keepingFocus([&] { p.lockPage(); }); });
 }
 void PageBridge::unlockPage() {
-  runOnPage([](JobPageWidget& p) { p.unlockPage(); });
+  runOnPage([](JobPageWidget& p) { p.keepingFocus([&] { p.unlockPage(); }); });
 }
 void PageBridge::setStartButton(const std::string& caption, bool enabled) {
-  runOnPage([&](JobPageWidget& p) { p.setStartButton(QString::fromStdString(caption), enabled); });
+  runOnPage([&](JobPageWidget& p) {
+    p.keepingFocus([&] { p.setStartButton(QString::fromStdString(caption), enabled); });
+  });
 }
 void PageBridge::appendLog(const std::string& text) {
   runOnPage([&](JobPageWidget& p) { p.appendLog(QString::fromStdString(text)); });

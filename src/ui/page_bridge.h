@@ -36,6 +36,10 @@ class PageBridge : public JobPage {
   void showByteCount(int64_t done, int64_t total) override;
   void showElapsed(int64_t seconds) override;
   void messageBox(const std::string& text) override;
+  int64_t now() const override { return clock ? clock() : JobPage::now(); }
+
+  // The calendar clock the job reads, when not the system's; set before a job starts.
+  std::function<int64_t()> clock;
 
  private:
   // Runs fn on the UI thread and waits for it (directly when called there).

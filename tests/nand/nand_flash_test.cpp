@@ -189,6 +189,33 @@ TEST(NandFlash, BadBlockMarkerCycles) {
   EXPECT_TRUE(large.board->violations().empty());
 }
 
+TEST(NandFlash, FactoryMarkerIsReadFromTheSpareArea) {
+  // Small pages: spare byte 5 through the 0x50 pointer, which is then set back to the main area.
+  sim::NandDeviceConfig smallConfig = part(0x76);
+  smallConfig.markOnlyBlocks = {3};
+  Rig small(Ika, smallConfig);
+  NandFlash& f = small.flash;
+  f.setChipEnable(small.cable, '0');
+  EXPECT_EQ(f.factoryMarker(small.cable, *small.target, 3 * 0x4000), 1);
+  EXPECT_EQ(small.bus->cycles, (std::vector<std::string>{"C50", "A05", "A60", "A00", "A00", "R", "C00"}));
+  EXPECT_EQ(f.isBadBlock(small.cable, *small.target, 3 * 0x4000), 0) << "main byte 5 holds no marker";
+  EXPECT_EQ(f.factoryMarker(small.cable, *small.target, 2 * 0x4000), 0);
+  const uint8_t byte = 0x42;
+  ASSERT_EQ(f.programPage(small.cable, *small.target, 2 * 0x4000, &byte, 1), 0);
+  EXPECT_EQ(small.device->mainBytes(2 * 0x4000, 1), Bytes{0x42});
+
+  // Large pages: spare byte 0, column 2048.
+  sim::NandDeviceConfig largeConfig = part(0xF1);
+  largeConfig.markOnlyBlocks = {2};
+  Rig large(Tqr2400, largeConfig);
+  large.flash.setChipEnable(large.cable, '0');
+  EXPECT_EQ(large.flash.factoryMarker(large.cable, *large.target, 2 * 0x20000), 1);
+  EXPECT_EQ(large.bus->cycles, (std::vector<std::string>{"C00", "A00", "A08", "A80", "A00", "C30", "R"}));
+  EXPECT_EQ(large.flash.factoryMarker(large.cable, *large.target, 1 * 0x20000), 0);
+  EXPECT_TRUE(small.board->violations().empty()) << small.board->violations().front();
+  EXPECT_TRUE(large.board->violations().empty()) << large.board->violations().front();
+}
+
 TEST(NandFlash, EraseProgramReadOnEveryProduct) {
   for (int p = 0; p < kProductCount; ++p) {
     for (uint8_t code : {uint8_t{0x76}, uint8_t{0xF1}}) {

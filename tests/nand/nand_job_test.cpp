@@ -16,6 +16,8 @@
 #include "page/recording_page.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
+#include "extra/extra_job.h"
+#include "nor/nor_job.h"
 #include "targets/catalogue.h"
 
 namespace zorv {
@@ -420,7 +422,7 @@ TEST(NandJob, BadBlocksArePassedOverInProgramAndVerify) {
                               "  Verifying... OK.\r\n"),
             std::string::npos)
       << job.page.log;
-  EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{0, 1, 2}));
+  EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{0, 2})) << "a marked block is never erased";
   EXPECT_EQ(job.device->mainBytes(3 * job.blockSize, job.blockSize), Bytes(job.blockSize, 0x00));
   EXPECT_EQ(job.device->mainBytes(0, job.blockSize), Bytes(image.begin(), image.begin() + job.blockSize));
   Bytes tail(image.begin() + job.blockSize, image.end());
@@ -440,6 +442,168 @@ TEST(NandJob, RunningOutOfGoodBlocksNeverWrapsToTheStart) {
   EXPECT_TRUE(job.page.log.ends_with("\r\n  No good block left before the end of the device\r\n\r\n")) << job.page.log;
   for (uint32_t page : job.device->storedPages()) EXPECT_EQ(page / 32, 2046u);
   EXPECT_EQ(job.device->programLog().size(), 32u);
+}
+
+TEST(NandJob, FactoryMarkedBlockIsPassedOverWithoutAnErase) {
+  for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
+    sim::NandDeviceConfig config;
+    config.markOnlyBlocks = {1};
+    JobRun job(Veskar, code, config);
+    const Bytes image = pattern(job.blockSize + 700);
+    job.writeImage(image);
+    job.settings.verify = 1;
+    job.run();
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
+    // Listed like a block whose erase fails, here the last of the range.
+    EXPECT_NE(job.page.log.find(format("  Erasing ..\r\n ERROR. ADDR: 0x%X OK.\r\nBAD block num #\r\n[0001]\r\n",
+                                       2 * job.blockSize) +
+                                "  Programming to 0x0 ... Done.\r\n  Verifying... OK.\r\n"),
+              std::string::npos)
+        << job.page.log;
+    EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{0, 2}));
+    const uint32_t pagesPerBlock = job.device->geometry().pagesPerBlock;
+    for (uint32_t page : job.device->programLog()) EXPECT_NE(page / pagesPerBlock, 1u) << "page " << page;
+    EXPECT_EQ(job.device->spareByte(pagesPerBlock, code == 0x75 ? 5 : 0), 0x00) << "the marker stays";
+    EXPECT_EQ(job.device->mainBytes(0, job.blockSize), Bytes(image.begin(), image.begin() + job.blockSize));
+    Bytes tail(image.begin() + job.blockSize, image.end());
+    tail.resize(job.blockSize, 0xFF);
+    EXPECT_EQ(job.device->mainBytes(2 * job.blockSize, job.blockSize), tail);
+    EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+  }
+}
+
+TEST(NandJob, AMarkerReadThatTimesOutCountsTheBlockAsBad) {
+  struct Case {
+    uint8_t code;
+    uint8_t hangAfter;
+    uint32_t count;
+    std::vector<uint32_t> erased;
+  };
+  const Case cases[] = {
+      {0x75, 0x50, 1, {1}},     // before the erase
+      {0xDA, 0x30, 1, {1}},     // before the erase
+      {0xDA, 0x30, 2, {0, 1}},  // after the erase, in the program pass
+  };
+  for (const Case& c : cases) {
+    sim::NandDeviceConfig config;
+    config.hangAfter = c.hangAfter;
+    config.hangAfterCount = c.count;
+    JobRun job(Veskar, c.code, config);
+    const Bytes image = pattern(100);
+    job.writeImage(image);
+    job.settings.verify = 1;
+    job.run();
+    const std::string erasePass =
+        c.erased.size() == 2 ? "  Erasing . OK.\r\n"
+                             : format("  Erasing .\r\n ERROR. ADDR: 0x%X OK.\r\nBAD block num #\r\n[0000]\r\n",
+                                      job.blockSize);
+    EXPECT_NE(job.page.log.find(erasePass + "  Programming to 0x0 ... Done.\r\n  Verifying... OK.\r\n"),
+              std::string::npos)
+        << job.page.log;
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});
+    EXPECT_EQ(job.device->eraseLog(), c.erased);
+    job.expectImageIn({1}, image);
+    EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+  }
+}
+
+TEST(NandJob, AProgramThatStaysBusyFails) {
+  sim::NandDeviceConfig config;
+  config.hangAfter = 0x10;
+  config.hangAfterCount = 2;
+  JobRun job(Tqr2400, 0xDA, config);
+  job.writeImage(pattern(3 * 2048));
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ... \r\n  Write ERROR, ADDR: 0x800\r\n\r\n"))
+      << job.page.log;
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
+  EXPECT_EQ(job.device->programLog(), (std::vector<uint32_t>{0, 1}));
+}
+
+TEST(NandJob, PageSizesOtherThan2048AreRefusedBeforeErasing) {
+  for (uint8_t fourth : {uint8_t{0x14}, uint8_t{0x16}}) {
+    sim::NandDeviceConfig config;
+    config.idByte4Set = true;
+    config.idByte4 = fourth;
+    JobRun job(Veskar, 0xDA, config);
+    job.writeImage(pattern(100));
+    job.run();
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Cannot Support NAND."}) << int(fourth);
+    EXPECT_TRUE(job.device->eraseLog().empty());
+    EXPECT_TRUE(job.device->programLog().empty());
+  }
+}
+
+TEST(NandJob, ExactFitAtTheDeviceEndFromALaterBlock) {
+  JobRun job(Veskar, 0x75);
+  const Bytes image = pattern(2 * job.blockSize);
+  job.writeImage(image);
+  job.settings.blockText = "2046";
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
+  EXPECT_NE(job.page.log.find("  Erasing . OK.\r\n  Programming to 0x1FF8000 ... Done.\r\n"), std::string::npos)
+      << job.page.log;
+  EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{2046, 2047}));
+  job.expectImageIn({2046, 2047}, image);
+}
+
+TEST(NandJob, AFailedEraseOfTheLastBlockLogsItsErrorLine) {
+  // The same log whether the block refuses its erase or is never erased for its factory marker.
+  for (bool marked : {false, true}) {
+    sim::NandDeviceConfig config;
+    (marked ? config.factoryBadBlocks : config.eraseFailBlocks) = {1};
+    JobRun job(Obrin, 0x75, config);
+    const Bytes image = pattern(2 * job.blockSize);
+    job.writeImage(image);
+    job.run();
+    EXPECT_NE(job.page.log.find("  Erasing ..\r\n ERROR. ADDR: 0x8000 OK.\r\nBAD block num #\r\n[0001]\r\n"
+                                "  Programming to 0x0 ... Done.\r\n"),
+              std::string::npos)
+        << marked << job.page.log;
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});
+    EXPECT_EQ(job.device->mainBytes(2 * job.blockSize, job.blockSize),
+              Bytes(image.begin() + job.blockSize, image.end()));
+  }
+}
+
+TEST(NandJob, PinsLeftByAnotherJobAreIdledBeforeTheDeviceIsSelected) {
+  restoreProductImages();
+  for (int p = 0; p < kProductCount; ++p) {
+    const auto chip = static_cast<TargetProduct>(p);
+    const std::string options = std::string("chip=") + sim::simChip(chip).name;
+    // Pin toggling ends with every toggled pin low, nWE and nRE among them.
+    auto toggled = sim::makeBoard(options + ",nand=none");
+    RecordingPage togglePage;
+    ExtraSettings toggle;
+    toggle.product = p;
+    int readings = 0;
+    runExtraJob(togglePage, *toggled, toggle, [&togglePage, &readings] {
+      if (++readings == 4) togglePage.stopRequested.store(1);
+      return int64_t{readings} * 60;
+    });
+    ASSERT_NE(togglePage.log.find("STOP."), std::string::npos) << togglePage.log;
+    if (chip == Veskar) {
+      // A NOR job on VESKAR leaves the start of its last debug frame in the same image.
+      auto norBoard = sim::makeBoard(options + ",nand=none");
+      JobRun files(chip, 0);
+      files.writeImage(pattern(64));
+      RecordingPage norPage;
+      NorSettings nor;
+      nor.product = p;
+      nor.flashType = 9;
+      nor.imagePath = files.file.string();
+      runNorJob(norPage, *norBoard, nor);
+      ASSERT_EQ(norPage.boxes, std::vector<std::string>{"Download Complete."}) << norPage.log;
+    }
+    JobRun job(chip, 0xDA);
+    job.writeImage(pattern(3000));
+    runNandJob(job.page, *job.board, job.settings);
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << p << job.page.log;
+    EXPECT_TRUE(job.board->violations().empty()) << p << " " << job.board->violations().front();
+  }
+  restoreProductImages();
 }
 
 }  // namespace

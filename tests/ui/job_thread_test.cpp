@@ -35,6 +35,7 @@ TEST(JobThreadTest, PageOperationsFromTheJobThreadAreDoneWhenTheyReturn) {
   NullPort port;
   Window window(port);
   NandPage& nand = window.nand();
+  nand.jobPage().clock = [] { return int64_t{1000}; };
   std::atomic<int> step{0};
   std::thread job([&] {
     JobPage& page = nand.jobPage();
@@ -42,7 +43,7 @@ TEST(JobThreadTest, PageOperationsFromTheJobThreadAreDoneWhenTheyReturn) {
     step = 1;
     page.appendLog("[Download to NAND]\r\n");
     step = 2;
-    page.showProgress(1024, 4096, page.now() - 61);
+    page.showProgress(1024, 4096, 1000 - 61);
     step = 3;
     page.setStartButton("STOP", true);
     step = 4;

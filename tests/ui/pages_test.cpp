@@ -315,6 +315,24 @@ TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
   EXPECT_EQ(nand.logText(), "[Fake]\r\n  STOP.\r\n\r\n[Fake]\r\n  STOP.\r\n\r\n[Fake]\r\n  STOP.\r\n\r\n");
 }
 
+TEST_F(PagesTest, EnterWhereverTheFocusWentStopsAJobStartedFromTheBlockBox) {
+  NandPage& nand = window.nand();
+  std::atomic<int> started{0};
+  nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings&) {
+    ++started;
+    return waitForStop(page);
+  });
+  // To whichever control has the focus at that moment, as a real key press goes.
+  const auto pressEnter = [] { QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Return); };
+  nand.control(NandPage::BlockEdit)->setFocus();
+  pressEnter();
+  ASSERT_TRUE(waitUntil([&] { return text(nand, NandPage::StartButton) == "STOP"; }));
+  pressEnter();
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  EXPECT_EQ(started.load(), 1);
+  EXPECT_EQ(nand.logText(), "[Fake]\r\n  STOP.\r\n\r\n");
+}
+
 TEST_F(PagesTest, EnterOnAFocusedButtonStartsOnlyOnce) {
   ExtraPage& extra = window.extra();
   showTab(2);
