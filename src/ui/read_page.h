@@ -47,10 +47,6 @@ class ReadPage : public JobPageWidget {
   void selectProduct();
   void selectFlashType();
 
-  // The settings of the job last started from the page.
-  const ReadSettings& settings() const { return settings_; }
-  const QString& outputPath() const { return outputPath_; }
-
   void setJobFunction(ReadJobFunction job) { job_ = std::move(job); }
   void setSaveChooser(FileChooser chooser) { chooseSave_ = std::move(chooser); }
 
@@ -73,7 +69,7 @@ class ReadPage : public JobPageWidget {
   bool toEnd_ = false;
   QString outputPath_;
   QString shownOutput_;
-  ReadSettings settings_;
+  ReadSettings settings_;  // read from the controls by startRefusal, for makeJob
   ReadJobFunction job_;
   FileChooser chooseSave_ = chooseWithSaveDialog;
 };
