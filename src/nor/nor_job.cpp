@@ -1,5 +1,6 @@
 #include "nor/nor_job.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -13,7 +14,9 @@
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/number_text.h"
+#include "nor/unchanged_sectors.h"
 #include "page/image_file.h"
+#include "page/link_check.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
 
@@ -59,6 +62,7 @@ class NorJob {
     }
     // Without a port found there is nobody to hand the pins back to.
     if (cable_.hasPort()) cable_.pulseTrst();
+    logSkipped();
     page_.appendLog("\r\n");
     file_.reset();
     buffer_.clear();
@@ -77,6 +81,14 @@ class NorJob {
   bool readChunk(uint32_t chunk);
   void refresh(uint32_t written, uint32_t& since, bool force);
   bool stopSeen(const char* line);
+  // After a wait on the device: false when the cable's link is gone. A stop that cut the wait
+  // short ends the job as stopped (with line in the log); a lost link leaves result_ -1 for the
+  // caller's failure texts.
+  bool linkHolds(const char* stopLine);
+  // The failure's box (none for an empty text) after the cable's cause, when the link failed.
+  void failBox(const std::string& text);
+  // With the skip options, after the job's other lines: what was left as it stood.
+  void logSkipped();
 
   JobPage& page_;
   const NorSettings& settings_;
@@ -93,6 +105,9 @@ class NorJob {
   uint32_t address_ = 0;
   uint32_t step_ = 0;
   int result_ = 0;
+  bool programmingRan_ = false;
+  uint32_t skippedBlank_ = 0;  // units, or write buffers
+  UnchangedSectors unchanged_;
 };
 
 void NorJob::run() {
@@ -134,7 +149,7 @@ void NorJob::run() {
 
   std::string idLine;
   if (cable_.readIdCode(idLine) == 0) {
-    page_.messageBox(format("Cannot read %s JTAG ID", productName_));
+    if (linkHolds("  STOP.\r\n") || result_ != 1) failBox(format("Cannot read %s JTAG ID", productName_));
     return;
   }
   page_.appendLog(idLine);
@@ -155,6 +170,10 @@ void NorJob::run() {
   commandSetLoaded_ = true;
 
   if (flash.readIds(cable_, target, page_) != 0) return;
+  if (!linkHolds("  STOP.\r\n")) {
+    if (result_ == -1) failBox("Unknown FLASH ID");
+    return;
+  }
   if (veskar) {
     if (flash.deviceId == 0x4F) {
       flash.deviceIndex = En29lv040a;
@@ -176,14 +195,33 @@ void NorJob::run() {
     page_.messageBox("Unknown FLASH ID");
     return;
   }
-  if (flash.loadGeometry(cable_, target) != 0) {
+  const int geometry = flash.loadGeometry(cable_, target);
+  if (!linkHolds("  STOP.\r\n")) {
+    if (result_ == -1) failBox("Cannot get flash Qeury INFO.");
+    return;
+  }
+  if (geometry != 0) {
     page_.messageBox("Cannot get flash Qeury INFO.");
     return;
   }
 
+  // Nothing is erased yet, so a stop while reading leaves the flash as it was.
+  if (settings_.skipUnchanged &&
+      !unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_, page_.stopRequested,
+                       [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); })) {
+    stopSeen("  STOP.\r\n");
+    return;
+  }
   uint32_t failAddress = 0;
-  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress) != 0) {
+  const int erased = flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress,
+                                      settings_.skipUnchanged ? &unchanged_.marks() : nullptr);
+  if (!linkHolds("\r\n  STOP.\r\n") && result_ == 1) return;
+  if (erased != 0 || result_ == -1) {
     page_.appendLog(format("\r\n  ERROR. ADDR: 0x%X", failAddress));
+    if (result_ == -1) {
+      page_.appendLog("\r\n");
+      failBox("ERASE ERROR.");
+    }
     return;
   }
   page_.appendLog(" OK.\r\n");
@@ -196,6 +234,7 @@ void NorJob::run() {
   if (unit == 2) step_ = (step_ + 1) & ~1u;
   page_.appendLog(format("  Programming and Verifying to 0x%X ... ", address_));
   flash.selectChip(cable_, target);
+  programmingRan_ = true;
   if (fileSize_ != 0) {
     if (usesWriteBuffer(flash.deviceIndex)) {
       programInBuffers();
@@ -204,6 +243,9 @@ void NorJob::run() {
     }
   }
   flash.deselectChip(cable_, target);
+  // The last cycles may still wait in a buffering cable: the link must have carried them too.
+  cable_.collectCaptures();
+  if (result_ == 0 && !linkHolds("  STOP.\r\n") && result_ == -1) failBox("WRITE ERROR.");
   page_.setStartButton("STOP", false);
   if (result_ == 0) page_.appendLog("OK.\r\n");
   page_.appendLog(format("  Download Time: %d [sec]\r\n", static_cast<int>(elapsed_)));
@@ -243,6 +285,25 @@ void NorJob::refresh(uint32_t written, uint32_t& since, bool force) {
   since = 0;
 }
 
+bool NorJob::linkHolds(const char* stopLine) {
+  switch (linkState(cable_, page_)) {
+    case LinkState::Holds: return true;
+    case LinkState::CutByStop:
+      page_.appendLog(stopLine);
+      page_.stopRequested.store(0);
+      result_ = 1;
+      return false;
+    case LinkState::Lost: result_ = -1; return false;
+  }
+  return false;
+}
+
+void NorJob::failBox(const std::string& text) {
+  result_ = -1;
+  logLinkFailure(cable_, page_);
+  if (!text.empty()) page_.messageBox(text);
+}
+
 bool NorJob::stopSeen(const char* line) {
   if (page_.stopRequested.load() == 0) return false;
   page_.appendLog(line);
@@ -267,10 +328,21 @@ void NorJob::programInBuffers() {
       const uint32_t m = (n + 1) & ~1u;
       if (stopSeen("  Stop.\r\n")) return;
       for (uint32_t w = 0; w < m / 2; ++w) words[w] = static_cast<uint16_t>(p[2 * w] | (p[2 * w + 1] << 8));
-      if (flash_->programBuffer(cable_, *target_, address_, words.data(), m) != 0) {
+      // An erased buffer already holds a buffer of only 0xFF.
+      const bool blank =
+          settings_.skipBlank && std::all_of(words.begin(), words.begin() + m / 2, [](uint16_t w) { return w == 0xFFFF; });
+      int programmed = 0;
+      if (unchanged_.covers(*flash_, address_)) {
+        // The sector already holds these bytes.
+      } else if (blank) {
+        ++skippedBlank_;
+      } else {
+        programmed = flash_->programBuffer(cable_, *target_, address_, words.data(), m);
+      }
+      if (!linkHolds("  Stop.\r\n") && result_ == 1) return;
+      if (programmed != 0 || result_ == -1) {
         page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address_));
-        page_.messageBox("WRITE ERROR.");
-        result_ = -1;
+        failBox("WRITE ERROR.");
         return;
       }
       written += m;
@@ -296,10 +368,19 @@ void NorJob::programInUnits() {
       if (stopSeen("  Stop.\r\n")) return;
       const uint32_t value = unit == 1 ? buffer_[at] : static_cast<uint32_t>(buffer_[at] | (buffer_[at + 1] << 8));
       uint32_t lastRead = 0;
-      if (flash_->programUnit(cable_, *target_, address_, value, lastRead) != 0) {
+      int programmed = 0;
+      if (unchanged_.covers(*flash_, address_)) {
+        // The sector already holds this unit.
+      } else if (settings_.skipBlank && value == (unit == 1 ? 0xFFu : 0xFFFFu)) {
+        ++skippedBlank_;
+      } else {
+        programmed = flash_->programUnit(cable_, *target_, address_, value, lastRead);
+      }
+      if (!linkHolds("  Stop.\r\n") && result_ == 1) return;
+      if (programmed != 0 || result_ == -1) {
         page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address_));
         page_.appendLog(format("  Data: 0x%X, Read: 0x%X\r\n", value, lastRead));
-        result_ = -1;
+        failBox("");
         return;
       }
       address_ += unit;
@@ -311,11 +392,23 @@ void NorJob::programInUnits() {
   }
 }
 
+void NorJob::logSkipped() {
+  if (!programmingRan_) return;
+  if (settings_.skipUnchanged) page_.appendLog(format("  Unchanged sectors skipped: %u\r\n", unchanged_.count()));
+  if (!settings_.skipBlank) return;
+  const bool buffers = usesWriteBuffer(flash_->deviceIndex);
+  page_.appendLog(format(buffers ? "  Blank write buffers skipped: %u\r\n" : "  Blank units skipped: %u\r\n", skippedBlank_));
+}
+
 }  // namespace
 
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
-  NorJob job(page, port, settings);
-  job.start();
+  port.watchStopFlag(&page.stopRequested);
+  {
+    NorJob job(page, port, settings);
+    job.start();
+  }
+  port.watchStopFlag(nullptr);
   return 0;
 }
 

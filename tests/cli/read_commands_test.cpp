@@ -59,26 +59,26 @@ TEST(ReadCommands, ReadAndVerifyALoadedBoard) {
   const std::string contents = bytes(3000, 1);
   const std::string load = spit("load.bin", contents);
   const std::string out = scratch("nand.out");
-  const std::string board = "sim:nandload=" + load;
-  auto read = runZorvjtag({"--cable", board, "nand-read", "--product", "OBRIN", "--size", "0xBB8", out});
+  const std::string board = "sim:chip=VESKAR,nandload=" + load;
+  auto read = runZorvjtag({"--cable", board, "nand-read", "--product", "VESKAR", "--size", "0xBB8", out});
   EXPECT_EQ(read.status, 0) << read.out << read.err;
   EXPECT_EQ(slurp(out), contents);
   EXPECT_FALSE(fs::exists(out + ".part"));
 
-  EXPECT_EQ(runZorvjtag({"--cable", board, "nand-verify", "--product", "OBRIN", load}).status, 0);
+  EXPECT_EQ(runZorvjtag({"--cable", board, "nand-verify", "--product", "VESKAR", load}).status, 0);
   std::string changed = contents;
   changed[2049] = static_cast<char>(changed[2049] ^ 0x10);
-  const auto differs = runZorvjtag({"--cable", board, "nand-verify", "--product", "OBRIN", spit("changed", changed)});
+  const auto differs = runZorvjtag({"--cable", board, "nand-verify", "--product", "VESKAR", spit("changed", changed)});
   EXPECT_EQ(differs.status, 1);
   EXPECT_NE(differs.out.find("  ERROR, ADDR: 0x801\n"), std::string::npos) << differs.out;
   EXPECT_NE(differs.err.find("Verify ERROR"), std::string::npos) << differs.err;
 
   const std::string nor = bytes(0x8000, 2);
   const std::string norLoad = spit("norload.bin", nor);
-  read = runZorvjtag({"--cable", "sim:nor=EN29LV010A,norload=" + norLoad, "nor-read", "--product", "OBRIN", "--block",
-                      "1", "--size", "16K", out});
+  read = runZorvjtag({"--cable", "sim:chip=VESKAR,nor=EN29LV010A,norload=" + norLoad, "nor-read", "--product",
+                      "VESKAR", "--block", "1", "--size", "1K", out});
   EXPECT_EQ(read.status, 0) << read.out << read.err;
-  EXPECT_EQ(slurp(out), nor.substr(0x4000, 0x4000));
+  EXPECT_EQ(slurp(out), nor.substr(0x4000, 0x400));
   fs::remove(out);
 }
 

@@ -185,8 +185,9 @@ TEST(NorReadJob, VerifyReportsTheFirstDifference) {
 }
 
 TEST(NorReadJob, EraseUsesTheDownloadsRoutineAndStopsAtAStuckSector) {
-  // EN29LV010A: eight 16 KiB sectors.
-  NorBoard nor("chip=TQR2400,nor=EN29LV010A");
+  // EN29LV010A: eight 16 KiB sectors; VESKAR's short debug frames keep the stuck erase's polling
+  // quick.
+  NorBoard nor("chip=VESKAR,nor=EN29LV010A");
   nor.bus(En29lv010a, 8);
   nor.fill(0, 0x10000);
   nor.settings.block = 1;
@@ -202,7 +203,7 @@ TEST(NorReadJob, EraseUsesTheDownloadsRoutineAndStopsAtAStuckSector) {
   nor.run(ReadMode::Erase);
   EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"The range runs past the end of the device (8 sectors)"});
 
-  NorBoard stuck("chip=TQR2400,nor=EN29LV010A,norerasestuck=8000");
+  NorBoard stuck("chip=VESKAR,nor=EN29LV010A,norerasestuck=8000");
   stuck.bus(En29lv010a, 8);
   stuck.settings.block = 1;
   stuck.settings.count = 3;
@@ -213,8 +214,7 @@ TEST(NorReadJob, EraseUsesTheDownloadsRoutineAndStopsAtAStuckSector) {
 }
 
 TEST(NorReadJob, RangesPastTheEndAreRefusedAndAllReadsToTheEnd) {
-  NorBoard nor("chip=OBRIN,nor=EN29LV010A");
-  nor.bus(En29lv010a, 8);
+  NorBoard nor("chip=VESKAR,nor=EN29LV010A");
   nor.fill(0x1C000, 0x4000);
   nor.settings.block = 7;  // the last 16 KiB sector
   nor.settings.size = 0x4001;
