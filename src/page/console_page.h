@@ -60,6 +60,8 @@ class ConsolePage : public JobPage {
   // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
   std::atomic<bool> signalled_{false};
   bool progressShown_ = false;
+  bool progressBelow_ = false;  // drawn on the row below an unfinished log line
+  size_t openColumns_ = 0;      // characters of the log's unfinished last line
   ProgressLine line_;
 };
 
