@@ -13,7 +13,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "sim/lpt_pins.h"
 namespace zorv::sim {
 namespace {
 
