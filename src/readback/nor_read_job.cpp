@@ -153,17 +153,7 @@ bool NorReadBack::identify() {
   // A product whose bus preparation fails has shown its own box.
   const int ids = flash.readIds(cable_, target, page_);
   if (!linkHolds(ids == 0 ? "Unknown FLASH ID" : nullptr) || ids != 0) return false;
-  if (veskar) {
-    if (flash.deviceId == 0x4F) {
-      flash.deviceIndex = En29lv040a;
-      flash.expectedDeviceId = 0x4F;
-    } else if (flash.deviceId == 0x6E) {
-      flash.deviceIndex = En29lv010a;
-      flash.expectedDeviceId = 0x6E;
-    } else {
-      flash.deviceIndex = AutoDetect;
-    }
-  }
+  if (veskar) flash.recogniseVeskarDevice();
   log(format("  Maker: 0x%04X, Device: 0x%04X (%s)\r\n", flash.makerId, flash.deviceId,
                  std::string(flashTypeLogName(flash.deviceIndex)).c_str()));
   if (veskar) {
