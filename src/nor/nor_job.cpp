@@ -16,6 +16,7 @@
 #include "page/image_file.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
+#include "targets/veskar_nor_target.h"
 
 namespace zorv {
 namespace {
@@ -154,7 +155,10 @@ void NorJob::run() {
   }
   commandSetLoaded_ = true;
 
-  if (flash.readIds(cable_, target, page_) != 0) return;
+  if (const int refusal = flash.readIds(cable_, target); refusal != BusReady) {
+    showBusRefusal(page_, refusal);
+    return;
+  }
   if (veskar) {
     if (flash.deviceId == 0x4F) {
       flash.deviceIndex = En29lv040a;
@@ -312,6 +316,14 @@ void NorJob::programInUnits() {
 }
 
 }  // namespace
+
+void showBusRefusal(JobPage& page, int refusal) {
+  switch (refusal) {
+    case DebugModeRefused: page.messageBox("Cannot run debug mode on VESKAR"); break;
+    case FlashConfigRefused: page.messageBox("Cannot set flash config register of VESKAR"); break;
+    default: break;
+  }
+}
 
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
   NorJob job(page, port, settings);

@@ -9,4 +9,7 @@ namespace zorv {
 // The nor job's thread body: drives the cable on port and reports through page; returns 0.
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings);
 
+// Tells the user why the target's bus could not be made usable (a BusPreparation refusal).
+void showBusRefusal(JobPage& page, int refusal);
+
 }  // namespace zorv
