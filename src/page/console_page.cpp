@@ -4,8 +4,6 @@
 #include <csignal>
 #include <ostream>
 
-#include "page/progress_text.h"
-
 namespace zorv {
 namespace {
 
@@ -51,17 +49,15 @@ void ConsolePage::appendLog(const std::string& text) {
   out_ << plain << std::flush;
 }
 
-void ConsolePage::resetProgressBar() { percent_ = 0; }
+void ConsolePage::resetProgressBar() { line_.startPhase(); }
 
-void ConsolePage::setProgressPosition(int percent) { percent_ = percent; }
+void ConsolePage::setProgressPosition(int percent) { line_.setPercent(percent); }
 
-void ConsolePage::showByteCount(int64_t done, int64_t total) {
-  bytes_ = formatByteCount(done, total);
-  drawProgress();
-}
+void ConsolePage::showByteCount(int64_t done, int64_t total) { line_.count(done, total, ProgressLine::Clock::now()); }
 
+// A job's refresh ends with the clock, so the line is drawn once per refresh, with every part new.
 void ConsolePage::showElapsed(int64_t seconds) {
-  clock_ = formatElapsed(seconds);
+  line_.setElapsed(seconds);
   drawProgress();
 }
 
@@ -85,8 +81,8 @@ int ConsolePage::exitStatus() const {
 }
 
 void ConsolePage::drawProgress() {
-  if (!progressLine_) return;
-  err_ << "\r" << percent_ << "%  " << bytes_ << "  " << clock_ << "   " << std::flush;
+  if (!progressLine_ || !line_.dueForRedraw(ProgressLine::Clock::now())) return;
+  err_ << "\r\033[K" << line_.text() << std::flush;
   progressShown_ = true;
 }
 

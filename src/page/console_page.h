@@ -6,6 +6,7 @@
 #include <string>
 
 #include "page/job_page.h"
+#include "page/progress_line.h"
 
 namespace zorv {
 
@@ -58,9 +59,7 @@ class ConsolePage : public JobPage {
   // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
   std::atomic<bool> signalled_{false};
   bool progressShown_ = false;
-  int percent_ = 0;
-  std::string bytes_;
-  std::string clock_;
+  ProgressLine line_;
 };
 
 }  // namespace zorv
