@@ -9,7 +9,7 @@ namespace {
 
 void writeCells(char* image, std::span<const CellRange> ranges, char level) {
   for (const CellRange& range : ranges) {
-    for (int cell = range.first; cell <= range.last; cell += range.step) image[cell] = level;
+    for (int k = 0; k < cellCount(range); ++k) image[range.first + k * range.step] = level;
   }
 }
 
