@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "counting_port.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
@@ -17,22 +18,6 @@
 namespace {
 
 constexpr size_t kImageBytes = 256 * 1024;
-
-// Counts the cable's port writes on their way to the board.
-class CountingPort : public zorv::PortIo {
- public:
-  explicit CountingPort(zorv::PortIo& inner) : inner_(inner) {}
-  bool grantAccess() override { return inner_.grantAccess(); }
-  void write(uint16_t port, uint8_t value) override {
-    ++writes;
-    inner_.write(port, value);
-  }
-  uint8_t read(uint16_t port) override { return inner_.read(port); }
-  uint64_t writes = 0;
-
- private:
-  zorv::PortIo& inner_;
-};
 
 std::string imageFile() {
   static const std::string path = [] {
@@ -59,7 +44,7 @@ void downloadImage(benchmark::State& state, const char* part, int type) {
     zorv::sim::BoardOptions options = zorv::sim::parseBoardOptions(std::string("chip=OBRIN,nor=") + part);
     zorv::sim::Board board(options);
     zorv::sim::attachNorDevice(board, options);
-    CountingPort port(board);
+    zorv::bench::CountingPort port(board);
     zorv::RecordingPage page;
     zorv::NorSettings settings;
     settings.product = zorv::Obrin;

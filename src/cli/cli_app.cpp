@@ -5,7 +5,7 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "page/cable_port.h"
+#include "cable_choice/cable_port.h"
 #include "targets/catalogue.h"
 #include "zorvjtag_version.h"
 

@@ -18,6 +18,8 @@ void addNandCommand(CLI::App& app, CliContext& context) {
       ->default_str("0")
       ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
+  command->add_flag("--skip-ff", settings->skipBlank,
+                    "leave pages of only 0xFF as the erase left them (they are counted, and verified)");
   command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
   command->callback([&context, settings, product] {
     settings->product = parseProduct(*product);

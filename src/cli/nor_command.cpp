@@ -21,6 +21,8 @@ struct NorCommandOptions {
   std::string base = "0";
   std::string block = "0";
   std::string image;
+  bool skipBlank = false;
+  bool skipUnchanged = false;
 };
 
 void runNorCommand(const NorCommandOptions& options, CliContext& context) {
@@ -44,6 +46,8 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   }
   settings.blockText = options.block;
   settings.imagePath = options.image;
+  settings.skipBlank = options.skipBlank;
+  settings.skipUnchanged = options.skipUnchanged;
 
   std::unique_ptr<PortIo> port = context.openPort();
   if (!port) return;
@@ -71,6 +75,11 @@ void addNorCommand(CLI::App& app, CliContext& context) {
       ->check(numberOption(NumberForm::Hexadecimal));
   command->add_option("--block", options->block, "number of the first sector to write, decimal (default 0)")
       ->check(numberOption(NumberForm::Decimal));
+  command->add_flag("--skip-ff", options->skipBlank,
+                    "leave units (or write buffers) of only 0xFF as the erase left them");
+  command->add_flag("--skip-unchanged", options->skipUnchanged,
+                    "read the covered sectors first; a sector already holding the image is neither erased nor "
+                    "programmed");
   command->add_option("IMAGE", options->image, "raw image file")->required();
   command->callback([options, &context] { runNorCommand(*options, context); });
 }

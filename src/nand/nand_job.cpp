@@ -46,6 +46,8 @@ class NandDownload {
       : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
 
   void run();
+  // With the blank-page option, after the job's other lines: how many pages were left as erased.
+  void logSkippedPages();
 
  private:
   bool identify();
@@ -94,6 +96,8 @@ class NandDownload {
   std::vector<uint8_t> pageBuffer_;
   uint32_t address_ = 0;
   int status_ = Running;
+  bool programPassRan_ = false;
+  uint32_t skippedPages_ = 0;
 };
 
 void NandDownload::run() {
@@ -252,6 +256,7 @@ void NandDownload::programPass() {
   uint32_t remaining = size_;
   uint32_t done = 0;
   usedBlocks_.clear();
+  programPassRan_ = true;
   flash_.setChipEnable(cable_, '0');
   while (remaining != 0) {
     if (stopRequested()) {
@@ -267,7 +272,12 @@ void NandDownload::programPass() {
       status_ = Failed;
       break;
     }
-    if (flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk) != 0) {
+    // The erase left a page of only 0xFF as the image has it.
+    const bool blank = settings_.skipBlank && std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk,
+                                                          [](uint8_t b) { return b == 0xFF; });
+    if (blank) {
+      ++skippedPages_;
+    } else if (flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk) != 0) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
       box("Programming Error");
       status_ = Failed;
@@ -335,6 +345,10 @@ bool NandDownload::verifyPass() {
   return true;
 }
 
+void NandDownload::logSkippedPages() {
+  if (settings_.skipBlank && programPassRan_) log(format("  Blank pages skipped: %u\r\n", skippedPages_));
+}
+
 void NandDownload::complete() {
   flash_.setChipEnable(cable_, '1');
   if (status_ == Running) box("Download Complete.");
@@ -354,6 +368,7 @@ int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
     page.appendLog("[Download to NAND]\r\n");
     NandDownload download(page, cable, flash, settings, startTime);
     download.run();
+    download.logSkippedPages();
     page.appendLog("\r\n");
     // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();

@@ -301,7 +301,7 @@ int NorFlash::eraseSector(JtagCable& cable, NorTarget& target, int k, uint32_t& 
 }
 
 int NorFlash::eraseRange(JobPage& page, JtagCable& cable, NorTarget& target, uint32_t blockNumber, uint32_t length,
-                         uint32_t& failAddress) {
+                         uint32_t& failAddress, const std::vector<bool>* keep) {
   // A block past the table has no start to compare with.
   if (blockNumber >= static_cast<uint32_t>(sectorCount)) {
     page.messageBox("Writing address is not on sector boundary");
@@ -326,13 +326,15 @@ int NorFlash::eraseRange(JobPage& page, JtagCable& cable, NorTarget& target, uin
   page.appendLog("  Erasing ");
   selectChip(cable, target);
   int result = 0;
+  int dots = 0;
   for (int k = i; k < j; ++k) {
+    if (keep != nullptr && (*keep)[static_cast<size_t>(k)]) continue;
     result = eraseSector(cable, target, k, failAddress);
     if (result != 0) {
       page.messageBox("ERASE ERROR.");
       break;
     }
-    page.appendLog((k - i + 13) % 72 == 0 ? "\r\n    ." : ".");
+    page.appendLog((dots++ + 13) % 72 == 0 ? "\r\n    ." : ".");
   }
   deselectChip(cable, target);
   return result;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "cable/jtag_cable.h"
 #include "page/job_page.h"
@@ -70,8 +71,9 @@ class NorFlash {
   void resetDevice(JtagCable& cable, NorTarget& target);
   int isToggling(JtagCable& cable, NorTarget& target, uint32_t address);
   int eraseSector(JtagCable& cable, NorTarget& target, int k, uint32_t& failAddress);
+  // Sectors marked in keep (by index) are left as they are, without a dot.
   int eraseRange(JobPage& page, JtagCable& cable, NorTarget& target, uint32_t blockNumber, uint32_t length,
-                 uint32_t& failAddress);
+                 uint32_t& failAddress, const std::vector<bool>* keep = nullptr);
   int programUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value, uint32_t& lastRead);
   int programBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data, uint32_t byteCount);
 

@@ -1,5 +1,6 @@
 #include "nor/nor_job.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/number_text.h"
+#include "nor/unchanged_sectors.h"
 #include "page/image_file.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
@@ -60,6 +62,7 @@ class NorJob {
     }
     // Without a port found there is nobody to hand the pins back to.
     if (cable_.hasPort()) cable_.pulseTrst();
+    logSkipped();
     page_.appendLog("\r\n");
     file_.reset();
     buffer_.clear();
@@ -78,6 +81,8 @@ class NorJob {
   bool readChunk(uint32_t chunk);
   void refresh(uint32_t written, uint32_t& since, bool force);
   bool stopSeen(const char* line);
+  // With the skip options, after the job's other lines: what was left as it stood.
+  void logSkipped();
 
   JobPage& page_;
   const NorSettings& settings_;
@@ -94,6 +99,9 @@ class NorJob {
   uint32_t address_ = 0;
   uint32_t step_ = 0;
   int result_ = 0;
+  bool programmingRan_ = false;
+  uint32_t skippedBlank_ = 0;  // units, or write buffers
+  UnchangedSectors unchanged_;
 };
 
 void NorJob::run() {
@@ -185,8 +193,13 @@ void NorJob::run() {
     return;
   }
 
+  if (settings_.skipUnchanged) {
+    unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_,
+                    [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); });
+  }
   uint32_t failAddress = 0;
-  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress) != 0) {
+  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress,
+                       settings_.skipUnchanged ? &unchanged_.marks() : nullptr) != 0) {
     page_.appendLog(format("\r\n  ERROR. ADDR: 0x%X", failAddress));
     return;
   }
@@ -200,6 +213,7 @@ void NorJob::run() {
   if (unit == 2) step_ = (step_ + 1) & ~1u;
   page_.appendLog(format("  Programming and Verifying to 0x%X ... ", address_));
   flash.selectChip(cable_, target);
+  programmingRan_ = true;
   if (fileSize_ != 0) {
     if (usesWriteBuffer(flash.deviceIndex)) {
       programInBuffers();
@@ -271,7 +285,14 @@ void NorJob::programInBuffers() {
       const uint32_t m = (n + 1) & ~1u;
       if (stopSeen("  Stop.\r\n")) return;
       for (uint32_t w = 0; w < m / 2; ++w) words[w] = static_cast<uint16_t>(p[2 * w] | (p[2 * w + 1] << 8));
-      if (flash_->programBuffer(cable_, *target_, address_, words.data(), m) != 0) {
+      // An erased buffer already holds a buffer of only 0xFF.
+      const bool blank =
+          settings_.skipBlank && std::all_of(words.begin(), words.begin() + m / 2, [](uint16_t w) { return w == 0xFFFF; });
+      if (unchanged_.covers(*flash_, address_)) {
+        // The sector already holds these bytes.
+      } else if (blank) {
+        ++skippedBlank_;
+      } else if (flash_->programBuffer(cable_, *target_, address_, words.data(), m) != 0) {
         page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address_));
         page_.messageBox("WRITE ERROR.");
         result_ = -1;
@@ -300,7 +321,11 @@ void NorJob::programInUnits() {
       if (stopSeen("  Stop.\r\n")) return;
       const uint32_t value = unit == 1 ? buffer_[at] : static_cast<uint32_t>(buffer_[at] | (buffer_[at + 1] << 8));
       uint32_t lastRead = 0;
-      if (flash_->programUnit(cable_, *target_, address_, value, lastRead) != 0) {
+      if (unchanged_.covers(*flash_, address_)) {
+        // The sector already holds this unit.
+      } else if (settings_.skipBlank && value == (unit == 1 ? 0xFFu : 0xFFFFu)) {
+        ++skippedBlank_;
+      } else if (flash_->programUnit(cable_, *target_, address_, value, lastRead) != 0) {
         page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address_));
         page_.appendLog(format("  Data: 0x%X, Read: 0x%X\r\n", value, lastRead));
         result_ = -1;
@@ -313,6 +338,14 @@ void NorJob::programInUnits() {
     }
     remaining -= chunk;
   }
+}
+
+void NorJob::logSkipped() {
+  if (!programmingRan_) return;
+  if (settings_.skipUnchanged) page_.appendLog(format("  Unchanged sectors skipped: %u\r\n", unchanged_.count()));
+  if (!settings_.skipBlank) return;
+  const bool buffers = usesWriteBuffer(flash_->deviceIndex);
+  page_.appendLog(format(buffers ? "  Blank write buffers skipped: %u\r\n" : "  Blank units skipped: %u\r\n", skippedBlank_));
 }
 
 }  // namespace

@@ -11,6 +11,9 @@ struct NandSettings {
   std::string blockText = "0";
   std::string imagePath;
   int verify = 0;
+  // Command line only (the page has no control for it): pages of only 0xFF are left as the erase
+  // left them.
+  bool skipBlank = false;
 };
 
 struct NorSettings {
@@ -21,6 +24,11 @@ struct NorSettings {
   std::string baseText = "0";
   std::string blockText = "0";
   std::string imagePath;
+  // Command line only (the page has no controls for them): units and write buffers of only 0xFF
+  // are left as the erase left them; sectors already holding exactly the image are neither erased
+  // nor programmed.
+  bool skipBlank = false;
+  bool skipUnchanged = false;
 };
 
 enum ExtraMode : int { PinToggling = 0, ReadJtagId = 1 };

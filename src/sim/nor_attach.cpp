@@ -70,6 +70,12 @@ std::vector<std::pair<uint32_t, uint32_t>> AttachedNor::erasedRanges() const {
   return {};
 }
 
+uint64_t AttachedNor::programOperations() const {
+  if (bank) return bank->chip(0).programOperations();
+  if (debug && debug->flash()) return debug->flash()->programOperations();
+  return 0;
+}
+
 AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const bool veskar = options.chip == Veskar;
   const std::string typeText = take(options, "nor", veskar ? "EN29LV040A" : "S29GL064M");

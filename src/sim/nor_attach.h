@@ -16,6 +16,8 @@ struct AttachedNor {
   void setBusByte(uint32_t offset, uint8_t value);
   uint32_t sizeBytes() const;
   std::vector<std::pair<uint32_t, uint32_t>> erasedRanges() const;
+  // Program operations of the first device (both devices of an interleaved pair see the same).
+  uint64_t programOperations() const;
 };
 
 // Takes the NOR keys out of options.deviceOptions and attaches what they describe; throws

@@ -229,6 +229,7 @@ void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
       break;
     }
     case Mode::ProgramSetup:
+      ++programOperations_;
       program(address, data);
       startBusy(tck, timing_.programTicks, false, ~data);
       break;
@@ -259,6 +260,7 @@ void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
         abortBuffer("no confirm");
         break;
       }
+      ++programOperations_;
       bool stuck = false;
       for (const auto& [at, value] : buffer_) {
         const uint32_t offset = byteOffset(at);

@@ -56,6 +56,8 @@ class NorChip {
   // Every erase so far: byte offset and length.
   const std::vector<std::pair<uint32_t, uint32_t>>& erasures() const { return erasures_; }
   bool busy(uint64_t tck) const { return tck < busyUntil_; }
+  // Program operations started so far: single-unit programs and confirmed write buffers.
+  uint64_t programOperations() const { return programOperations_; }
 
   // Faults: an erase of the sector holding this byte never ends; this byte never takes a program
   // (a write buffer holding it never ends).
@@ -103,6 +105,7 @@ class NorChip {
   bool cfiAbsent_ = false;
   std::unordered_map<uint32_t, std::unique_ptr<std::array<uint8_t, 4096>>> pages_;
   std::vector<std::pair<uint32_t, uint32_t>> erasures_;
+  uint64_t programOperations_ = 0;
   std::vector<uint16_t> cfi_;
   std::function<void(const std::string&)> sink_;
 };

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "cable/recording_port.h"
-#include "page/cable_port.h"
+#include "cable_choice/cable_port.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"

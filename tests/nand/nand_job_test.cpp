@@ -132,6 +132,25 @@ TEST(NandJob, SuccessfulRunOnEveryProductAndPageSize) {
   }
 }
 
+TEST(NandJob, BlankPagesSkippedOnRequestStillReadBackExactly) {
+  JobRun job(Ika, 0x75);
+  const uint32_t pageSize = job.device->geometry().pageSize;
+  // Blank pages first, in the middle, and as the short last page.
+  Bytes image = pattern(6 * pageSize + 300);
+  for (uint32_t blankPage : {0u, 3u, 6u}) {
+    std::fill(image.begin() + blankPage * pageSize, image.begin() + std::min<size_t>((blankPage + 1) * pageSize, image.size()),
+              uint8_t{0xFF});
+  }
+  job.writeImage(image);
+  job.settings.verify = 1;
+  job.settings.skipBlank = true;
+  job.run();
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});
+  EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying... OK.\r\n  Blank pages skipped: 3\r\n\r\n")) << job.page.log;
+  job.expectImageIn({0}, image);
+  EXPECT_EQ(job.device->programLog(), (std::vector<uint32_t>{1, 2, 4, 5}));
+}
+
 TEST(NandJob, EraseDotsWrapAtSeventyTwo) {
   sim::NandDeviceConfig config;
   config.programFailBlocks = {0};

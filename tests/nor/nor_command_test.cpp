@@ -91,4 +91,14 @@ TEST(NumberOptions, AnythingButAWholeNumberOf32BitsIsAUsageError) {
   }
 }
 
+TEST(NorCommand, SkipOptionsReachTheJobs) {
+  const std::string image = imagePath();
+  Outcome nor = runCli("--cable sim:nor=K8D6316 nor --product OBRIN --type K8D6316 --skip-ff --skip-unchanged " + image);
+  EXPECT_EQ(nor.status, 0) << nor.err;
+  EXPECT_NE(nor.out.find("  Unchanged sectors skipped: 0\n  Blank units skipped: 0\n"), std::string::npos) << nor.out;
+  Outcome nand = runCli("--cable sim:chip=IKA nand --product IKA --skip-ff " + image);
+  EXPECT_EQ(nand.status, 0) << nand.err;
+  EXPECT_NE(nand.out.find("  Blank pages skipped: 0\n"), std::string::npos) << nand.out;
+}
+
 }  // namespace

@@ -245,6 +245,55 @@ TEST_F(NorJobTest, EmptyImageWritesNothing) {
   expectFlash(0, {}, 0);
 }
 
+TEST_F(NorJobTest, BlankUnitsAndBuffersSkippedOnRequestStillReadBackExactly) {
+  struct Case {
+    const char* board;
+    int type;
+    uint32_t piece;  // a unit or a write buffer, in bytes
+    const char* logLine;
+  };
+  for (const Case c : {Case{"chip=OBRIN,nor=S29AL008D", S29al008d, 2, "  Blank units skipped: 3\r\n"},
+                       Case{"chip=OBRIN,nor=S29GL064M", S29gl064m, 32, "  Blank write buffers skipped: 3\r\n"}}) {
+    makeBoard(c.board);
+    prefill(0x10000);
+    // Blank pieces first, in the middle, and as the odd last piece (padded with 0xFF).
+    auto image = imageBytes(6 * c.piece + 1);
+    for (uint32_t blank : {0u, 3u, 6u}) {
+      std::fill(image.begin() + blank * c.piece, image.begin() + std::min<size_t>((blank + 1) * c.piece, image.size()),
+                uint8_t{0xFF});
+    }
+    NorSettings s = settings(Obrin, c.type, 16, image);
+    s.skipBlank = true;
+    RecordingPage piecePage;
+    restoreProductImages();
+    runNorJob(piecePage, *board, s);
+    EXPECT_EQ(piecePage.boxes, std::vector<std::string>{"Download Complete."}) << piecePage.log;
+    EXPECT_TRUE(piecePage.log.ends_with(std::string(c.logLine) + "\r\n")) << piecePage.log;
+    expectFlash(0, image, image.size());
+    EXPECT_EQ(nor.programOperations(), 4u) << c.board;
+  }
+}
+
+TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
+  makeBoard("chip=IKA,nor=K8D6316");  // eight sectors of 8 KiB first
+  prefill(0x10000);
+  const auto image = imageBytes(0x6000 + 100);
+  // Sectors 0 and 2 hold the image already; sector 1 differs in one byte; sector 3 holds the
+  // image's last 100 bytes but not erased flash after them.
+  for (uint32_t o = 0; o < image.size(); ++o) nor.setBusByte(o, image[o]);
+  nor.setBusByte(0x2000 + 1234, static_cast<uint8_t>(image[0x2000 + 1234] ^ 0x10));
+  NorSettings s = settings(Ika, K8d6316, 16, image);
+  s.skipUnchanged = true;
+  run(s);
+  EXPECT_EQ(page.boxes, std::vector<std::string>{"Download Complete."}) << page.log;
+  EXPECT_NE(page.log.find("  Erasing .. OK.\r\n"), std::string::npos) << page.log;
+  EXPECT_TRUE(page.log.ends_with("  Unchanged sectors skipped: 2\r\n\r\n")) << page.log;
+  EXPECT_EQ(nor.erasedRanges(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x2000, 0x2000}, {0x6000, 0x2000}}));
+  EXPECT_EQ(nor.programOperations(), (0x2000 + 100) / 2);
+  for (uint32_t o = 0; o < image.size(); ++o) ASSERT_EQ(nor.busByte(o), image[o]) << std::hex << o;
+  EXPECT_EQ(nor.busByte(0x6000 + 100), 0xFF);
+}
+
 // Every refusal: the box, and the flash left as it was.
 struct FailureCase {
   const char* name;

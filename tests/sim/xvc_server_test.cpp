@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "page/cable_port.h"
+#include "cable_choice/cable_port.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
 #include "sim/nor_attach.h"

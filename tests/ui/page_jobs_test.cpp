@@ -13,7 +13,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "page/cable_port.h"
+#include "cable_choice/cable_port.h"
 #include "ui_test_support.h"
 
 namespace zorv::ui::test {

@@ -1,4 +1,4 @@
-#include "page/cable_port.h"
+#include "cable_choice/cable_port.h"
 
 #include <algorithm>
 #include <charconv>

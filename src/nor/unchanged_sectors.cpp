@@ -1,0 +1,57 @@
+#include "nor/unchanged_sectors.h"
+
+#include <algorithm>
+
+namespace zorv {
+
+void UnchangedSectors::find(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t blockNumber,
+                            std::FILE* image, uint32_t length, const std::function<void(uint32_t)>& progress) {
+  marks_.assign(static_cast<size_t>(flash.sectorCount), false);
+  count_ = 0;
+  if (length == 0 || blockNumber >= static_cast<uint32_t>(flash.sectorCount)) return;
+  const uint32_t start = flash.startAddress(blockNumber);
+  if (flash.sectorStart[blockNumber] != start) return;
+  const uint64_t end = uint64_t{start} + length;
+  if (end > uint64_t{flash.sectorStart[0]} + flash.deviceSize) return;
+  std::vector<uint8_t> expected;
+  flash.selectChip(cable, target);
+  uint32_t compared = 0;
+  for (uint32_t k = blockNumber; k < static_cast<uint32_t>(flash.sectorCount) && flash.sectorStart[k] < end; ++k) {
+    const uint32_t size = flash.sectorStart[k + 1] - flash.sectorStart[k];
+    const uint32_t fromImage = std::min(size, length - compared);
+    expected.assign(size, 0xFF);
+    if (std::fread(expected.data(), 1, fromImage, image) != fromImage) break;
+    if (sectorHolds(flash, cable, target, flash.sectorStart[k], expected.data(), size)) {
+      marks_[k] = true;
+      ++count_;
+    }
+    compared += fromImage;
+    progress(compared);
+  }
+  flash.deselectChip(cable, target);
+  std::rewind(image);
+}
+
+bool UnchangedSectors::covers(const NorFlash& flash, uint32_t address) const {
+  if (count_ == 0) return false;
+  // The sector table ascends: the last sector starting at or below the address holds it.
+  const uint32_t* first = flash.sectorStart.data();
+  const uint32_t* next = std::upper_bound(first, first + flash.sectorCount, address);
+  if (next == first) return false;
+  const auto sector = static_cast<size_t>(next - first - 1);
+  return marks_[sector] && address < flash.sectorStart[sector + 1];
+}
+
+bool UnchangedSectors::sectorHolds(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t start,
+                                   const uint8_t* expected, uint32_t size) {
+  const uint32_t unit = static_cast<uint32_t>(flash.busWidth) / 8;
+  for (uint32_t at = 0; at < size; at += unit) {
+    uint32_t value = 0;
+    target.readCycle(cable, flash.bsrImage, flash.capture.data(), start + at, &value, 1, flash.busWidth);
+    const uint32_t wanted = unit == 1 ? expected[at] : static_cast<uint32_t>(expected[at] | (expected[at + 1] << 8));
+    if ((value & flash.dataMask) != wanted) return false;
+  }
+  return true;
+}
+
+}  // namespace zorv

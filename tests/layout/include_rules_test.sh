@@ -1,0 +1,51 @@
+#!/bin/sh
+# Each folder of src/ includes only from the layers below it, as the README's Layout section
+# states and CMake's libraries link. Usage: include_rules_test.sh SRC_DIR
+set -eu
+src=$1
+
+# folder: the folders its files may include from (besides its own and the generated version header)
+allowed() {
+  case $1 in
+    cable) echo "" ;;
+    targets) echo "cable page" ;;  # page: NorTarget's VESKAR preparation still shows its own boxes
+    page) echo "cable targets" ;;
+    nand | nor | extra) echo "cable targets page" ;;
+    sim) echo "cable/port_io.h targets/target_product.h" ;;
+    cable_choice) echo "cable sim" ;;
+    cli) echo "cable targets page nand nor extra cable_choice" ;;
+    ui) echo "cable targets page nand nor extra cable_choice" ;;
+    *) echo "UNKNOWN" ;;
+  esac
+}
+
+status=0
+for dir in "$src"/*/; do
+  folder=$(basename "$dir")
+  rules=$(allowed "$folder")
+  if [ "$rules" = UNKNOWN ]; then
+    echo "src/$folder has no layer: add it to this test, the README's Layout section and CMake"
+    status=1
+    continue
+  fi
+  # Every '#include "a/b.h"' of the folder, as "file header".
+  for line in $(grep -o '#include "[^"]*"' "$dir"*.h "$dir"*.cpp 2>/dev/null | sed 's/:#include "/|/; s/"$//'); do
+    file=${line%%|*}
+    header=${line#*|}
+    case $header in
+      */*) ;;
+      *) continue ;;  # the generated version header
+    esac
+    top=${header%%/*}
+    [ "$top" = "$folder" ] && continue
+    ok=0
+    for rule in $rules; do
+      if [ "$rule" = "$top" ] || [ "$rule" = "$header" ]; then ok=1; fi
+    done
+    if [ $ok = 0 ]; then
+      echo "${file#"$src"/} includes $header, outside its layer"
+      status=1
+    fi
+  done
+done
+exit $status
