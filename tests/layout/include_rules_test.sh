@@ -8,7 +8,7 @@ src=$1
 allowed() {
   case $1 in
     cable) echo "" ;;
-    targets) echo "cable page" ;;  # page: NorTarget's VESKAR preparation still shows its own boxes
+    targets) echo "cable" ;;
     page) echo "cable targets" ;;
     nand | nor | extra) echo "cable targets page" ;;
     sim) echo "cable/port_io.h targets/target_product.h" ;;
