@@ -1,24 +1,100 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cable/remote_bitbang_port.h"
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
-#include "sim/nand_device.h"
+#include "sim/remote_bitbang_server.h"
 #include "targets/catalogue.h"
 
 namespace {
 
+constexpr uint32_t kImageSize = 1u << 20;
+constexpr uint32_t kPageSize = 2048;
+// What one port operation costs on a real parallel port (an ISA-speed I/O cycle).
+constexpr double kLptSecondsPerOperation = 1e-6;
+const char* const kBoardOptions = "chip=OBRIN,nand=0xDA";
+
+// Counts what the job asks of the port in front of the cable.
+class CountingPort : public zorv::PortIo {
+ public:
+  explicit CountingPort(zorv::PortIo& inner) : inner_(inner) {}
+  bool grantAccess() override { return inner_.grantAccess(); }
+  void write(uint16_t port, uint8_t value) override {
+    ++writes;
+    inner_.write(port, value);
+  }
+  uint8_t read(uint16_t port) override {
+    ++reads;
+    return inner_.read(port);
+  }
+  void readDeferred(uint16_t port, uint8_t* dest) override {
+    ++reads;
+    inner_.readDeferred(port, dest);
+  }
+  void flush() override { inner_.flush(); }
+
+  uint64_t writes = 0;
+  uint64_t reads = 0;
+
+ private:
+  zorv::PortIo& inner_;
+};
+
+// What one download cost on one kind of cable.
+struct DownloadCost {
+  bool complete = false;
+  double seconds = 0;
+  uint64_t portOperations = 0;
+  uint64_t roundTrips = 0;  // blocking waits for the cable's answers (0 where nothing waits)
+};
+
+DownloadCost runJob(zorv::PortIo& port, const zorv::NandSettings& settings) {
+  CountingPort counting(port);
+  zorv::RecordingPage page;
+  zorv::restoreProductImages();
+  const auto start = std::chrono::steady_clock::now();
+  zorv::runNandJob(page, counting, settings);
+  DownloadCost cost;
+  cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  cost.complete = page.boxes == std::vector<std::string>{"Download Complete."};
+  cost.portOperations = counting.writes + counting.reads;
+  return cost;
+}
+
+// One function per kind of cable: a fresh virtual board, reached the way that cable reaches it.
+DownloadCost inProcess(const zorv::NandSettings& settings) {
+  auto board = zorv::sim::makeBoard(kBoardOptions);
+  return runJob(*board, settings);
+}
+
+DownloadCost overRemoteBitbang(const zorv::NandSettings& settings) {
+  auto board = zorv::sim::makeBoard(kBoardOptions);
+  zorv::sim::RemoteBitbangServer server(*board);
+  server.listen(0);
+  std::thread serving([&server] { server.serve(); });
+  DownloadCost cost;
+  {
+    zorv::RemoteBitbangPort port("127.0.0.1", server.port());
+    cost = runJob(port, settings);
+    cost.roundTrips = port.roundTrips();
+  }
+  server.stop();
+  serving.join();
+  return cost;
+}
+
 // A 1 MiB download with verify onto the virtual OBRIN board with a 0xDA part: the whole path from
-// the job through the cable's port writes to the board and the device.
-void BM_NandDownloadWithVerify(benchmark::State& state) {
-  constexpr uint32_t kImageSize = 1u << 20;
-  constexpr uint32_t kPageSize = 2048;
+// the job through the cable to the board and the device.
+void BM_NandDownloadWithVerify(benchmark::State& state, DownloadCost (*cable)(const zorv::NandSettings&)) {
   const auto path = std::filesystem::temp_directory_path() / ("zorv_nand_bench_" + std::to_string(getpid()) + ".bin");
   {
     std::vector<char> image(kImageSize);
@@ -30,24 +106,27 @@ void BM_NandDownloadWithVerify(benchmark::State& state) {
   settings.imagePath = path.string();
   settings.verify = 1;
 
-  uint64_t writes = 0, scans = 0;
-  bool complete = true;
+  DownloadCost total;
+  total.complete = true;
   for (auto _ : state) {
-    auto board = zorv::sim::makeBoard("chip=OBRIN,nand=0xDA");
-    zorv::RecordingPage page;
-    zorv::restoreProductImages();
-    zorv::runNandJob(page, *board, settings);
-    complete = complete && page.boxes == std::vector<std::string>{"Download Complete."};
-    writes += 2 * board->tckCount();  // every TCK edge pair is two port writes
-    scans += board->updateCount();
+    const DownloadCost cost = cable(settings);
+    total.complete = total.complete && cost.complete;
+    total.seconds += cost.seconds;
+    total.portOperations += cost.portOperations;
+    total.roundTrips += cost.roundTrips;
   }
   std::filesystem::remove(path);
-  if (!complete) state.SkipWithError("the download did not complete");
-  const double pages = static_cast<double>(state.iterations()) * (kImageSize / kPageSize);
-  state.counters["scans_per_page"] = static_cast<double>(scans) / pages;
-  state.counters["ns_per_write"] = benchmark::Counter(static_cast<double>(writes),
-                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  if (!total.complete) state.SkipWithError("the download did not complete");
+  const double runs = static_cast<double>(state.iterations());
+  const double pages = runs * (kImageSize / kPageSize);
+  state.counters["seconds"] = total.seconds / runs;
+  state.counters["round_trips_per_page"] = static_cast<double>(total.roundTrips) / pages;
+  state.counters["port_ops_per_byte"] = static_cast<double>(total.portOperations) / (runs * kImageSize);
+  state.counters["lpt_seconds"] = static_cast<double>(total.portOperations) / runs * kLptSecondsPerOperation;
 }
-BENCHMARK(BM_NandDownloadWithVerify)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_NandDownloadWithVerify, in_process, &inProcess)
+    ->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_NandDownloadWithVerify, remote_bitbang, &overRemoteBitbang)
+    ->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

@@ -85,6 +85,21 @@ void JtagCable::shiftDrCapture(const char* bitsIn, char* bitsOut, int length) {
   for (int i = 0; i < length; ++i) bitsOut[i] = bitChar((raw[i] & 0x40) != 0);
 }
 
+void JtagCable::shiftDrCaptureDeferred(const char* bitsIn, int length, int first, int count, uint8_t* raw) {
+  if (length < 1) return;
+  clockTck(0, 0);
+  clockTck(1, 0);
+  clockTck(0, 0);
+  clockTck(0, 0);
+  for (int i = 0; i < length; ++i) {
+    const bool last = i == length - 1;
+    clockTck(last ? 1 : 0, bitsIn[i] & 1);
+    io_.readDeferred(statusPort, i >= first && i < first + count ? raw + (i - first) : nullptr);
+  }
+  clockTck(1, bitsIn[length - 1] & 1);
+  clockTck(0, 0);
+}
+
 uint32_t JtagCable::readIdCode(std::string& message) {
   shiftIr(idInstruction, 4);
   char code[33] = "00001111000011110000111100001111";

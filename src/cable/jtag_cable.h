@@ -44,6 +44,20 @@ class JtagCable {
   void shiftDr(const char* bits, int length);
   // bitsOut may be the same buffer as bitsIn.
   void shiftDrCapture(const char* bitsIn, char* bitsOut, int length);
+  // A capturing scan whose result is needed only later: the raw status bytes of bits
+  // first..first+count-1 land in raw[0..count) at the latest with collectCaptures(); the other bits
+  // are read and dropped. The port sees exactly what shiftDrCapture gives it.
+  void shiftDrCaptureDeferred(const char* bitsIn, int length, int first, int count, uint8_t* raw);
+  // Waits for every deferred capture (one round trip on a remote cable).
+  void collectCaptures() { io_.flush(); }
+  // A captured raw status byte as the bit character it carries.
+  static char capturedBit(uint8_t raw) { return (raw & 0x40) != 0 ? '1' : '0'; }
+
+  // Empty while the link to the cable holds, else its cause (see PortIo::linkFailure).
+  const std::string& linkFailure() const { return io_.linkFailure(); }
+  // Set once a job has logged the link failure, so it is logged once.
+  bool linkFailureLogged = false;
+
   void loadExtest() { shiftIr(extestInstruction, 4); }
   void loadDebug() { shiftIr(debugInstruction, 4); }
 

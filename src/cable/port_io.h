@@ -21,8 +21,12 @@ class PortIo {
   virtual void write(uint16_t port, uint8_t value) = 0;
   virtual uint8_t read(uint16_t port) = 0;
 
-  // Stores the byte read from port into *dest, at the latest when flush() returns.
-  virtual void readDeferred(uint16_t port, uint8_t* dest) { *dest = read(port); }
+  // Stores the byte read from port into *dest, at the latest when flush() returns. A null dest
+  // still makes the read (the port sees the same accesses) and drops its value.
+  virtual void readDeferred(uint16_t port, uint8_t* dest) {
+    const uint8_t value = read(port);
+    if (dest != nullptr) *dest = value;
+  }
   virtual void flush() {}
 
   // Empty while the link to the cable holds. A backend that loses its link (a remote server that

@@ -6,17 +6,18 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace zorv {
 namespace {
 
 constexpr uint8_t kTrstBit = 0x08;
 constexpr int kConnectTimeoutMs = 3000;
-constexpr int kReplyTimeoutSeconds = 5;
+// Waits are cut in slices so that the job's stop is seen within one.
+constexpr int kWaitSliceMs = 50;
 
 // Connects with a bound wait, so an address that swallows packets cannot hang a job.
 int connectWithTimeout(const addrinfo& address) {
@@ -41,9 +42,6 @@ int connectWithTimeout(const addrinfo& address) {
   ::fcntl(fd, F_SETFL, flags);
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  timeval timeout{kReplyTimeoutSeconds, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   return fd;
 }
 
@@ -60,7 +58,11 @@ RemoteBitbangPort::~RemoteBitbangPort() {
   }
 }
 
+std::string RemoteBitbangPort::where() const { return host_ + ":" + std::to_string(tcpPort_); }
+
 bool RemoteBitbangPort::grantAccess() {
+  // A new job: the previous one has reported its failure, if it had one.
+  clearLinkFailure();
   if (fd_ >= 0) {
     // A server that closed the connection since the last job is seen here, not mid-scan.
     char probe;
@@ -81,7 +83,7 @@ bool RemoteBitbangPort::connect() {
   for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) fd_ = connectWithTimeout(*a);
   ::freeaddrinfo(found);
   outLength_ = 0;
-  pendingCount_ = 0;
+  failPendingReads();
   trstSent_ = false;
   return fd_ >= 0;
 }
@@ -93,27 +95,111 @@ void RemoteBitbangPort::disconnect() {
   failPendingReads();
 }
 
-void RemoteBitbangPort::failPendingReads() {
-  for (size_t i = 0; i < pendingCount_; ++i) *pending_[i] = 0xFF;
-  pendingCount_ = 0;
+void RemoteBitbangPort::fail(Fault fault) {
+  switch (fault) {
+    case Fault::Lost: noteLinkFailure("connection to " + where() + " lost"); break;
+    case Fault::OutsideProtocol: noteLinkFailure(where() + " answered outside the protocol"); break;
+    case Fault::Silent:
+      noteLinkFailure(where() + " did not answer within " + std::to_string(kReplyTimeoutMs / 1000) + " s");
+      break;
+    case Fault::Stopped:
+      // The job's stop cut a wait short: answers still owed would arrive out of step.
+      noteLinkFailure("stopped while waiting for " + where());
+      break;
+  }
+  disconnect();
 }
 
+void RemoteBitbangPort::failPendingReads() {
+  for (size_t i = pendingHead_; i < pendingCount_; ++i) std::memset(pending_[i].dest, 0xFF, pending_[i].length);
+  pendingHead_ = 0;
+  pendingCount_ = 0;
+  owed_ = 0;
+  skippedTail_ = 0;
+}
+
+bool RemoteBitbangPort::acceptAnswers(const char* data, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const char c = data[i];
+    if ((c != '0' && c != '1') || owed_ == 0) {
+      fail(Fault::OutsideProtocol);
+      return false;
+    }
+    --owed_;
+    if (pendingHead_ == pendingCount_) {
+      --skippedTail_;
+      continue;
+    }
+    PendingRun& run = pending_[pendingHead_];
+    if (run.skipped > 0) {
+      --run.skipped;
+      continue;
+    }
+    *run.dest++ = c == '1' ? 0x40 : 0x00;
+    if (--run.length == 0) ++pendingHead_;
+  }
+  if (pendingHead_ == pendingCount_) pendingHead_ = pendingCount_ = 0;
+  return true;
+}
+
+bool RemoteBitbangPort::receiveAvailable() {
+  char in[4096];
+  for (;;) {
+    const ssize_t got = ::recv(fd_, in, sizeof in, MSG_DONTWAIT);
+    if (got > 0) {
+      if (!acceptAnswers(in, static_cast<size_t>(got))) return false;
+      if (static_cast<size_t>(got) < sizeof in) return true;
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    fail(Fault::Lost);
+    return false;
+  }
+}
+
+// Sends without ever blocking for good: while the server cannot take more, its answers are taken
+// in (a server blocked on sending them would otherwise never read again), and a stop or a server
+// that stays stuck ends the wait.
 bool RemoteBitbangPort::sendAll(const char* data, size_t length) {
+  int stuckMs = 0;
   while (length > 0) {
-    const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL);
+    const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      data += sent;
+      length -= static_cast<size_t>(sent);
+      stuckMs = 0;
+      continue;
+    }
     if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    length -= static_cast<size_t>(sent);
+    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      fail(Fault::Lost);
+      return false;
+    }
+    pollfd waiting{fd_, static_cast<short>(POLLOUT | (owed_ > 0 ? POLLIN : 0)), 0};
+    const int ready = ::poll(&waiting, 1, kWaitSliceMs);
+    if (ready > 0 && (waiting.revents & POLLIN) != 0) {
+      if (!receiveAvailable()) return false;
+      stuckMs = 0;
+    } else if (ready <= 0) {
+      if (stopWanted()) {
+        fail(Fault::Stopped);
+        return false;
+      }
+      if (ready == 0 && (stuckMs += kWaitSliceMs) >= kReplyTimeoutMs) {
+        fail(Fault::Silent);
+        return false;
+      }
+    }
   }
   return true;
 }
 
 void RemoteBitbangPort::sendBuffered() {
   if (fd_ < 0 || outLength_ == 0) return;
-  const bool ok = sendAll(out_, outLength_);
+  const size_t length = outLength_;
   outLength_ = 0;
-  if (!ok) disconnect();
+  sendAll(out_, length);
 }
 
 void RemoteBitbangPort::write(uint16_t port, uint8_t value) {
@@ -139,44 +225,59 @@ uint8_t RemoteBitbangPort::read(uint16_t port) {
 
 void RemoteBitbangPort::readDeferred(uint16_t port, uint8_t* dest) {
   if (fd_ < 0 || port != kLptStatusPort) {
-    *dest = read(port);
+    const uint8_t value = read(port);
+    if (dest != nullptr) *dest = value;
     return;
   }
-  out_[outLength_++] = 'R';
-  pending_[pendingCount_++] = dest;
-  if (pendingCount_ == kMaxPendingReads) {
-    flush();
-  } else if (outLength_ > kBufferSize - 3) {
-    sendBuffered();
+  if (dest == nullptr) {
+    ++skippedTail_;
+  } else {
+    PendingRun* last = pendingCount_ > pendingHead_ ? &pending_[pendingCount_ - 1] : nullptr;
+    if (last != nullptr && skippedTail_ == 0 && last->dest + last->length == dest) {
+      ++last->length;
+    } else {
+      if (pendingCount_ == kMaxPendingRuns) {
+        flush();
+        if (fd_ < 0) {
+          *dest = 0xFF;
+          return;
+        }
+      }
+      pending_[pendingCount_++] = {dest, 1, skippedTail_};
+      skippedTail_ = 0;
+    }
   }
+  out_[outLength_++] = 'R';
+  ++owed_;
+  if (outLength_ > kBufferSize - 3) sendBuffered();
 }
 
 void RemoteBitbangPort::flush() {
   sendBuffered();
-  if (pendingCount_ == 0 || fd_ < 0) return;
+  if (fd_ < 0 || owed_ == 0) return;
   ++roundTrips_;
-  char replies[kMaxPendingReads];
-  size_t received = 0;
-  while (received < pendingCount_) {
-    const ssize_t got = ::recv(fd_, replies + received, pendingCount_ - received, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    received += static_cast<size_t>(got);
-  }
-  for (size_t i = 0; i < received; ++i) {
-    if (replies[i] != '0' && replies[i] != '1') {
-      received = i;  // not the protocol: trust nothing from here on
-      break;
+  int silentMs = 0;
+  while (owed_ > 0) {
+    pollfd waiting{fd_, POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, kWaitSliceMs);
+    if (ready > 0) {
+      if (!receiveAvailable()) return;
+      silentMs = 0;
+      continue;
     }
-    *pending_[i] = replies[i] == '1' ? 0x40 : 0x00;
+    if (ready < 0 && errno != EINTR) {
+      fail(Fault::Lost);
+      return;
+    }
+    if (stopWanted()) {
+      fail(Fault::Stopped);
+      return;
+    }
+    if (ready == 0 && (silentMs += kWaitSliceMs) >= kReplyTimeoutMs) {
+      fail(Fault::Silent);
+      return;
+    }
   }
-  if (received < pendingCount_) {
-    for (size_t i = received; i < pendingCount_; ++i) *pending_[i] = 0xFF;
-    pendingCount_ = 0;
-    disconnect();
-    return;
-  }
-  pendingCount_ = 0;
 }
 
 }  // namespace zorv

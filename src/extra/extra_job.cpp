@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cable/jtag_cable.h"
+#include "page/link_check.h"
 #include "targets/toggle_target.h"
 
 namespace zorv {
@@ -34,6 +35,8 @@ void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTa
   char productName[8];
   toggler.bind(cable, *target, productName);
   if (cable.readIdCode(message) == 0) {
+    if (linkState(cable, page) == LinkState::CutByStop) return;
+    logLinkFailure(cable, page);
     page.messageBox("Cannot read JTAG ID");
     return;
   }
@@ -56,6 +59,14 @@ void readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTa
     toggler.driveLow(cable, *target, toggleCs);
     cable.port().flush();
     toggler.waitMs(kHalfPeriodMs);
+    if (linkState(cable, page) == LinkState::Lost) {
+      // Toggling has no failure of its own: the cause is the whole message.
+      page.appendLog("\r\n");
+      logLinkFailure(cable, page);
+      page.messageBox("Cable: " + cable.linkFailure());
+      page.setStartButton("STOP", false);
+      return;
+    }
   }
   page.appendLog("STOP.\r\n");
   page.stopRequested.store(0);
@@ -74,6 +85,7 @@ int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, cons
   // Refused access leaves the port answering as absent, so the job goes on and reports that no
   // port answers.
   if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+  port.watchStopFlag(&page.stopRequested);
   page.lockPage();
   std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
 
@@ -82,6 +94,8 @@ int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, cons
   page.appendLog("\r\n");
   // Hands the pins back to the chip.
   if (cable.hasPort()) cable.pulseTrst();
+  cable.collectCaptures();
+  port.watchStopFlag(nullptr);
   target.reset();
   page.unlockPage();
   return 0;

@@ -70,6 +70,24 @@ int nandAddressBytes(uint8_t deviceCode, NandAddressKind kind, uint32_t a, uint8
 
 void NandFlash::bind(JtagCable& cable, NandTarget& target, char* productName) {
   target.init(cable, productName, pins, bsrImage);
+  locateDataCells(target);
+}
+
+// The target reads its data cells from a captured image; setting one cell at a time shows which.
+void NandFlash::locateDataCells(const NandTarget& target) {
+  char probe[sizeof captured];
+  std::memset(probe, '0', sizeof probe);
+  int first = -1, last = -1;
+  for (int cell = 0; cell + 1 < static_cast<int>(sizeof probe); ++cell) {
+    probe[cell] = '1';
+    if (target.getDataByte(probe) != 0) {
+      if (first < 0) first = cell;
+      last = cell;
+    }
+    probe[cell] = '0';
+  }
+  dataFirst = first < 0 ? 0 : first;
+  dataSpan = first < 0 ? 0 : last - first + 1;
 }
 
 void NandFlash::setChipEnable(JtagCable& cable, char level) {
@@ -127,14 +145,23 @@ void NandFlash::writeData(JtagCable& cable, const NandTarget& target, const uint
   }
 }
 
+// No byte decides the next cycle, so the whole read is one batch of deferred captures and a
+// buffering cable collects it in one round trip.
 void NandFlash::readData(JtagCable& cable, const NandTarget& target, uint8_t* buffer, uint32_t count) {
+  const size_t span = static_cast<size_t>(dataSpan);
+  if (readCaptures_.size() < count * span) readCaptures_.resize(count * span);
   target.setBusDirection(bsrImage, kBusInput);
   for (uint32_t i = 0; i < count; ++i) {
     bsrImage[pins.pinRe] = '0';
     scan(cable);
-    captureScan(cable);
+    cable.shiftDrCaptureDeferred(bsrImage, cable.bsrLength, dataFirst, dataSpan, readCaptures_.data() + i * span);
     bsrImage[pins.pinRe] = '1';
     scan(cable);
+  }
+  cable.collectCaptures();
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* raw = readCaptures_.data() + i * span;
+    for (size_t k = 0; k < span; ++k) captured[static_cast<size_t>(dataFirst) + k] = JtagCable::capturedBit(raw[k]);
     buffer[i] = target.getDataByte(captured);
   }
   // Takes effect with the next scan of whatever operation follows.

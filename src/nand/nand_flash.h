@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "cable/jtag_cable.h"
 #include "targets/nand_target.h"
@@ -31,6 +32,9 @@ class NandFlash {
   int32_t blockSize = 0;
   uint32_t totalSize = 0;
   NandPins pins;
+  // The captured cells holding I/O0..I/O7 lie in dataFirst..dataFirst+dataSpan-1.
+  int32_t dataFirst = 0;
+  int32_t dataSpan = 0;
 
   void bind(JtagCable& cable, NandTarget& target, char* productName);
 
@@ -75,7 +79,11 @@ class NandFlash {
   // ALE high, one nWE pulse per byte, ALE low.
   void addressCycles(JtagCable& cable, const NandTarget& target, const uint8_t* bytes, int count);
   void captureScan(JtagCable& cable) { cable.shiftDrCapture(bsrImage, captured, cable.bsrLength); }
+  // Finds the cells the data bus is read from, so that reads keep only those.
+  void locateDataCells(const NandTarget& target);
   int readStatus(JtagCable& cable, const NandTarget& target);
+  // Raw captures of a read in progress, dataSpan bytes per byte read; sized once per job.
+  std::vector<uint8_t> readCaptures_;
   int readArea(JtagCable& cable, const NandTarget& target, uint8_t command, NandAddressKind kind,
                uint32_t address, uint8_t* buffer, uint32_t count);
   // Before the job's first chip-enable: nWE, nRE, nCE high and CLE, ALE low, in one scan, when the

@@ -11,6 +11,7 @@
 #include "nand/block_number.h"
 #include "nand/nand_flash.h"
 #include "page/image_file.h"
+#include "page/link_check.h"
 #include "targets/nand_target.h"
 
 namespace zorv {
@@ -67,6 +68,22 @@ class NandDownload {
     return false;
   }
   bool stopRequested() const { return page_.stopRequested.load() != 0; }
+  // After each wait on the device: false when the cable's link is gone; the job then ends as
+  // stopped (the user's stop cut the wait short) or as failed.
+  bool linkHolds() {
+    const LinkState link = linkState(cable_, page_);
+    if (link == LinkState::Holds) return true;
+    status_ = link == LinkState::CutByStop ? Stopped : Failed;
+    return false;
+  }
+  // A step failed: the cable's cause when its link is what failed, then the box (none for an
+  // empty text); nothing at all when the user's stop cut a wait short.
+  void fail(const std::string& boxText) {
+    if (!linkHolds() && status_ == Stopped) return;
+    status_ = Failed;
+    logLinkFailure(cable_, page_);
+    if (!boxText.empty()) box(boxText);
+  }
   bool wasErased(uint32_t block) const { return block >= base_ && block < erasedEnd_; }
   // Blocks whose erase failed or that carry a factory marker. Both passes add blocks in ascending
   // order, so the list stays sorted.
@@ -106,6 +123,7 @@ void NandDownload::run() {
   if (!identify()) return;
   if (!openAndSize()) return;
   erasePass();
+  if (status_ != Running) return;
   programPass();
   if (status_ == Failed) return;
   log("Done.\r\n");
@@ -128,14 +146,14 @@ bool NandDownload::identify() {
   flash_.bind(cable_, *target_, productName);
   std::string idLine;
   if (cable_.readIdCode(idLine) == 0) {
-    box("Cannot read JTAG ID");
+    fail("Cannot read JTAG ID");
     return false;
   }
   log(idLine);
   cable_.loadExtest();
   flash_.readId(cable_, *target_);
-  if (flash_.lookupSize() != 0) {
-    box("Cannot Support NAND.");
+  if (!linkHolds() || flash_.lookupSize() != 0) {
+    fail("Cannot Support NAND.");
     return false;
   }
   uint8_t maker = 0, device = 0;
@@ -192,7 +210,8 @@ void NandDownload::erasePass() {
     // and passed over like a block whose erase fails. A device that stays busy even after a reset
     // ends the pass like an erase timeout.
     const int marker = flash_.factoryMarker(cable_, *target_, address);
-    result = marker == 0 ? flash_.eraseBlock(cable_, *target_, address) : marker;
+    result = marker == 0 && linkHolds() ? flash_.eraseBlock(cable_, *target_, address) : marker;
+    if (!linkHolds()) result = -1;
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
@@ -206,7 +225,17 @@ void NandDownload::erasePass() {
   }
   erasedEnd_ = address;
   flash_.setChipEnable(cable_, '1');
+  if (status_ == Stopped) {
+    page_.stopRequested.store(0);
+    log("\r\n  STOP.\r\n");
+    return;
+  }
   if (result != 0) log(format("\r\n ERROR. ADDR: 0x%X", address));
+  if (status_ == Failed) {
+    log("\r\n");
+    fail("");
+    return;
+  }
   log(" OK.\r\n");
   if (badBlocks.count == 0) return;
   log("BAD block num #");
@@ -226,18 +255,27 @@ bool NandDownload::nextUsableBlock() {
   for (; address_ < flash_.totalSize; address_ += blockSize()) {
     if (!wasErased(address_)) {
       const int marker = flash_.factoryMarker(cable_, *target_, address_);
-      const int result = marker == 0 ? flash_.eraseBlock(cable_, *target_, address_) : marker;
+      int result = marker == 0 && linkHolds() ? flash_.eraseBlock(cable_, *target_, address_) : marker;
+      if (!linkHolds()) {
+        if (status_ == Stopped) return false;
+        result = -1;
+      }
       if (result == 1) {
         failedErase_.push_back(address_);
         continue;
       }
       if (result == -1) {
         log(format("\r\n  Erase ERROR, ADDR: 0x%X\r\n", address_));
-        box("Programming Error");
+        fail("Programming Error");
         return false;
       }
     }
-    if (flash_.isBadBlock(cable_, *target_, address_) != 0) continue;
+    const int marked = flash_.isBadBlock(cable_, *target_, address_);
+    if (!linkHolds()) {
+      fail("Programming Error");
+      return false;
+    }
+    if (marked != 0) continue;
     // A block whose erase failed may still hold old data that programming cannot set back.
     if (eraseFailed(address_)) continue;
     usedBlocks_.push_back(address_);
@@ -265,7 +303,7 @@ void NandDownload::programPass() {
     }
     const uint32_t chunk = std::min(pageSize(), remaining);
     if (address_ % blockSize() == 0 && !nextUsableBlock()) {
-      status_ = Failed;
+      if (status_ != Stopped) status_ = Failed;
       break;
     }
     if (!readImage(chunk)) {
@@ -275,12 +313,16 @@ void NandDownload::programPass() {
     // The erase left a page of only 0xFF as the image has it.
     const bool blank = settings_.skipBlank && std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk,
                                                           [](uint8_t b) { return b == 0xFF; });
+    int programmed = 0;
     if (blank) {
       ++skippedPages_;
-    } else if (flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk) != 0) {
+    } else {
+      programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk);
+    }
+    if (!linkHolds() && status_ == Stopped) break;
+    if (programmed != 0 || status_ == Failed) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
-      box("Programming Error");
-      status_ = Failed;
+      fail("Programming Error");
       break;
     }
     done += chunk;
@@ -317,10 +359,14 @@ bool NandDownload::verifyPass() {
     }
     const uint32_t chunk = std::min(pageSize(), remaining);
     const uint32_t address = deviceAddress(done);
-    if (flash_.readPage(cable_, *target_, address, readBuffer.data(), chunk) != 0) {
+    const int read = flash_.readPage(cable_, *target_, address, readBuffer.data(), chunk);
+    if (!linkHolds() && status_ == Stopped) {
+      page_.stopRequested.store(0);
+      break;
+    }
+    if (read != 0 || status_ == Failed) {
       log(format("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
-      box("Verify ERROR");
-      status_ = Failed;
+      fail("Verify ERROR");
       break;
     }
     if (!readImage(chunk)) {
@@ -351,6 +397,9 @@ void NandDownload::logSkippedPages() {
 
 void NandDownload::complete() {
   flash_.setChipEnable(cable_, '1');
+  // The last scans may still wait in a buffering cable: the link must have carried them too.
+  cable_.collectCaptures();
+  if (status_ == Running && !linkHolds() && status_ == Failed) fail("");
   if (status_ == Running) box("Download Complete.");
   if (status_ == Stopped) log("  STOP.\r\n");
   if (status_ == Failed) log("Error.\r\n");
@@ -359,6 +408,7 @@ void NandDownload::complete() {
 }  // namespace
 
 int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
+  port.watchStopFlag(&page.stopRequested);
   {
     JtagCable cable(port);
     NandFlash flash;
@@ -373,6 +423,7 @@ int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
     // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();
   }
+  port.watchStopFlag(nullptr);
   page.unlockPage();
   return 0;
 }

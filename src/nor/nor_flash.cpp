@@ -330,6 +330,11 @@ int NorFlash::eraseRange(JobPage& page, JtagCable& cable, NorTarget& target, uin
   for (int k = i; k < j; ++k) {
     if (keep != nullptr && (*keep)[static_cast<size_t>(k)]) continue;
     result = eraseSector(cable, target, k, failAddress);
+    // A cable that lost its link reads as a finished erase; the job reports the link.
+    if (!cable.linkFailure().empty()) {
+      result = -1;
+      break;
+    }
     if (result != 0) {
       page.messageBox("ERASE ERROR.");
       break;

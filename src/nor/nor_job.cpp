@@ -16,6 +16,7 @@
 #include "nor/number_text.h"
 #include "nor/unchanged_sectors.h"
 #include "page/image_file.h"
+#include "page/link_check.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
 #include "targets/veskar_nor_target.h"
@@ -81,6 +82,12 @@ class NorJob {
   bool readChunk(uint32_t chunk);
   void refresh(uint32_t written, uint32_t& since, bool force);
   bool stopSeen(const char* line);
+  // After a wait on the device: false when the cable's link is gone. A stop that cut the wait
+  // short ends the job as stopped (with line in the log); a lost link leaves result_ -1 for the
+  // caller's failure texts.
+  bool linkHolds(const char* stopLine);
+  // The failure's box (none for an empty text) after the cable's cause, when the link failed.
+  void failBox(const std::string& text);
   // With the skip options, after the job's other lines: what was left as it stood.
   void logSkipped();
 
@@ -143,7 +150,7 @@ void NorJob::run() {
 
   std::string idLine;
   if (cable_.readIdCode(idLine) == 0) {
-    page_.messageBox(format("Cannot read %s JTAG ID", productName_));
+    if (linkHolds("  STOP.\r\n") || result_ != 1) failBox(format("Cannot read %s JTAG ID", productName_));
     return;
   }
   page_.appendLog(idLine);
@@ -164,7 +171,11 @@ void NorJob::run() {
   commandSetLoaded_ = true;
 
   if (const int refusal = flash.readIds(cable_, target); refusal != BusReady) {
-    showBusRefusal(page_, refusal);
+    failBox(busRefusalText(refusal));
+    return;
+  }
+  if (!linkHolds("  STOP.\r\n")) {
+    if (result_ == -1) failBox("Unknown FLASH ID");
     return;
   }
   if (veskar) {
@@ -188,19 +199,33 @@ void NorJob::run() {
     page_.messageBox("Unknown FLASH ID");
     return;
   }
-  if (flash.loadGeometry(cable_, target) != 0) {
+  const int geometry = flash.loadGeometry(cable_, target);
+  if (!linkHolds("  STOP.\r\n")) {
+    if (result_ == -1) failBox("Cannot get flash Qeury INFO.");
+    return;
+  }
+  if (geometry != 0) {
     page_.messageBox("Cannot get flash Qeury INFO.");
     return;
   }
 
-  if (settings_.skipUnchanged) {
-    unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_,
-                    [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); });
+  // Nothing is erased yet, so a stop while reading leaves the flash as it was.
+  if (settings_.skipUnchanged &&
+      !unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_, page_.stopRequested,
+                       [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); })) {
+    stopSeen("  STOP.\r\n");
+    return;
   }
   uint32_t failAddress = 0;
-  if (flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress,
-                       settings_.skipUnchanged ? &unchanged_.marks() : nullptr) != 0) {
+  const int erased = flash.eraseRange(page_, cable_, target, blockNumber, fileSize_, failAddress,
+                                      settings_.skipUnchanged ? &unchanged_.marks() : nullptr);
+  if (!linkHolds("\r\n  STOP.\r\n") && result_ == 1) return;
+  if (erased != 0 || result_ == -1) {
     page_.appendLog(format("\r\n  ERROR. ADDR: 0x%X", failAddress));
+    if (result_ == -1) {
+      page_.appendLog("\r\n");
+      failBox("ERASE ERROR.");
+    }
     return;
   }
   page_.appendLog(" OK.\r\n");
@@ -222,6 +247,9 @@ void NorJob::run() {
     }
   }
   flash.deselectChip(cable_, target);
+  // The last cycles may still wait in a buffering cable: the link must have carried them too.
+  cable_.collectCaptures();
+  if (result_ == 0 && !linkHolds("  STOP.\r\n") && result_ == -1) failBox("WRITE ERROR.");
   page_.setStartButton("STOP", false);
   if (result_ == 0) page_.appendLog("OK.\r\n");
   page_.appendLog(format("  Download Time: %d [sec]\r\n", static_cast<int>(elapsed_)));
@@ -261,6 +289,25 @@ void NorJob::refresh(uint32_t written, uint32_t& since, bool force) {
   since = 0;
 }
 
+bool NorJob::linkHolds(const char* stopLine) {
+  switch (linkState(cable_, page_)) {
+    case LinkState::Holds: return true;
+    case LinkState::CutByStop:
+      page_.appendLog(stopLine);
+      page_.stopRequested.store(0);
+      result_ = 1;
+      return false;
+    case LinkState::Lost: result_ = -1; return false;
+  }
+  return false;
+}
+
+void NorJob::failBox(const std::string& text) {
+  result_ = -1;
+  logLinkFailure(cable_, page_);
+  if (!text.empty()) page_.messageBox(text);
+}
+
 bool NorJob::stopSeen(const char* line) {
   if (page_.stopRequested.load() == 0) return false;
   page_.appendLog(line);
@@ -288,14 +335,18 @@ void NorJob::programInBuffers() {
       // An erased buffer already holds a buffer of only 0xFF.
       const bool blank =
           settings_.skipBlank && std::all_of(words.begin(), words.begin() + m / 2, [](uint16_t w) { return w == 0xFFFF; });
+      int programmed = 0;
       if (unchanged_.covers(*flash_, address_)) {
         // The sector already holds these bytes.
       } else if (blank) {
         ++skippedBlank_;
-      } else if (flash_->programBuffer(cable_, *target_, address_, words.data(), m) != 0) {
+      } else {
+        programmed = flash_->programBuffer(cable_, *target_, address_, words.data(), m);
+      }
+      if (!linkHolds("  Stop.\r\n") && result_ == 1) return;
+      if (programmed != 0 || result_ == -1) {
         page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address_));
-        page_.messageBox("WRITE ERROR.");
-        result_ = -1;
+        failBox("WRITE ERROR.");
         return;
       }
       written += m;
@@ -321,14 +372,19 @@ void NorJob::programInUnits() {
       if (stopSeen("  Stop.\r\n")) return;
       const uint32_t value = unit == 1 ? buffer_[at] : static_cast<uint32_t>(buffer_[at] | (buffer_[at + 1] << 8));
       uint32_t lastRead = 0;
+      int programmed = 0;
       if (unchanged_.covers(*flash_, address_)) {
         // The sector already holds this unit.
       } else if (settings_.skipBlank && value == (unit == 1 ? 0xFFu : 0xFFFFu)) {
         ++skippedBlank_;
-      } else if (flash_->programUnit(cable_, *target_, address_, value, lastRead) != 0) {
+      } else {
+        programmed = flash_->programUnit(cable_, *target_, address_, value, lastRead);
+      }
+      if (!linkHolds("  Stop.\r\n") && result_ == 1) return;
+      if (programmed != 0 || result_ == -1) {
         page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address_));
         page_.appendLog(format("  Data: 0x%X, Read: 0x%X\r\n", value, lastRead));
-        result_ = -1;
+        failBox("");
         return;
       }
       address_ += unit;
@@ -350,17 +406,21 @@ void NorJob::logSkipped() {
 
 }  // namespace
 
-void showBusRefusal(JobPage& page, int refusal) {
+const char* busRefusalText(int refusal) {
   switch (refusal) {
-    case DebugModeRefused: page.messageBox("Cannot run debug mode on VESKAR"); break;
-    case FlashConfigRefused: page.messageBox("Cannot set flash config register of VESKAR"); break;
-    default: break;
+    case DebugModeRefused: return "Cannot run debug mode on VESKAR";
+    case FlashConfigRefused: return "Cannot set flash config register of VESKAR";
+    default: return "";
   }
 }
 
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
-  NorJob job(page, port, settings);
-  job.start();
+  port.watchStopFlag(&page.stopRequested);
+  {
+    NorJob job(page, port, settings);
+    job.start();
+  }
+  port.watchStopFlag(nullptr);
   return 0;
 }
 

@@ -4,19 +4,25 @@
 
 namespace zorv {
 
-void UnchangedSectors::find(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t blockNumber,
-                            std::FILE* image, uint32_t length, const std::function<void(uint32_t)>& progress) {
+bool UnchangedSectors::find(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t blockNumber,
+                            std::FILE* image, uint32_t length, const std::atomic<int>& stopRequested,
+                            const std::function<void(uint32_t)>& progress) {
   marks_.assign(static_cast<size_t>(flash.sectorCount), false);
   count_ = 0;
-  if (length == 0 || blockNumber >= static_cast<uint32_t>(flash.sectorCount)) return;
+  if (length == 0 || blockNumber >= static_cast<uint32_t>(flash.sectorCount)) return true;
   const uint32_t start = flash.startAddress(blockNumber);
-  if (flash.sectorStart[blockNumber] != start) return;
+  if (flash.sectorStart[blockNumber] != start) return true;
   const uint64_t end = uint64_t{start} + length;
-  if (end > uint64_t{flash.sectorStart[0]} + flash.deviceSize) return;
+  if (end > uint64_t{flash.sectorStart[0]} + flash.deviceSize) return true;
+  bool stopped = false;
   std::vector<uint8_t> expected;
   flash.selectChip(cable, target);
   uint32_t compared = 0;
   for (uint32_t k = blockNumber; k < static_cast<uint32_t>(flash.sectorCount) && flash.sectorStart[k] < end; ++k) {
+    if (stopRequested.load() != 0) {
+      stopped = true;
+      break;
+    }
     const uint32_t size = flash.sectorStart[k + 1] - flash.sectorStart[k];
     const uint32_t fromImage = std::min(size, length - compared);
     expected.assign(size, 0xFF);
@@ -30,6 +36,11 @@ void UnchangedSectors::find(NorFlash& flash, JtagCable& cable, NorTarget& target
   }
   flash.deselectChip(cable, target);
   std::rewind(image);
+  if (stopped) {
+    marks_.assign(marks_.size(), false);
+    count_ = 0;
+  }
+  return !stopped;
 }
 
 bool UnchangedSectors::covers(const NorFlash& flash, uint32_t address) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -20,9 +21,10 @@ class UnchangedSectors {
   // Reads every sector that `length` image bytes from sector blockNumber cover, each up to its
   // first difference. Nothing is marked when the download would be refused (not on a sector
   // boundary, past the device's end): the erase then says why. The image is read from its start
-  // and left rewound. progress(bytes compared) is called after each sector.
-  void find(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t blockNumber, std::FILE* image,
-            uint32_t length, const std::function<void(uint32_t)>& progress);
+  // and left rewound. progress(bytes compared) is called after each sector. Reading a large device
+  // takes long, so a stop request is seen between sectors: false then, and nothing is marked.
+  bool find(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t blockNumber, std::FILE* image,
+            uint32_t length, const std::atomic<int>& stopRequested, const std::function<void(uint32_t)>& progress);
 
   // Marks by sector index, as the erase takes them.
   const std::vector<bool>& marks() const { return marks_; }

@@ -23,17 +23,6 @@ std::runtime_error systemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-bool sendAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent <= 0) return false;
-    data += sent;
-    length -= static_cast<size_t>(sent);
-  }
-  return true;
-}
-
 }  // namespace
 
 RemoteBitbangServer::RemoteBitbangServer(PortIo& board) : board_(board) {
@@ -85,6 +74,23 @@ bool RemoteBitbangServer::waitReadable(int fd) {
     if (ready > 0 && (fds[0].revents != 0)) return !stopping_.load();
   }
   return false;
+}
+
+// A client that sends and never reads fills the socket: the wait for room ends on stop() too.
+bool RemoteBitbangServer::sendAll(int fd, const char* data, size_t length) {
+  pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+  while (length > 0 && !stopping_.load()) {
+    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) {
+      data += sent;
+      length -= static_cast<size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (sent == 0) return false;
+    if (sent < 0 && errno != EINTR && ::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+  }
+  return length == 0;
 }
 
 void RemoteBitbangServer::serve() {

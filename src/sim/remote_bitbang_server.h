@@ -38,6 +38,7 @@ class RemoteBitbangServer {
  private:
   void serveConnection(int fd);
   bool waitReadable(int fd);
+  bool sendAll(int fd, const char* data, size_t length);
 
   PortIo& board_;
   uint8_t pins_ = 0x08;  // the data-port byte the client's commands have built: nTRST released

@@ -136,6 +136,23 @@ TEST(RemoteBitbangPortTest, ServerLostMidScanFailsThePendingReads) {
   EXPECT_EQ(status[1], 0xFF);
   EXPECT_FALSE(port.connected());
   EXPECT_EQ(port.read(kLptDataPort), 0xFF);
+  EXPECT_EQ(port.linkFailure(), "connection to 127.0.0.1:" + std::to_string(server.port) + " lost");
+}
+
+TEST(RemoteBitbangPortTest, AnswerOutsideTheProtocolEndsTheLinkWithItsCause) {
+  ScriptedServer server("1x1");
+  RemoteBitbangPort port("127.0.0.1", server.port);
+  port.grantAccess();
+  uint8_t status[3] = {0, 0, 0};
+  for (auto& s : status) port.readDeferred(kLptStatusPort, &s);
+  port.flush();
+  EXPECT_EQ(status[0], 0x40);
+  EXPECT_EQ(status[1], 0xFF);
+  EXPECT_EQ(status[2], 0xFF);
+  EXPECT_EQ(port.linkFailure(), "127.0.0.1:" + std::to_string(server.port) + " answered outside the protocol");
+  EXPECT_EQ(port.read(kLptStatusPort), 0xFF);  // absent from then on
+  port.grantAccess();                          // the next job starts afresh
+  EXPECT_EQ(port.linkFailure(), "");
 }
 
 }  // namespace

@@ -294,6 +294,22 @@ TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
   EXPECT_EQ(nor.busByte(0x6000 + 100), 0xFF);
 }
 
+TEST_F(NorJobTest, StopWhileReadingForUnchangedSectorsErasesNothing) {
+  makeBoard("chip=IKA,nor=K8D6316");
+  prefill(0x10000);
+  page.onEvent = [](RecordingPage& p, const RecordingPage::Event& e) {
+    if (e.what == "bytes" && e.text.rfind("8192 / ", 0) == 0) p.stopRequested = 1;
+  };
+  NorSettings s = settings(Ika, K8d6316, 16, imageBytes(0x4000));
+  s.skipUnchanged = true;
+  run(s);
+  EXPECT_TRUE(page.log.ends_with("(K8D6316)\r\n  STOP.\r\n\r\n")) << page.log;
+  EXPECT_TRUE(page.boxes.empty());
+  EXPECT_EQ(page.stopRequested.load(), 0);
+  EXPECT_TRUE(nor.erasedRanges().empty());
+  expectFlash(0, {}, 0);
+}
+
 // Every refusal: the box, and the flash left as it was.
 struct FailureCase {
   const char* name;
