@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cable/remote_bitbang_port.h"
+#include "counting_port.h"
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
@@ -23,32 +24,6 @@ constexpr uint32_t kPageSize = 2048;
 constexpr double kLptSecondsPerOperation = 1e-6;
 const char* const kBoardOptions = "chip=OBRIN,nand=0xDA";
 
-// Counts what the job asks of the port in front of the cable.
-class CountingPort : public zorv::PortIo {
- public:
-  explicit CountingPort(zorv::PortIo& inner) : inner_(inner) {}
-  bool grantAccess() override { return inner_.grantAccess(); }
-  void write(uint16_t port, uint8_t value) override {
-    ++writes;
-    inner_.write(port, value);
-  }
-  uint8_t read(uint16_t port) override {
-    ++reads;
-    return inner_.read(port);
-  }
-  void readDeferred(uint16_t port, uint8_t* dest) override {
-    ++reads;
-    inner_.readDeferred(port, dest);
-  }
-  void flush() override { inner_.flush(); }
-
-  uint64_t writes = 0;
-  uint64_t reads = 0;
-
- private:
-  zorv::PortIo& inner_;
-};
-
 // What one download cost on one kind of cable.
 struct DownloadCost {
   bool complete = false;
@@ -58,7 +33,7 @@ struct DownloadCost {
 };
 
 DownloadCost runJob(zorv::PortIo& port, const zorv::NandSettings& settings) {
-  CountingPort counting(port);
+  zorv::bench::CountingPort counting(port);
   zorv::RecordingPage page;
   zorv::restoreProductImages();
   const auto start = std::chrono::steady_clock::now();

@@ -47,6 +47,7 @@ int runCommandLine(int argc, char** argv) {
   addExtraCommands(app, context);
   addNandCommand(app, context);
   addNorCommand(app, context);
+  addReadCommands(app, context);
   addSimServeCommand(app, context);
   try {
     app.parse(argc, argv);

@@ -26,6 +26,7 @@ int parseProduct(const std::string& text);
 void addExtraCommands(CLI::App& app, CliContext& context);
 void addNandCommand(CLI::App& app, CliContext& context);
 void addNorCommand(CLI::App& app, CliContext& context);
+void addReadCommands(CLI::App& app, CliContext& context);
 void addSimServeCommand(CLI::App& app, CliContext& context);
 
 int runCommandLine(int argc, char** argv);

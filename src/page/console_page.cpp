@@ -46,6 +46,8 @@ void ConsolePage::appendLog(const std::string& text) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
     plain += text[i];
   }
+  const size_t lineEnd = plain.rfind('\n');
+  openColumns_ = lineEnd == std::string::npos ? openColumns_ + plain.size() : plain.size() - lineEnd - 1;
   out_ << plain << std::flush;
 }
 
@@ -71,7 +73,10 @@ void ConsolePage::messageBox(const std::string& text) {
   err_ << text << "\n" << std::flush;
 }
 
-bool ConsolePage::isSuccessBox(const std::string& text) { return text == "Download Complete."; }
+bool ConsolePage::isSuccessBox(const std::string& text) {
+  return text == "Download Complete." || text == "Read Complete." || text == "Verify Complete." ||
+         text == "Erase Complete." || text == "Scan Complete.";
+}
 
 int ConsolePage::exitStatus() const {
   if (failed_) return 1;
@@ -82,13 +87,21 @@ int ConsolePage::exitStatus() const {
 
 void ConsolePage::drawProgress() {
   if (!progressLine_ || !line_.dueForRedraw(ProgressLine::Clock::now())) return;
+  // A log line still being built ("  Programming to 0x0 ... ") keeps its row: the progress line
+  // goes on the row below, and the cursor returns to the log line's end when it is erased.
+  if (!progressShown_) {
+    progressBelow_ = openColumns_ > 0;
+    if (progressBelow_) err_ << "\n";
+  }
   err_ << "\r\033[K" << line_.text() << std::flush;
   progressShown_ = true;
 }
 
 void ConsolePage::clearProgress() {
   if (!progressShown_) return;
-  err_ << "\r\033[K" << std::flush;
+  err_ << "\r\033[K";
+  if (progressBelow_) err_ << "\033[A\033[" << openColumns_ << "C";
+  err_ << std::flush;
   progressShown_ = false;
 }
 

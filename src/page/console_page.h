@@ -31,7 +31,8 @@ class ConsolePage : public JobPage {
   // Routes SIGINT and SIGTERM to this page's stopRequested until the page is destroyed.
   void installStopSignals();
 
-  // The boxes a job shows on success; any other box means the job failed.
+  // The boxes a job shows on success (a download's, a read-back job's); any other box means the job
+  // failed.
   static bool isSuccessBox(const std::string& text);
   bool sawFailureBox() const { return failed_; }
   bool stopSignalled() const { return signalled_.load(); }
@@ -59,6 +60,8 @@ class ConsolePage : public JobPage {
   // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
   std::atomic<bool> signalled_{false};
   bool progressShown_ = false;
+  bool progressBelow_ = false;  // drawn on the row below an unfinished log line
+  size_t openColumns_ = 0;      // characters of the log's unfinished last line
   ProgressLine line_;
 };
 

@@ -101,6 +101,10 @@ class Board : public PortIo {
   uint64_t updates_ = 0;
 };
 
+// The contents of a file a board option names (nandload=FILE, norload=FILE); throws
+// std::invalid_argument naming the option when it cannot be read.
+std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& path);
+
 // Builds a board from an option text (as after "sim:"), with every device its options ask for.
 std::unique_ptr<Board> makeBoard(const std::string& optionsText);
 

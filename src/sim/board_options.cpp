@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -46,6 +48,12 @@ BoardOptions parseBoardOptions(const std::string& text) {
     }
   }
   return options;
+}
+
+std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::invalid_argument(key + ": cannot read '" + path + "'");
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::unique_ptr<Board> makeBoard(const std::string& optionsText) {

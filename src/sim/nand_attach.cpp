@@ -19,6 +19,7 @@ namespace {
 //                         small-page spare read
 //   nandid4=BYTE          fourth ID byte (page, spare and block size) instead of the part's own
 //   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
+//   nandload=FILE         the main area starts with the file's bytes, from address 0
 // Numbers are decimal or 0x-prefixed hexadecimal.
 
 uint32_t number(const std::string& key, const std::string& text) {
@@ -98,7 +99,14 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       config.flipMask = static_cast<uint8_t>(mask);
     }
   }
-  if (present) attachNandDevice(board, config);
+  std::vector<uint8_t> contents;
+  if (take(items, "nandload", value)) contents = readBoardFile("nandload", value);
+  if (!present) return;
+  NandDevice& device = attachNandDevice(board, config);
+  if (contents.size() > device.geometry().mainSize()) {
+    throw std::invalid_argument("nandload: the file is larger than the device");
+  }
+  device.preload(0, contents);
 }
 
 }  // namespace zorv::sim

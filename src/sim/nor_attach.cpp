@@ -16,6 +16,7 @@ namespace zorv::sim {
 //   nornocfi            the device does not answer the CFI query
 //   veskarnodebug       VESKAR refuses the debug-mode entry sequence
 //   veskarcfgmask=HEX   VESKAR's bank-0 configuration register keeps only these bits
+//   norload=FILE        the flash starts with the file's bytes, from bus offset 0
 namespace {
 
 std::string take(BoardOptions& options, const std::string& key, const std::string& fallback) {
@@ -87,6 +88,7 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const bool noCfi = takeFlag(options, "nornocfi");
   const bool noDebug = takeFlag(options, "veskarnodebug");
   const std::string configMask = take(options, "veskarcfgmask", "");
+  const std::string loadPath = take(options, "norload", "");
   if (typeText == "none") return {};
 
   const NorPart* part = findNorPart(typeText);
@@ -142,6 +144,13 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
     auto bank = std::make_unique<NorBank>(board, options.chip, region, std::move(chips), width);
     attached.bank = bank.get();
     board.attach(std::move(bank));
+  }
+  if (!loadPath.empty()) {
+    const std::vector<uint8_t> contents = readBoardFile("norload", loadPath);
+    if (contents.size() > attached.sizeBytes()) {
+      throw std::invalid_argument("norload: the file is larger than the device");
+    }
+    for (uint32_t o = 0; o < contents.size(); ++o) attached.setBusByte(o, contents[o]);
   }
   return attached;
 }

@@ -62,8 +62,12 @@ TEST(ProgressOnTerminal, RateAndEtaShownAndErasedBeforeTheNextLogLine) {
   const size_t lineStart = seen.rfind('\r', eta);
   EXPECT_NE(seen.find(" KiB / 64 KiB  ", lineStart), std::string::npos) << seen;
   EXPECT_NE(seen.find("KiB/s  elapsed 0:", lineStart), std::string::npos) << seen;
-  // The last progress line is erased before "Done." goes out, so that it stands alone.
-  EXPECT_NE(seen.find("\r\033[KDone."), std::string::npos) << seen;
+  // The progress line went below the unfinished "  Programming to 0x0 ... " and is erased before
+  // "Done." goes out, with the cursor back at that line's end.
+  const std::string programming = "  Programming to 0x0 ... ";
+  EXPECT_NE(seen.find(programming + "\r\n\r\033[K  "), std::string::npos) << seen;
+  EXPECT_NE(seen.find("\r\033[K\033[A\033[" + std::to_string(programming.size()) + "CDone."), std::string::npos)
+      << seen;
 }
 
 TEST(ProgressOnTerminal, NothingButTheLogWhenPiped) {

@@ -11,10 +11,11 @@ allowed() {
     targets) echo "cable" ;;
     page) echo "cable targets" ;;
     nand | nor | extra) echo "cable targets page" ;;
+    readback) echo "cable targets page nand nor" ;;
     sim) echo "cable/port_io.h targets/target_product.h" ;;
     cable_choice) echo "cable sim" ;;
-    cli) echo "cable targets page nand nor extra cable_choice" ;;
-    ui) echo "cable targets page nand nor extra cable_choice" ;;
+    cli) echo "cable targets page nand nor extra readback cable_choice" ;;
+    ui) echo "cable targets page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac
 }

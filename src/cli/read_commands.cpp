@@ -1,0 +1,126 @@
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+
+#include "cli/cli_app.h"
+#include "cli/number_option.h"
+#include "cli/size_option.h"
+#include "nor/flash_types.h"
+#include "page/console_page.h"
+#include "readback/read_job.h"
+#include "targets/target_product.h"
+
+namespace zorv::cli {
+namespace {
+
+// What the read-back commands take from the command line, before it becomes job settings.
+struct ReadOptions {
+  std::string product;
+  std::string block = "0";
+  std::string count;
+  std::string size;
+  bool raw = false;
+  bool oob = false;
+  std::string type = "EN29LV010A";
+  int width = 0;  // 0: the type's own
+  int interleave = 1;
+  std::string base = "0";
+  std::string path;
+};
+
+void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, CliContext& context) {
+  ReadSettings settings;
+  settings.flash = flash;
+  settings.mode = mode;
+  settings.product = parseProduct(options.product);
+  // Validated numbers: the checks on the options have refused anything else.
+  settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
+  if (!options.count.empty()) {
+    settings.count = readNumberOption(options.count, NumberForm::DecimalOrHexadecimal).value_or(0);
+  }
+  if (!options.size.empty()) {
+    settings.toEnd = options.size == "all";
+    settings.size = readSizeOption(options.size).value_or(0);
+  }
+  settings.raw = options.raw;
+  settings.oob = options.oob;
+  if (flash == ReadFlash::Nor && settings.product != Veskar) {
+    settings.flashType = flashTypeFromText(options.type);
+    if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
+    settings.width = options.width != 0 ? options.width : settings.flashType <= Am29lv040b ? 8 : 16;
+    settings.interleave = options.interleave;
+    settings.base = readNumberOption(options.base, NumberForm::Hexadecimal).value_or(0);
+  }
+  if (mode == ReadMode::Read) settings.outputPath = options.path;
+  if (mode == ReadMode::Verify) settings.imagePath = options.path;
+
+  std::unique_ptr<PortIo> port = context.openPort();
+  if (!port) return;
+  ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+  page.requireCompletionBox();
+  page.installStopSignals();
+  runReadJob(page, *port, settings);
+  context.exitStatus = page.exitStatus();
+}
+
+CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, const char* description,
+                         ReadFlash flash, ReadMode mode) {
+  auto options = std::make_shared<ReadOptions>();
+  CLI::App* command = app.add_subcommand(name, description);
+  command->add_option("--product", options->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  if (flash == ReadFlash::Nor) {
+    command->add_option("--type", options->type,
+                        "flash type, as for nor (default EN29LV010A); VESKAR detects its flash");
+    command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
+        ->check(CLI::IsMember({8, 16}));
+    command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")
+        ->check(CLI::IsMember({1, 2}));
+    command->add_option("--base", options->base, "base address, hexadecimal (default 0)")
+        ->check(numberOption(NumberForm::Hexadecimal));
+  }
+  const char* unit = flash == ReadFlash::Nand ? "block" : "sector";
+  if (mode != ReadMode::BadScan) {
+    CLI::Option* block = command->add_option("--block", options->block,
+                                             std::string("first ") + unit + ": decimal, or hexadecimal after 0x")
+                             ->check(numberOption(NumberForm::DecimalOrHexadecimal));
+    if (mode == ReadMode::Erase) block->required();
+  }
+  if (mode == ReadMode::Erase) {
+    command->add_option("--count", options->count, std::string("number of ") + unit + "s to erase")
+        ->required()
+        ->check(numberOption(NumberForm::DecimalOrHexadecimal));
+  }
+  if (mode == ReadMode::Read) {
+    command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K or M after it, or all")
+        ->required()
+        ->check(sizeOption());
+    if (flash == ReadFlash::Nand) {
+      command->add_flag("--raw", options->raw, "read every block as it is, bad ones included");
+      command->add_flag("--oob", options->oob, "write each page followed by its spare area");
+    }
+    command->add_option("OUT", options->path, "file to write")->required();
+  }
+  if (mode == ReadMode::Verify) command->add_option("IMAGE", options->path, "raw image file")->required();
+  command->callback([flash, mode, options, &context] { runReadCommand(flash, mode, *options, context); });
+  return command;
+}
+
+}  // namespace
+
+void addReadCommands(CLI::App& app, CliContext& context) {
+  addReadCommand(app, context, "nand-read", "Reads the NAND flash into a file, passing over bad blocks",
+                 ReadFlash::Nand, ReadMode::Read);
+  addReadCommand(app, context, "nand-verify", "Compares the NAND flash with an image placed as nand places it",
+                 ReadFlash::Nand, ReadMode::Verify);
+  addReadCommand(app, context, "nand-erase", "Erases NAND blocks, never one with a factory bad-block marker",
+                 ReadFlash::Nand, ReadMode::Erase);
+  addReadCommand(app, context, "nand-bad", "Lists the NAND blocks with a factory bad-block marker",
+                 ReadFlash::Nand, ReadMode::BadScan);
+  addReadCommand(app, context, "nor-read", "Reads the NOR flash into a file", ReadFlash::Nor, ReadMode::Read);
+  addReadCommand(app, context, "nor-verify", "Compares the NOR flash with an image", ReadFlash::Nor,
+                 ReadMode::Verify);
+  addReadCommand(app, context, "nor-erase", "Erases NOR sectors", ReadFlash::Nor, ReadMode::Erase);
+}
+
+}  // namespace zorv::cli

@@ -1,0 +1,398 @@
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "cable/jtag_cable.h"
+#include "nand/nand_flash.h"
+#include "page/image_file.h"
+#include "readback/output_file.h"
+#include "readback/read_job.h"
+#include "readback/read_support.h"
+#include "targets/nand_target.h"
+
+namespace zorv {
+namespace {
+
+// Every supported part keeps 16 spare bytes per 512 main bytes (64 on a 2 KiB page, 16 on a
+// 512-byte page), and a page read runs on from the main area into its spare area.
+constexpr uint32_t kSpareBytesPer512 = 16;
+
+enum Status { Running = 0, Stopped = 1, Failed = -1 };
+
+const char* headerLine(ReadMode mode) {
+  switch (mode) {
+    case ReadMode::Read: return "[Read NAND]\r\n";
+    case ReadMode::Verify: return "[Verify NAND]\r\n";
+    case ReadMode::Erase: return "[Erase NAND]\r\n";
+    case ReadMode::BadScan: return "[Scan NAND Bad Blocks]\r\n";
+  }
+  return "[NAND]\r\n";
+}
+
+// One run of a NAND read-back job. The steps that end the job return early; the caller then takes
+// the common end path.
+class NandReadBack {
+ public:
+  NandReadBack(JobPage& page, JtagCable& cable, NandFlash& flash, const ReadSettings& settings, int64_t startTime)
+      : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
+
+  void run();
+
+ private:
+  bool identify();
+  bool firstBlockOnDevice();
+  void read();
+  void verify();
+  void erase();
+  void scan();
+
+  // The factory marker of the block at address: false when the device hangs (reported).
+  bool testMarker(uint32_t address, bool& bad);
+  enum class Found { Good, End, Hung };
+  // From a block boundary at address_, moves address_ past the blocks with a factory marker to the
+  // next good one, listing the ones passed; End when there is none before the end of the device.
+  Found nextGoodBlock();
+  // The range needs more good blocks than the device has left.
+  void outOfBlocks(const char* boxText);
+  bool readPage(uint32_t count);
+  bool stopSeen();
+
+  void log(const std::string& text) { page_.appendLog(text); }
+  void box(const std::string& text) { page_.messageBox(text); }
+  uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
+  uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
+  uint32_t spareSize() const { return pageSize() / 512 * kSpareBytesPer512; }
+  uint32_t blockCount() const { return flash_.totalSize / blockSize(); }
+
+  JobPage& page_;
+  JtagCable& cable_;
+  NandFlash& flash_;
+  const ReadSettings& settings_;
+  const int64_t startTime_;
+
+  std::unique_ptr<NandTarget> target_;
+  uint32_t base_ = 0;
+  uint32_t address_ = 0;
+  std::vector<uint8_t> pageBuffer_;
+  std::vector<uint32_t> passedOver_;  // block numbers with a factory marker
+  int status_ = Running;
+};
+
+void NandReadBack::run() {
+  target_ = makeNandTarget(settings_.product);
+  if (!target_) return;
+  if (!identify()) return;
+  if (!firstBlockOnDevice()) return;
+  switch (settings_.mode) {
+    case ReadMode::Read: read(); break;
+    case ReadMode::Verify: verify(); break;
+    case ReadMode::Erase: erase(); break;
+    case ReadMode::BadScan: scan(); break;
+  }
+  flash_.setChipEnable(cable_, '1');
+  if (status_ == Stopped) {
+    page_.stopRequested.store(0);
+    log("  STOP.\r\n");
+  }
+  if (status_ == Failed) log("Error.\r\n");
+}
+
+bool NandReadBack::identify() {
+  if (cable_.detectPort() != 0) {
+    box("Cannot get LPT Base.");
+    return false;
+  }
+  cable_.pulseTrst();
+  cable_.resetTap();
+  char productName[8] = {};
+  flash_.bind(cable_, *target_, productName);
+  std::string idLine;
+  if (cable_.readIdCode(idLine) == 0) {
+    box("Cannot read JTAG ID");
+    return false;
+  }
+  log(idLine);
+  cable_.loadExtest();
+  flash_.readId(cable_, *target_);
+  if (flash_.lookupSize() != 0) {
+    box("Cannot Support NAND.");
+    return false;
+  }
+  uint8_t maker = 0, device = 0;
+  char label[sizeof flash_.sizeLabel] = {};
+  flash_.getId(maker, device, label);
+  log(formatText("  Maker: 0x%X, Dev: 0x%X (%s)\r\n", maker, device, label));
+  return true;
+}
+
+bool NandReadBack::firstBlockOnDevice() {
+  if (settings_.mode == ReadMode::BadScan) return true;
+  if (settings_.block >= blockCount()) {
+    box(formatText("Block %u is past the end of the device (%u blocks)", settings_.block, blockCount()));
+    return false;
+  }
+  base_ = settings_.block * blockSize();
+  return true;
+}
+
+bool NandReadBack::stopSeen() {
+  if (page_.stopRequested.load() == 0) return false;
+  status_ = Stopped;
+  return true;
+}
+
+bool NandReadBack::testMarker(uint32_t address, bool& bad) {
+  const int marker = flash_.factoryMarker(cable_, *target_, address);
+  if (marker < 0) {
+    log(formatText("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
+    box("Read ERROR");
+    status_ = Failed;
+    return false;
+  }
+  bad = marker != 0;
+  return true;
+}
+
+NandReadBack::Found NandReadBack::nextGoodBlock() {
+  for (; address_ < flash_.totalSize; address_ += blockSize()) {
+    bool bad = false;
+    if (!testMarker(address_, bad)) return Found::Hung;
+    if (!bad) return Found::Good;
+    passedOver_.push_back(address_ / blockSize());
+  }
+  return Found::End;
+}
+
+void NandReadBack::outOfBlocks(const char* boxText) {
+  log("\r\n  No good block left before the end of the device\r\n");
+  box(boxText);
+  status_ = Failed;
+}
+
+bool NandReadBack::readPage(uint32_t count) {
+  if (flash_.readPage(cable_, *target_, address_, pageBuffer_.data(), count) == 0) return true;
+  log(formatText("\r\n  Read ERROR, ADDR: 0x%X\r\n", address_));
+  box("Read ERROR");
+  status_ = Failed;
+  return false;
+}
+
+void NandReadBack::read() {
+  const uint64_t room = uint64_t{flash_.totalSize} - base_;
+  if (!settings_.toEnd && settings_.size > room) {
+    box(formatText("The range runs past the end of the device (0x%X bytes from block %u)",
+                   static_cast<uint32_t>(room), settings_.block));
+    return;
+  }
+  if (settings_.oob && !settings_.toEnd && settings_.size % pageSize() != 0) {
+    box(formatText("With the spare areas the size must be whole pages of 0x%X bytes", pageSize()));
+    return;
+  }
+  OutputFile out(settings_.outputPath);
+  if (settings_.outputPath.empty() || !out.open()) {
+    box("Cannot create " + out.partPath());
+    return;
+  }
+  // To the end, the clock runs over the device's blocks (passed over or read); otherwise over the
+  // bytes wanted.
+  const auto total = static_cast<uint32_t>(settings_.toEnd ? room : settings_.size);
+  page_.resetProgressBar();
+  page_.showByteCount(0, total);
+  page_.showElapsed(0);
+  log(formatText("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, total));
+  page_.setStartButton("STOP", true);
+  log(formatText("  Reading from 0x%X ... ", base_));
+  pageBuffer_.assign(pageSize() + spareSize(), 0xFF);
+  address_ = base_;
+  uint32_t remaining = total;
+  uint32_t done = 0;
+  uint64_t written = 0;
+  flash_.setChipEnable(cable_, '0');
+  while (settings_.toEnd ? address_ < flash_.totalSize : remaining != 0) {
+    if (stopSeen()) break;
+    if (address_ % blockSize() == 0 && !settings_.raw) {
+      const uint32_t from = address_;
+      const Found found = nextGoodBlock();
+      if (settings_.toEnd) done += address_ - from;
+      if (found == Found::Hung) break;
+      // To the end, the device's last blocks being bad is simply where the read ends.
+      if (found == Found::End && !settings_.toEnd) outOfBlocks("Read ERROR");
+      if (found == Found::End) break;
+    }
+    const uint32_t chunk = std::min(pageSize(), remaining);
+    const uint32_t count = chunk + (settings_.oob ? spareSize() : 0);
+    if (!readPage(count)) break;
+    if (!out.write(pageBuffer_.data(), count)) {
+      box("Cannot write " + out.partPath());
+      status_ = Failed;
+      break;
+    }
+    written += count;
+    address_ += chunk;
+    done += chunk;
+    remaining -= chunk;
+    page_.showProgress(done, total, startTime_);
+  }
+  if (status_ != Running) return;
+  log("OK.\r\n");
+  if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
+  if (!out.commit()) {
+    box("Cannot write " + settings_.outputPath);
+    status_ = Failed;
+    return;
+  }
+  log(formatText("  0x%llX bytes to %s\r\n", static_cast<unsigned long long>(written), settings_.outputPath.c_str()));
+  box(kReadCompleteText);
+}
+
+void NandReadBack::verify() {
+  if (settings_.imagePath.empty()) {
+    box("No image file");
+    return;
+  }
+  uint64_t fileSize = 0;
+  ImageFile file = openImageFile(settings_.imagePath, fileSize);
+  if (!file) {
+    box("Cannot open " + settings_.imagePath);
+    return;
+  }
+  if (fileSize > uint64_t{flash_.totalSize} - base_) {
+    box(formatText("The image runs past the end of the device from block %u", settings_.block));
+    return;
+  }
+  const auto size = static_cast<uint32_t>(fileSize);
+  page_.resetProgressBar();
+  page_.showByteCount(0, size);
+  page_.showElapsed(0);
+  log(formatText("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, size));
+  page_.setStartButton("STOP", true);
+  log("  Verifying... ");
+  pageBuffer_.assign(pageSize(), 0xFF);
+  std::vector<uint8_t> image(pageSize());
+  address_ = base_;
+  uint32_t remaining = size;
+  uint32_t done = 0;
+  flash_.setChipEnable(cable_, '0');
+  while (remaining != 0) {
+    if (stopSeen()) break;
+    // Placed as the download places it: a block with a factory marker takes no data.
+    if (address_ % blockSize() == 0) {
+      const Found found = nextGoodBlock();
+      if (found == Found::End) outOfBlocks("Verify ERROR");
+      if (found != Found::Good) break;
+    }
+    const uint32_t chunk = std::min(pageSize(), remaining);
+    if (std::fread(image.data(), 1, chunk, file.get()) != chunk) {
+      box("Cannot read " + settings_.imagePath);
+      status_ = Failed;
+      break;
+    }
+    if (!readPage(chunk)) break;
+    if (!compareWithImage(page_, address_, image.data(), pageBuffer_.data(), chunk)) {
+      status_ = Failed;
+      break;
+    }
+    address_ += chunk;
+    done += chunk;
+    remaining -= chunk;
+    page_.showProgress(done, size, startTime_);
+  }
+  if (status_ != Running) return;
+  log("OK.\r\n");
+  if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
+  box(kVerifyCompleteText);
+}
+
+void NandReadBack::erase() {
+  if (uint64_t{settings_.block} + settings_.count > blockCount()) {
+    box(formatText("The range runs past the end of the device (%u blocks)", blockCount()));
+    return;
+  }
+  const uint64_t total = uint64_t{settings_.count} * blockSize();
+  page_.resetProgressBar();
+  page_.showByteCount(0, static_cast<int64_t>(total));
+  page_.showElapsed(0);
+  log(formatText("  BASE: 0x%X, SIZE: 0x%llX\r\n", base_, static_cast<unsigned long long>(total)));
+  page_.setStartButton("STOP", true);
+  log("  Erasing ");
+  std::vector<uint32_t> failed;
+  int dots = 13;
+  flash_.setChipEnable(cable_, '0');
+  for (uint32_t i = 0; i < settings_.count; ++i) {
+    if (stopSeen()) break;
+    const uint32_t address = base_ + i * blockSize();
+    bool bad = false;
+    if (!testMarker(address, bad)) break;
+    if (bad) {
+      // Erasing would wipe the maker's marker, and the block would pass for a good one.
+      passedOver_.push_back(address / blockSize());
+    } else {
+      const int result = flash_.eraseBlock(cable_, *target_, address);
+      if (result == -1) {
+        log(formatText("\r\n  ERROR. ADDR: 0x%X\r\n", address));
+        box("ERASE ERROR.");
+        status_ = Failed;
+        break;
+      }
+      if (result == 1) failed.push_back(address / blockSize());
+    }
+    log(dots % 72 == 0 ? "\r\n    ." : ".");
+    ++dots;
+    page_.showProgress(int64_t{i + 1} * blockSize(), static_cast<int64_t>(total), startTime_);
+  }
+  if (status_ != Running) return;
+  log(" OK.\r\n");
+  if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
+  if (!failed.empty()) {
+    logBlockList(page_, "Erase failed #", failed);
+    box("ERASE ERROR.");
+    status_ = Failed;
+    return;
+  }
+  box(kEraseCompleteText);
+}
+
+void NandReadBack::scan() {
+  const uint32_t blocks = blockCount();
+  page_.resetProgressBar();
+  page_.showByteCount(0, flash_.totalSize);
+  page_.showElapsed(0);
+  page_.setStartButton("STOP", true);
+  log("  Scanning... ");
+  flash_.setChipEnable(cable_, '0');
+  for (uint32_t b = 0; b < blocks; ++b) {
+    if (stopSeen()) break;
+    bool bad = false;
+    if (!testMarker(b * blockSize(), bad)) break;
+    if (bad) passedOver_.push_back(b);
+    page_.showProgress(int64_t{b + 1} * blockSize(), flash_.totalSize, startTime_);
+  }
+  if (status_ != Running) return;
+  log("OK.\r\n");
+  if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
+  log(formatText("  Bad blocks: %zu of %u\r\n", passedOver_.size(), blocks));
+  box(kScanCompleteText);
+}
+
+}  // namespace
+
+int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  {
+    JtagCable cable(port);
+    NandFlash flash;
+    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    page.lockPage();
+    const int64_t startTime = page.now();
+    page.appendLog(headerLine(settings.mode));
+    NandReadBack job(page, cable, flash, settings, startTime);
+    job.run();
+    page.appendLog("\r\n");
+    // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
+    if (cable.hasPort()) cable.pulseTrst();
+  }
+  page.unlockPage();
+  return 0;
+}
+
+}  // namespace zorv

@@ -1,0 +1,322 @@
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "cable/jtag_cable.h"
+#include "nor/flash_types.h"
+#include "nor/nor_flash.h"
+#include "page/image_file.h"
+#include "readback/output_file.h"
+#include "readback/read_job.h"
+#include "readback/read_support.h"
+#include "targets/nor_target.h"
+#include "targets/target_product.h"
+
+namespace zorv {
+namespace {
+
+constexpr uint32_t kChunkBytes = 0x40000;
+
+enum Status { Running = 0, Stopped = 1, Failed = -1 };
+
+const char* headerLine(ReadMode mode) {
+  switch (mode) {
+    case ReadMode::Read: return "[Read NOR]\r\n";
+    case ReadMode::Verify: return "[Verify NOR]\r\n";
+    case ReadMode::Erase: return "[Erase NOR]\r\n";
+    case ReadMode::BadScan: break;
+  }
+  return "[NOR]\r\n";
+}
+
+// One run of a NOR read-back job: identification as the download does it, then the mode's work.
+// The steps that end the job return early; the caller then takes the common end path.
+class NorReadBack {
+ public:
+  NorReadBack(JobPage& page, JtagCable& cable, const ReadSettings& settings, int64_t startTime)
+      : page_(page), cable_(cable), settings_(settings), startTime_(startTime), flash_(std::make_unique<NorFlash>()) {}
+
+  void run();
+
+ private:
+  bool identify();
+  // From the chosen sector's start, wanted bytes (or all to the device's end): false, reported,
+  // when the sector or the range lies past the device's end.
+  bool range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length);
+  void read();
+  void verify();
+  void erase();
+  // Reads length bytes of the flash from address in bus units, calling sink with each chunk.
+  template <typename Sink>
+  void readRange(uint32_t address, uint32_t length, Sink sink);
+  bool stopSeen();
+
+  void log(const std::string& text) { page_.appendLog(text); }
+  void box(const std::string& text) { page_.messageBox(text); }
+  uint32_t deviceEnd() const { return flash_->sectorStart[0] + flash_->deviceSize; }
+
+  JobPage& page_;
+  JtagCable& cable_;
+  const ReadSettings& settings_;
+  const int64_t startTime_;
+  std::unique_ptr<NorFlash> flash_;
+  std::unique_ptr<NorTarget> target_;
+  char productName_[8] = {};
+  bool commandSetLoaded_ = false;
+  int status_ = Running;
+};
+
+void NorReadBack::run() {
+  target_ = makeNorTarget(settings_.product);
+  if (!target_) return;
+  if (identify()) {
+    switch (settings_.mode) {
+      case ReadMode::Read: read(); break;
+      case ReadMode::Verify: verify(); break;
+      case ReadMode::Erase: erase(); break;
+      case ReadMode::BadScan: box("NOR flash has no bad blocks to scan"); break;
+    }
+    if (status_ == Stopped) {
+      page_.stopRequested.store(0);
+      log("  STOP.\r\n");
+    }
+    if (status_ == Failed) log("Error.\r\n");
+  }
+  if (commandSetLoaded_) flash_->resetDevice(cable_, *target_);
+}
+
+bool NorReadBack::identify() {
+  const bool veskar = settings_.product == Veskar;
+  if (cable_.detectPort() != 0) {
+    box("Cannot find LPT PORT");
+    return false;
+  }
+  cable_.pulseTrst();
+  cable_.resetTap();
+  NorFlash& flash = *flash_;
+  NorTarget& target = *target_;
+  if (!veskar) {
+    flash.deviceIndex = settings_.flashType;
+    log(formatText("  Type: %s, Interleave: %d, Width: %d\r\n",
+                   std::string(flashTypeLogName(flash.deviceIndex)).c_str(), settings_.interleave, settings_.width));
+  }
+  // VESKAR's bus is fixed: its base is 0.
+  flash.base = veskar ? 0 : settings_.base;
+  flash.chooseChipSelect(flash.base, target);
+  flash.bindTarget(cable_, target, productName_);
+  if (flash.csCell < 0) {
+    box(formatText("No chip select serves the base address 0x%08X", flash.base));
+    return false;
+  }
+  page_.resetProgressBar();
+  std::string idLine;
+  if (cable_.readIdCode(idLine) == 0) {
+    box(formatText("Cannot read %s JTAG ID", productName_));
+    return false;
+  }
+  log(idLine);
+  if (veskar) {
+    flash.applyFixedSetting(8, 1);
+    cable_.loadDebug();
+  } else {
+    if (flash.applySetting(settings_.width, settings_.interleave) != 0) {
+      box("Cannot support for your flash setting.");
+      return false;
+    }
+    cable_.loadExtest();
+  }
+  commandSetLoaded_ = true;
+  if (flash.readIds(cable_, target, page_) != 0) return false;
+  if (veskar) {
+    if (flash.deviceId == 0x4F) {
+      flash.deviceIndex = En29lv040a;
+      flash.expectedDeviceId = 0x4F;
+    } else if (flash.deviceId == 0x6E) {
+      flash.deviceIndex = En29lv010a;
+      flash.expectedDeviceId = 0x6E;
+    } else {
+      flash.deviceIndex = AutoDetect;
+    }
+  }
+  log(formatText("  Maker: 0x%04X, Device: 0x%04X (%s)\r\n", flash.makerId, flash.deviceId,
+                 std::string(flashTypeLogName(flash.deviceIndex)).c_str()));
+  if (veskar) {
+    log(formatText("  VESKAR BANK0 REG: 0x%09X,\r\n  CONFIG Value: 0x%08X\r\n", kVeskarBank0Register,
+                   kVeskarBank0Config));
+  }
+  if (flash.checkId(flash.deviceIndex) != 0) {
+    box("Unknown FLASH ID");
+    return false;
+  }
+  if (flash.loadGeometry(cable_, target) != 0) {
+    box("Cannot get flash Qeury INFO.");
+    return false;
+  }
+  return true;
+}
+
+bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length) {
+  const NorFlash& flash = *flash_;
+  if (settings_.block >= static_cast<uint32_t>(flash.sectorCount)) {
+    box(formatText("Sector %u is past the end of the device (%d sectors)", settings_.block, flash.sectorCount));
+    return false;
+  }
+  start = flash.startAddress(settings_.block);
+  // A base beyond the device size moves the start off the device (as the download finds it).
+  if (start < flash.sectorStart[0] || start >= deviceEnd()) {
+    box("Writing address is not on sector boundary");
+    return false;
+  }
+  const uint64_t room = uint64_t{deviceEnd()} - start;
+  if (toEnd) wanted = room;
+  if (wanted > room) {
+    box(formatText("The range runs past the end of the device (0x%X bytes from sector %u)",
+                   static_cast<uint32_t>(room), settings_.block));
+    return false;
+  }
+  length = static_cast<uint32_t>(wanted);
+  return true;
+}
+
+bool NorReadBack::stopSeen() {
+  if (page_.stopRequested.load() == 0) return false;
+  status_ = Stopped;
+  return true;
+}
+
+template <typename Sink>
+void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
+  NorFlash& flash = *flash_;
+  const uint32_t unit = static_cast<uint32_t>(flash.busWidth) / 8;
+  std::vector<uint8_t> chunkBuffer(kChunkBytes + 1);
+  uint32_t done = 0;
+  flash.selectChip(cable_, *target_);
+  while (done < length) {
+    const uint32_t chunk = std::min(kChunkBytes, length - done);
+    for (uint32_t at = 0; at < chunk; at += unit) {
+      // Polled per unit, as the download's write loop does.
+      if (stopSeen()) break;
+      uint32_t value = 0;
+      target_->readCycle(cable_, flash.bsrImage, flash.capture.data(), address + done + at, &value, 1,
+                         flash.busWidth);
+      value &= flash.dataMask;
+      // 16-bit units are little-endian in the file, as the download takes them.
+      chunkBuffer[at] = static_cast<uint8_t>(value);
+      if (unit == 2) chunkBuffer[at + 1] = static_cast<uint8_t>(value >> 8);
+      if (at % 1024 == 0) page_.showProgress(done + at, length, startTime_);
+    }
+    if (status_ != Running) break;
+    if (!sink(address + done, chunkBuffer.data(), chunk)) break;
+    done += chunk;
+    page_.showProgress(done, length, startTime_);
+  }
+  flash.deselectChip(cable_, *target_);
+}
+
+void NorReadBack::read() {
+  uint32_t start = 0, length = 0;
+  if (!range(settings_.size, settings_.toEnd, start, length)) return;
+  OutputFile out(settings_.outputPath);
+  if (settings_.outputPath.empty() || !out.open()) {
+    box("Cannot create " + out.partPath());
+    return;
+  }
+  page_.showByteCount(0, length);
+  page_.showElapsed(0);
+  log(formatText("  BASE: 0x%X, SIZE: 0x%X\r\n", start, length));
+  page_.setStartButton("STOP", true);
+  log(formatText("  Reading from 0x%X ... ", start));
+  readRange(start, length, [&](uint32_t, const uint8_t* bytes, uint32_t count) {
+    if (out.write(bytes, count)) return true;
+    box("Cannot write " + out.partPath());
+    status_ = Failed;
+    return false;
+  });
+  page_.setStartButton("STOP", false);
+  if (status_ != Running) return;
+  log("OK.\r\n");
+  if (!out.commit()) {
+    box("Cannot write " + settings_.outputPath);
+    status_ = Failed;
+    return;
+  }
+  log(formatText("  0x%X bytes to %s\r\n", length, settings_.outputPath.c_str()));
+  box(kReadCompleteText);
+}
+
+void NorReadBack::verify() {
+  if (settings_.imagePath.empty()) {
+    box("No image file");
+    return;
+  }
+  uint64_t fileSize = 0;
+  ImageFile file = openImageFile(settings_.imagePath, fileSize);
+  if (!file) {
+    box("Cannot open " + settings_.imagePath);
+    return;
+  }
+  uint32_t start = 0, length = 0;
+  if (!range(fileSize, false, start, length)) return;
+  page_.showByteCount(0, length);
+  page_.showElapsed(0);
+  log(formatText("  BASE: 0x%X, SIZE: 0x%X\r\n", start, length));
+  page_.setStartButton("STOP", true);
+  log("  Verifying... ");
+  std::vector<uint8_t> image(kChunkBytes);
+  readRange(start, length, [&](uint32_t address, const uint8_t* bytes, uint32_t count) {
+    if (std::fread(image.data(), 1, count, file.get()) != count) {
+      box("Cannot read " + settings_.imagePath);
+      status_ = Failed;
+      return false;
+    }
+    if (compareWithImage(page_, address, image.data(), bytes, count)) return true;
+    status_ = Failed;
+    return false;
+  });
+  page_.setStartButton("STOP", false);
+  if (status_ != Running) return;
+  log("OK.\r\n");
+  box(kVerifyCompleteText);
+}
+
+void NorReadBack::erase() {
+  NorFlash& flash = *flash_;
+  if (uint64_t{settings_.block} + settings_.count > static_cast<uint64_t>(flash.sectorCount)) {
+    box(formatText("The range runs past the end of the device (%d sectors)", flash.sectorCount));
+    return;
+  }
+  // The sectors' own extent, from the chosen one's start as the download computes it.
+  const uint32_t length =
+      flash.sectorStart[settings_.block + settings_.count] - flash.sectorStart[settings_.block];
+  log(formatText("  Sectors: %u from %u\r\n", settings_.count, settings_.block));
+  uint32_t failAddress = 0;
+  if (flash.eraseRange(page_, cable_, *target_, settings_.block, length, failAddress) != 0) {
+    log(formatText("\r\n  ERROR. ADDR: 0x%X\r\n", failAddress));
+    status_ = Failed;
+    return;
+  }
+  log(" OK.\r\n");
+  box(kEraseCompleteText);
+}
+
+}  // namespace
+
+int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  {
+    JtagCable cable(port);
+    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    page.lockPage();
+    const int64_t startTime = page.now();
+    page.appendLog(headerLine(settings.mode));
+    NorReadBack job(page, cable, settings, startTime);
+    job.run();
+    // Without a port found there is nobody to hand the pins back to.
+    if (cable.hasPort()) cable.pulseTrst();
+    page.appendLog("\r\n");
+  }
+  page.unlockPage();
+  return 0;
+}
+
+}  // namespace zorv

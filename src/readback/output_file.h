@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zorv {
+
+// The file a read writes: the bytes go to path + ".part", which becomes path only when commit()
+// succeeds, so a failed or stopped read never leaves a truncated file under the name the user gave
+// and an existing file of that name is replaced only by a complete one. Destroyed uncommitted, it
+// removes the partial file.
+class OutputFile {
+ public:
+  explicit OutputFile(std::string path);
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile();
+
+  // Creates (or empties) the partial file; false when it cannot be created.
+  bool open();
+  bool write(const uint8_t* bytes, size_t count);
+  // Flushes the data to the disk and renames the partial file; false, with the partial file
+  // removed, when any of that fails.
+  bool commit();
+  // Closes and removes the partial file.
+  void discard();
+
+  const std::string& path() const { return path_; }
+  const std::string& partPath() const { return partPath_; }
+
+ private:
+  std::string path_;
+  std::string partPath_;
+  int fd_ = -1;
+};
+
+}  // namespace zorv

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cable/port_io.h"
+#include "page/job_page.h"
+
+namespace zorv {
+
+// The jobs that read a board's flash back instead of writing it: a copy of a range into a file, a
+// comparison with an image, an erase of a range, and a scan for bad blocks. They use the cable,
+// the targets and the flash operations of the downloads, and the same page conventions.
+
+enum class ReadFlash : int { Nand = 0, Nor = 1 };
+
+enum class ReadMode : int {
+  Read = 0,     // the range into outputPath (written as outputPath + ".part", renamed when complete)
+  Verify = 1,   // the flash against the image at imagePath, placed as the download places it
+  Erase = 2,    // count blocks (NAND) or sectors (NOR) from block
+  BadScan = 3,  // NAND only: every block's factory marker, nothing erased
+};
+
+struct ReadSettings {
+  ReadFlash flash = ReadFlash::Nand;
+  ReadMode mode = ReadMode::Read;
+  int product = 0;  // TargetProduct
+
+  // NOR bus, as the NOR page holds it (VESKAR ignores all four and detects its flash).
+  int flashType = 0;     // index in the flash-type list
+  int width = 8;         // 8 or 16
+  int interleave = 1;    // 1, or 2 for two byte-wide devices side by side
+  uint32_t base = 0;     // the flash's base address on the bus
+
+  uint32_t block = 0;    // first NAND block or NOR sector
+  uint64_t size = 0;     // bytes to read (main area), unless toEnd
+  bool toEnd = false;    // read from block to the end of the device
+  uint32_t count = 0;    // Erase: blocks or sectors
+
+  bool raw = false;      // NAND read: every block as it is, bad ones included
+  bool oob = false;      // NAND read: each page followed by its spare area
+
+  std::string outputPath;  // Read
+  std::string imagePath;   // Verify
+};
+
+// The boxes a read-back job shows when it ends well; any other box means it failed.
+inline constexpr const char* kReadCompleteText = "Read Complete.";
+inline constexpr const char* kVerifyCompleteText = "Verify Complete.";
+inline constexpr const char* kEraseCompleteText = "Erase Complete.";
+inline constexpr const char* kScanCompleteText = "Scan Complete.";
+
+// Thread bodies, as runNandJob and runNorJob: they lock the page, report through it, offer STOP
+// while they work, end on one common path (empty log line, nTRST pulse, unlock) and return 0.
+int runReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
+int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
+int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
+
+}  // namespace zorv

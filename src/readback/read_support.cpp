@@ -1,0 +1,36 @@
+#include "readback/read_support.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace zorv {
+
+std::string formatText(const char* pattern, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(text, sizeof text, pattern, args);
+  va_end(args);
+  return text;
+}
+
+void logBlockList(JobPage& page, const char* heading, const std::vector<uint32_t>& blocks) {
+  page.appendLog(heading);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (i % 10 == 0) page.appendLog("\r\n");
+    page.appendLog(formatText("[%04u]\r\n", blocks[i]));
+  }
+}
+
+bool compareWithImage(JobPage& page, uint32_t address, const uint8_t* image, const uint8_t* flash, size_t count) {
+  const auto mismatch = std::mismatch(image, image + count, flash);
+  if (mismatch.first == image + count) return true;
+  const auto k = static_cast<uint32_t>(mismatch.first - image);
+  page.appendLog(formatText("  ERROR, ADDR: 0x%X\r\n", address + k));
+  page.appendLog(formatText("    [Write: 0x%02X, Read: 0x%02X]\r\n", *mismatch.first, *mismatch.second));
+  page.messageBox("Verify ERROR");
+  return false;
+}
+
+}  // namespace zorv

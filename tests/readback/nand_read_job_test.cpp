@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "nand/nand_job.h"
+#include "page/recording_page.h"
+#include "readback/read_job.h"
+#include "sim/board.h"
+#include "sim/nand_device.h"
+#include "targets/catalogue.h"
+
+namespace zorv {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+Bytes pattern(size_t size, unsigned seed = 1) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 131 + seed * 7 + (i >> 9)) & 0xFF);
+  return bytes;
+}
+
+Bytes slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void spit(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A virtual board with a NAND device, a page, and scratch files for one test.
+struct NandBoard {
+  std::unique_ptr<sim::Board> board;
+  sim::NandDevice* device = nullptr;
+  RecordingPage page;
+  ReadSettings settings;
+  fs::path out;
+  fs::path image;
+
+  NandBoard(TargetProduct chip, uint8_t code, sim::NandDeviceConfig config = {}) {
+    board = std::make_unique<sim::Board>(sim::parseBoardOptions(std::string("chip=") + sim::simChip(chip).name));
+    config.deviceCode = code;
+    device = &sim::attachNandDevice(*board, config);
+    settings.flash = ReadFlash::Nand;
+    settings.product = chip;
+    static int serial = 0;
+    const std::string stem =
+        (fs::temp_directory_path() / ("zorv_nandread_" + std::to_string(getpid()) + "_" + std::to_string(++serial)))
+            .string();
+    out = stem + ".out";
+    image = stem + ".bin";
+    settings.outputPath = out.string();
+    settings.imagePath = image.string();
+  }
+  ~NandBoard() {
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    fs::remove(image, ignored);
+    fs::remove(out.string() + ".part", ignored);
+  }
+  uint32_t blockSize() const { return device->geometry().blockSize(); }
+  uint32_t pageSize() const { return device->geometry().pageSize; }
+  void run(ReadMode mode) {
+    settings.mode = mode;
+    page.log.clear();
+    page.boxes.clear();
+    restoreProductImages();
+    runReadJob(page, *board, settings);
+  }
+  // The nand download of image from block, as the user would run it before reading back.
+  void download(const Bytes& bytes, uint32_t block) {
+    spit(image, bytes);
+    NandSettings nand;
+    nand.product = settings.product;
+    nand.blockText = std::to_string(block);
+    nand.imagePath = image.string();
+    RecordingPage downloadPage;
+    restoreProductImages();
+    runNandJob(downloadPage, *board, nand);
+    ASSERT_EQ(downloadPage.boxes, std::vector<std::string>{"Download Complete."}) << downloadPage.log;
+  }
+};
+
+TEST(NandReadJob, RoundTripOnEveryProduct) {
+  for (int p = 0; p < kProductCount; ++p) {
+    // Small pages on every product, large pages once. The first block is bad, so the download
+    // writes the image into the next one and the read must pass over it the same way.
+    for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
+      if (code == 0xDA && p != Obrin) continue;
+      const auto chip = static_cast<TargetProduct>(p);
+      sim::NandDeviceConfig config;
+      config.factoryBadBlocks = {2};
+      NandBoard nand(chip, code, config);
+      const Bytes image = pattern(2 * nand.pageSize() + 100, p);
+      nand.download(image, 2);
+      nand.settings.block = 2;
+      nand.settings.size = image.size();
+      nand.run(ReadMode::Read);
+      EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+      EXPECT_EQ(slurp(nand.out), image) << p << " " << int{code};
+      EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0002]\r\n"), std::string::npos) << nand.page.log;
+      EXPECT_FALSE(fs::exists(nand.out.string() + ".part"));
+      EXPECT_TRUE(nand.board->violations().empty()) << nand.board->violations().front();
+      EXPECT_EQ(nand.page.events.back().what, "unlock");
+    }
+  }
+}
+
+TEST(NandReadJob, RawReadsBadBlocksAndOobFollowsEachPageWithItsSpare) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {1};
+  NandBoard nand(Obrin, 0x75, config);
+  const uint32_t block = nand.blockSize();
+  const Bytes data = pattern(1024);
+  nand.device->preload(2 * block, data);
+
+  // From the bad block 1: the read passes over it to block 2.
+  nand.settings.block = 1;
+  nand.settings.size = 1024;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(slurp(nand.out), data);
+
+  // Raw: block 1 as it reads, all zeros on this part.
+  nand.settings.raw = true;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(slurp(nand.out), Bytes(1024, 0x00));
+
+  // Each 512-byte page, then its 16 spare bytes.
+  nand.settings.block = 2;
+  nand.settings.raw = false;
+  nand.settings.oob = true;
+  nand.run(ReadMode::Read);
+  Bytes oob;
+  for (uint32_t page = 0; page < 2; ++page) {
+    oob.insert(oob.end(), data.begin() + page * 512, data.begin() + (page + 1) * 512);
+    for (uint32_t s = 0; s < 16; ++s) oob.push_back(nand.device->spareByte(2 * block / 512 + page, s));
+  }
+  EXPECT_EQ(slurp(nand.out), oob);
+
+  // Spare areas come only in whole pages.
+  nand.settings.size = 100;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes,
+            std::vector<std::string>{"With the spare areas the size must be whole pages of 0x200 bytes"});
+}
+
+TEST(NandReadJob, RangesPastTheEndAreRefusedBeforeAnyRead) {
+  // VESKAR's short boundary register keeps the whole-block read quick.
+  NandBoard nand(Veskar, 0x75);
+  const uint32_t last = 2047;
+  nand.device->preload(last * nand.blockSize() + 10, {0x12, 0x34});
+  nand.settings.block = last;
+  nand.settings.size = nand.blockSize() + 1;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes,
+            std::vector<std::string>{"The range runs past the end of the device (0x4000 bytes from block 2047)"});
+  EXPECT_EQ(nand.page.log.find("Reading"), std::string::npos);
+  EXPECT_FALSE(fs::exists(nand.out));
+  EXPECT_FALSE(fs::exists(nand.out.string() + ".part"));
+
+  nand.settings.block = 2048;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Block 2048 is past the end of the device (2048 blocks)"});
+
+  // To the end: the last block, whole.
+  nand.settings.block = last;
+  nand.settings.toEnd = true;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."});
+  Bytes expected(nand.blockSize(), 0xFF);
+  expected[10] = 0x12;
+  expected[11] = 0x34;
+  EXPECT_EQ(slurp(nand.out), expected);
+
+  nand.settings.block = 2040;
+  nand.settings.count = 9;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"The range runs past the end of the device (2048 blocks)"});
+  EXPECT_TRUE(nand.device->eraseLog().empty());
+}
+
+TEST(NandReadJob, VerifyPlacesTheImageAsTheDownloadAndReportsTheFirstDifference) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {5};
+  NandBoard nand(Ika, 0x75, config);
+  const Bytes image = pattern(1500);
+  nand.download(image, 5);
+  nand.settings.block = 5;
+  nand.run(ReadMode::Verify);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify Complete."}) << nand.page.log;
+
+  // One bit the flash lost, in the block after the bad one, where the download put the image.
+  const uint32_t at = 6 * nand.blockSize() + 1000;
+  const uint8_t written = image[1000];
+  nand.device->preload(at, {static_cast<uint8_t>(written ^ 0x01)});
+  nand.run(ReadMode::Verify);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify ERROR"});
+  char expected[120];
+  std::snprintf(expected, sizeof expected, "  ERROR, ADDR: 0x%X\r\n    [Write: 0x%02X, Read: 0x%02X]\r\nError.\r\n", at,
+                written, written ^ 0x01);
+  EXPECT_NE(nand.page.log.find(expected), std::string::npos) << nand.page.log;
+}
+
+TEST(NandReadJob, EraseNeverErasesAMarkedBlockAndListsIt) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {2};
+  config.markOnlyBlocks = {4};  // its erase would work, and clear the marker
+  NandBoard nand(Veskar, 0x75, config);
+  nand.device->preload(nand.blockSize() + 100, Bytes(100, 0x00));
+  nand.settings.block = 1;
+  nand.settings.count = 4;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Erase Complete."});
+  EXPECT_EQ(nand.device->eraseLog(), (std::vector<uint32_t>{1, 3}));
+  EXPECT_NE(nand.page.log.find("  Erasing .... OK.\r\nBAD block num #\r\n[0002]\r\n[0004]\r\n"), std::string::npos)
+      << nand.page.log;
+  EXPECT_NE(nand.device->spareByte(4 * nand.blockSize() / 512, 5), 0xFF);
+  EXPECT_EQ(nand.device->mainBytes(nand.blockSize() + 100, 100), Bytes(100, 0xFF));
+}
+
+TEST(NandReadJob, EraseFailureIsAnError) {
+  sim::NandDeviceConfig config;
+  config.eraseFailBlocks = {1};
+  NandBoard nand(Obrin, 0x75, config);
+  nand.settings.count = 3;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"ERASE ERROR."});
+  EXPECT_NE(nand.page.log.find("Erase failed #\r\n[0001]\r\n"), std::string::npos) << nand.page.log;
+}
+
+TEST(NandReadJob, BadScanListsEveryMarkedBlockThenTheirCount) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {0, 7, 2047};
+  NandBoard nand(Veskar, 0x75, config);
+  nand.run(ReadMode::BadScan);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Scan Complete."});
+  EXPECT_NE(nand.page.log.find("  Scanning... OK.\r\nBAD block num #\r\n[0000]\r\n[0007]\r\n[2047]\r\n"
+                               "  Bad blocks: 3 of 2048\r\n"),
+            std::string::npos)
+      << nand.page.log;
+  EXPECT_TRUE(nand.device->eraseLog().empty());
+  EXPECT_TRUE(nand.device->programLog().empty());
+}
+
+TEST(NandReadJob, StoppedOrFailedReadLeavesNoFileAndKeepsAnOldOne) {
+  NandBoard nand(Veskar, 0x75);
+  spit(nand.out, {1, 2, 3});
+  nand.settings.size = 4 * 512;
+  nand.page.onEvent = [](RecordingPage& page, const RecordingPage::Event& event) {
+    if (event.what == "bytes" && event.text == "1024 / 2048 [Bytes]") page.stopRequested = 1;
+  };
+  nand.run(ReadMode::Read);
+  EXPECT_TRUE(nand.page.boxes.empty());
+  EXPECT_NE(nand.page.log.find("  STOP.\r\n"), std::string::npos);
+  EXPECT_EQ(nand.page.stopRequested.load(), 0);
+  EXPECT_EQ(slurp(nand.out), (Bytes{1, 2, 3}));
+  EXPECT_FALSE(fs::exists(nand.out.string() + ".part"));
+  nand.page.onEvent = nullptr;
+
+  // A device that stops answering.
+  sim::NandDeviceConfig hung;
+  hung.stuckBusy = true;
+  NandBoard busy(Veskar, 0x75, hung);
+  busy.settings.size = 512;
+  busy.settings.raw = true;
+  busy.run(ReadMode::Read);
+  EXPECT_EQ(busy.page.boxes.size(), 1u);
+  EXPECT_FALSE(fs::exists(busy.out));
+  EXPECT_FALSE(fs::exists(busy.out.string() + ".part"));
+}
+
+}  // namespace
+}  // namespace zorv
