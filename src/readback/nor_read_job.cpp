@@ -6,12 +6,14 @@
 #include "cable/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
+#include "nor/nor_job.h"
 #include "page/image_file.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
+#include "targets/veskar_nor_target.h"
 
 namespace zorv {
 namespace {
@@ -127,7 +129,10 @@ bool NorReadBack::identify() {
     cable_.loadExtest();
   }
   commandSetLoaded_ = true;
-  if (flash.readIds(cable_, target, page_) != 0) return false;
+  if (const int refusal = flash.readIds(cable_, target); refusal != BusReady) {
+    box(busRefusalText(refusal));
+    return false;
+  }
   if (veskar) {
     if (flash.deviceId == 0x4F) {
       flash.deviceIndex = En29lv040a;

@@ -230,5 +230,13 @@ TEST(NorReadJob, RangesPastTheEndAreRefusedAndAllReadsToTheEnd) {
   EXPECT_EQ(slurp(nor.out), nor.flash(0x1C000, 0x4000));
 }
 
+// VESKAR's bus refusing debug access ends the read with the download's box, not silently.
+TEST(NorReadJob, VeskarBusRefusalIsShown) {
+  NorBoard nor("chip=VESKAR,veskarnodebug,nor=EN29LV010A");
+  nor.run(ReadMode::Read);
+  EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Cannot run debug mode on VESKAR"});
+  EXPECT_FALSE(fs::exists(nor.out));
+}
+
 }  // namespace
 }  // namespace zorv
