@@ -15,7 +15,7 @@ namespace {
 
 struct NorCommandOptions {
   std::string product;
-  std::string type = "EN29LV010A";
+  std::string type{flashTypeListText(En29lv010a)};
   int width = 0;  // 0: what choosing the type selects on the page
   int interleave = 1;
   std::string base = "0";
@@ -39,7 +39,9 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
     if (settings.flashType < 0) {
       throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
     }
-    const int width = options.width != 0 ? options.width : settings.flashType <= Am29lv040b ? 8 : 16;
+    // AutoDetect names no type (only VESKAR's page offers it): the job refuses it at any width.
+    const int typeWidth = isFlashType(settings.flashType) ? flashTypeRow(settings.flashType).defaultWidth : 16;
+    const int width = options.width != 0 ? options.width : typeWidth;
     settings.widthSelection = width == 16 ? 1 : 0;
     settings.interleaveSelection = options.interleave == 2 ? 1 : 0;
     settings.baseText = options.base;
@@ -58,15 +60,23 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   context.exitStatus = page.exitStatus();
 }
 
+std::string typeHelp() {
+  std::string help = "flash type: ";
+  for (const FlashTypeRow& row : flashTypeRows()) {
+    if (&row != &flashTypeRows().front()) help += ", ";
+    help += row.listText;
+    if (&row == &flashTypeRow(En29lv010a)) help += " (default)";
+  }
+  return help + "; VESKAR detects its flash";
+}
+
 }  // namespace
 
 void addNorCommand(CLI::App& app, CliContext& context) {
   auto options = std::make_shared<NorCommandOptions>();
   CLI::App* command = app.add_subcommand("nor", "Writes an image into the NOR flash on the chip's bus");
   command->add_option("--product", options->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
-  command->add_option("--type", options->type,
-                      "flash type: EN29LV010A (default), EN29LV040A, AM29LV040B, S29AL004D, S29AL008D, S29GL064M, "
-                      "S29GL128M, K8D6316, SST39VF6401; VESKAR detects its flash");
+  command->add_option("--type", options->type, typeHelp());
   command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
       ->check(CLI::IsMember({8, 16}));
   command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")

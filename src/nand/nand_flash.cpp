@@ -3,8 +3,12 @@
 #include <cstring>
 #include <utility>
 
+#include "nand/nand_commands.h"
+
 namespace zorv {
 namespace {
+
+namespace cmd = nand_command;
 
 struct NandSize {
   uint8_t deviceCode;
@@ -22,11 +26,6 @@ constexpr uint32_t kSmallBlockSize = 0x4000;
 constexpr int kSmallPageSize = 512;
 // Column of the small-page bad-block marker: byte 5 of the block's first page.
 constexpr uint32_t kSmallMarkerColumn = 5;
-// Small pages: 0x50 points reads and programs at the 16-byte spare area until 0x00 points them
-// back at the main area.
-constexpr uint8_t kSmallSpareRead = 0x50;
-constexpr uint8_t kMainRead = 0x00;
-constexpr uint8_t kReset = 0xFF;
 constexpr int kSupportedLargePageSize = 2048;
 
 bool isLargePageCode(uint8_t code) { return code == 0xF1 || code == 0xDA || code == 0xDC || code == 0xD3; }
@@ -172,11 +171,11 @@ int NandFlash::readArea(JtagCable& cable, const NandTarget& target, uint8_t comm
                         uint32_t address, uint8_t* buffer, uint32_t count) {
   writeCommand(cable, target, command);
   writeAddress(cable, target, kind, address);
-  if (largePage) writeCommand(cable, target, 0x30);
+  if (largePage) writeCommand(cable, target, cmd::kReadConfirm);
   if (waitReady(cable) != 0) {
     // A busy device takes no command but a status read or a reset; the reset aborts the read so
     // that the operation after this one is taken.
-    writeCommand(cable, target, kReset);
+    writeCommand(cable, target, cmd::kReset);
     return waitReady(cable) == 0 ? -1 : -2;
   }
   readData(cable, target, buffer, count);
@@ -185,23 +184,23 @@ int NandFlash::readArea(JtagCable& cable, const NandTarget& target, uint8_t comm
 
 int NandFlash::readSpare(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer,
                          uint32_t count) {
-  return readArea(cable, target, kMainRead, SpareAddress, address, buffer, count);
+  return readArea(cable, target, cmd::kRead, SpareAddress, address, buffer, count);
 }
 
 int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t address, uint8_t* buffer,
                         uint32_t count) {
-  return readArea(cable, target, kMainRead, PageAddress, address, buffer, count);
+  return readArea(cable, target, cmd::kRead, PageAddress, address, buffer, count);
 }
 
 int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
   uint8_t marker = 0;
   int result = 0;
   if (largePage) {
-    result = readArea(cable, target, kMainRead, SpareAddress, blockAddress, &marker, 1);
+    result = readArea(cable, target, cmd::kRead, SpareAddress, blockAddress, &marker, 1);
   } else {
-    result = readArea(cable, target, kSmallSpareRead, PageAddress, blockAddress + kSmallMarkerColumn, &marker, 1);
+    result = readArea(cable, target, cmd::kReadSpare, PageAddress, blockAddress + kSmallMarkerColumn, &marker, 1);
     // Point the next program back at the main area.
-    if (result != -2) writeCommand(cable, target, kMainRead);
+    if (result != -2) writeCommand(cable, target, cmd::kRead);
   }
   if (result == -2) return -1;
   return result == -1 || marker != 0xFF ? 1 : 0;
@@ -215,26 +214,26 @@ int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t b
 }
 
 int NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
-  writeCommand(cable, target, 0x70);
+  writeCommand(cable, target, cmd::kReadStatus);
   uint8_t status = 0;
   readData(cable, target, &status, 1);
-  return status & 1;
+  return status & kNandStatusFail;
 }
 
 int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,
                            uint32_t count) {
-  writeCommand(cable, target, 0x80);
+  writeCommand(cable, target, cmd::kProgram);
   writeAddress(cable, target, PageAddress, address);
   writeData(cable, target, bytes, count);
-  writeCommand(cable, target, 0x10);
+  writeCommand(cable, target, cmd::kProgramConfirm);
   if (waitReady(cable) != 0) return -1;
   return readStatus(cable, target) ? -1 : 0;
 }
 
 int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
-  writeCommand(cable, target, 0x60);
+  writeCommand(cable, target, cmd::kBlockErase);
   writeAddress(cable, target, BlockAddress, blockAddress);
-  writeCommand(cable, target, 0xD0);
+  writeCommand(cable, target, cmd::kEraseConfirm);
   if (waitReady(cable) != 0) return -1;
   return readStatus(cable, target);
 }
@@ -256,7 +255,7 @@ void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
   idleControlPins(cable);
   setChipEnable(cable, '0');
   target.setBusDirection(bsrImage, kBusOutput);
-  writeCommand(cable, target, 0x90);
+  writeCommand(cable, target, cmd::kReadId);
   const uint8_t idAddress = 0x00;
   addressCycles(cable, target, &idAddress, 1);
   readData(cable, target, id, 4);
@@ -274,7 +273,7 @@ void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
     pageSize = 0;
     blockSize = 0;
   }
-  writeCommand(cable, target, 0xFF);
+  writeCommand(cable, target, cmd::kReset);
   waitReady(cable);
   setChipEnable(cable, '1');
 }

@@ -1,6 +1,6 @@
 #include "nor/nor_flash.h"
 
-#include "nor/flash_types.h"
+#include "nor/cfi_offsets.h"
 
 namespace zorv {
 
@@ -13,103 +13,38 @@ int NorFlash::chooseChipSelect(uint32_t address, NorTarget& target) {
   return csCell;
 }
 
+void NorFlash::load(const NorBusSetting& setting) {
+  const NorCommandSet& commands = *setting.commands;
+  busWidth = commands.busWidth;
+  interleave = setting.interleave;
+  dataMask = commands.dataMask;
+  unlockAddress1 = commands.unlockAddress1;
+  unlockAddress2 = commands.unlockAddress2;
+  unlockData1 = commands.unlockData1;
+  unlockData2 = commands.unlockData2;
+  makerIdAddress = setting.makerIdAddress;
+  deviceIdAddress = commands.deviceIdAddress;
+  expectedDeviceId = setting.expectedDeviceId;
+  eraseSetupCommand = commands.eraseSetupCommand;
+  autoselectCommand = commands.autoselectCommand;
+  resetCommand = commands.resetCommand;
+  programCommand = commands.programCommand;
+  sectorEraseCommand = commands.sectorEraseCommand;
+  writeBufferCommand = commands.writeBufferCommand;
+  bufferConfirmCommand = commands.bufferConfirmCommand;
+  cfiQueryAddress = commands.cfiQueryAddress;
+  cfiQueryCommand = commands.cfiQueryCommand;
+}
+
 int NorFlash::applySetting(int width, int interleaveValue) {
-  const int type = deviceIndex;
-  uint32_t eraseSetup = 0x80, autoselect = 0x90, reset = 0xF0, program = 0xA0, sectorErase = 0x30;
-  if ((type == En29lv010a || type == En29lv040a || type == Am29lv040b) && width == 8 && interleaveValue == 1) {
-    busWidth = 8;
-    dataMask = 0xFF;
-    unlockAddress1 = 0x555;
-    unlockAddress2 = 0x2AA;
-    unlockData1 = 0xAA;
-    unlockData2 = 0x55;
-    makerIdAddress = type == Am29lv040b ? 0 : 0x100;
-    deviceIdAddress = 1;
-    expectedDeviceId = type == En29lv010a ? 0x6E : 0x4F;
-  } else if ((type == En29lv010a || type == En29lv040a || type == Am29lv040b) && width == 8 &&
-             interleaveValue == 2) {
-    busWidth = 16;
-    dataMask = 0xFFFF;
-    unlockAddress1 = 0xAAA;
-    unlockAddress2 = 0x554;
-    unlockData1 = 0xAAAA;
-    unlockData2 = 0x5555;
-    makerIdAddress = type == Am29lv040b ? 0 : 0x200;
-    deviceIdAddress = 2;
-    expectedDeviceId = type == En29lv010a ? 0x6E6E : 0x4F4F;
-    eraseSetup = 0x8080;
-    autoselect = 0x9090;
-    reset = 0xF0F0;
-    program = 0xA0A0;
-    sectorErase = 0x3030;
-  } else if ((type == S29al004d || type == S29al008d) && interleaveValue == 1 && (width == 16 || width == 8)) {
-    busWidth = width;
-    dataMask = width == 16 ? 0xFFFF : 0xFF;
-    unlockAddress1 = 0xAAA;
-    unlockAddress2 = width == 16 ? 0x554 : 0x555;
-    unlockData1 = 0xAA;
-    unlockData2 = 0x55;
-    makerIdAddress = 0;
-    deviceIdAddress = 2;
-    expectedDeviceId = 0;
-  } else if ((type == S29gl064m || type == S29gl128m || type == K8d6316) && width == 16 && interleaveValue == 1) {
-    busWidth = 16;
-    dataMask = 0xFFFF;
-    unlockAddress1 = 0xAAA;
-    unlockAddress2 = 0x554;
-    unlockData1 = 0xAA;
-    unlockData2 = 0x55;
-    makerIdAddress = 0;
-    deviceIdAddress = 2;
-    expectedDeviceId = type == K8d6316 ? 0x22E2 : 0x227E;
-    writeBufferCommand = 0x25;
-    bufferConfirmCommand = 0x29;
-    cfiQueryAddress = 0xAA;
-    cfiQueryCommand = 0x98;
-  } else if (type == Sst39vf6401 && width == 16 && interleaveValue == 1) {
-    busWidth = 16;
-    dataMask = 0xFFFF;
-    unlockAddress1 = 0xAAAA;
-    unlockAddress2 = 0x5554;
-    unlockData1 = 0xAAAA;
-    unlockData2 = 0x5555;
-    makerIdAddress = 0;
-    deviceIdAddress = 2;
-    expectedDeviceId = 0x236B;
-    eraseSetup = 0x8080;
-    // The sector table holds this device's 64 KB blocks: 0x50 is its block erase (0x30 would
-    // clear only the 4 KB sector holding the address).
-    sectorErase = 0x50;
-    cfiQueryAddress = 0xAAAA;
-    cfiQueryCommand = 0x98;
-  } else {
-    return -1;
-  }
-  interleave = interleaveValue;
-  eraseSetupCommand = eraseSetup;
-  autoselectCommand = autoselect;
-  resetCommand = reset;
-  programCommand = program;
-  sectorEraseCommand = sectorErase;
+  const NorBusSetting* setting = findBusSetting(deviceIndex, width, interleaveValue);
+  if (setting == nullptr) return -1;
+  load(*setting);
   return 0;
 }
 
 int NorFlash::applyFixedSetting(int, int) {
-  busWidth = 8;
-  interleave = 1;
-  dataMask = 0xFF;
-  unlockAddress1 = 0x555;
-  unlockAddress2 = 0x2AA;
-  unlockData1 = 0xAA;
-  unlockData2 = 0x55;
-  makerIdAddress = 0x100;
-  deviceIdAddress = 1;
-  eraseSetupCommand = 0x80;
-  autoselectCommand = 0x90;
-  resetCommand = 0xF0;
-  programCommand = 0xA0;
-  sectorEraseCommand = 0x30;
-  expectedDeviceId = 0;
+  load(veskarBusSetting());
   return 0;
 }
 
@@ -143,55 +78,38 @@ int NorFlash::readIds(JtagCable& cable, NorTarget& target) {
 
 int NorFlash::checkId(int index) {
   if (!isFlashType(index)) return -1;
-  const uint32_t low = deviceId & 0xFF;
-  if (index == S29al004d || index == S29al008d) {
-    const bool known = index == S29al004d ? (low == 0xB9 || low == 0xBA) : (low == 0xDA || low == 0x5B);
-    if (!known) return -1;
+  const NorIdRule& rule = flashTypeRow(index).idRule;
+  if (rule.byLowByte) {
+    const uint32_t low = deviceId & 0xFF;
+    if (low != rule.lowBytes[0] && low != rule.lowBytes[1]) return -1;
     expectedDeviceId = deviceId;
     return 0;
   }
   return deviceId == expectedDeviceId ? 0 : -1;
 }
 
+void NorFlash::recogniseVeskarDevice() {
+  deviceIndex = veskarFlashType(deviceId);
+  if (isFlashType(deviceIndex)) expectedDeviceId = flashTypeRow(deviceIndex).veskarDeviceCode;
+}
+
 uint32_t NorFlash::tableDeviceCode() const {
   // Two byte-wide devices side by side answer with their codes side by side.
   if (interleave == 2 && (deviceId >> 8) == (deviceId & 0xFF)) return deviceId & 0xFF;
-  // In byte mode these devices give only the low byte of their code.
-  if ((deviceIndex == S29al004d || deviceIndex == S29al008d) && busWidth == 8) return 0x2200 | (deviceId & 0xFF);
+  if (isFlashType(deviceIndex) && busWidth == 8 && flashTypeRow(deviceIndex).byteModeCodeHigh != 0) {
+    return flashTypeRow(deviceIndex).byteModeCodeHigh | (deviceId & 0xFF);
+  }
   return deviceId;
 }
-
-namespace {
-
-struct GeometryRow {
-  uint32_t code;
-  uint32_t deviceKiB;
-  int regionCount;
-  struct {
-    uint32_t blocks;
-    uint32_t kiB;
-  } regions[4];
-};
-
-constexpr GeometryRow kGeometry[] = {
-    {0x006E, 128, 1, {{8, 16}}},
-    {0x004F, 512, 1, {{8, 64}}},
-    {0x22B9, 512, 4, {{7, 64}, {1, 32}, {2, 8}, {1, 16}}},
-    {0x22BA, 512, 4, {{1, 16}, {2, 8}, {1, 32}, {7, 64}}},
-    {0x22DA, 1024, 4, {{15, 64}, {1, 32}, {2, 8}, {1, 16}}},
-    {0x225B, 1024, 4, {{1, 16}, {2, 8}, {1, 32}, {15, 64}}},
-};
-
-}  // namespace
 
 int NorFlash::loadFromDeviceCode() {
   const uint32_t code = tableDeviceCode();
   const uint32_t s = interleave == 2 ? 2u : 1u;
-  for (const GeometryRow& row : kGeometry) {
+  for (const DeviceCodeGeometry& row : flashTypeRow(deviceIndex).deviceCodes) {
     if (row.code != code) continue;
     regionCount = static_cast<uint8_t>(row.regionCount);
-    for (int i = 0; i < row.regionCount; ++i) {
-      regions[static_cast<size_t>(i)] = (row.regions[i].blocks - 1) | ((row.regions[i].kiB * 1024 * s / 256) << 16);
+    for (size_t i = 0; i < regionCount; ++i) {
+      regions[i] = (row.regions[i].blocks - 1) | ((row.regions[i].kiB * 1024 * s / 256) << 16);
     }
     deviceSize = row.deviceKiB * 1024 * s;
     return buildSectorTable();
@@ -205,12 +123,15 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   regionCount = 0;
   regions.fill(0);
   target.setPin(cable, csCell, bsrImage, '0');
-  if (deviceIndex == Sst39vf6401) unlock(cable, target);
+  const FlashTypeRow& type = flashTypeRow(deviceIndex);
+  if (type.cfiUnlockFirst) unlock(cable, target);
   write(cable, target, base + cfiQueryAddress, cfiQueryCommand);
-  for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(read(cable, target, base + 0x20 + 2 * i) & 0xFF);
+  // The query's values that the table needs all fit in their low byte.
+  const auto query = [&](uint32_t word) { return read(cable, target, base + cfi::byteOffset(word)) & 0xFF; };
+  for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(query(cfi::kQueryString + i));
   const bool answered = queryId[0] == 'Q' && queryId[1] == 'R' && queryId[2] == 'Y';
   // The size is read only from a device that answered the query.
-  const uint32_t sizePower = answered ? read(cable, target, base + 0x4E) & 0xFF : 0;
+  const uint32_t sizePower = answered ? query(cfi::kDeviceSize) : 0;
   if (!answered || sizePower > 31) {
     write(cable, target, base, resetCommand);
     target.setPin(cable, csCell, bsrImage, '1');
@@ -218,19 +139,20 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   }
   deviceSize = 1u << sizePower;
   const uint32_t alignedBase = base & ~(deviceSize - 1);
-  regionCount = static_cast<uint8_t>(read(cable, target, base + 0x58) & 0xFF);
+  regionCount = static_cast<uint8_t>(query(cfi::kRegionCount));
   if (regionCount == 0 || regionCount > kMaxRegions) {
     target.setPin(cable, csCell, bsrImage, '1');
     return -1;
   }
-  uint32_t start = 0x5A;
-  if (deviceIndex == Sst39vf6401) {
+  uint32_t firstRegion = 0;
+  if (type.cfiOnlyRegion >= 0) {
     regionCount = 1;
-    start = 0x62;
+    firstRegion = static_cast<uint32_t>(type.cfiOnlyRegion);
   }
   for (uint32_t i = 0; i < regionCount; ++i) {
+    const uint32_t info = cfi::kRegionInfo + (firstRegion + i) * cfi::kRegionInfoWords;
     uint32_t value = 0;
-    for (uint32_t b = 0; b < 4; ++b) value |= (read(cable, target, base + start + 8 * i + 2 * b) & 0xFF) << (8 * b);
+    for (uint32_t b = 0; b < cfi::kRegionInfoWords; ++b) value |= query(info + b) << (8 * b);
     regions[i] = value;
   }
   target.writeCycle(cable, bsrImage, alignedBase, resetCommand, 0, busWidth);
@@ -243,9 +165,9 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
 }
 
 int NorFlash::loadGeometry(JtagCable& cable, NorTarget& target) {
-  if (deviceIndex >= En29lv010a && deviceIndex <= S29al008d) return loadFromDeviceCode();
-  if (deviceIndex >= S29gl064m && deviceIndex <= Sst39vf6401) return loadFromCfi(cable, target);
-  return -1;
+  if (!isFlashType(deviceIndex)) return -1;
+  if (flashTypeRow(deviceIndex).geometry == GeometrySource::DeviceCode) return loadFromDeviceCode();
+  return loadFromCfi(cable, target);
 }
 
 int NorFlash::buildSectorTable() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cable/jtag_cable.h"
+#include "nor/flash_types.h"
 #include "page/job_page.h"
 #include "targets/nor_target.h"
 
@@ -64,6 +65,8 @@ class NorFlash {
   // 0, or the target's BusPreparation refusal when its bus could not be made usable.
   int readIds(JtagCable& cable, NorTarget& target);
   int checkId(int index);
+  // VESKAR has no Flash Type list: the device code read names the type, AutoDetect if none.
+  void recogniseVeskarDevice();
   int loadGeometry(JtagCable& cable, NorTarget& target);
 
   void selectChip(JtagCable& cable, NorTarget& target);
@@ -86,6 +89,7 @@ class NorFlash {
   int buildSectorTable();
 
  private:
+  void load(const NorBusSetting& setting);
   void write(JtagCable& cable, NorTarget& target, uint32_t offset, uint32_t value);
   uint32_t read(JtagCable& cable, NorTarget& target, uint32_t address);
   void unlock(JtagCable& cable, NorTarget& target);

@@ -6,6 +6,7 @@
 #include "cable/jtag_cable.h"
 #include "nand/nand_flash.h"
 #include "page/image_file.h"
+#include "page/link_check.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -57,6 +58,15 @@ class NandReadBack {
   void outOfBlocks(const char* boxText);
   bool readPage(uint32_t count);
   bool stopSeen();
+  // After a step on the device: false when the cable's link is gone. A stop that cut a wait short
+  // ends the job as stopped; a lost link fails it, with the cable's cause in the log and failBox
+  // (none when null).
+  bool linkHolds(const char* failBox);
+  // Before a closing box: the last scans may still wait in a buffering cable.
+  bool allCarried(const char* failBox) {
+    cable_.collectCaptures();
+    return linkHolds(failBox);
+  }
 
   void log(const std::string& text) { page_.appendLog(text); }
   void box(const std::string& text) { page_.messageBox(text); }
@@ -82,15 +92,15 @@ class NandReadBack {
 void NandReadBack::run() {
   target_ = makeNandTarget(settings_.product);
   if (!target_) return;
-  if (!identify()) return;
-  if (!firstBlockOnDevice()) return;
-  switch (settings_.mode) {
-    case ReadMode::Read: read(); break;
-    case ReadMode::Verify: verify(); break;
-    case ReadMode::Erase: erase(); break;
-    case ReadMode::BadScan: scan(); break;
+  if (identify() && firstBlockOnDevice()) {
+    switch (settings_.mode) {
+      case ReadMode::Read: read(); break;
+      case ReadMode::Verify: verify(); break;
+      case ReadMode::Erase: erase(); break;
+      case ReadMode::BadScan: scan(); break;
+    }
+    flash_.setChipEnable(cable_, '1');
   }
-  flash_.setChipEnable(cable_, '1');
   if (status_ == Stopped) {
     page_.stopRequested.store(0);
     log("  STOP.\r\n");
@@ -109,12 +119,13 @@ bool NandReadBack::identify() {
   flash_.bind(cable_, *target_, productName);
   std::string idLine;
   if (cable_.readIdCode(idLine) == 0) {
-    box("Cannot read JTAG ID");
+    if (linkHolds("Cannot read JTAG ID")) box("Cannot read JTAG ID");
     return false;
   }
   log(idLine);
   cable_.loadExtest();
   flash_.readId(cable_, *target_);
+  if (!linkHolds("Cannot Support NAND.")) return false;
   if (flash_.lookupSize() != 0) {
     box("Cannot Support NAND.");
     return false;
@@ -136,6 +147,18 @@ bool NandReadBack::firstBlockOnDevice() {
   return true;
 }
 
+bool NandReadBack::linkHolds(const char* failBox) {
+  switch (linkState(cable_, page_)) {
+    case LinkState::Holds: return true;
+    case LinkState::CutByStop: status_ = Stopped; return false;
+    case LinkState::Lost: break;
+  }
+  status_ = Failed;
+  logLinkFailure(cable_, page_);
+  if (failBox != nullptr) box(failBox);
+  return false;
+}
+
 bool NandReadBack::stopSeen() {
   if (page_.stopRequested.load() == 0) return false;
   status_ = Stopped;
@@ -144,6 +167,7 @@ bool NandReadBack::stopSeen() {
 
 bool NandReadBack::testMarker(uint32_t address, bool& bad) {
   const int marker = flash_.factoryMarker(cable_, *target_, address);
+  if (!linkHolds("Read ERROR")) return false;
   if (marker < 0) {
     log(formatText("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
     box("Read ERROR");
@@ -171,7 +195,9 @@ void NandReadBack::outOfBlocks(const char* boxText) {
 }
 
 bool NandReadBack::readPage(uint32_t count) {
-  if (flash_.readPage(cable_, *target_, address_, pageBuffer_.data(), count) == 0) return true;
+  const int result = flash_.readPage(cable_, *target_, address_, pageBuffer_.data(), count);
+  if (!linkHolds("Read ERROR")) return false;
+  if (result == 0) return true;
   log(formatText("\r\n  Read ERROR, ADDR: 0x%X\r\n", address_));
   box("Read ERROR");
   status_ = Failed;
@@ -234,7 +260,7 @@ void NandReadBack::read() {
     remaining -= chunk;
     page_.showProgress(done, total, startTime_);
   }
-  if (status_ != Running) return;
+  if (status_ != Running || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   if (!out.commit()) {
@@ -298,7 +324,7 @@ void NandReadBack::verify() {
     remaining -= chunk;
     page_.showProgress(done, size, startTime_);
   }
-  if (status_ != Running) return;
+  if (status_ != Running || !allCarried("Verify ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   box(kVerifyCompleteText);
@@ -329,6 +355,7 @@ void NandReadBack::erase() {
       passedOver_.push_back(address / blockSize());
     } else {
       const int result = flash_.eraseBlock(cable_, *target_, address);
+      if (!linkHolds("ERASE ERROR.")) break;
       if (result == -1) {
         log(formatText("\r\n  ERROR. ADDR: 0x%X\r\n", address));
         box("ERASE ERROR.");
@@ -341,7 +368,7 @@ void NandReadBack::erase() {
     ++dots;
     page_.showProgress(int64_t{i + 1} * blockSize(), static_cast<int64_t>(total), startTime_);
   }
-  if (status_ != Running) return;
+  if (status_ != Running || !allCarried("ERASE ERROR.")) return;
   log(" OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   if (!failed.empty()) {
@@ -368,7 +395,7 @@ void NandReadBack::scan() {
     if (bad) passedOver_.push_back(b);
     page_.showProgress(int64_t{b + 1} * blockSize(), flash_.totalSize, startTime_);
   }
-  if (status_ != Running) return;
+  if (status_ != Running || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   log(formatText("  Bad blocks: %zu of %u\r\n", passedOver_.size(), blocks));
@@ -378,6 +405,7 @@ void NandReadBack::scan() {
 }  // namespace
 
 int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  port.watchStopFlag(&page.stopRequested);
   {
     JtagCable cable(port);
     NandFlash flash;
@@ -391,6 +419,7 @@ int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
     // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();
   }
+  port.watchStopFlag(nullptr);
   page.unlockPage();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "nor/nor_flash.h"
 #include "nor/nor_job.h"
 #include "page/image_file.h"
+#include "page/link_check.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -53,6 +54,15 @@ class NorReadBack {
   template <typename Sink>
   void readRange(uint32_t address, uint32_t length, Sink sink);
   bool stopSeen();
+  // After a step on the device: false when the cable's link is gone. A stop that cut a wait short
+  // ends the job as stopped; a lost link fails it, with the cable's cause in the log and failBox
+  // (none when null).
+  bool linkHolds(const char* failBox);
+  // Before a closing box: the last scans may still wait in a buffering cable.
+  bool allCarried(const char* failBox) {
+    cable_.collectCaptures();
+    return linkHolds(failBox);
+  }
 
   void log(const std::string& text) { page_.appendLog(text); }
   void box(const std::string& text) { page_.messageBox(text); }
@@ -79,12 +89,12 @@ void NorReadBack::run() {
       case ReadMode::Erase: erase(); break;
       case ReadMode::BadScan: box("NOR flash has no bad blocks to scan"); break;
     }
-    if (status_ == Stopped) {
-      page_.stopRequested.store(0);
-      log("  STOP.\r\n");
-    }
-    if (status_ == Failed) log("Error.\r\n");
   }
+  if (status_ == Stopped) {
+    page_.stopRequested.store(0);
+    log("  STOP.\r\n");
+  }
+  if (status_ == Failed) log("Error.\r\n");
   if (commandSetLoaded_) flash_->resetDevice(cable_, *target_);
 }
 
@@ -114,7 +124,8 @@ bool NorReadBack::identify() {
   page_.resetProgressBar();
   std::string idLine;
   if (cable_.readIdCode(idLine) == 0) {
-    box(formatText("Cannot read %s JTAG ID", productName_));
+    const std::string text = formatText("Cannot read %s JTAG ID", productName_);
+    if (linkHolds(text.c_str())) box(text);
     return false;
   }
   log(idLine);
@@ -129,7 +140,9 @@ bool NorReadBack::identify() {
     cable_.loadExtest();
   }
   commandSetLoaded_ = true;
-  if (const int refusal = flash.readIds(cable_, target); refusal != BusReady) {
+  const int refusal = flash.readIds(cable_, target);
+  if (!linkHolds(refusal == BusReady ? "Unknown FLASH ID" : busRefusalText(refusal))) return false;
+  if (refusal != BusReady) {
     box(busRefusalText(refusal));
     return false;
   }
@@ -154,7 +167,9 @@ bool NorReadBack::identify() {
     box("Unknown FLASH ID");
     return false;
   }
-  if (flash.loadGeometry(cable_, target) != 0) {
+  const int geometry = flash.loadGeometry(cable_, target);
+  if (!linkHolds("Cannot get flash Qeury INFO.")) return false;
+  if (geometry != 0) {
     box("Cannot get flash Qeury INFO.");
     return false;
   }
@@ -184,6 +199,18 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
   return true;
 }
 
+bool NorReadBack::linkHolds(const char* failBox) {
+  switch (linkState(cable_, page_)) {
+    case LinkState::Holds: return true;
+    case LinkState::CutByStop: status_ = Stopped; return false;
+    case LinkState::Lost: break;
+  }
+  status_ = Failed;
+  logLinkFailure(cable_, page_);
+  if (failBox != nullptr) box(failBox);
+  return false;
+}
+
 bool NorReadBack::stopSeen() {
   if (page_.stopRequested.load() == 0) return false;
   status_ = Stopped;
@@ -205,6 +232,7 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
       uint32_t value = 0;
       target_->readCycle(cable_, flash.bsrImage, flash.capture.data(), address + done + at, &value, 1,
                          flash.busWidth);
+      if (!linkHolds(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) break;
       value &= flash.dataMask;
       // 16-bit units are little-endian in the file, as the download takes them.
       chunkBuffer[at] = static_cast<uint8_t>(value);
@@ -239,7 +267,7 @@ void NorReadBack::read() {
     return false;
   });
   page_.setStartButton("STOP", false);
-  if (status_ != Running) return;
+  if (status_ != Running || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!out.commit()) {
     box("Cannot write " + settings_.outputPath);
@@ -280,7 +308,7 @@ void NorReadBack::verify() {
     return false;
   });
   page_.setStartButton("STOP", false);
-  if (status_ != Running) return;
+  if (status_ != Running || !allCarried("Verify ERROR")) return;
   log("OK.\r\n");
   box(kVerifyCompleteText);
 }
@@ -296,7 +324,10 @@ void NorReadBack::erase() {
       flash.sectorStart[settings_.block + settings_.count] - flash.sectorStart[settings_.block];
   log(formatText("  Sectors: %u from %u\r\n", settings_.count, settings_.block));
   uint32_t failAddress = 0;
-  if (flash.eraseRange(page_, cable_, *target_, settings_.block, length, failAddress) != 0) {
+  const int result = flash.eraseRange(page_, cable_, *target_, settings_.block, length, failAddress);
+  // A failed erase has shown its box already.
+  if (!allCarried(result == 0 ? "ERASE ERROR." : nullptr)) return;
+  if (result != 0) {
     log(formatText("\r\n  ERROR. ADDR: 0x%X\r\n", failAddress));
     status_ = Failed;
     return;
@@ -308,6 +339,7 @@ void NorReadBack::erase() {
 }  // namespace
 
 int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  port.watchStopFlag(&page.stopRequested);
   {
     JtagCable cable(port);
     if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
@@ -320,6 +352,7 @@ int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
     if (cable.hasPort()) cable.pulseTrst();
     page.appendLog("\r\n");
   }
+  port.watchStopFlag(nullptr);
   page.unlockPage();
   return 0;
 }

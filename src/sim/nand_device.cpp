@@ -9,6 +9,20 @@
 namespace zorv::sim {
 namespace {
 
+// Command bytes, as the parts' data sheets list them.
+enum Command : uint8_t {
+  kRead = 0x00,
+  kReadConfirm = 0x30,
+  kReadSpare = 0x50,
+  kBlockErase = 0x60,
+  kEraseConfirm = 0xD0,
+  kReadStatus = 0x70,
+  kProgram = 0x80,
+  kProgramConfirm = 0x10,
+  kReadId = 0x90,
+  kReset = 0xFF,
+};
+
 // Typed from the boards' schematics on their own, apart from the program's pin maps, so that a slip
 // in one is caught by the other.
 constexpr NandWiring kWiring[kProductCount] = {
@@ -164,7 +178,7 @@ uint8_t NandDevice::outputByte(uint64_t tck) const {
 }
 
 void NandDevice::command(uint8_t value, uint64_t tck) {
-  if (!ready(tck) && value != 0x70 && value != 0xFF) violation("command " + hex(value) + " while busy");
+  if (!ready(tck) && value != kReadStatus && value != kReset) violation("command " + hex(value) + " while busy");
   if (config_.hangAfter != 0 && value == config_.hangAfter && ++hangCommands_ == config_.hangAfterCount)
     hangArmed_ = true;
   const int expected = phase_ == Phase::EraseAddress ? geometry_.rowCycles : geometry_.pageCycles;
@@ -182,7 +196,7 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
     return true;
   };
   switch (value) {
-    case 0xFF:
+    case kReset:
       phase_ = Phase::Idle;
       output_ = Output::None;
       failed_ = false;
@@ -190,13 +204,13 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
       hung_ = false;
       busyUntil_ = tck + kResetBusy;
       return;
-    case 0x70: output_ = Output::Status; return;
-    case 0x90:
+    case kReadStatus: output_ = Output::Status; return;
+    case kReadId:
       phase_ = Phase::IdAddress;
       output_ = Output::None;
       addressCount_ = 0;
       return;
-    case 0x50:
+    case kReadSpare:
       if (geometry_.largePage) {
         violation("command 0x50 on a large-page device");
         return;
@@ -206,30 +220,30 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
       output_ = Output::None;
       addressCount_ = 0;
       return;
-    case 0x00:
-    case 0x80:
-    case 0x60:
-      if (value == 0x00) pointer_ = 0;
-      phase_ = value == 0x00 ? Phase::ReadAddress : value == 0x80 ? Phase::ProgramAddress : Phase::EraseAddress;
+    case kRead:
+    case kProgram:
+    case kBlockErase:
+      if (value == kRead) pointer_ = 0;
+      phase_ = value == kRead ? Phase::ReadAddress : value == kProgram ? Phase::ProgramAddress : Phase::EraseAddress;
       output_ = Output::None;
       addressCount_ = 0;
-      if (value == 0x80) std::fill(register_.begin(), register_.end(), uint8_t{0xFF});
+      if (value == kProgram) std::fill(register_.begin(), register_.end(), uint8_t{0xFF});
       return;
-    case 0x30:
+    case kReadConfirm:
       if (!geometry_.largePage) {
         violation("command 0x30 on a small-page device");
       } else if (needs(Phase::ReadAddress)) {
         startRead(tck);
       }
       return;
-    case 0x10:
+    case kProgramConfirm:
       if (phase_ == Phase::ProgramData) {
         program(tck);
       } else {
         violation("command 0x10 without a program set-up");
       }
       return;
-    case 0xD0:
+    case kEraseConfirm:
       if (needs(Phase::EraseAddress)) erase(tck);
       return;
     default: violation("unknown command " + hex(value)); return;

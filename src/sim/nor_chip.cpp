@@ -11,6 +11,12 @@ constexpr uint32_t kKiB = 1024;
 constexpr uint32_t kPageBytes = 4096;
 constexpr uint32_t kBufferPageBytes = 32;
 
+// Word offsets of the query fields the program reads, as the query tables of the parts give them.
+constexpr size_t kCfiQueryString = 0x10;
+constexpr size_t kCfiDeviceSize = 0x27;
+constexpr size_t kCfiRegionCount = 0x2C;
+constexpr size_t kCfiRegionInfo = 0x2D;  // four words per erase-block region
+
 std::vector<NorPart> makeParts() {
   return {
       {"EN29LV010A", 0x7F, 0x1C, 0x6E, false, true, false, false, 128 * kKiB, {{8, 16 * kKiB}}},
@@ -52,10 +58,10 @@ const NorPart* findNorPart(const std::string& name) {
 
 NorChip::NorChip(const NorPart& part, bool wordMode, NorTiming timing)
     : part_(part), wordMode_(wordMode), timing_(timing) {
-  cfi_.assign(0x2D + 4 * part.regions.size(), 0);
-  cfi_[0x10] = 'Q';
-  cfi_[0x11] = 'R';
-  cfi_[0x12] = 'Y';
+  cfi_.assign(kCfiRegionInfo + 4 * part.regions.size(), 0);
+  cfi_[kCfiQueryString] = 'Q';
+  cfi_[kCfiQueryString + 1] = 'R';
+  cfi_[kCfiQueryString + 2] = 'Y';
   cfi_[0x13] = part.sstCommands ? 0x01 : 0x02;
   cfi_[0x14] = part.sstCommands ? 0x07 : 0x00;
   cfi_[0x15] = 0x40;
@@ -67,17 +73,18 @@ NorChip::NorChip(const NorPart& part, bool wordMode, NorTiming timing)
   cfi_[0x23] = 0x04;
   cfi_[0x24] = part.writeBuffer ? 0x05 : 0x00;
   cfi_[0x25] = 0x04;
-  cfi_[0x27] = static_cast<uint16_t>(log2Of(part.sizeBytes));
+  cfi_[kCfiDeviceSize] = static_cast<uint16_t>(log2Of(part.sizeBytes));
   cfi_[0x28] = part.wordCapable ? (part.byteCapable ? 0x02 : 0x01) : 0x00;
   cfi_[0x2A] = part.writeBuffer ? 0x05 : 0x00;
-  cfi_[0x2C] = static_cast<uint16_t>(part.regions.size());
+  cfi_[kCfiRegionCount] = static_cast<uint16_t>(part.regions.size());
   for (size_t i = 0; i < part.regions.size(); ++i) {
     const uint32_t blocks = part.regions[i].first - 1;
     const uint32_t units = part.regions[i].second / 256;
-    cfi_[0x2D + 4 * i] = blocks & 0xFF;
-    cfi_[0x2E + 4 * i] = static_cast<uint16_t>(blocks >> 8);
-    cfi_[0x2F + 4 * i] = units & 0xFF;
-    cfi_[0x30 + 4 * i] = static_cast<uint16_t>(units >> 8);
+    const size_t info = kCfiRegionInfo + 4 * i;
+    cfi_[info] = blocks & 0xFF;
+    cfi_[info + 1] = static_cast<uint16_t>(blocks >> 8);
+    cfi_[info + 2] = units & 0xFF;
+    cfi_[info + 3] = static_cast<uint16_t>(units >> 8);
   }
 }
 

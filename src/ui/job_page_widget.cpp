@@ -48,6 +48,11 @@ void JobPageWidget::startOrStopJob() {
   std::function<void()> job;
   if (caption != QStringLiteral("STOP")) {
     copyControlsToSettings();
+    const QString settingsRefusal = startRefusal();
+    if (!settingsRefusal.isEmpty()) {
+      showMessageBox(settingsRefusal);
+      return;
+    }
     job = [this, body = makeJob(), run = jobsStarted_ + 1] {
       body();
       bridge_.post([this, run] { onJobThreadEnded(run); });

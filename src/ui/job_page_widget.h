@@ -92,6 +92,11 @@ class JobPageWidget : public QWidget {
   virtual std::function<void()> makeJob() = 0;
   // Called when a job has been started.
   virtual void jobStarted() {}
+  // Why the settings just copied cannot start a job (shown in a box; nothing starts), or empty.
+  virtual QString startRefusal() { return {}; }
+  // A page with more than one start button names the one that starts (and then stops) the job.
+  void setStartButtonId(int id) { roles_.startButton = id; }
+  int startButtonId() const { return roles_.startButton; }
 
   PortIo& port() { return port_; }
   PageBridge& bridge() { return bridge_; }

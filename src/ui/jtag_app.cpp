@@ -28,8 +28,8 @@ bool saveScreenshots(const QString& directory, QString* error) {
   NullPort port;  // the pictures show fresh pages; no job runs
   MainDialog window(port);
   window.show();
-  const char* names[] = {"nand-page.png", "nor-page.png", "extra-page.png"};
-  for (int i = 0; i < 3; ++i) {
+  const char* names[] = {"nand-page.png", "nor-page.png", "extra-page.png", "read-page.png"};
+  for (int i = 0; i < 4; ++i) {
     window.pageTabs().tabBar()->setCurrentIndex(i);
     QApplication::processEvents();
     const QString file = QDir(directory).filePath(QString::fromLatin1(names[i]));

@@ -51,6 +51,7 @@ void MainDialog::onInitDialog() {
   tabs->addTab(QStringLiteral("NAND"));
   tabs->addTab(QStringLiteral("NOR"));
   tabs->addTab(QStringLiteral("Extra Function"));
+  tabs->addTab(QStringLiteral("Read"));
   tabs->installEventFilter(this);
   pageTabs_->installEventFilter(this);
 

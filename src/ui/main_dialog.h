@@ -13,7 +13,7 @@ namespace zorv::ui {
 class MessageBoxHost;
 class PageTabCtrl;
 
-// The main window: the tab control with the three job pages. Keys that reach the window itself
+// The main window: the tab control with the four job pages. Keys that reach the window itself
 // (or the tab strip) are discarded, so Enter and Escape never close it; it closes through its
 // close button only. Closing while jobs run stops them first and closes when the last has ended.
 // The about entry lives in the window's context menu (right click on the tab strip or any empty

@@ -47,8 +47,16 @@ const std::vector<ControlRow>& norControls() {
 
 const PageRoles kNorRoles{1016, "Download", 1031, 1015, 1023, 1022, 1013, 1021};
 
-const QStringList kFlashTypes = {"EN29LV010A", "EN29LV040A", "AM29LV040B", "S29AL004D",  "S29AL008D",
-                                 "S29GL064M",  "S29GL128M",  "K8D6316",    "SST39VF6401", "AutoDetect"};
+QString flashTypeText(int index) {
+  const std::string_view text = flashTypeListText(index);
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QStringList flashTypeList() {
+  QStringList list;
+  for (int i = 0; i <= NorPage::kAutoDetect; ++i) list << flashTypeText(i);
+  return list;
+}
 
 }  // namespace
 
@@ -58,7 +66,7 @@ NorPage::NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
       job_([](JobPage& page, PortIo& io, const NorSettings& settings) { return runNorJob(page, io, settings); }) {
   controls_.comboBox(Interleave)->addItems({"1", "2"});
   controls_.comboBox(Width)->addItems({"8", "16"});
-  controls_.comboBox(FlashType)->addItems(kFlashTypes);
+  controls_.comboBox(FlashType)->addItems(flashTypeList());
 
   connect(controls_.button(Veskar), &QAbstractButton::clicked, this, &NorPage::selectVeskar);
   for (int id : {Obrin, Tqr2400, Ika})
@@ -113,7 +121,7 @@ void NorPage::selectVeskar() {
   controls_.setEnabled({InterleaveLabel, Interleave, BaseEdit}, false);
   baseText_ = "0x0";
   QComboBox* types = controls_.comboBox(FlashType);
-  if (types->count() == kAutoDetect) types->addItem(kFlashTypes[kAutoDetect]);
+  if (types->count() == kAutoDetect) types->addItem(flashTypeText(kAutoDetect));
   types->setCurrentIndex(kAutoDetect);
   copySettingsToControls();
   types->setEnabled(false);
@@ -129,8 +137,10 @@ void NorPage::selectOtherProduct() {
 
 void NorPage::selectFlashType() {
   flashType_ = controls_.comboBox(FlashType)->currentIndex();
-  if (flashType_ >= 0 && flashType_ <= 2) controls_.comboBox(Width)->setCurrentIndex(0);
-  else if (flashType_ >= 3 && flashType_ <= 8) controls_.comboBox(Width)->setCurrentIndex(1);
+  // The width entries are "8" and "16".
+  if (isFlashType(flashType_)) {
+    controls_.comboBox(Width)->setCurrentIndex(flashTypeRow(flashType_).defaultWidth == 16 ? 1 : 0);
+  }
 }
 
 void NorPage::lockPage() {

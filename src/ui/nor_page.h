@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "nor/flash_types.h"
 #include "page/page_settings.h"
 #include "ui/job_page_widget.h"
 
@@ -23,7 +24,7 @@ class NorPage : public JobPageWidget {
     StartGroup = 1059, StartButton = 1016, ImageGroup = 1045, PathBox = 1013, OpenButton = 1021, Log = 1031,
     ByteCounter = 1023, Clock = 1022, ProgressBar = 1015,
   };
-  static constexpr int kAutoDetect = 9;  // the list entry offered for VESKAR only
+  static constexpr int kAutoDetect = AutoDetect;  // the list entry offered for VESKAR only
 
   NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
 

@@ -7,6 +7,7 @@
 #include "ui/extra_page.h"
 #include "ui/nand_page.h"
 #include "ui/nor_page.h"
+#include "ui/read_page.h"
 
 namespace zorv::ui {
 
@@ -29,15 +30,16 @@ JobPageWidget* PageTabCtrl::page(int index) const {
 NandPage* PageTabCtrl::nandPage() const { return static_cast<NandPage*>(pages_[0]); }
 NorPage* PageTabCtrl::norPage() const { return static_cast<NorPage*>(pages_[1]); }
 ExtraPage* PageTabCtrl::extraPage() const { return static_cast<ExtraPage*>(pages_[2]); }
+ReadPage* PageTabCtrl::readPage() const { return static_cast<ReadPage*>(pages_[3]); }
 
 void PageTabCtrl::createPages(PortIo& port, MessageBoxHost& boxes) {
   currentPage_ = 0;
   pages_[0] = new NandPage(port, boxes, this);
   pages_[1] = new NorPage(port, boxes, this);
   pages_[2] = new ExtraPage(port, boxes, this);
+  pages_[3] = new ReadPage(port, boxes, this);
   pages_[0]->show();
-  pages_[1]->hide();
-  pages_[2]->hide();
+  for (int i = 1; i < pageCount_; ++i) pages_[i]->hide();
   layoutPages();
 }
 

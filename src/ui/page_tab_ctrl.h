@@ -14,8 +14,9 @@ class MessageBoxHost;
 class NandPage;
 class NorPage;
 class ExtraPage;
+class ReadPage;
 
-// The tab control of the main window: a strip of three tabs over one shared rectangle where the
+// The tab control of the main window: a strip of four tabs over one shared rectangle where the
 // chosen page shows. Only a mouse click changes the tab; keys and the wheel do nothing on the strip.
 class PageTabCtrl : public QWidget {
   Q_OBJECT
@@ -34,6 +35,7 @@ class PageTabCtrl : public QWidget {
   NandPage* nandPage() const;
   NorPage* norPage() const;
   ExtraPage* extraPage() const;
+  ReadPage* readPage() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -44,7 +46,7 @@ class PageTabCtrl : public QWidget {
   QTabBar* tabs_;
   std::array<JobPageWidget*, 5> pages_{};
   int currentPage_ = 0;
-  int pageCount_ = 3;
+  int pageCount_ = 4;
 };
 
 }  // namespace zorv::ui

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "nor/flash_types.h"
-
 namespace zorv {
 namespace {
 
@@ -19,16 +17,6 @@ TEST(NumberText, ReadsLikeThePageAlwaysHas) {
   EXPECT_EQ(readDecimalText("-3"), 0u);
   EXPECT_EQ(readDecimalText("4294967295"), 0xFFFFFFFFu);
   EXPECT_EQ(readDecimalText("4294967296"), std::nullopt);
-}
-
-TEST(FlashTypes, NamesForListAndLog) {
-  EXPECT_EQ(flashTypeLogName(S29gl128m), "S29GL128M_N");
-  EXPECT_EQ(flashTypeListText(S29gl128m), "S29GL128M");
-  EXPECT_EQ(flashTypeLogName(AutoDetect), "Unknow");
-  EXPECT_EQ(flashTypeLogName(-1), "Unknow");
-  EXPECT_EQ(flashTypeFromText("sst39vf6401"), Sst39vf6401);
-  EXPECT_EQ(flashTypeFromText("AutoDetect"), AutoDetect);
-  EXPECT_EQ(flashTypeFromText("S29GL128M_N"), -1);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
+#include "readback/losing_port.h"
 #include "readback/read_job.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
@@ -274,6 +275,31 @@ TEST(NandReadJob, StoppedOrFailedReadLeavesNoFileAndKeepsAnOldOne) {
   EXPECT_EQ(busy.page.boxes.size(), 1u);
   EXPECT_FALSE(fs::exists(busy.out));
   EXPECT_FALSE(fs::exists(busy.out.string() + ".part"));
+}
+
+// A link lost in the middle of a read fails it with the cause named; no file is left.
+TEST(NandReadJob, LostLinkFailsTheReadAndLeavesNoFile) {
+  uint64_t total = 0;
+  {
+    NandBoard whole(Veskar, 0x75);
+    whole.settings.size = 3 * 512;
+    LosingPort counting(*whole.board);
+    restoreProductImages();
+    runReadJob(whole.page, counting, whole.settings);
+    ASSERT_EQ(whole.page.boxes, std::vector<std::string>{"Read Complete."});
+    total = counting.writes;
+  }
+  NandBoard nand(Veskar, 0x75);
+  nand.settings.size = 3 * 512;
+  LosingPort losing(*nand.board);
+  losing.limit = total * 2 / 3;
+  restoreProductImages();
+  runReadJob(nand.page, losing, nand.settings);
+  EXPECT_NE(nand.page.log.find("  Cable: link to the test board lost\r\nError.\r\n"), std::string::npos)
+      << nand.page.log;
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Read ERROR"});
+  EXPECT_FALSE(fs::exists(nand.out));
+  EXPECT_FALSE(fs::exists(nand.out.string() + ".part"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
+#include "readback/losing_port.h"
 #include "readback/read_job.h"
 #include "sim/board.h"
 #include "sim/nor_attach.h"
@@ -236,6 +237,30 @@ TEST(NorReadJob, VeskarBusRefusalIsShown) {
   nor.run(ReadMode::Read);
   EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Cannot run debug mode on VESKAR"});
   EXPECT_FALSE(fs::exists(nor.out));
+}
+
+// A link lost in the middle of a verify fails it with the cause named, never as equal.
+TEST(NorReadJob, LostLinkFailsTheVerify) {
+  uint64_t total = 0;
+  for (const bool lose : {false, true}) {
+    NorBoard nor("chip=VESKAR,nor=EN29LV010A");
+    nor.fill(0, 0x200);
+    const Bytes image = nor.flash(0, 0x200);
+    std::ofstream(nor.image, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), 0x200);
+    nor.settings.mode = ReadMode::Verify;
+    LosingPort port(*nor.board);
+    port.limit = lose ? total * 2 / 3 : 0;
+    restoreProductImages();
+    runReadJob(nor.page, port, nor.settings);
+    total = port.writes;
+    if (!lose) {
+      ASSERT_EQ(nor.page.boxes, std::vector<std::string>{"Verify Complete."}) << nor.page.log;
+      continue;
+    }
+    EXPECT_NE(nor.page.log.find("  Cable: link to the test board lost\r\nError.\r\n"), std::string::npos)
+        << nor.page.log;
+    EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Verify ERROR"});
+  }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ class MainWindowTest : public ::testing::Test {
   PageTabCtrl& pageTabs() const { return window.dialog->pageTabs(); }
   void clickTab(int index) const { QTest::mouseClick(tabs(), Qt::LeftButton, {}, tabs()->tabRect(index).center()); }
   bool shows(int index) const {
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < pageTabs().pageCount(); ++i)
       if (pageTabs().page(i)->isVisible() != (i == index)) return false;
     return pageTabs().currentPage() == index;
   }
@@ -30,18 +30,21 @@ class MainWindowTest : public ::testing::Test {
   Window window{port};
 };
 
-TEST_F(MainWindowTest, ThreeTabsOverOneSharedPageRectangle) {
-  ASSERT_EQ(tabs()->count(), 3);
+TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
+  ASSERT_EQ(tabs()->count(), 4);
+  ASSERT_EQ(pageTabs().pageCount(), 4);
   EXPECT_EQ(tabs()->tabText(0), "NAND");
   EXPECT_EQ(tabs()->tabText(1), "NOR");
   EXPECT_EQ(tabs()->tabText(2), "Extra Function");
+  EXPECT_EQ(tabs()->tabText(3), "Read");
+  EXPECT_EQ(pageTabs().page(3), static_cast<JobPageWidget*>(pageTabs().readPage()));
   EXPECT_EQ(window.dialog->windowTitle(), "ZORV Parallel JTAG (v1.0)");
   EXPECT_FALSE(window.dialog->windowIcon().isNull());
   EXPECT_TRUE(shows(0));
 
   // The pages sit just below the tab headers and fill the control.
   const QRect head = tabs()->tabRect(0);
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     const QRect g = pageTabs().page(i)->geometry();
     EXPECT_EQ(g, QRect(head.x(), head.bottom() + 2, pageTabs().width() - head.x() - 1,
                        pageTabs().height() - head.bottom() - 3));
@@ -62,13 +65,15 @@ TEST_F(MainWindowTest, ClickingATabSwitchesPagesAndFocus) {
   EXPECT_TRUE(shows(1));
 
   // Beside the tabs: nothing changes.
-  const QRect last = tabs()->tabRect(2);
+  const QRect last = tabs()->tabRect(3);
   ASSERT_LT(last.right() + 10, tabs()->width());
   QTest::mouseClick(tabs(), Qt::LeftButton, {}, QPoint(last.right() + 10, last.center().y()));
   EXPECT_TRUE(shows(1));
 
   clickTab(2);
   EXPECT_TRUE(shows(2));
+  clickTab(3);
+  EXPECT_TRUE(shows(3));
   clickTab(0);
   EXPECT_TRUE(shows(0));
 }

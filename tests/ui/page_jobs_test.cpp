@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
 #include <QTabBar>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -9,6 +11,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -242,6 +245,113 @@ TEST_F(PageJobsTest, PinTogglingUntilStop) {
   EXPECT_TRUE(end.buttonEnabled);
   EXPECT_TRUE(end.disabledInputs.empty());
   EXPECT_EQ(extra.stopRequested(), 0);
+}
+
+// Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
+const std::vector<int> kReadInputs = {1070, 1071, 1072, 1073, 1074, 1075, 1076, 1077, 1080, 1083, 1084,
+                                      1085, 1086, 1087, 1092, 1093, 1094, 1095, 1096, 1097, 1098, 1099};
+
+std::vector<int> without(std::vector<int> ids, int id) {
+  ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+  return ids;
+}
+
+TEST_F(PageJobsTest, ReadTabCopiesNandIntoAFileAndVerifiesIt) {
+  ASSERT_TRUE(open(kNandBoard));
+  NandPage& nand = window->nand();
+  const QString image = writeImage(5000);
+  chooseImage(nand, NandPage::OpenButton, image);
+  window->click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  ASSERT_EQ(window->boxes, QStringList{"Download Complete."}) << nand.logText().toStdString();
+  window->boxes.clear();
+
+  ReadPage& read = window->read();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
+  const QString copy = dir.filePath("copy.bin");
+  read.setSaveChooser([copy](QWidget*, const QString&) { return copy; });
+  window->click(read, ReadPage::SaveButton);
+  static_cast<QLineEdit*>(read.control(ReadPage::SizeEdit))->setText("5000");
+  int startButton = ReadPage::ReadButton;
+  auto take = [&] {
+    return snapshot(read, startButton, kReadInputs, ReadPage::ByteCounter, ReadPage::Clock, ReadPage::ProgressBar);
+  };
+  recordAtEveryAppend(read, ReadPage::Log, take);
+  std::optional<Snapshot> atBox;
+  window->onBox = [&](QMessageBox&) { atBox = take(); };
+
+  window->click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  QString log = read.logText();
+  EXPECT_EQ(window->boxes, QStringList{"Read Complete."}) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Read NAND]\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.contains("  Reading from 0x0 ... OK.\r\n")) << log.toStdString();
+  QFile original(image), back(copy);
+  ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(original.readAll() == back.readAll());
+
+  const Snapshot* header = at("[Read NAND]");
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->caption, "Read");
+  EXPECT_FALSE(header->buttonEnabled);
+  EXPECT_EQ(header->disabledInputs, kReadInputs);
+  const Snapshot* reading = at("  Reading from ");
+  ASSERT_NE(reading, nullptr);
+  EXPECT_EQ(reading->caption, "STOP");
+  EXPECT_EQ(reading->disabledInputs, without(kReadInputs, ReadPage::ReadButton));
+  ASSERT_TRUE(atBox.has_value());
+  EXPECT_EQ(atBox->bytes, "5000 / 5000 [Bytes]");
+  EXPECT_EQ(atBox->bar, 100);
+  EXPECT_TRUE(take().disabledInputs.empty());
+  EXPECT_FALSE(read.control(ReadPage::FlashType)->isEnabled());
+
+  // The Verify button runs the comparison and is its STOP button; Read waits, locked.
+  history.clear();
+  window->boxes.clear();
+  atBox.reset();
+  read.setFileChooser([image](QWidget*, const QString&) { return image; });
+  window->click(read, ReadPage::OpenButton);
+  startButton = ReadPage::VerifyButton;
+  window->click(read, ReadPage::VerifyButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  log = read.logText();
+  EXPECT_EQ(window->boxes, QStringList{"Verify Complete."}) << log.toStdString();
+  EXPECT_TRUE(log.contains("\r\n\r\n[Verify NAND]\r\n")) << log.toStdString();
+  const Snapshot* verifying = at("  Verifying... ");
+  ASSERT_NE(verifying, nullptr);
+  EXPECT_EQ(verifying->caption, "STOP");
+  EXPECT_TRUE(verifying->buttonEnabled);
+  EXPECT_EQ(verifying->disabledInputs, without(kReadInputs, ReadPage::VerifyButton));
+  EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::VerifyButton))->text(), "Verify");
+  EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::ReadButton))->text(), "Read");
+  EXPECT_TRUE(take().disabledInputs.empty());
+}
+
+TEST_F(PageJobsTest, ReadTabStopsAReadToTheEndAndLeavesNoFile) {
+  ASSERT_TRUE(open(kNandBoard));
+  ReadPage& read = window->read();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
+  const QString whole = dir.filePath("whole.bin");
+  read.setSaveChooser([whole](QWidget*, const QString&) { return whole; });
+  window->click(read, ReadPage::SaveButton);
+  window->click(read, ReadPage::ToEnd);
+  auto* button = static_cast<QPushButton*>(read.control(ReadPage::ReadButton));
+
+  window->click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return button->text() == "STOP" || !read.jobRunning(); }));
+  ASSERT_TRUE(read.jobRunning()) << read.logText().toStdString();
+  window->click(read, ReadPage::ReadButton);
+  EXPECT_EQ(read.stopRequested(), 1);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+
+  const QString log = read.logText();
+  EXPECT_TRUE(log.endsWith("  STOP.\r\n\r\n")) << log.toStdString();
+  EXPECT_TRUE(window->boxes.isEmpty());
+  EXPECT_FALSE(QFile::exists(whole));
+  EXPECT_FALSE(QFile::exists(whole + ".part"));
+  EXPECT_EQ(button->text(), "Read");
+  EXPECT_EQ(read.stopRequested(), 0);
 }
 
 }  // namespace

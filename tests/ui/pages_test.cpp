@@ -350,5 +350,87 @@ TEST_F(PagesTest, EnterOnAFocusedButtonStartsOnlyOnce) {
   EXPECT_EQ(started.load(), 1);
 }
 
+TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) {
+  ReadPage& read = window.read();
+  showTab(3);
+  const std::vector<int> bus = {1078, 1079, 1081, 1082, 1088, 1089, 1090, 1091};
+  EXPECT_TRUE(checked(read, ReadPage::Nand));
+  EXPECT_TRUE(checked(read, ReadPage::Obrin));
+  EXPECT_EQ(disabled(read, bus), bus);  // a NAND read needs no bus settings
+  window.click(read, ReadPage::Nor);
+  EXPECT_TRUE(disabled(read, bus).empty());
+  auto* types = qobject_cast<QComboBox*>(read.control(ReadPage::FlashType));
+  auto* width = qobject_cast<QComboBox*>(read.control(ReadPage::Width));
+  types->setCurrentIndex(4);
+  emit types->activated(4);
+  EXPECT_EQ(types->currentText(), "S29AL008D");
+  EXPECT_EQ(width->currentText(), "16");
+  window.click(read, ReadPage::Veskar);
+  EXPECT_EQ(types->currentText(), "AutoDetect");
+  EXPECT_EQ(width->currentText(), "8");
+  EXPECT_EQ(text(read, ReadPage::BaseEdit), "0x0");
+  EXPECT_EQ(disabled(read, bus), (std::vector<int>{1079, 1082, 1088, 1089, 1090, 1091}));
+  window.click(read, ReadPage::Ika);
+  EXPECT_EQ(types->currentText(), "S29AL008D");
+  EXPECT_EQ(types->count(), 9);
+  EXPECT_TRUE(disabled(read, bus).empty());
+  EXPECT_EQ(width->currentText(), "8");  // as on the NOR page, until a type is chosen again
+  emit types->activated(4);
+
+  std::vector<ReadSettings> runs;
+  read.setJobFunction([&](JobPage& page, PortIo&, const ReadSettings& settings) {
+    page.lockPage();
+    runs.push_back(settings);
+    page.unlockPage();
+    return 0;
+  });
+  read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/backups/ika/nor.bin"); });
+  window.click(read, ReadPage::SaveButton);
+  qobject_cast<QComboBox*>(read.control(ReadPage::Interleave))->setCurrentIndex(1);
+  edit(read, ReadPage::BaseEdit)->setText("8000");
+  edit(read, ReadPage::BlockEdit)->setText("0x10");
+  edit(read, ReadPage::SizeEdit)->setText("64K");
+  window.click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 1; }));
+  EXPECT_EQ(runs[0].flash, ReadFlash::Nor);
+  EXPECT_EQ(runs[0].mode, ReadMode::Read);
+  EXPECT_EQ(runs[0].product, 2);
+  EXPECT_EQ(runs[0].flashType, 4);
+  EXPECT_EQ(runs[0].width, 16);
+  EXPECT_EQ(runs[0].interleave, 2);
+  EXPECT_EQ(runs[0].base, 0x8000u);
+  EXPECT_EQ(runs[0].block, 16u);
+  EXPECT_EQ(runs[0].size, 65536u);
+  EXPECT_FALSE(runs[0].toEnd);
+  EXPECT_EQ(runs[0].outputPath, "/backups/ika/nor.bin");
+  EXPECT_EQ(text(read, ReadPage::OutputBox), "/.../nor.bin");
+
+  // A size that cannot be read starts nothing; "To the end" needs none.
+  QStringList boxes;
+  window.dialog->boxes().onShown = [&](QMessageBox& box) {
+    boxes << box.text();
+    QTimer::singleShot(0, &box, [b = &box] { b->done(QMessageBox::Ok); });
+  };
+  edit(read, ReadPage::SizeEdit)->setText("12Q");
+  window.click(read, ReadPage::ReadButton);
+  EXPECT_EQ(boxes, QStringList{"Size \"12Q\" is not a number of bytes (decimal or 0x hexadecimal, K or M after it)"});
+  EXPECT_FALSE(read.jobRunning());
+  window.click(read, ReadPage::ToEnd);
+  EXPECT_FALSE(enabled(read, ReadPage::SizeEdit));
+
+  // Verify compares with the chosen image; afterwards Read (and Enter) read again.
+  read.setFileChooser([](QWidget*, const QString&) { return QStringLiteral("/images/nor.bin"); });
+  window.click(read, ReadPage::OpenButton);
+  window.click(read, ReadPage::VerifyButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 2; }));
+  EXPECT_EQ(runs[1].mode, ReadMode::Verify);
+  EXPECT_EQ(runs[1].imagePath, "/images/nor.bin");
+  QTest::keyClick(read.control(ReadPage::BlockEdit), Qt::Key_Return);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 3; }));
+  EXPECT_EQ(runs[2].mode, ReadMode::Read);
+  EXPECT_TRUE(runs[2].toEnd);
+  EXPECT_EQ(boxes.size(), 1);
+}
+
 }  // namespace
 }  // namespace zorv::ui::test

@@ -17,6 +17,7 @@
 #include "ui/nand_page.h"
 #include "ui/nor_page.h"
 #include "ui/page_tab_ctrl.h"
+#include "ui/read_page.h"
 
 namespace zorv::ui::test {
 
@@ -48,6 +49,7 @@ class Window {
   NandPage& nand() const { return *dialog->pageTabs().nandPage(); }
   NorPage& nor() const { return *dialog->pageTabs().norPage(); }
   ExtraPage& extra() const { return *dialog->pageTabs().extraPage(); }
+  ReadPage& read() const { return *dialog->pageTabs().readPage(); }
   QAbstractButton* button(JobPageWidget& page, int id) const { return static_cast<QAbstractButton*>(page.control(id)); }
   void click(JobPageWidget& page, int id) const { QTest::mouseClick(page.control(id), Qt::LeftButton); }
 

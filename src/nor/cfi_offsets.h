@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zorv::cfi {
+
+// Word offsets of the common flash interface query fields that the sector table needs.
+inline constexpr uint32_t kQueryString = 0x10;  // "QRY", one character per word
+inline constexpr uint32_t kDeviceSize = 0x27;   // n: the device holds 2^n bytes
+inline constexpr uint32_t kRegionCount = 0x2C;  // number of erase-block regions
+// Four words per region, least significant first: blocks - 1 (16 bits), block size / 256 (16 bits).
+inline constexpr uint32_t kRegionInfo = 0x2D;
+inline constexpr uint32_t kRegionInfoWords = 4;
+
+// The query answers one value per word; the bus addresses the words by byte.
+constexpr uint32_t byteOffset(uint32_t wordOffset) { return 2 * wordOffset; }
+
+}  // namespace zorv::cfi

@@ -1,0 +1,237 @@
+#include "ui/read_page.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "nor/flash_types.h"
+#include "nor/number_text.h"
+#include "page/path_text.h"
+#include "page/size_text.h"
+#include "targets/target_product.h"
+
+namespace zorv::ui {
+namespace {
+
+using K = ControlKind;
+
+const std::vector<ControlRow>& readControls() {
+  static const std::vector<ControlRow> controls = {
+      {1070, K::GroupBox, "Flash", 2, 3, 60, 24},
+      {1071, K::RadioGroupStart, "NAND", 5, 13, 29, 10},
+      {1072, K::RadioButton, "NOR", 35, 13, 25, 10},
+      {1073, K::GroupBox, "Product", 2, 29, 60, 59},
+      {1074, K::RadioGroupStart, "OBRIN", 7, 38, 38, 10},
+      {1075, K::RadioButton, "TQR2400", 7, 50, 43, 10},
+      {1076, K::RadioButton, "IKA", 7, 61, 33, 11},
+      {1077, K::RadioButton, "VESKAR", 7, 74, 40, 9},
+      {1078, K::GroupBox, "Flash Type", 2, 90, 60, 28},
+      {1079, K::ComboBox, "", 4, 100, 56, 88},
+      {1080, K::GroupBox, "Options", 64, 3, 67, 115},
+      {1081, K::Label, "Base: 0x", 65, 14, 28, 10},
+      {1082, K::LineEdit, "", 93, 12, 33, 12},
+      {1083, K::Label, "Block No.:", 65, 32, 33, 11},
+      {1084, K::LineEdit, "", 99, 30, 28, 13},
+      {1085, K::Label, "Size:", 65, 50, 20, 10},
+      {1086, K::LineEdit, "", 87, 48, 40, 12},
+      {1087, K::CheckBox, "To the end", 67, 63, 60, 10},
+      {1088, K::Label, "Interleave:", 65, 82, 34, 9},
+      {1089, K::ComboBox, "", 104, 81, 24, 35},
+      {1090, K::LabelRight, "Width:", 73, 100, 25, 11},
+      {1091, K::ComboBox, "", 104, 99, 24, 35},
+      {0, K::GroupBox, "", 133, 3, 46, 115},
+      {1092, K::PushButton, "Read", 136, 12, 37, 46},
+      {1093, K::PushButton, "Verify", 136, 64, 37, 46},
+      {1094, K::GroupBox, "Output File", 2, 120, 174, 31},
+      {1095, K::LineEdit, "", 7, 132, 136, 12},
+      {1096, K::PushButton, "Save", 147, 129, 25, 19},
+      {1097, K::GroupBox, "Compare File", 2, 153, 174, 31},
+      {1098, K::LineEdit, "", 7, 165, 136, 12},
+      {1099, K::PushButton, "Open", 147, 162, 25, 19},
+      {1100, K::LogWrap, "", 2, 188, 174, 79},
+      {1101, K::Label, " / [Bytes]", 6, 271, 79, 10},
+      {1102, K::LabelRight, "00 : 00", 141, 271, 32, 10},
+      {1103, K::ProgressBar, "", 2, 283, 173, 18},
+  };
+  return controls;
+}
+
+const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
+
+// The NOR bus settings, which a NAND read does not use and VESKAR fixes.
+const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
+                                       ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
+                                       ReadPage::WidthLabel,     ReadPage::Width};
+const std::vector<int> kFixedForVeskar = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
+                                          ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
+
+}  // namespace
+
+QString chooseWithSaveDialog(QWidget* owner, const QString& filter) {
+  QString selected = filter.section(QStringLiteral(";;"), 0, 0);
+  return QFileDialog::getSaveFileName(owner, QString(), QString(), filter, &selected);
+}
+
+ReadPage::ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+    : JobPageWidget(readControls(), kReadRoles, port, boxes, parent),
+      // Through a lambda: the job's entry point may come with overloads.
+      job_([](JobPage& page, PortIo& io, const ReadSettings& settings) { return runReadJob(page, io, settings); }) {
+  controls_.comboBox(Interleave)->addItems({"1", "2"});
+  controls_.comboBox(Width)->addItems({"8", "16"});
+  for (int type = 0; type < kFlashTypeCount; ++type)
+    controls_.comboBox(FlashType)->addItem(QString::fromUtf8(flashTypeListText(type).data(),
+                                                             static_cast<qsizetype>(flashTypeListText(type).size())));
+
+  connect(controls_.pushButton(VerifyButton), &QPushButton::clicked, this, &ReadPage::startOrStopVerify);
+  connect(controls_.pushButton(SaveButton), &QPushButton::clicked, this, &ReadPage::chooseOutputFile);
+  for (int id : {Nand, Nor, ToEnd})
+    connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
+  for (int id : {Obrin, Tqr2400, Ika, Veskar})
+    connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectProduct);
+  // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
+  connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
+
+  copySettingsToControls();
+  controls_.comboBox(FlashType)->setCurrentIndex(0);
+  controls_.comboBox(Interleave)->setCurrentIndex(0);
+  controls_.comboBox(Width)->setCurrentIndex(0);
+  enableForChoices();
+}
+
+void ReadPage::copyControlsToSettings() {
+  flash_ = controls_.radioIndex(Nand);
+  product_ = controls_.radioIndex(Obrin);
+  baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
+  blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
+  sizeText_ = controls_.lineEdit(SizeEdit)->text().toStdString();
+  toEnd_ = controls_.button(ToEnd)->isChecked();
+  shownOutput_ = controls_.lineEdit(OutputBox)->text();
+  shownPath_ = controls_.lineEdit(PathBox)->text();
+}
+
+void ReadPage::copySettingsToControls() {
+  controls_.setRadioIndex(Nand, flash_);
+  controls_.setRadioIndex(Obrin, product_);
+  controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
+  controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
+  controls_.lineEdit(SizeEdit)->setText(QString::fromStdString(sizeText_));
+  controls_.button(ToEnd)->setChecked(toEnd_);
+  controls_.lineEdit(OutputBox)->setText(shownOutput_);
+  controls_.lineEdit(PathBox)->setText(shownPath_);
+}
+
+void ReadPage::enableForChoices() {
+  const bool nor = controls_.radioIndex(Nand) == static_cast<int>(ReadFlash::Nor);
+  const bool veskar = controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar);
+  controls_.setEnabled(kBusControls, nor);
+  if (nor && veskar) controls_.setEnabled(kFixedForVeskar, false);
+  controls_.widget(SizeEdit)->setEnabled(!controls_.button(ToEnd)->isChecked());
+}
+
+void ReadPage::selectProduct() {
+  QComboBox* types = controls_.comboBox(FlashType);
+  if (controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar)) {
+    // VESKAR finds its own flash on a bus it fixes, as the NOR page shows it.
+    if (types->count() == kFlashTypeCount) types->addItem(QStringLiteral("AutoDetect"));
+    types->setCurrentIndex(AutoDetect);
+    controls_.comboBox(Width)->setCurrentIndex(0);
+    controls_.comboBox(Interleave)->setCurrentIndex(0);
+    controls_.lineEdit(BaseEdit)->setText(QStringLiteral("0x0"));
+  } else {
+    if (types->count() == kFlashTypeCount + 1) types->removeItem(AutoDetect);
+    types->setCurrentIndex(isFlashType(flashType_) ? flashType_ : -1);
+  }
+  enableForChoices();
+}
+
+void ReadPage::selectFlashType() {
+  flashType_ = controls_.comboBox(FlashType)->currentIndex();
+  if (flashType_ >= En29lv010a && flashType_ <= Am29lv040b) controls_.comboBox(Width)->setCurrentIndex(0);
+  else if (isFlashType(flashType_)) controls_.comboBox(Width)->setCurrentIndex(1);
+}
+
+void ReadPage::chooseOutputFile() {
+  copyControlsToSettings();
+  const QString chosen = chooseSave_(window(), QString::fromUtf8(kOutputFileFilter));
+  if (chosen.isEmpty()) return;
+  outputPath_ = QDir::toNativeSeparators(chosen);
+  shownOutput_ = QString::fromStdString(
+      shortenImagePath(outputPath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
+  copySettingsToControls();
+}
+
+void ReadPage::useStartButton(ReadMode mode) {
+  mode_ = mode;
+  setStartButtonId(mode == ReadMode::Verify ? VerifyButton : ReadButton);
+}
+
+void ReadPage::startOrStopVerify() {
+  // While a job runs the pressed button is already the job's own (the other one is locked).
+  if (!jobRunning()) useStartButton(ReadMode::Verify);
+  startOrStopJob();
+  if (!jobRunning()) useStartButton(ReadMode::Read);
+}
+
+QString ReadPage::startRefusal() {
+  ReadSettings settings;
+  settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
+  settings.mode = mode_;
+  settings.product = product_;
+  if (settings.flash == ReadFlash::Nor && product_ != static_cast<int>(TargetProduct::Veskar)) {
+    settings.flashType = flashType_;
+    settings.interleave = controls_.comboBox(Interleave)->currentIndex() == 1 ? 2 : 1;
+    settings.width = controls_.comboBox(Width)->currentIndex() == 1 ? 16 : 8;
+    const std::optional<uint32_t> base = readHexText(baseText_);
+    if (!base) return QStringLiteral("Base address 0x%1 does not fit in 32 bits").arg(QString::fromStdString(baseText_).trimmed());
+    settings.base = *base;
+  }
+  const QString blockText = QString::fromStdString(blockText_).trimmed();
+  const std::optional<uint32_t> block = readBlockText(blockText.toStdString());
+  if (!block) return QStringLiteral("Block No. \"%1\" is not a number (decimal, or hexadecimal after 0x)").arg(blockText);
+  settings.block = *block;
+  if (mode_ == ReadMode::Read) {
+    settings.toEnd = toEnd_;
+    if (!toEnd_) {
+      const QString sizeText = QString::fromStdString(sizeText_).trimmed();
+      const std::optional<uint64_t> size = readSizeText(sizeText.toStdString());
+      if (!size || *size == 0)
+        return QStringLiteral("Size \"%1\" is not a number of bytes (decimal or 0x hexadecimal, K or M after it)")
+            .arg(sizeText);
+      settings.size = *size;
+    }
+    if (outputPath_.isEmpty()) return QStringLiteral("No output file");
+    settings.outputPath = outputPath_.toStdString();
+  } else {
+    settings.imagePath = imagePath_.toStdString();
+  }
+  settings_ = settings;
+  return {};
+}
+
+std::function<void()> ReadPage::makeJob() {
+  return [this, job = job_, settings = settings_] { job(bridge(), port(), settings); };
+}
+
+void ReadPage::lockPage() {
+  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
+                        BlockEdit, SizeLabel, SizeEdit, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox,
+                        SaveButton, CompareGroup, PathBox, OpenButton},
+                       false);
+  controls_.setEnabled(kBusControls, false);
+}
+
+void ReadPage::unlockPage() {
+  controls_.pushButton(ReadButton)->setText(QStringLiteral("Read"));
+  controls_.pushButton(VerifyButton)->setText(QStringLiteral("Verify"));
+  useStartButton(ReadMode::Read);
+  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
+                        BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
+                        CompareGroup, PathBox, OpenButton},
+                       true);
+  enableForChoices();
+}
+
+}  // namespace zorv::ui

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "readback/read_job.h"
+#include "ui/job_page_widget.h"
+
+namespace zorv::ui {
+
+using ReadJobFunction = std::function<int(JobPage&, PortIo&, const ReadSettings&)>;
+
+QString chooseWithSaveDialog(QWidget* owner, const QString& filter);
+inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*.*)";
+
+// The "Read" tab: copies a range of the NAND or NOR flash into a file, or compares the flash with
+// an image. The NOR bus is set as on the NOR page (VESKAR fixes it); the NAND needs none of it.
+// Read and Verify are both start buttons: the one pressed runs its job and becomes its STOP button.
+class ReadPage : public JobPageWidget {
+  Q_OBJECT
+
+ public:
+  enum Id {
+    FlashGroup = 1070, Nand = 1071, Nor = 1072,
+    ProductGroup = 1073, Obrin = 1074, Tqr2400 = 1075, Ika = 1076, Veskar = 1077,
+    FlashTypeGroup = 1078, FlashType = 1079,
+    OptionsGroup = 1080, BaseLabel = 1081, BaseEdit = 1082, BlockLabel = 1083, BlockEdit = 1084,
+    SizeLabel = 1085, SizeEdit = 1086, ToEnd = 1087, InterleaveLabel = 1088, Interleave = 1089,
+    WidthLabel = 1090, Width = 1091,
+    ReadButton = 1092, VerifyButton = 1093,
+    OutputGroup = 1094, OutputBox = 1095, SaveButton = 1096,
+    CompareGroup = 1097, PathBox = 1098, OpenButton = 1099,
+    Log = 1100, ByteCounter = 1101, Clock = 1102, ProgressBar = 1103,
+  };
+
+  ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+
+  void lockPage() override;
+  void unlockPage() override;
+  void copyControlsToSettings() override;
+  void copySettingsToControls() override;
+
+  // The Verify button; the Read button is the page's start button (and Enter's).
+  void startOrStopVerify();
+  // The Save button: the file a read writes; a cancelled dialog changes nothing.
+  void chooseOutputFile();
+  void selectProduct();
+  void selectFlashType();
+
+  void setJobFunction(ReadJobFunction job) { job_ = std::move(job); }
+  void setSaveChooser(FileChooser chooser) { chooseSave_ = std::move(chooser); }
+
+ protected:
+  std::function<void()> makeJob() override;
+  QString startRefusal() override;
+
+ private:
+  // Which controls can be used follows the flash, the product and "To the end".
+  void enableForChoices();
+  void useStartButton(ReadMode mode);
+
+  ReadMode mode_ = ReadMode::Read;
+  int flash_ = 0;
+  int product_ = 0;
+  int flashType_ = 0;
+  std::string baseText_ = "0";
+  std::string blockText_ = "0";
+  std::string sizeText_;
+  bool toEnd_ = false;
+  QString outputPath_;
+  QString shownOutput_;
+  ReadSettings settings_;  // read from the controls by startRefusal, for makeJob
+  ReadJobFunction job_;
+  FileChooser chooseSave_ = chooseWithSaveDialog;
+};
+
+}  // namespace zorv::ui
