@@ -16,20 +16,20 @@ int JtagCable::detectPort() {
   dataPort = kLptDataPort;
   statusPort = kLptStatusPort;
   if (echoed != 0x55) return -1;
-  io_.write(dataPort, 0x0C);
+  io_.write(dataPort, kTrstReleasedBit | kTckBit);
   return 0;
 }
 
 void JtagCable::pulseTrst() {
-  io_.write(dataPort, 0x0C);
-  io_.write(dataPort, 0x04);
-  io_.write(dataPort, 0x0C);
+  io_.write(dataPort, kTrstReleasedBit | kTckBit);
+  io_.write(dataPort, kTckBit);
+  io_.write(dataPort, kTrstReleasedBit | kTckBit);
 }
 
 void JtagCable::resetTap() {
   for (int i = 0; i < 5; ++i) {
-    io_.write(dataPort, 0x0A);
-    io_.write(dataPort, 0x0E);
+    io_.write(dataPort, kTrstReleasedBit | kTmsBit);
+    io_.write(dataPort, kTrstReleasedBit | kTmsBit | kTckBit);
   }
 }
 
@@ -82,7 +82,7 @@ void JtagCable::shiftDrCapture(const char* bitsIn, char* bitsOut, int length) {
   clockTck(1, last);
   clockTck(0, 0);
   io_.flush();
-  for (int i = 0; i < length; ++i) bitsOut[i] = bitChar((raw[i] & 0x40) != 0);
+  for (int i = 0; i < length; ++i) bitsOut[i] = bitChar((raw[i] & kTdoStatusBit) != 0);
 }
 
 void JtagCable::shiftDrCaptureDeferred(const char* bitsIn, int length, int first, int count, uint8_t* raw) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cable/cable_pins.h"
 #include "cable/port_io.h"
 
 namespace zorv {
@@ -35,9 +36,9 @@ class JtagCable {
   void pulseTrst();
   void resetTap();
   void clockTck(int tms, int tdi) {
-    const uint8_t v = static_cast<uint8_t>(tdi | (tms << 1));
-    io_.write(dataPort, v | 0x08);
-    io_.write(dataPort, v | 0x0C);
+    const uint8_t v = static_cast<uint8_t>(tdi * kTdiBit | tms * kTmsBit | kTrstReleasedBit);
+    io_.write(dataPort, v);
+    io_.write(dataPort, v | kTckBit);
   }
 
   void shiftIr(const char* bits, int length);
@@ -51,7 +52,7 @@ class JtagCable {
   // Waits for every deferred capture (one round trip on a remote cable).
   void collectCaptures() { io_.flush(); }
   // A captured raw status byte as the bit character it carries.
-  static char capturedBit(uint8_t raw) { return (raw & 0x40) != 0 ? '1' : '0'; }
+  static char capturedBit(uint8_t raw) { return (raw & kTdoStatusBit) != 0 ? '1' : '0'; }
 
   // Empty while the link to the cable holds, else its cause (see PortIo::linkFailure).
   const std::string& linkFailure() const { return io_.linkFailure(); }

@@ -11,10 +11,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cable/cable_pins.h"
 namespace zorv {
 namespace {
 
-constexpr uint8_t kTrstBit = 0x08;
 constexpr int kConnectTimeoutMs = 3000;
 // Waits are cut in slices so that the job's stop is seen within one.
 constexpr int kWaitSliceMs = 50;
@@ -135,7 +135,7 @@ bool RemoteBitbangPort::acceptAnswers(const char* data, size_t length) {
       --run.skipped;
       continue;
     }
-    *run.dest++ = c == '1' ? 0x40 : 0x00;
+    *run.dest++ = c == '1' ? kTdoStatusBit : 0;
     if (--run.length == 0) ++pendingHead_;
   }
   if (pendingHead_ == pendingCount_) pendingHead_ = pendingCount_ = 0;
@@ -204,11 +204,12 @@ void RemoteBitbangPort::sendBuffered() {
 
 void RemoteBitbangPort::write(uint16_t port, uint8_t value) {
   if (port != kLptDataPort || fd_ < 0) return;
-  if (!trstSent_ || ((value ^ lastData_) & kTrstBit)) {
-    out_[outLength_++] = (value & kTrstBit) ? 'r' : 't';
+  if (!trstSent_ || ((value ^ lastData_) & kTrstReleasedBit)) {
+    out_[outLength_++] = (value & kTrstReleasedBit) ? 'r' : 't';
     trstSent_ = true;
   }
-  out_[outLength_++] = static_cast<char>('0' + (value & 0x07));  // TCK, TMS, TDI
+  // The protocol's digit holds TCK, TMS and TDI in the port's own bit positions.
+  out_[outLength_++] = static_cast<char>('0' + (value & (kTckBit | kTmsBit | kTdiBit)));
   lastData_ = value;
   if (outLength_ > kBufferSize - 3) sendBuffered();
 }

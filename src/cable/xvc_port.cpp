@@ -15,13 +15,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cable/cable_pins.h"
 namespace zorv {
 namespace {
 
-constexpr uint8_t kTdiBit = 0x01;
-constexpr uint8_t kTmsBit = 0x02;
-constexpr uint8_t kTckBit = 0x04;
-constexpr uint8_t kTrstBit = 0x08;
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kStopCheckMs = 100;
 constexpr size_t kShiftHeader = 10;  // "shift:" and the 32-bit bit count
@@ -245,7 +242,7 @@ void XvcPort::write(uint16_t port, uint8_t value) {
   if (port != kLptDataPort || fd_ < 0) return;
   const uint8_t before = lastData_;
   lastData_ = value;
-  if (!(value & kTrstBit)) {
+  if (!(value & kTrstReleasedBit)) {
     trstHeld_ = true;  // the TAP is held in reset: clocks meanwhile do nothing
     return;
   }
@@ -302,7 +299,7 @@ void XvcPort::collectAnswers() {
     for (; resolved < pendingCount_ && pending_[resolved].bit < end; ++resolved) {
       const uint64_t offset = pending_[resolved].bit - shift.firstBit;
       const bool tdo = (answer_[offset / 8] >> (offset % 8)) & 1;
-      *pending_[resolved].dest = tdo ? 0x40 : 0x00;
+      *pending_[resolved].dest = tdo ? kTdoStatusBit : 0;
     }
   }
   shiftsInFlight_ = 0;

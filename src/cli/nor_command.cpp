@@ -39,9 +39,7 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
     if (settings.flashType < 0) {
       throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
     }
-    // AutoDetect names no type (only VESKAR's page offers it): the job refuses it at any width.
-    const int typeWidth = isFlashType(settings.flashType) ? flashTypeRow(settings.flashType).defaultWidth : 16;
-    const int width = options.width != 0 ? options.width : typeWidth;
+    const int width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
     settings.widthSelection = width == 16 ? 1 : 0;
     settings.interleaveSelection = options.interleave == 2 ? 1 : 0;
     settings.baseText = options.base;

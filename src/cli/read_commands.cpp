@@ -22,7 +22,7 @@ struct ReadOptions {
   std::string size;
   bool raw = false;
   bool oob = false;
-  std::string type = "EN29LV010A";
+  std::string type{flashTypeListText(En29lv010a)};
   int width = 0;  // 0: the type's own
   int interleave = 1;
   std::string base = "0";
@@ -48,7 +48,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   if (flash == ReadFlash::Nor && settings.product != Veskar) {
     settings.flashType = flashTypeFromText(options.type);
     if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
-    settings.width = options.width != 0 ? options.width : settings.flashType <= Am29lv040b ? 8 : 16;
+    settings.width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
     settings.interleave = options.interleave;
     settings.base = readNumberOption(options.base, NumberForm::Hexadecimal).value_or(0);
   }

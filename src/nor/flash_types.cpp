@@ -164,6 +164,8 @@ int flashTypeFromText(std::string_view text) {
   return -1;
 }
 
+int flashTypeDefaultWidth(int index) { return isFlashType(index) ? kRows[index].defaultWidth : 16; }
+
 bool usesWriteBuffer(int index) { return isFlashType(index) && kRows[index].writesInBuffers; }
 
 }  // namespace zorv

@@ -115,6 +115,10 @@ std::string_view flashTypeLogName(int index);
 // The index of a list text (exact, any case), or -1.
 int flashTypeFromText(std::string_view text);
 
+// The width a type is used with unless the user chooses one; 16 for AutoDetect (which names no
+// type, so its job refuses any width).
+int flashTypeDefaultWidth(int index);
+
 // Types programmed in write buffers rather than unit by unit.
 bool usesWriteBuffer(int index);
 

@@ -146,17 +146,7 @@ bool NorReadBack::identify() {
     box(busRefusalText(refusal));
     return false;
   }
-  if (veskar) {
-    if (flash.deviceId == 0x4F) {
-      flash.deviceIndex = En29lv040a;
-      flash.expectedDeviceId = 0x4F;
-    } else if (flash.deviceId == 0x6E) {
-      flash.deviceIndex = En29lv010a;
-      flash.expectedDeviceId = 0x6E;
-    } else {
-      flash.deviceIndex = AutoDetect;
-    }
-  }
+  if (veskar) flash.recogniseVeskarDevice();
   log(formatText("  Maker: 0x%04X, Device: 0x%04X (%s)\r\n", flash.makerId, flash.deviceId,
                  std::string(flashTypeLogName(flash.deviceIndex)).c_str()));
   if (veskar) {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "sim/lpt_pins.h"
 namespace zorv::sim {
 namespace {
-constexpr uint8_t kTdi = 0x01, kTms = 0x02, kTck = 0x04, kTrst = 0x08;
 constexpr uint8_t kIrCapture = 0x1;  // the two low bits of every IR capture are 01
 }  // namespace
 
@@ -42,7 +42,7 @@ uint8_t Board::read(uint16_t port) {
     bool level = tdo_;
     if (!options_.boardPresent) level = true;
     if (options_.tdoStuck >= 0) level = options_.tdoStuck != 0;
-    return static_cast<uint8_t>(0x87 | (level ? 0x40 : 0x00));
+    return static_cast<uint8_t>(0x87 | (level ? kTdo : 0x00));
   }
   return 0xFF;
 }

@@ -16,7 +16,6 @@
 namespace zorv::sim {
 namespace {
 
-constexpr uint8_t kTrst = 0x08;
 constexpr size_t kChunk = 4096;
 
 std::runtime_error systemError(const std::string& what) {
@@ -127,7 +126,7 @@ bool RemoteBitbangServer::execute(char command, char* reply, size_t& replyLength
       board_.write(kLptDataPort, pins_);
       break;
     case 'R':
-      reply[replyLength++] = (board_.read(kLptStatusPort) & 0x40) ? '1' : '0';
+      reply[replyLength++] = (board_.read(kLptStatusPort) & kTdo) ? '1' : '0';
       break;
     case 'r':
     case 's':  // srst is not wired on the board

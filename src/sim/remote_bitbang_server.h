@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "cable/port_io.h"
+#include "sim/lpt_pins.h"
 
 namespace zorv::sim {
 
@@ -41,7 +42,7 @@ class RemoteBitbangServer {
   bool sendAll(int fd, const char* data, size_t length);
 
   PortIo& board_;
-  uint8_t pins_ = 0x08;  // the data-port byte the client's commands have built: nTRST released
+  uint8_t pins_ = kTrst;  // the data-port byte the client's commands have built: nTRST released
   int listenFd_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;

@@ -14,13 +14,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "sim/lpt_pins.h"
 namespace zorv::sim {
 namespace {
 
-constexpr uint8_t kTdi = 0x01;
-constexpr uint8_t kTms = 0x02;
-constexpr uint8_t kTck = 0x04;
-constexpr uint8_t kTrstReleased = 0x08;
 
 std::runtime_error systemError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
@@ -182,12 +179,12 @@ void XvcServer::shift(uint32_t bits) {
   std::fill_n(tdo_.begin(), (static_cast<size_t>(bits) + 7) / 8, uint8_t{0});
   for (uint32_t i = 0; i < bits; ++i) {
     const auto mask = static_cast<uint8_t>(1u << (i % 8));
-    uint8_t pins = kTrstReleased;
+    uint8_t pins = kTrst;
     if (tms_[i / 8] & mask) pins |= kTms;
     if (tdi_[i / 8] & mask) pins |= kTdi;
     board_.write(kLptDataPort, pins);
     board_.write(kLptDataPort, pins | kTck);
-    if (board_.read(kLptStatusPort) & 0x40) tdo_[i / 8] |= mask;
+    if (board_.read(kLptStatusPort) & kTdo) tdo_[i / 8] |= mask;
   }
 }
 

@@ -135,7 +135,9 @@ void ReadPage::selectProduct() {
   QComboBox* types = controls_.comboBox(FlashType);
   if (controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar)) {
     // VESKAR finds its own flash on a bus it fixes, as the NOR page shows it.
-    if (types->count() == kFlashTypeCount) types->addItem(QStringLiteral("AutoDetect"));
+    if (types->count() == kFlashTypeCount) {
+      types->addItem(QString::fromUtf8(kAutoDetectListText.data(), static_cast<qsizetype>(kAutoDetectListText.size())));
+    }
     types->setCurrentIndex(AutoDetect);
     controls_.comboBox(Width)->setCurrentIndex(0);
     controls_.comboBox(Interleave)->setCurrentIndex(0);
@@ -149,8 +151,10 @@ void ReadPage::selectProduct() {
 
 void ReadPage::selectFlashType() {
   flashType_ = controls_.comboBox(FlashType)->currentIndex();
-  if (flashType_ >= En29lv010a && flashType_ <= Am29lv040b) controls_.comboBox(Width)->setCurrentIndex(0);
-  else if (isFlashType(flashType_)) controls_.comboBox(Width)->setCurrentIndex(1);
+  // The width entries are "8" and "16".
+  if (isFlashType(flashType_)) {
+    controls_.comboBox(Width)->setCurrentIndex(flashTypeRow(flashType_).defaultWidth == 16 ? 1 : 0);
+  }
 }
 
 void ReadPage::chooseOutputFile() {
