@@ -63,8 +63,8 @@ void NorFlash::unlock(JtagCable& cable, NorTarget& target) {
   write(cable, target, base + unlockAddress2, unlockData2);
 }
 
-int NorFlash::readIds(JtagCable& cable, NorTarget& target, JobPage& page) {
-  if (target.prepare(cable, bsrImage, capture.data(), page) != 0) return -1;
+int NorFlash::readIds(JtagCable& cable, NorTarget& target) {
+  if (const int refusal = target.prepare(cable, bsrImage, capture.data()); refusal != BusReady) return refusal;
   target.setPin(cable, csCell, bsrImage, '0');
   unlock(cable, target);
   write(cable, target, base + unlockAddress1, autoselectCommand);

@@ -62,8 +62,8 @@ class NorFlash {
   // VESKAR's fixed setting; the arguments are not read.
   int applyFixedSetting(int width, int interleaveValue);
 
-  // page carries the boxes of a product whose bus preparation fails.
-  int readIds(JtagCable& cable, NorTarget& target, JobPage& page);
+  // 0, or the target's BusPreparation refusal when its bus could not be made usable.
+  int readIds(JtagCable& cable, NorTarget& target);
   int checkId(int index);
   // VESKAR has no Flash Type list: the device code read names the type, AutoDetect if none.
   void recogniseVeskarDevice();

@@ -19,6 +19,7 @@
 #include "page/link_check.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
+#include "targets/veskar_nor_target.h"
 #include "text/format.h"
 
 namespace zorv {
@@ -171,7 +172,10 @@ void NorJob::run() {
   }
   commandSetLoaded_ = true;
 
-  if (flash.readIds(cable_, target, page_) != 0) return;
+  if (const int refusal = flash.readIds(cable_, target); refusal != BusReady) {
+    failBox(busRefusalText(refusal));
+    return;
+  }
   if (!linkHolds("  STOP.\r\n")) {
     if (result_ == -1) failBox("Unknown FLASH ID");
     return;
@@ -394,6 +398,14 @@ void NorJob::logSkipped() {
 }
 
 }  // namespace
+
+const char* busRefusalText(int refusal) {
+  switch (refusal) {
+    case DebugModeRefused: return "Cannot run debug mode on VESKAR";
+    case FlashConfigRefused: return "Cannot set flash config register of VESKAR";
+    default: return "";
+  }
+}
 
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
   port.watchStopFlag(&page.stopRequested);

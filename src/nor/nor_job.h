@@ -9,4 +9,8 @@ namespace zorv {
 // The nor job's thread body: drives the cable on port and reports through page; returns 0.
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings);
 
+// The box that tells the user why the target's bus could not be made usable (a BusPreparation
+// refusal); the NOR jobs show it when identification cannot start.
+const char* busRefusalText(int refusal);
+
 }  // namespace zorv

@@ -6,6 +6,7 @@
 #include "cable/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
+#include "nor/nor_job.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
 #include "readback/output_file.h"
@@ -13,6 +14,7 @@
 #include "readback/read_support.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
+#include "targets/veskar_nor_target.h"
 #include "text/format.h"
 
 namespace zorv {
@@ -150,9 +152,12 @@ bool NorReadBack::identify() {
     cable_.loadExtest();
   }
   commandSetLoaded_ = true;
-  // A product whose bus preparation fails has shown its own box.
-  const int ids = flash.readIds(cable_, target, page_);
-  if (!linkHolds(ids == 0 ? "Unknown FLASH ID" : nullptr) || ids != 0) return false;
+  const int refusal = flash.readIds(cable_, target);
+  if (!linkHolds(refusal == BusReady ? "Unknown FLASH ID" : busRefusalText(refusal))) return false;
+  if (refusal != BusReady) {
+    box(busRefusalText(refusal));
+    return false;
+  }
   if (veskar) flash.recogniseVeskarDevice();
   log(format("  Maker: 0x%04X, Device: 0x%04X (%s)\r\n", flash.makerId, flash.deviceId,
                  std::string(flashTypeLogName(flash.deviceIndex)).c_str()));

@@ -4,18 +4,9 @@
 #include <memory>
 
 #include "cable/jtag_cable.h"
+#include "targets/product_wiring.h"
 
 namespace zorv {
-
-// Where a product's NAND control signals sit in its boundary-scan image (cell numbers).
-struct NandPins {
-  int32_t pinCe = 0;   // nCE, low active
-  int32_t pinWe = 0;   // nWE, low active
-  int32_t pinRe = 0;   // nRE, low active
-  int32_t pinRb = 0;   // R/B, '1' = ready; read from captured images only
-  int32_t pinCle = 0;  // CLE, high active
-  int32_t pinAle = 0;  // ALE, high active
-};
 
 // Data-bus directions as setBusDirection takes them.
 inline constexpr int kBusOutput = 0;
@@ -36,6 +27,26 @@ class NandTarget {
   // Bit n is 1 exactly when the captured character at I/On is '1'.
   virtual uint8_t getDataByte(const char* captured) const = 0;
 };
+
+// The pin map of the product whose wiring it is bound to; the products differ only in that record.
+template <const ProductWiring& wiring>
+class WiredNandTarget final : public NandTarget {
+ public:
+  void init(JtagCable& cable, char* productName, NandPins& pins, char*& image) override;
+  void setBusDirection(char* image, int mode) const override;
+  void putDataByte(char* image, uint8_t value) const override;
+  uint8_t getDataByte(const char* captured) const override;
+};
+
+using ObrinNandTarget = WiredNandTarget<kObrinWiring>;
+using Tqr2400NandTarget = WiredNandTarget<kTqr2400Wiring>;
+using IkaNandTarget = WiredNandTarget<kIkaWiring>;
+using VeskarNandTarget = WiredNandTarget<kVeskarWiring>;
+
+extern template class WiredNandTarget<kObrinWiring>;
+extern template class WiredNandTarget<kTqr2400Wiring>;
+extern template class WiredNandTarget<kIkaWiring>;
+extern template class WiredNandTarget<kVeskarWiring>;
 
 // The pin map of a product index, or null for an index that names no product.
 std::unique_ptr<NandTarget> makeNandTarget(int product);

@@ -4,9 +4,16 @@
 #include <memory>
 
 #include "cable/jtag_cable.h"
-#include "page/job_page.h"
+#include "targets/product_wiring.h"
 
 namespace zorv {
+
+// What prepare answers: the bus is ready, or which step refused. The job tells the user.
+enum BusPreparation : int {
+  BusReady = 0,
+  DebugModeRefused = -1,    // VESKAR's debug access did not take
+  FlashConfigRefused = -2,  // VESKAR's bank-0 flash configuration did not hold
+};
 
 // How one product plays the bus cycles of a NOR flash: on OBRIN, TQR2400 and IKA by editing and
 // shifting the boundary-scan image, on VESKAR by debug-access frames built in the same buffer.
@@ -31,15 +38,33 @@ class NorTarget {
   virtual int chipSelectCell(uint32_t address) = 0;
   // Writes one cell and shifts the image; a position below 0 is ignored.
   virtual void setPin(JtagCable& cable, int position, char* image, char level);
-  // Makes the bus usable before the first access; 0, or -1 after telling the user why.
-  virtual int prepare(JtagCable& cable, char* image, char* capture, JobPage& page);
+  // Makes the bus usable before the first access: BusReady or a BusPreparation refusal.
+  virtual int prepare(JtagCable& cable, char* image, char* capture);
 };
+
+// The NOR bus of a boundary-scan product, played against the named cells of its wiring record.
+template <const ProductWiring& wiring>
+class BoundaryNorTarget final : public NorTarget {
+ public:
+  void init(JtagCable& cable, char* productName, char** image) override;
+  int setData(char* image, uint32_t value, int width, int flags) override;
+  void setAddress(char* image, uint32_t address) override;
+  int readCycle(JtagCable& cable, char* image, char* capture, uint32_t address, uint32_t* values, int count,
+                int width) override;
+  int writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int count, int width) override;
+  uint32_t getData(const char* capture, int width) override;
+  int chipSelectCell(uint32_t address) override;
+};
+
+using ObrinNorTarget = BoundaryNorTarget<kObrinWiring>;
+using Tqr2400NorTarget = BoundaryNorTarget<kTqr2400Wiring>;
+using IkaNorTarget = BoundaryNorTarget<kIkaWiring>;
+
+extern template class BoundaryNorTarget<kObrinWiring>;
+extern template class BoundaryNorTarget<kTqr2400Wiring>;
+extern template class BoundaryNorTarget<kIkaWiring>;
 
 // The product's class, or null for an index outside 0..3.
 std::unique_ptr<NorTarget> makeNorTarget(int product);
-
-// VESKAR's bank-0 flash configuration register and the value written to it before flash access.
-inline constexpr uint32_t kVeskarBank0Register = 0x80000410;
-inline constexpr uint32_t kVeskarBank0Config = 0xFFF0;
 
 }  // namespace zorv

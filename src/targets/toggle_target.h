@@ -1,28 +1,11 @@
 #pragma once
 
 #include <memory>
-#include <span>
 
 #include "cable/jtag_cable.h"
-#include "targets/target_product.h"
+#include "targets/product_wiring.h"
 
 namespace zorv {
-
-// Cells first, first + step, ..., last of a product's image.
-struct CellRange {
-  int first;
-  int last;
-  int step = 1;
-};
-
-// Which cells a product's pin toggling touches.
-struct ToggleCells {
-  char enableLevel;                         // what prepareOutputs writes: OBRIN and VESKAR '1', the others '0'
-  std::span<const CellRange> outputEnables;  // written once, before the first high phase
-  std::span<const CellRange> toggled;        // '1' in the high phase, '0' in the low phase
-  std::span<const CellRange> chipSelects;    // in the low phase '0' only when chip selects toggle too
-  std::span<const CellRange> heldHigh;       // toggled cells that the low phase keeps at '1'
-};
 
 // The pin toggling of one product: a stateless strategy that a job creates for its run.
 class ToggleTarget {
@@ -40,43 +23,26 @@ class ToggleTarget {
   virtual void driveLow(JtagCable& cable, char* image, int toggleCs) = 0;
 };
 
-// The shared body of the four products: only the cell table differs.
-class TableToggleTarget : public ToggleTarget {
+// The toggling of the product whose wiring it is bound to. Toggling always goes through the
+// boundary register, VESKAR's too: length 80, and the debug instruction is left as it was.
+template <const ProductWiring& wiring>
+class WiredToggleTarget final : public ToggleTarget {
  public:
-  explicit TableToggleTarget(const ToggleCells& cells) : cells_(cells) {}
+  void init(JtagCable& cable, char* productName, char*& image) override;
   void prepareOutputs(JtagCable& cable, char* image) override;
   void driveHigh(JtagCable& cable, char* image) override;
   void driveLow(JtagCable& cable, char* image, int toggleCs) override;
-
- private:
-  const ToggleCells& cells_;
 };
 
-class ObrinToggleTarget : public TableToggleTarget {
- public:
-  ObrinToggleTarget();
-  void init(JtagCable& cable, char* productName, char*& image) override;
-};
+using ObrinToggleTarget = WiredToggleTarget<kObrinWiring>;
+using Tqr2400ToggleTarget = WiredToggleTarget<kTqr2400Wiring>;
+using IkaToggleTarget = WiredToggleTarget<kIkaWiring>;
+using VeskarToggleTarget = WiredToggleTarget<kVeskarWiring>;
 
-class Tqr2400ToggleTarget : public TableToggleTarget {
- public:
-  Tqr2400ToggleTarget();
-  void init(JtagCable& cable, char* productName, char*& image) override;
-};
-
-class IkaToggleTarget : public TableToggleTarget {
- public:
-  IkaToggleTarget();
-  void init(JtagCable& cable, char* productName, char*& image) override;
-};
-
-class VeskarToggleTarget : public TableToggleTarget {
- public:
-  VeskarToggleTarget();
-  // Unlike VESKAR's flash access, toggling goes through the boundary register: length 80, and the
-  // debug instruction is left as it was.
-  void init(JtagCable& cable, char* productName, char*& image) override;
-};
+extern template class WiredToggleTarget<kObrinWiring>;
+extern template class WiredToggleTarget<kTqr2400Wiring>;
+extern template class WiredToggleTarget<kIkaWiring>;
+extern template class WiredToggleTarget<kVeskarWiring>;
 
 // The toggle target of a product index; null for an index outside 0 to 3.
 std::unique_ptr<ToggleTarget> makeToggleTarget(int product);

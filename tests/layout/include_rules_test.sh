@@ -9,7 +9,7 @@ allowed() {
   case $1 in
     text) echo "" ;;
     cable) echo "text" ;;
-    targets) echo "text cable page" ;;  # page: NorTarget's VESKAR preparation still shows its own boxes
+    targets) echo "text cable" ;;
     page) echo "text cable targets" ;;
     nand | nor | extra) echo "text cable targets page" ;;
     readback) echo "text cable targets page nand nor" ;;

@@ -51,7 +51,7 @@ class FakeNorTarget : public NorTarget {
   void setPin(JtagCable&, int position, char*, char level) override {
     log.push_back({'p', static_cast<uint32_t>(position), static_cast<uint32_t>(level)});
   }
-  int prepare(JtagCable&, char*, char*, JobPage&) override { return prepareResult; }
+  int prepare(JtagCable&, char*, char*) override { return prepareResult; }
 
   std::vector<Access> writes() const {
     std::vector<Access> out;
@@ -139,7 +139,7 @@ TEST_F(NorFlashTest, ReadIdsWithInterleavedDevices) {
   flash.base = 0x1000;
   ASSERT_EQ(flash.applySetting(8, 2), 0);
   target.answer = [](uint32_t address) { return address == 0x1200 ? 0x1C1Cu : 0x4F4Fu; };
-  ASSERT_EQ(flash.readIds(cable, target, page), 0);
+  ASSERT_EQ(flash.readIds(cable, target), 0);
   const std::vector<FakeNorTarget::Access> expected = {
       {'p', 77, '0'},        {'w', 0x1AAA, 0xAAAA}, {'w', 0x1554, 0x5555}, {'w', 0x1AAA, 0x9090},
       {'r', 0x1200, 0x1C1C}, {'r', 0x1002, 0x4F4F}, {'w', 0x1000, 0xF0F0}, {'p', 77, '1'},
@@ -153,12 +153,12 @@ TEST_F(NorFlashTest, ReadIdsMasksCodesToTheBusAndStopsWhenPrepareFails) {
   flash.deviceIndex = En29lv040a;
   ASSERT_EQ(flash.applySetting(8, 1), 0);
   target.answer = [](uint32_t address) { return address == 0x100 ? 0xFF1Cu : 0xFF4Fu; };
-  ASSERT_EQ(flash.readIds(cable, target, page), 0);
+  ASSERT_EQ(flash.readIds(cable, target), 0);
   EXPECT_EQ(flash.makerId, 0x1Cu);
   EXPECT_EQ(flash.deviceId, 0x4Fu);
   target.log.clear();
   target.prepareResult = -1;
-  EXPECT_EQ(flash.readIds(cable, target, page), -1);
+  EXPECT_EQ(flash.readIds(cable, target), -1);
   EXPECT_TRUE(target.log.empty());
 }
 
@@ -432,7 +432,7 @@ TEST(NorFlashOnBoard, SstImageSpanningTwoBlocksIsWrittenExactly) {
   ASSERT_EQ(flash.applySetting(16, 1), 0);
   cable.loadExtest();
   RecordingPage page;
-  ASSERT_EQ(flash.readIds(cable, *target, page), 0);
+  ASSERT_EQ(flash.readIds(cable, *target), 0);
   ASSERT_EQ(flash.checkId(Sst39vf6401), 0);
   ASSERT_EQ(flash.loadGeometry(cable, *target), 0);
 

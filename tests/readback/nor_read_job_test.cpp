@@ -231,6 +231,14 @@ TEST(NorReadJob, RangesPastTheEndAreRefusedAndAllReadsToTheEnd) {
   EXPECT_EQ(slurp(nor.out), nor.flash(0x1C000, 0x4000));
 }
 
+// VESKAR's bus refusing debug access ends the read with the download's box, not silently.
+TEST(NorReadJob, VeskarBusRefusalIsShown) {
+  NorBoard nor("chip=VESKAR,veskarnodebug,nor=EN29LV010A");
+  nor.run(ReadMode::Read);
+  EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Cannot run debug mode on VESKAR"});
+  EXPECT_FALSE(fs::exists(nor.out));
+}
+
 // A link lost in the middle of a verify fails it with the cause named, never as equal.
 TEST(NorReadJob, LostLinkFailsTheVerify) {
   uint64_t total = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cable/recording_port.h"
+#include "nor/nor_job.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
 #include "targets/catalogue.h"
@@ -209,7 +210,13 @@ TEST_F(NorTargetTest, VeskarPrepareReportsEachRefusal) {
     veskarCable.loadDebug();
     RecordingPage page;
     char capture[640];
-    EXPECT_EQ(veskar->prepare(veskarCable, image, capture, page), -1);
+    // As the NOR job does: the target answers a refusal, the job tells the user.
+    const auto prepare = [&] {
+      const int refusal = veskar->prepare(veskarCable, image, capture);
+      if (refusal != BusReady) page.messageBox(busRefusalText(refusal));
+      return refusal == BusReady ? 0 : -1;
+    };
+    EXPECT_EQ(prepare(), -1);
     EXPECT_EQ(page.boxes, std::vector<std::string>{box});
   }
 }
