@@ -1,10 +1,10 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "cable/port_io.h"
+#include "sim/loopback_listener.h"
 #include "sim/lpt_pins.h"
 
 namespace zorv::sim {
@@ -16,39 +16,31 @@ namespace zorv::sim {
 class RemoteBitbangServer {
  public:
   explicit RemoteBitbangServer(PortIo& board);
-  ~RemoteBitbangServer();
   RemoteBitbangServer(const RemoteBitbangServer&) = delete;
   RemoteBitbangServer& operator=(const RemoteBitbangServer&) = delete;
 
   // Binds 127.0.0.1:tcpPort (0 picks a free port) and listens. Throws std::runtime_error.
-  void listen(uint16_t tcpPort);
+  void listen(uint16_t tcpPort) { listener_.listen(tcpPort); }
   // The port actually bound.
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
 
   // Accepts and serves clients until stop().
   void serve();
   // Ends serve() soon; safe from any thread and from a signal handler.
-  void stop();
+  void stop() { listener_.stop(); }
 
   // Runs one command; the reply byte, if the command has one, is stored at *reply and counted in
   // replyLength. Returns false when the client asked to close the connection.
   bool execute(char command, char* reply, size_t& replyLength);
 
-  uint64_t connectionsServed() const { return connections_; }
+  uint64_t connectionsServed() const { return listener_.connectionsServed(); }
 
  private:
   void serveConnection(int fd);
-  bool waitReadable(int fd);
-  bool sendAll(int fd, const char* data, size_t length);
 
   PortIo& board_;
   uint8_t pins_ = kTrst;  // the data-port byte the client's commands have built: nTRST released
-  int listenFd_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
-  uint64_t connections_ = 0;
+  LoopbackListener listener_;
 };
 
 }  // namespace zorv::sim

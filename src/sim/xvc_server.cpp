@@ -1,9 +1,5 @@
 #include "sim/xvc_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,19 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 
 #include "sim/lpt_pins.h"
 namespace zorv::sim {
-namespace {
-
-
-std::runtime_error systemError(const std::string& what) {
-  return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-}  // namespace
 
 // The client's byte stream, read in large pieces.
 class XvcServer::Connection {
@@ -47,7 +34,7 @@ class XvcServer::Connection {
  private:
   bool refill() {
     for (;;) {
-      if (!server_.waitFor(fd_, POLLIN)) return false;
+      if (!server_.listener_.waitFor(fd_, POLLIN)) return false;
       const ssize_t got = ::recv(fd_, buffer_, sizeof buffer_, 0);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
@@ -65,84 +52,10 @@ class XvcServer::Connection {
 };
 
 XvcServer::XvcServer(PortIo& board, size_t maxVectorBytes)
-    : board_(board), maxVectorBytes_(maxVectorBytes), tms_(maxVectorBytes), tdi_(maxVectorBytes), tdo_(maxVectorBytes) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw systemError("pipe");
-  wakeRead_ = fds[0];
-  wakeWrite_ = fds[1];
-}
-
-XvcServer::~XvcServer() {
-  if (listenFd_ >= 0) ::close(listenFd_);
-  ::close(wakeRead_);
-  ::close(wakeWrite_);
-}
-
-void XvcServer::listen(uint16_t tcpPort) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw systemError("socket");
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(tcpPort);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    const auto error = systemError("cannot listen on 127.0.0.1:" + std::to_string(tcpPort));
-    ::close(fd);
-    throw error;
-  }
-  if (listenFd_ >= 0) ::close(listenFd_);
-  listenFd_ = fd;
-  port_ = ntohs(address.sin_port);
-}
-
-void XvcServer::stop() {
-  stopping_.store(true);
-  const char wake = 1;
-  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_, &wake, 1);
-}
-
-// Waits until fd is ready for events; false once stop() was called.
-bool XvcServer::waitFor(int fd, short events) {
-  pollfd fds[2] = {{fd, events, 0}, {wakeRead_, POLLIN, 0}};
-  while (!stopping_.load()) {
-    const int ready = ::poll(fds, 2, -1);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready > 0 && fds[0].revents != 0) return !stopping_.load();
-  }
-  return false;
-}
-
-// A client that never reads its answers cannot keep the server from stopping.
-bool XvcServer::sendAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent > 0) {
-      data += sent;
-      length -= static_cast<size_t>(sent);
-    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!waitFor(fd, POLLOUT)) return false;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
+    : board_(board), maxVectorBytes_(maxVectorBytes), tms_(maxVectorBytes), tdi_(maxVectorBytes), tdo_(maxVectorBytes) {}
 
 void XvcServer::serve() {
-  if (listenFd_ < 0) throw std::logic_error("serve() before listen()");
-  while (waitFor(listenFd_, POLLIN)) {
-    const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    const int one = 1;
-    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ++connections_;
-    serveConnection(client);
-    ::close(client);
-  }
+  listener_.serve([this](int fd) { serveConnection(fd); });
 }
 
 void XvcServer::serveConnection(int fd) {
@@ -157,10 +70,10 @@ void XvcServer::serveConnection(int fd) {
     const std::string command(name, length);
     if (command == "getinfo:") {
       const std::string info = "xvcServer_v1.0:" + std::to_string(maxVectorBytes_) + "\n";
-      if (!sendAll(fd, info.data(), info.size())) return;
+      if (!listener_.sendAll(fd, info.data(), info.size())) return;
     } else if (command == "settck:") {
       char period[4];
-      if (!in.take(period, 4) || !sendAll(fd, period, 4)) return;
+      if (!in.take(period, 4) || !listener_.sendAll(fd, period, 4)) return;
     } else if (command == "shift:") {
       uint8_t count[4];
       if (!in.take(count, 4)) return;
@@ -168,7 +81,7 @@ void XvcServer::serveConnection(int fd) {
       const size_t bytes = (static_cast<size_t>(bits) + 7) / 8;
       if (bytes > maxVectorBytes_ || !in.take(tms_.data(), bytes) || !in.take(tdi_.data(), bytes)) return;
       shift(bits);
-      if (!sendAll(fd, reinterpret_cast<const char*>(tdo_.data()), bytes)) return;
+      if (!listener_.sendAll(fd, reinterpret_cast<const char*>(tdo_.data()), bytes)) return;
     } else {
       return;
     }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "cable/port_io.h"
+#include "sim/loopback_listener.h"
 
 namespace zorv::sim {
 
@@ -17,25 +17,22 @@ namespace zorv::sim {
 class XvcServer {
  public:
   XvcServer(PortIo& board, size_t maxVectorBytes);
-  ~XvcServer();
   XvcServer(const XvcServer&) = delete;
   XvcServer& operator=(const XvcServer&) = delete;
 
   // Binds 127.0.0.1:tcpPort (0 picks a free port) and listens. Throws std::runtime_error.
-  void listen(uint16_t tcpPort);
-  uint16_t port() const { return port_; }
+  void listen(uint16_t tcpPort) { listener_.listen(tcpPort); }
+  uint16_t port() const { return listener_.port(); }
 
   // Accepts and serves clients until stop().
   void serve();
   // Ends serve() soon; safe from any thread and from a signal handler.
-  void stop();
+  void stop() { listener_.stop(); }
 
-  uint64_t connectionsServed() const { return connections_; }
+  uint64_t connectionsServed() const { return listener_.connectionsServed(); }
 
  private:
   class Connection;
-  bool waitFor(int fd, short events);
-  bool sendAll(int fd, const char* data, size_t length);
   void serveConnection(int fd);
   void shift(uint32_t bits);
 
@@ -44,12 +41,7 @@ class XvcServer {
   std::vector<uint8_t> tms_;
   std::vector<uint8_t> tdi_;
   std::vector<uint8_t> tdo_;
-  int listenFd_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stopping_{false};
-  std::atomic<uint64_t> connections_{0};
+  LoopbackListener listener_;
 };
 
 }  // namespace zorv::sim

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace zorv::sim {
+
+// A TCP listener on the loopback interface that serves one client after another until stop().
+// Every wait (for a client, for its bytes, for room to send) also ends on stop(), so a client that
+// neither sends nor reads cannot keep the server from stopping.
+class LoopbackListener {
+ public:
+  LoopbackListener();
+  ~LoopbackListener();
+  LoopbackListener(const LoopbackListener&) = delete;
+  LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+  // Binds 127.0.0.1:tcpPort (0 picks a free port) and listens. Throws std::runtime_error.
+  void listen(uint16_t tcpPort);
+  // The port actually bound.
+  uint16_t port() const { return port_; }
+
+  // Accepts clients until stop(), handing each connected socket to serveConnection, which returns
+  // when the connection ends; the socket is closed afterwards.
+  void serve(const std::function<void(int fd)>& serveConnection);
+  // Ends serve() soon; safe from any thread and from a signal handler.
+  void stop();
+
+  // Waits until fd is ready for events; false once stop() was called.
+  bool waitFor(int fd, short events);
+  // False when the socket fails or stop() was called before everything was sent.
+  bool sendAll(int fd, const char* data, size_t length);
+
+  uint64_t connectionsServed() const { return connections_; }
+
+ private:
+  int listenFd_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<uint64_t> connections_{0};
+};
+
+}  // namespace zorv::sim
