@@ -5,6 +5,7 @@
 
 #include "cable/jtag_cable.h"
 #include "nand/nand_flash.h"
+#include "nand/nand_identify.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
 #include "readback/output_file.h"
@@ -121,32 +122,17 @@ void NandReadBack::run() {
 }
 
 bool NandReadBack::identify() {
-  if (cable_.detectPort() != 0) {
-    box("Cannot get LPT Base.");
-    return false;
+  switch (identifyNand(page_, cable_, *target_, flash_)) {
+    case NandStart::Identified: return true;
+    case NandStart::NoPort: break;
+    case NandStart::NoIdCode:
+      if (linkHolds("Cannot read JTAG ID")) box("Cannot read JTAG ID");
+      break;
+    case NandStart::NotSupported:
+      if (linkHolds("Cannot Support NAND.")) box("Cannot Support NAND.");
+      break;
   }
-  cable_.pulseTrst();
-  cable_.resetTap();
-  char productName[8] = {};
-  flash_.bind(cable_, *target_, productName);
-  std::string idLine;
-  if (cable_.readIdCode(idLine) == 0) {
-    if (linkHolds("Cannot read JTAG ID")) box("Cannot read JTAG ID");
-    return false;
-  }
-  log(idLine);
-  cable_.loadExtest();
-  flash_.readId(cable_, *target_);
-  if (!linkHolds("Cannot Support NAND.")) return false;
-  if (flash_.lookupSize() != 0) {
-    box("Cannot Support NAND.");
-    return false;
-  }
-  uint8_t maker = 0, device = 0;
-  char label[sizeof flash_.sizeLabel] = {};
-  flash_.getId(maker, device, label);
-  log(format("  Maker: 0x%X, Dev: 0x%X (%s)\r\n", maker, device, label));
-  return true;
+  return false;
 }
 
 bool NandReadBack::firstBlockOnDevice() {

@@ -1,0 +1,32 @@
+#include "nand/nand_identify.h"
+
+#include <cstdint>
+#include <string>
+
+#include "text/format.h"
+
+namespace zorv {
+
+NandStart identifyNand(JobPage& page, JtagCable& cable, NandTarget& target, NandFlash& flash) {
+  if (cable.detectPort() != 0) {
+    page.messageBox("Cannot get LPT Base.");
+    return NandStart::NoPort;
+  }
+  cable.pulseTrst();
+  cable.resetTap();
+  char productName[8] = {};
+  flash.bind(cable, target, productName);
+  std::string idLine;
+  if (cable.readIdCode(idLine) == 0) return NandStart::NoIdCode;
+  page.appendLog(idLine);
+  cable.loadExtest();
+  flash.readId(cable, target);
+  if (!cable.linkFailure().empty() || flash.lookupSize() != 0) return NandStart::NotSupported;
+  uint8_t maker = 0, device = 0;
+  char label[sizeof flash.sizeLabel] = {};
+  flash.getId(maker, device, label);
+  page.appendLog(format("  Maker: 0x%X, Dev: 0x%X (%s)\r\n", maker, device, label));
+  return NandStart::Identified;
+}
+
+}  // namespace zorv
