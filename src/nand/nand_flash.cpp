@@ -193,17 +193,22 @@ int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t add
 }
 
 int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
-  uint8_t marker = 0;
-  int result = 0;
-  if (largePage) {
-    result = readArea(cable, target, cmd::kRead, SpareAddress, blockAddress, &marker, 1);
-  } else {
-    result = readArea(cable, target, cmd::kReadSpare, PageAddress, blockAddress + kSmallMarkerColumn, &marker, 1);
-    // Point the next program back at the main area.
-    if (result != -2) writeCommand(cable, target, cmd::kRead);
+  // The maker marks a bad block in its first or its second page, so both are read.
+  for (uint32_t page = 0; page < 2; ++page) {
+    const uint32_t pageAddress = blockAddress + page * static_cast<uint32_t>(pageSize);
+    uint8_t marker = 0;
+    int result = 0;
+    if (largePage) {
+      result = readArea(cable, target, cmd::kRead, SpareAddress, pageAddress, &marker, 1);
+    } else {
+      result = readArea(cable, target, cmd::kReadSpare, PageAddress, pageAddress + kSmallMarkerColumn, &marker, 1);
+      // Point the next program back at the main area.
+      if (result != -2) writeCommand(cable, target, cmd::kRead);
+    }
+    if (result == -2) return -1;
+    if (result == -1 || marker != 0xFF) return 1;
   }
-  if (result == -2) return -1;
-  return result == -1 || marker != 0xFF ? 1 : 0;
+  return 0;
 }
 
 int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {

@@ -55,9 +55,9 @@ class NandFlash {
   // 0 good, -1 bad (a marker that is not 0xFF, or a marker read that timed out).
   int isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
   // The marker the maker puts on a factory-bad block, read where the parts keep it: the first spare
-  // byte of the block's first page on large pages, the sixth on small pages. It must be read before
-  // the block is ever erased, since an erase may clear it. 0 unmarked; 1 marked, or its read timed
-  // out and a reset brought the device back; -1 the device stays busy even after a reset.
+  // byte on large pages, the sixth on small pages, of the block's first or second page. It must be
+  // read before the block is ever erased, since an erase may clear it. 0 unmarked; 1 marked, or its
+  // read timed out and a reset brought the device back; -1 the device stays busy even after a reset.
   int factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
   // 0, or -1 on timeout or a program failure the device reports. count may be less than a page.
   int programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,

@@ -42,6 +42,7 @@ struct NandDeviceConfig {
   uint8_t makerCode = 0xEC;
   std::set<uint32_t> factoryBadBlocks;  // marker and data 0x00; erase and program fail
   std::set<uint32_t> markOnlyBlocks;    // factory marker only: erase works and clears it
+  std::set<uint32_t> secondPageMarkBlocks;  // as markOnlyBlocks, the marker in the second page only
   std::set<uint32_t> eraseFailBlocks;   // erase reports failure, contents stay
   std::set<uint32_t> programFailBlocks; // program reports failure, contents stay
   bool stuckBusy = false;               // R/B never rises

@@ -464,30 +464,33 @@ TEST(NandJob, RunningOutOfGoodBlocksNeverWrapsToTheStart) {
 }
 
 TEST(NandJob, FactoryMarkedBlockIsPassedOverWithoutAnErase) {
-  for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
-    sim::NandDeviceConfig config;
-    config.markOnlyBlocks = {0};
-    JobRun job(Veskar, code, config);
-    const Bytes image = pattern(700);
-    job.writeImage(image);
-    job.settings.verify = 1;
-    job.run();
-    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
-    // Listed like a block whose erase fails, here the only one of the range.
-    EXPECT_NE(job.page.log.find(format("  Erasing .\r\n ERROR. ADDR: 0x%X OK.\r\nBAD block num #\r\n[0000]\r\n",
-                                       job.blockSize) +
-                                "  Programming to 0x0 ... Done.\r\n  Verifying... OK.\r\n"),
-              std::string::npos)
-        << job.page.log;
-    // The marked block is never erased; the block the data moves to is erased before it is programmed.
-    EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{1}));
-    const uint32_t pagesPerBlock = job.device->geometry().pagesPerBlock;
-    for (uint32_t page : job.device->programLog()) EXPECT_EQ(page / pagesPerBlock, 1u) << "page " << page;
-    EXPECT_EQ(job.device->spareByte(0, code == 0x75 ? 5 : 0), 0x00) << "the marker stays";
-    Bytes moved = image;
-    moved.resize(job.blockSize, 0xFF);
-    EXPECT_EQ(job.device->mainBytes(job.blockSize, job.blockSize), moved);
-    EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+  // The maker may mark the first page, the second, or both.
+  for (const bool secondPageOnly : {false, true}) {
+    for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
+      sim::NandDeviceConfig config;
+      (secondPageOnly ? config.secondPageMarkBlocks : config.markOnlyBlocks) = {0};
+      JobRun job(Veskar, code, config);
+      const Bytes image = pattern(700);
+      job.writeImage(image);
+      job.settings.verify = 1;
+      job.run();
+      EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
+      // Listed like a block whose erase fails, here the only one of the range.
+      EXPECT_NE(job.page.log.find(format("  Erasing .\r\n ERROR. ADDR: 0x%X OK.\r\nBAD block num #\r\n[0000]\r\n",
+                                         job.blockSize) +
+                                  "  Programming to 0x0 ... Done.\r\n  Verifying... OK.\r\n"),
+                std::string::npos)
+          << job.page.log;
+      // The marked block is never erased; the block the data moves to is erased before it is programmed.
+      EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{1}));
+      const uint32_t pagesPerBlock = job.device->geometry().pagesPerBlock;
+      for (uint32_t page : job.device->programLog()) EXPECT_EQ(page / pagesPerBlock, 1u) << "page " << page;
+      EXPECT_EQ(job.device->spareByte(secondPageOnly ? 1 : 0, code == 0x75 ? 5 : 0), 0x00) << "the marker stays";
+      Bytes moved = image;
+      moved.resize(job.blockSize, 0xFF);
+      EXPECT_EQ(job.device->mainBytes(job.blockSize, job.blockSize), moved);
+      EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+    }
   }
 }
 
@@ -501,7 +504,7 @@ TEST(NandJob, AMarkerReadThatTimesOutCountsTheBlockAsBad) {
   const Case cases[] = {
       {0x75, 0x50, 1, {1}},     // before the erase
       {0xDA, 0x30, 1, {1}},     // before the erase
-      {0xDA, 0x30, 2, {0, 1}},  // after the erase, in the program pass
+      {0xDA, 0x30, 3, {0, 1}},  // after the erase, in the program pass
   };
   for (const Case& c : cases) {
     sim::NandDeviceConfig config;
