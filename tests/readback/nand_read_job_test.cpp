@@ -185,6 +185,21 @@ TEST(NandReadJob, RangesPastTheEndAreRefusedBeforeAnyRead) {
   nand.run(ReadMode::Erase);
   EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"The range runs past the end of the device (2048 blocks)"});
   EXPECT_TRUE(nand.device->eraseLog().empty());
+
+  // Nothing asked for is refused, never reported as done.
+  fs::remove(nand.out);
+  nand.settings.toEnd = false;
+  nand.settings.size = 0;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Nothing to read: the size is 0"});
+  EXPECT_FALSE(fs::exists(nand.out));
+  nand.settings.count = 0;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Nothing to erase: the count is 0"});
+  EXPECT_TRUE(nand.device->eraseLog().empty());
+  spit(nand.image, {});
+  nand.run(ReadMode::Verify);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Nothing to verify: the image file is empty"});
 }
 
 TEST(NandReadJob, VerifyPlacesTheImageAsTheDownloadAndReportsTheFirstDifference) {
@@ -213,6 +228,7 @@ TEST(NandReadJob, EraseNeverErasesAMarkedBlockAndListsIt) {
   sim::NandDeviceConfig config;
   config.factoryBadBlocks = {2};
   config.markOnlyBlocks = {4};  // its erase would work, and clear the marker
+  config.secondPageMarkBlocks = {5};
   NandBoard nand(Veskar, 0x75, config);
   nand.device->preload(nand.blockSize() + 100, Bytes(100, 0x00));
   nand.settings.block = 1;
@@ -224,6 +240,18 @@ TEST(NandReadJob, EraseNeverErasesAMarkedBlockAndListsIt) {
       << nand.page.log;
   EXPECT_NE(nand.device->spareByte(4 * nand.blockSize() / 512, 5), 0xFF);
   EXPECT_EQ(nand.device->mainBytes(nand.blockSize() + 100, 100), Bytes(100, 0xFF));
+
+  // A marker in the second page only marks the block as well.
+  nand.settings.block = 5;
+  nand.settings.count = 1;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Erase Complete."});
+  EXPECT_EQ(nand.device->eraseLog(), (std::vector<uint32_t>{1, 3}));
+  EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0005]\r\n"), std::string::npos) << nand.page.log;
+  nand.run(ReadMode::BadScan);
+  EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0002]\r\n[0004]\r\n[0005]\r\n  Bad blocks: 3 of 2048"),
+            std::string::npos)
+      << nand.page.log;
 }
 
 TEST(NandReadJob, EraseFailureIsAnError) {
@@ -275,6 +303,27 @@ TEST(NandReadJob, StoppedOrFailedReadLeavesNoFileAndKeepsAnOldOne) {
   EXPECT_EQ(busy.page.boxes.size(), 1u);
   EXPECT_FALSE(fs::exists(busy.out));
   EXPECT_FALSE(fs::exists(busy.out.string() + ".part"));
+  // A marker read that a reset cannot end is a failure, not a bad block.
+  busy.settings.count = 2;
+  for (const ReadMode mode : {ReadMode::Erase, ReadMode::BadScan}) {
+    busy.run(mode);
+    EXPECT_EQ(busy.page.boxes, std::vector<std::string>{"Read ERROR"});
+    EXPECT_EQ(busy.page.log.find("BAD block"), std::string::npos) << busy.page.log;
+    EXPECT_EQ(busy.page.events.back().what, "unlock");
+  }
+  EXPECT_TRUE(busy.device->eraseLog().empty());
+
+  // The range needs more good blocks than the device has left.
+  sim::NandDeviceConfig lastBad;
+  lastBad.factoryBadBlocks = {2047};
+  NandBoard shortOfBlocks(Veskar, 0x75, lastBad);
+  shortOfBlocks.settings.block = 2046;
+  shortOfBlocks.settings.size = shortOfBlocks.blockSize() + 1;
+  shortOfBlocks.run(ReadMode::Read);
+  EXPECT_EQ(shortOfBlocks.page.boxes, std::vector<std::string>{"Read ERROR"});
+  EXPECT_NE(shortOfBlocks.page.log.find("No good block left"), std::string::npos) << shortOfBlocks.page.log;
+  EXPECT_FALSE(fs::exists(shortOfBlocks.out));
+  EXPECT_FALSE(fs::exists(shortOfBlocks.out.string() + ".part"));
 }
 
 // A link lost in the middle of a read fails it with the cause named; no file is left.
