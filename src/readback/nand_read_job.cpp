@@ -209,13 +209,17 @@ void NandReadBack::read() {
                    static_cast<uint32_t>(room), settings_.block));
     return;
   }
+  if (!settings_.toEnd && settings_.size == 0) {
+    box(kNothingToReadText);
+    return;
+  }
   if (settings_.oob && !settings_.toEnd && settings_.size % pageSize() != 0) {
     box(format("With the spare areas the size must be whole pages of 0x%X bytes", pageSize()));
     return;
   }
   OutputFile out(settings_.outputPath);
-  if (settings_.outputPath.empty() || !out.open()) {
-    box("Cannot create " + out.partPath());
+  if (!out.open()) {
+    box(out.refusal());
     return;
   }
   // To the end, the clock runs over the device's blocks (passed over or read); otherwise over the
@@ -281,6 +285,10 @@ void NandReadBack::verify() {
     box("Cannot open " + settings_.imagePath);
     return;
   }
+  if (fileSize == 0) {
+    box(kNothingToVerifyText);
+    return;
+  }
   if (fileSize > uint64_t{flash_.totalSize} - base_) {
     box(format("The image runs past the end of the device from block %u", settings_.block));
     return;
@@ -329,6 +337,10 @@ void NandReadBack::verify() {
 }
 
 void NandReadBack::erase() {
+  if (settings_.count == 0) {
+    box(kNothingToEraseText);
+    return;
+  }
   if (uint64_t{settings_.block} + settings_.count > blockCount()) {
     box(format("The range runs past the end of the device (%u blocks)", blockCount()));
     return;

@@ -77,7 +77,8 @@ class NorReadBack {
     completed_ = true;
     box(text);
   }
-  uint32_t deviceEnd() const { return flash_->sectorStart[0] + flash_->deviceSize; }
+  // Wide: a device at the top of the address space ends at 2^32.
+  uint64_t deviceEnd() const { return uint64_t{flash_->sectorStart[0]} + flash_->deviceSize; }
 
   JobPage& page_;
   JtagCable& cable_;
@@ -190,7 +191,7 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
     box("Writing address is not on sector boundary");
     return false;
   }
-  const uint64_t room = uint64_t{deviceEnd()} - start;
+  const uint64_t room = deviceEnd() - start;
   if (toEnd) wanted = room;
   if (wanted > room) {
     box(format("The range runs past the end of the device (0x%X bytes from sector %u)",
@@ -250,11 +251,15 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
 }
 
 void NorReadBack::read() {
+  if (!settings_.toEnd && settings_.size == 0) {
+    box(kNothingToReadText);
+    return;
+  }
   uint32_t start = 0, length = 0;
   if (!range(settings_.size, settings_.toEnd, start, length)) return;
   OutputFile out(settings_.outputPath);
-  if (settings_.outputPath.empty() || !out.open()) {
-    box("Cannot create " + out.partPath());
+  if (!out.open()) {
+    box(out.refusal());
     return;
   }
   page_.showByteCount(0, length);
@@ -291,6 +296,10 @@ void NorReadBack::verify() {
     box("Cannot open " + settings_.imagePath);
     return;
   }
+  if (fileSize == 0) {
+    box(kNothingToVerifyText);
+    return;
+  }
   uint32_t start = 0, length = 0;
   if (!range(fileSize, false, start, length)) return;
   page_.showByteCount(0, length);
@@ -316,6 +325,10 @@ void NorReadBack::verify() {
 }
 
 void NorReadBack::erase() {
+  if (settings_.count == 0) {
+    box(kNothingToEraseText);
+    return;
+  }
   NorFlash& flash = *flash_;
   if (uint64_t{settings_.block} + settings_.count > static_cast<uint64_t>(flash.sectorCount)) {
     box(format("The range runs past the end of the device (%d sectors)", flash.sectorCount));
