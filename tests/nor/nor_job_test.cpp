@@ -262,6 +262,9 @@ TEST_F(NorJobTest, BlankUnitsAndBuffersSkippedOnRequestStillReadBackExactly) {
       std::fill(image.begin() + blank * c.piece, image.begin() + std::min<size_t>((blank + 1) * c.piece, image.size()),
                 uint8_t{0xFF});
     }
+    // Blank in its low byte only: the unit is not blank and must be programmed.
+    std::fill(image.begin() + c.piece, image.begin() + 2 * c.piece, uint8_t{0xFF});
+    image[c.piece + 1] = 0x12;
     NorSettings s = settings(Obrin, c.type, 16, image);
     s.skipBlank = true;
     RecordingPage piecePage;
@@ -278,10 +281,10 @@ TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
   makeBoard("chip=IKA,nor=K8D6316");  // eight sectors of 8 KiB first
   prefill(0x10000);
   const auto image = imageBytes(0x6000 + 100);
-  // Sectors 0 and 2 hold the image already; sector 1 differs in one byte; sector 3 holds the
+  // Sectors 0 and 2 hold the image already; sector 1 differs in one high byte; sector 3 holds the
   // image's last 100 bytes but not erased flash after them.
   for (uint32_t o = 0; o < image.size(); ++o) nor.setBusByte(o, image[o]);
-  nor.setBusByte(0x2000 + 1234, static_cast<uint8_t>(image[0x2000 + 1234] ^ 0x10));
+  nor.setBusByte(0x2000 + 1235, static_cast<uint8_t>(image[0x2000 + 1235] ^ 0x10));
   NorSettings s = settings(Ika, K8d6316, 16, image);
   s.skipUnchanged = true;
   run(s);
@@ -292,6 +295,23 @@ TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
   EXPECT_EQ(nor.programOperations(), (0x2000 + 100) / 2);
   for (uint32_t o = 0; o < image.size(); ++o) ASSERT_EQ(nor.busByte(o), image[o]) << std::hex << o;
   EXPECT_EQ(nor.busByte(0x6000 + 100), 0xFF);
+
+  // Write buffers, 64 KiB sectors: sector 0 holds the image; sector 1 its last 100 bytes but for one
+  // high byte, then erased flash.
+  makeBoard("chip=IKA,nor=S29GL064M");
+  const auto buffered = imageBytes(0x10000 + 100, 2);
+  for (uint32_t o = 0; o < 0x20000; ++o) nor.setBusByte(o, o < buffered.size() ? buffered[o] : 0xFF);
+  nor.setBusByte(0x10000 + 51, static_cast<uint8_t>(buffered[0x10000 + 51] ^ 0x10));
+  NorSettings b = settings(Ika, S29gl064m, 16, buffered);
+  b.skipUnchanged = true;
+  RecordingPage bufferedPage;
+  restoreProductImages();
+  runNorJob(bufferedPage, *board, b);
+  EXPECT_EQ(bufferedPage.boxes, std::vector<std::string>{"Download Complete."}) << bufferedPage.log;
+  EXPECT_TRUE(bufferedPage.log.ends_with("  Unchanged sectors skipped: 1\r\n\r\n")) << bufferedPage.log;
+  EXPECT_EQ(nor.erasedRanges(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x10000, 0x10000}}));
+  EXPECT_EQ(nor.programOperations(), 4u);  // 100 bytes in write buffers of 32
+  for (uint32_t o = 0x10000; o < buffered.size(); ++o) ASSERT_EQ(nor.busByte(o), buffered[o]) << std::hex << o;
 }
 
 TEST_F(NorJobTest, StopWhileReadingForUnchangedSectorsErasesNothing) {
