@@ -50,6 +50,9 @@ class NorReadBack {
 
  private:
   bool identify();
+  // A device code the table does not know: read and verify run on the bus as it is, over the CFI
+  // size where the device answers the query, else over the range asked for. Never an erase.
+  bool identifyUnknown();
   // From the chosen sector's start, wanted bytes (or all to the device's end): false, reported,
   // when the sector or the range lies past the device's end.
   bool range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length);
@@ -88,6 +91,7 @@ class NorReadBack {
   std::unique_ptr<NorTarget> target_;
   char productName_[8] = {};
   bool commandSetLoaded_ = false;
+  bool busOnly_ = false;  // an unknown device without CFI: no sectors, only the bus from base
   int status_ = Running;
   bool completed_ = false;
 };
@@ -166,10 +170,7 @@ bool NorReadBack::identify() {
     log(format("  VESKAR BANK0 REG: 0x%09X,\r\n  CONFIG Value: 0x%08X\r\n", kVeskarBank0Register,
                    kVeskarBank0Config));
   }
-  if (flash.checkId(flash.deviceIndex) != 0) {
-    box("Unknown FLASH ID");
-    return false;
-  }
+  if (flash.checkId(flash.deviceIndex) != 0) return identifyUnknown();
   const int geometry = flash.loadGeometry(cable_, target);
   if (!linkHolds("Cannot get flash Qeury INFO.")) return false;
   if (geometry != 0) {
@@ -179,8 +180,41 @@ bool NorReadBack::identify() {
   return true;
 }
 
+bool NorReadBack::identifyUnknown() {
+  if (settings_.mode != ReadMode::Read && settings_.mode != ReadMode::Verify) {
+    box("Unknown FLASH ID");
+    return false;
+  }
+  const int cfi = flash_->loadCfiGeometry(cable_, *target_);
+  if (!linkHolds(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) return false;
+  if (cfi == 0) {
+    log(format("  Unknown device; CFI size: 0x%X\r\n", flash_->deviceSize));
+    return true;
+  }
+  log("  Unknown device, no CFI: the bus is read as it is\r\n");
+  busOnly_ = true;
+  return true;
+}
+
 bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length) {
   const NorFlash& flash = *flash_;
+  if (busOnly_) {
+    if (toEnd) {
+      box("Unknown FLASH ID: give the size to read");
+      return false;
+    }
+    if (settings_.block != 0) {
+      box(format("Sector %u: an unknown device has no sectors, read from sector 0", settings_.block));
+      return false;
+    }
+    if (wanted > 0xFFFFFFFFu || flash.base > uint64_t{0xFFFFFFFFu} - wanted + 1) {
+      box("The range runs past the end of the address space");
+      return false;
+    }
+    start = flash.base;
+    length = static_cast<uint32_t>(wanted);
+    return true;
+  }
   if (settings_.block >= static_cast<uint32_t>(flash.sectorCount)) {
     box(format("Sector %u is past the end of the device (%d sectors)", settings_.block, flash.sectorCount));
     return false;

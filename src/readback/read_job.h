@@ -38,7 +38,8 @@ struct ReadSettings {
   uint32_t count = 0;    // Erase: blocks or sectors
 
   bool raw = false;      // NAND read: every block as it is, bad ones included
-  bool oob = false;      // NAND read: each page followed by its spare area
+  bool oob = false;      // NAND read and verify: each page followed by its spare area
+  bool padBad = false;   // NAND read: 0xFF in place of a bad block, so offsets stay as on the flash
 
   std::string outputPath;  // Read
   std::string imagePath;   // Verify

@@ -404,6 +404,11 @@ void NandDevice::preload(uint32_t address, const std::vector<uint8_t>& bytes) {
   }
 }
 
+void NandDevice::preloadSpare(uint32_t page, const std::vector<uint8_t>& bytes) {
+  auto [it, fresh] = pages_.try_emplace(page, pageBytes_, uint8_t{0xFF});
+  std::copy(bytes.begin(), bytes.end(), it->second.begin() + geometry_.pageSize);
+}
+
 std::vector<uint32_t> NandDevice::storedPages() const {
   std::vector<uint32_t> pages;
   for (const auto& [page, bytes] : pages_)

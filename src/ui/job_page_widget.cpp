@@ -53,6 +53,7 @@ void JobPageWidget::startOrStopJob() {
       showMessageBox(settingsRefusal);
       return;
     }
+    if (!confirmStart()) return;
     job = [this, body = makeJob(), run = jobsStarted_ + 1] {
       body();
       bridge_.post([this, run] { onJobThreadEnded(run); });
@@ -66,6 +67,8 @@ void JobPageWidget::startOrStopJob() {
   }
   if (outcome == StartOutcome::Refused) showMessageBox(QString::fromStdString(refusal));
 }
+
+bool JobPageWidget::askUser(const QString& text) { return boxes_.ask(text); }
 
 void JobPageWidget::onJobThreadEnded(uint64_t run) {
   // When no later job has been started since, the slot's thread is this job's, and its body has

@@ -94,6 +94,10 @@ class JobPageWidget : public QWidget {
   virtual void jobStarted() {}
   // Why the settings just copied cannot start a job (shown in a box; nothing starts), or empty.
   virtual QString startRefusal() { return {}; }
+  // After the settings passed startRefusal: false when the user declines the job (nothing starts).
+  virtual bool confirmStart() { return true; }
+  // A Yes/No question to the user, modal to the window; true for Yes.
+  bool askUser(const QString& text);
   // A page with more than one start button names the one that starts (and then stops) the job.
   void setStartButtonId(int id) { roles_.startButton = id; }
   int startButtonId() const { return roles_.startButton; }

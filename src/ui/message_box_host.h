@@ -24,6 +24,8 @@ class MessageBoxHost : public QObject {
 
   // UI thread. Returns when the box has been closed.
   void show(const QString& text);
+  // UI thread. A question with Yes and No; true only for Yes (never while the window closes).
+  bool ask(const QString& text);
 
   void setClosing(bool closing) { closing_ = closing; }
   bool closing() const { return closing_; }

@@ -160,7 +160,8 @@ TEST(NandJob, EraseDotsWrapAtSeventyTwo) {
   const std::string dots = "  Erasing " + std::string(59, '.') + "\r\n    " + std::string(72, '.') +
                            "\r\n    " + std::string(9, '.') + " OK.\r\n";
   EXPECT_NE(job.page.log.find(dots), std::string::npos) << job.page.log;
-  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ... \r\n  Write ERROR, ADDR: 0x0\r\n\r\n"));
+  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ... \r\n  Write ERROR, ADDR: 0x0\r\n"
+                                     "  Block 0 failed and could not be marked bad\r\n\r\n"));
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
   EXPECT_EQ(job.device->eraseLog().size(), 140u);
   EXPECT_TRUE(job.device->storedPages().empty());
@@ -188,8 +189,12 @@ TEST(NandJob, BadBlockListKeepsItsCapacity) {
   EXPECT_EQ(nandBadBlocks().count, NandBadBlockList::kCapacity);
   EXPECT_EQ(nandBadBlocks().notListed, 2u);
   EXPECT_NE(job.page.log.find("[0127]\r\n  and 2 more\r\n  Programming"), std::string::npos);
-  // Every block whose erase failed was passed over; the first program went to block 130.
-  EXPECT_EQ(job.device->programLog(), std::vector<uint32_t>{130 * 32});
+  // Every block whose erase failed was passed over (and marked bad in its first two pages); the
+  // image's first program went to block 130, which then refused its mark too.
+  std::vector<uint32_t> programs;
+  for (uint32_t b = 0; b < 130; ++b) programs.insert(programs.end(), {b * 32, b * 32 + 1});
+  programs.insert(programs.end(), {130 * 32, 130 * 32, 130 * 32 + 1});
+  EXPECT_EQ(job.device->programLog(), programs);
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
 }
 

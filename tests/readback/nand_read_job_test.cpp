@@ -86,17 +86,21 @@ struct NandBoard {
     runReadJob(page, *board, settings);
   }
   // The nand download of image from block, as the user would run it before reading back.
-  void download(const Bytes& bytes, uint32_t block) {
+  void download(const Bytes& bytes, uint32_t block, bool oob = false) {
     spit(image, bytes);
     NandSettings nand;
     nand.product = settings.product;
     nand.blockText = std::to_string(block);
     nand.imagePath = image.string();
-    RecordingPage downloadPage;
+    nand.oob = oob;
+    nand.verify = oob;
+    downloadPage.log.clear();
+    downloadPage.boxes.clear();
     restoreProductImages();
     runNandJob(downloadPage, *board, nand);
     ASSERT_EQ(downloadPage.boxes, std::vector<std::string>{"Download Complete."}) << downloadPage.log;
   }
+  RecordingPage downloadPage;
 };
 
 TEST(NandReadJob, RoundTripOnEveryProduct) {
@@ -155,11 +159,126 @@ TEST(NandReadJob, RawReadsBadBlocksAndOobFollowsEachPageWithItsSpare) {
   }
   EXPECT_EQ(slurp(nand.out), oob);
 
+  // Padded: the bad block's place holds 0xFF, so offsets stay as on the flash.
+  nand.settings.block = 1;
+  nand.settings.oob = false;
+  nand.settings.padBad = true;
+  nand.settings.size = block + 1024;
+  nand.run(ReadMode::Read);
+  Bytes padded(block, 0xFF);
+  padded.insert(padded.end(), data.begin(), data.end());
+  EXPECT_EQ(slurp(nand.out), padded);
+  nand.settings.padBad = false;
+  nand.settings.oob = true;
+
+  // A large page carries 64 spare bytes, or 32 when the fourth ID byte says 8 per 512.
+  for (const auto& [id4, spare] : {std::pair<uint8_t, size_t>{0x15, 64}, {0x11, 32}}) {
+    sim::NandDeviceConfig large;
+    large.idByte4Set = true;
+    large.idByte4 = id4;
+    NandBoard big(Veskar, 0xDA, large);
+    big.settings.size = 2048;
+    big.settings.oob = true;
+    big.run(ReadMode::Read);
+    EXPECT_EQ(slurp(big.out).size(), 2048 + spare) << int{id4};
+  }
+
   // Spare areas come only in whole pages.
+  nand.settings.block = 2;
   nand.settings.size = 100;
   nand.run(ReadMode::Read);
   EXPECT_EQ(nand.page.boxes,
             std::vector<std::string>{"With the spare areas the size must be whole pages of 0x200 bytes"});
+}
+
+// A backup with the spare areas, an erase, and a restore from the backup: every part's pages come
+// back with their spare areas, and a block with a factory marker is never erased nor written.
+TEST(NandReadJob, SpareAreasSurviveABackupEraseAndRestoreOnEveryPart) {
+  for (uint8_t code : {uint8_t{0x75}, uint8_t{0x76}, uint8_t{0xF1}, uint8_t{0xDA}, uint8_t{0xDC}, uint8_t{0xD3}}) {
+    sim::NandDeviceConfig config;
+    config.markOnlyBlocks = {1};  // its erase would work, and clear the marker
+    NandBoard nand(Veskar, code, config);
+    const sim::NandGeometry& g = nand.device->geometry();
+    const uint32_t marker = g.largePage ? 0 : 5;
+    const uint32_t first = 2 * g.pagesPerBlock;  // block 2's first page
+    const Bytes main0 = pattern(g.pageSize, 1), main1 = pattern(g.pageSize, 2);
+    Bytes spare0 = pattern(g.spareSize, 3);
+    spare0[marker] = 0xFF;  // a good block's own marker
+    nand.device->preload(first * g.pageSize, main0);
+    nand.device->preload((first + 1) * g.pageSize, main1);  // its spare area stays erased
+    nand.device->preloadSpare(first, spare0);
+    nand.device->preload(g.blockSize() + 7, {0x12});
+    const Bytes markedPage = nand.device->mainBytes(g.blockSize(), g.pageSize);
+
+    nand.settings.block = 1;
+    nand.settings.size = 2 * g.pageSize;
+    nand.settings.oob = true;
+    nand.run(ReadMode::Read);
+    ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+    const Bytes backup = slurp(nand.out);
+    ASSERT_EQ(backup.size(), 2 * (g.pageSize + g.spareSize));
+
+    nand.settings.count = 2;
+    nand.run(ReadMode::Erase);
+    ASSERT_EQ(nand.device->storedPages(), (std::vector<uint32_t>{g.pagesPerBlock, g.pagesPerBlock + 1}));
+
+    // Not whole records: refused before anything is erased.
+    Bytes torn = backup;
+    torn.push_back(0);
+    spit(nand.image, torn);
+    NandSettings restore;
+    restore.product = Veskar;
+    restore.blockText = "1";
+    restore.imagePath = nand.image.string();
+    restore.oob = true;
+    RecordingPage refused;
+    restoreProductImages();
+    runNandJob(refused, *nand.board, restore);
+    EXPECT_EQ(refused.boxes.size(), 1u);
+    EXPECT_EQ(refused.log.find("Erasing"), std::string::npos) << refused.log;
+
+    nand.download(backup, 1, true);
+    EXPECT_EQ(nand.device->mainBytes(first * g.pageSize, g.pageSize), main0) << int{code};
+    EXPECT_EQ(nand.device->mainBytes((first + 1) * g.pageSize, g.pageSize), main1);
+    for (uint32_t i = 0; i < g.spareSize; ++i) {
+      EXPECT_EQ(nand.device->spareByte(first, i), spare0[i]) << int{code} << " " << i;
+      EXPECT_EQ(nand.device->spareByte(first + 1, i), 0xFF) << int{code} << " " << i;
+    }
+    EXPECT_EQ(nand.device->mainBytes(g.blockSize(), g.pageSize), markedPage);
+    EXPECT_EQ(nand.device->spareByte(g.pagesPerBlock, marker), 0x00);
+    for (uint32_t block : nand.device->eraseLog()) EXPECT_NE(block, 1u) << int{code};
+    for (uint32_t page : nand.device->programLog()) EXPECT_NE(page / g.pagesPerBlock, 1u) << int{code};
+    // The page with an erased spare area took no spare bytes; the other took them.
+    EXPECT_EQ(nand.device->programLog(), (std::vector<uint32_t>{first, first + 1}));
+
+    // The read-back compare looks at the spare areas too.
+    nand.run(ReadMode::Verify);
+    EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify Complete."}) << nand.page.log;
+    Bytes changed = backup;
+    changed[g.pageSize + 9] ^= 0x01;
+    spit(nand.image, changed);
+    nand.run(ReadMode::Verify);
+    EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify ERROR"}) << nand.page.log;
+    EXPECT_TRUE(nand.board->violations().empty()) << nand.board->violations().front();
+  }
+}
+
+// A block whose erase fails during a download is marked, so that the read-back commands pass over
+// it as the download did.
+TEST(NandReadJob, ABlockThatFailedItsEraseIsMarkedAndPassedOverAfterwards) {
+  sim::NandDeviceConfig config;
+  config.eraseFailBlocks = {1};
+  NandBoard nand(Veskar, 0x75, config);
+  const Bytes image = pattern(nand.blockSize() + 700);
+  nand.download(image, 0);
+  EXPECT_NE(nand.downloadPage.log.find("  Block 1 failed and is marked bad\r\n"), std::string::npos)
+      << nand.downloadPage.log;
+  nand.run(ReadMode::Verify);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify Complete."}) << nand.page.log;
+  nand.run(ReadMode::BadScan);
+  EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0001]\r\n"), std::string::npos) << nand.page.log;
+  EXPECT_EQ(nand.device->spareByte(nand.blockSize() / 512, 5), 0x00);
+  EXPECT_EQ(nand.device->spareByte(nand.blockSize() / 512 + 1, 5), 0x00);
 }
 
 TEST(NandReadJob, RangesPastTheEndAreRefusedBeforeAnyRead) {

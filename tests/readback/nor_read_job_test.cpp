@@ -166,6 +166,34 @@ TEST(NorReadJob, RoundTripOnEveryProduct) {
   }
 }
 
+// A device code the table does not know: the read runs on the bus as it is, over the CFI size
+// where the device answers the query; it is never erased.
+TEST(NorReadJob, AnUnknownDeviceIsReadOnTheBusAsItIs) {
+  NorBoard bare("chip=VESKAR,nor=EN29LV040A,nordevice=A7,nornocfi");
+  bare.fill(0, 0x100000);
+  bare.settings.size = 0x100000;
+  bare.run(ReadMode::Read);
+  ASSERT_EQ(bare.page.boxes, std::vector<std::string>{"Read Complete."}) << bare.page.log;
+  EXPECT_EQ(slurp(bare.out), bare.flash(0, 0x100000));
+  EXPECT_NE(bare.page.log.find("Device: 0x00A7"), std::string::npos) << bare.page.log;
+
+  NorBoard cfi("chip=OBRIN,nor=S29GL064M,nordevice=22FF");
+  const uint32_t sector1 = sim::findNorPart("S29GL064M")->regions.front().second;
+  cfi.bus(S29gl064m, 16);
+  cfi.fill(0, sector1 + 0x100);
+  cfi.settings.block = 1;
+  cfi.settings.size = 0x41;
+  cfi.run(ReadMode::Read);
+  ASSERT_EQ(cfi.page.boxes, std::vector<std::string>{"Read Complete."}) << cfi.page.log;
+  EXPECT_EQ(slurp(cfi.out), cfi.flash(sector1, 0x41));
+  EXPECT_NE(cfi.page.log.find("  Unknown device; CFI size: 0x800000\r\n"), std::string::npos) << cfi.page.log;
+
+  cfi.settings.count = 1;
+  cfi.run(ReadMode::Erase);
+  EXPECT_EQ(cfi.page.boxes, std::vector<std::string>{"Unknown FLASH ID"});
+  EXPECT_TRUE(cfi.nor.erasedRanges().empty());
+}
+
 TEST(NorReadJob, VerifyReportsTheFirstDifference) {
   NorBoard nor("chip=IKA,nor=S29GL064M");
   nor.bus(S29gl064m, 16);

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTabBar>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -352,6 +354,40 @@ TEST_F(PageJobsTest, ReadTabStopsAReadToTheEndAndLeavesNoFile) {
   EXPECT_FALSE(QFile::exists(whole + ".part"));
   EXPECT_EQ(button->text(), "Read");
   EXPECT_EQ(read.stopRequested(), 0);
+}
+
+// Erase asks first and does nothing on No; Bad Blocks scans without asking.
+TEST_F(PageJobsTest, ReadTabErasesNandBlocksOnlyAfterTheUserConfirms) {
+  ASSERT_TRUE(open("sim:chip=VESKAR"));
+  ReadPage& read = window->read();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
+  window->click(read, ReadPage::Veskar);
+  static_cast<QLineEdit*>(read.control(ReadPage::BlockEdit))->setText("3");
+  static_cast<QLineEdit*>(read.control(ReadPage::CountEdit))->setText("2");
+  window->click(read, ReadPage::EraseButton);
+  EXPECT_EQ(window->boxes, QStringList{"Erase 2 blocks from block 3?"});
+  EXPECT_FALSE(read.jobRunning());
+  EXPECT_TRUE(read.logText().isEmpty()) << read.logText().toStdString();
+
+  window->boxes.clear();
+  window->onBox = [](QMessageBox& box) {
+    if (box.text().endsWith("?")) QTimer::singleShot(0, &box, [b = &box] { b->button(QMessageBox::Yes)->click(); });
+  };
+  window->click(read, ReadPage::EraseButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  EXPECT_EQ(window->boxes, (QStringList{"Erase 2 blocks from block 3?", "Erase Complete."}))
+      << read.logText().toStdString();
+  EXPECT_TRUE(read.logText().contains("[Erase NAND]\r\n")) << read.logText().toStdString();
+  EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::EraseButton))->text(), "Erase");
+
+  window->boxes.clear();
+  window->click(read, ReadPage::ScanButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  EXPECT_EQ(window->boxes, QStringList{"Scan Complete."}) << read.logText().toStdString();
+
+  window->click(read, ReadPage::Nor);
+  EXPECT_FALSE(read.control(ReadPage::EraseButton)->isEnabled());
+  EXPECT_FALSE(read.control(ReadPage::Oob)->isEnabled());
 }
 
 }  // namespace
