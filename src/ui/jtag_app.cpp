@@ -126,7 +126,7 @@ int JtagApp::run(int argc, char** argv) {
 
   // --cable wins; without it the cable last chosen in the window, so a user started from the
   // desktop menu is not sent back to lpt (which needs root) every time.
-  QSettings settings;
+  QSettings settings(QStringLiteral("zorvjtag"), QStringLiteral("zorvjtag-gui"));  // ~/.config/zorvjtag/
   const QString remembered = settings.value(QStringLiteral("cable")).toString();
   std::string cableText = parser.value(cable).toStdString();
   bool fromSettings = false;
