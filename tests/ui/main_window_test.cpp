@@ -6,7 +6,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "cable/recording_port.h"
 #include "ui/about_dialog.h"
@@ -185,6 +187,20 @@ TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   window.dialog->cableAction()->trigger();  // cancelled
   EXPECT_EQ(window.dialog->cableText(), "lpt");
   for (int i = 0; i < pageTabs().pageCount(); ++i) EXPECT_EQ(&pageTabs().page(i)->cablePort(), &port);
+
+  // A running job keeps the cable it started with: freeing it under the job would be fatal.
+  NandPage& nand = *pageTabs().nandPage();
+  nand.setJobFunction([](JobPage& page, PortIo&, const NandSettings&) {
+    while (page.stopRequested.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+  });
+  nand.startOrStopJob();
+  ASSERT_TRUE(nand.jobRunning());
+  window.dialog->cableAction()->trigger();
+  EXPECT_EQ(window.boxes.last(), "The cable can be changed when no job runs");
+  EXPECT_EQ(&nand.cablePort(), &port);
+  nand.requestStop();
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
 
   window.dialog->cableAction()->trigger();
   EXPECT_EQ(window.dialog->cableText(), "sim");
