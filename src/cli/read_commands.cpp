@@ -93,7 +93,7 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
         ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   }
   if (mode == ReadMode::Read) {
-    command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K or M after it, or all")
+    command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K, M or G after it, or all")
         ->required()
         ->check(sizeOption());
     if (flash == ReadFlash::Nand) {

@@ -13,6 +13,7 @@
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "targets/nand_target.h"
 #include "text/format.h"
 
@@ -426,6 +427,7 @@ int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog("[Download to NAND]\r\n");
+    page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandDownload download(page, cable, flash, settings, startTime);
     outcome = download.run();
     download.logSkippedPages();

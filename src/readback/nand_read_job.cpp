@@ -8,6 +8,7 @@
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -463,6 +464,8 @@ int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog(headerLine(settings.mode));
+    if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
+    if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandReadBack job(page, cable, flash, settings, startTime);
     job.run();
     outcome = job.outcome();

@@ -9,6 +9,7 @@
 #include "nor/nor_job.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -396,6 +397,8 @@ int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog(headerLine(settings.mode));
+    if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
+    if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorReadBack job(page, cable, settings, startTime);
     job.run();
     outcome = job.outcome();

@@ -58,7 +58,7 @@ const std::vector<ControlRow>& readControls() {
       {1098, K::LineEdit, "", 7, 165, 136, 12},
       {1099, K::PushButton, "Open", 147, 162, 25, 19},
       {1100, K::LogWrap, "", 2, 188, 174, 79},
-      {1101, K::Label, " / [Bytes]", 6, 271, 79, 10},
+      {1101, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1102, K::LabelRight, "00 : 00", 141, 271, 32, 10},
       {1103, K::ProgressBar, "", 2, 283, 173, 18},
   };
@@ -106,6 +106,8 @@ ReadPage::ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
 
   copySettingsToControls();
+  // The Save button is the only way to choose: a typed path would never be the one written.
+  controls_.lineEdit(OutputBox)->setReadOnly(true);
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);
   controls_.comboBox(Width)->setCurrentIndex(0);
@@ -183,6 +185,7 @@ void ReadPage::chooseOutputFile() {
   shownOutput_ = QString::fromStdString(
       shortenImagePath(outputPath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
   copySettingsToControls();
+  controls_.lineEdit(OutputBox)->setToolTip(outputPath_);
 }
 
 void ReadPage::useStartButton(ReadMode mode) {

@@ -43,7 +43,8 @@ TEST(ReadCommands, SizesTakeHexadecimalAndSuffixesAndNothingElse) {
   EXPECT_EQ(readSizeOption("3K"), 3u * 1024);
   EXPECT_EQ(readSizeOption("0x2M"), 2u * 1024 * 1024);
   EXPECT_EQ(readSizeOption("4096M"), uint64_t{1} << 32);
-  for (const char* bad : {"", "K", "0x", "12KB", "1.5M", "0X10", "4097M", "-1", "all"}) {
+  EXPECT_EQ(readSizeOption("4G"), uint64_t{1} << 32);
+  for (const char* bad : {"", "K", "0x", "12KB", "1.5M", "0X10", "4097M", "-1", "all", "5G", "G", "0x1000000001G"}) {
     EXPECT_FALSE(readSizeOption(bad)) << bad;
   }
   const std::string out = scratch("never.bin");

@@ -96,9 +96,9 @@ std::string idLine(TargetProduct chip) {
   return text;
 }
 
-std::string head(TargetProduct chip, uint8_t code) {
+std::string head(TargetProduct chip, uint8_t code, const fs::path& image) {
   const char* label = code == 0x75 ? "32MB(5608)" : "256MB(2G08)";
-  return "[Download to NAND]\r\n" + idLine(chip) +
+  return "[Download to NAND]\r\n  Image: " + image.string() + "\r\n" + idLine(chip) +
          format("  Maker: 0xEC, Dev: 0x%X (", code) + label + ")\r\n";
 }
 
@@ -115,7 +115,7 @@ TEST(NandJob, SuccessfulRunOnEveryProductAndPageSize) {
       job.run();
       const uint32_t base = 3 * job.blockSize;
       const auto size = static_cast<unsigned>(image.size());
-      EXPECT_EQ(job.page.log, head(chip, code) + format("  BASE: 0x%X, SIZE: 0x%X\r\n", base, size) +
+      EXPECT_EQ(job.page.log, head(chip, code, job.file) + format("  BASE: 0x%X, SIZE: 0x%X\r\n", base, size) +
                                   "  Erasing . OK.\r\n" + format("  Programming to 0x%X ... ", base) +
                                   "Done.\r\n  Verifying... OK.\r\n\r\n")
           << p << " " << int(code);
@@ -314,7 +314,7 @@ TEST(NandJob, EmptyImageAndBlockNumbers) {
     job.settings.verify = 1;
     job.run();
     const unsigned base = std::string(block) == "0X10" ? 0 : 16 * 0x20000;
-    EXPECT_EQ(job.page.log, head(Veskar, 0xDA) + format("  BASE: 0x%X, SIZE: 0x0\r\n", base) +
+    EXPECT_EQ(job.page.log, head(Veskar, 0xDA, job.file) + format("  BASE: 0x%X, SIZE: 0x0\r\n", base) +
                                 "  Erasing  OK.\r\n" + format("  Programming to 0x%X ... ", base) +
                                 "Done.\r\n  Verifying... OK.\r\n\r\n");
     EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});

@@ -110,9 +110,11 @@ TEST_F(NorJobTest, SuccessfulRunLogsExactlyAndRefreshesEveryHundredth) {
   makeBoard("chip=OBRIN,nor=S29AL008D");
   prefill(0x20000);
   const auto image = imageBytes(1000);
-  run(settings(Obrin, S29al008d, 16, image));
+  const NorSettings s = settings(Obrin, S29al008d, 16, image);
+  run(s);
   EXPECT_EQ(page.log,
             "[Download to NOR]\r\n"
+            "  Image: " + s.imagePath + "\r\n"
             "  Type: S29AL008D, Interleave: 1, Width: 16\r\n"
             "  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n"
             "  Maker: 0x0001, Device: 0x22DA (S29AL008D)\r\n"
@@ -377,7 +379,7 @@ INSTANTIATE_TEST_SUITE_P(
     EveryRefusal, NorJobFailures,
     ::testing::Values(
         FailureCase{"NoPort", "chip=OBRIN,noport", Obrin, S29gl064m, 16, "0", "0", 10, "Cannot find LPT PORT",
-                    "[Download to NOR]\r\n\r\n"},
+                    ".bin\r\n\r\n"},
         FailureCase{"WrongChip", "chip=IKA", Obrin, S29gl064m, 16, "0", "0", 10, "Cannot read OBRIN JTAG ID",
                     "Width: 16\r\n\r\n"},
         FailureCase{"TypeOnAWrongBus", "chip=OBRIN", Obrin, S29gl064m, 8, "0", "0", 10,
@@ -558,8 +560,9 @@ TEST_F(NorJobTest, RefusedPortAccessIsReportedAndTheJobGoesOn) {
 
 TEST_F(NorJobTest, UnknownProductDoesNothing) {
   makeBoard("chip=OBRIN");
-  run(settings(7, S29gl064m, 16, {}));
-  EXPECT_EQ(page.log, "[Download to NOR]\r\n\r\n");
+  const NorSettings s = settings(7, S29gl064m, 16, {});
+  run(s);
+  EXPECT_EQ(page.log, "[Download to NOR]\r\n  Image: " + s.imagePath + "\r\n\r\n");
   EXPECT_TRUE(page.boxes.empty());
 }
 

@@ -18,6 +18,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
 #include "ui_test_support.h"
 
@@ -124,7 +125,7 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
 
   const QString log = nand.logText();
   EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
-  EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n  Image: " + image + "\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1388\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  Erasing ")) << log.toStdString();
   EXPECT_TRUE(log.contains("  Programming to 0x0 ... Done.\r\n")) << log.toStdString();
@@ -165,6 +166,18 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
 const std::vector<int> kNorInputs = {1030, 1034, 1035, 1007, 1039, 1041, 1027, 1042, 1017, 1043,
                                      1019, 1044, 1020, 1045, 1013, 1021, 1046, 1047, 1048};
 
+TEST_F(PageJobsTest, RefusedLptRightsShowTheWayThatWorksInTheBox) {
+  port = std::make_unique<DirectIoPort>([](unsigned long, unsigned long, int) { return -1; });
+  window = std::make_unique<Window>(*port);
+  QStringList details;
+  window->onBox = [&](QMessageBox& box) { details << box.informativeText(); };
+  window->click(window->nand(), NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !window->nand().jobRunning(); }));
+  ASSERT_FALSE(window->boxes.isEmpty());
+  EXPECT_EQ(window->boxes[0], "Couldn't access giveio device");
+  EXPECT_TRUE(details[0].contains("--cable ppdev")) << details[0].toStdString();
+}
+
 TEST_F(PageJobsTest, NorDownload) {
   if (!open(kNorBoard)) GTEST_SKIP() << "the virtual board has no NOR device yet";
   NorPage& nor = window->nor();
@@ -181,7 +194,9 @@ TEST_F(PageJobsTest, NorDownload) {
 
   const QString log = nor.logText();
   EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
-  EXPECT_TRUE(log.startsWith("[Download to NOR]\r\n  Type: EN29LV010A, Interleave: 1, Width: 8\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Download to NOR]\r\n  Image: " + dir.filePath("image.bin") +
+                             "\r\n  Type: EN29LV010A, Interleave: 1, Width: 8\r\n"))
+      << log.toStdString();
   EXPECT_TRUE(log.contains(" OK.\r\n  Programming and Verifying to 0x0 ... OK.\r\n  Download Time: ")) << log.toStdString();
   EXPECT_TRUE(log.endsWith(" [sec]\r\n\r\n")) << log.toStdString();
 
