@@ -27,6 +27,7 @@ JobOutcome readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, To
   page.appendLog(message);
 
   if (cable.detectPort() != 0) {
+    logLinkFailure(cable, page);
     page.messageBox("Cannot get LPT Base.");
     return JobOutcome::Failed;
   }
@@ -34,7 +35,8 @@ JobOutcome readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, To
   cable.resetTap();
   char productName[8];
   toggler.bind(cable, *target, productName);
-  if (cable.readIdCode(message) == 0) {
+  // An identification read over a link that failed meanwhile proves nothing, whatever it holds.
+  if (cable.readIdCode(message) == 0 || linkState(cable, page) != LinkState::Holds) {
     if (linkState(cable, page) == LinkState::CutByStop) return JobOutcome::Stopped;
     logLinkFailure(cable, page);
     page.messageBox("Cannot read JTAG ID");
@@ -85,7 +87,10 @@ int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, cons
   PinToggler toggler(ticks);
   // Refused access leaves the port answering as absent, so the job goes on and reports that no
   // port answers.
-  if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+  if (!cable.grantPortAccess()) {
+    logLinkFailure(cable, page);
+    page.messageBox("Couldn't access giveio device");
+  }
   port.watchStopFlag(&page.stopRequested);
   page.lockPage();
   std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);

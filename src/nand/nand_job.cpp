@@ -423,7 +423,10 @@ int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
   {
     JtagCable cable(port);
     NandFlash flash;
-    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    if (!cable.grantPortAccess()) {
+      logLinkFailure(cable, page);
+      page.messageBox("Couldn't access giveio device");
+    }
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog("[Download to NAND]\r\n");

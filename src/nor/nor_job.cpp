@@ -47,7 +47,10 @@ class NorJob {
       : page_(page), settings_(settings), cable_(port), flash_(std::make_unique<NorFlash>()) {}
 
   void start() {
-    if (!cable_.grantPortAccess()) page_.messageBox("Couldn't access giveio device");
+    if (!cable_.grantPortAccess()) {
+      logLinkFailure(cable_, page_);
+      page_.messageBox("Couldn't access giveio device");
+    }
     page_.lockPage();
     startTime_ = page_.now();
     page_.appendLog("[Download to NOR]\r\n");
@@ -118,6 +121,7 @@ class NorJob {
 void NorJob::run() {
   const bool veskar = settings_.product == Veskar;
   if (cable_.detectPort() != 0) {
+    logLinkFailure(cable_, page_);
     page_.messageBox("Cannot find LPT PORT");
     return;
   }
@@ -208,6 +212,11 @@ void NorJob::run() {
       !unchanged_.find(flash, cable_, target, blockNumber, file_.get(), fileSize_, page_.stopRequested,
                        [this](uint32_t compared) { page_.showProgress(compared, fileSize_, startTime_); })) {
     stopSeen("  STOP.\r\n");
+    return;
+  }
+  // A link lost while reading makes every sector look changed; it must not go on to the erase.
+  if (!linkHolds("  STOP.\r\n")) {
+    if (result_ == -1) failBox("Cable: " + cable_.linkFailure());
     return;
   }
   uint32_t failAddress = 0;

@@ -460,7 +460,10 @@ int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
   {
     JtagCable cable(port);
     NandFlash flash;
-    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    if (!cable.grantPortAccess()) {
+      logLinkFailure(cable, page);
+      page.messageBox("Couldn't access giveio device");
+    }
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog(headerLine(settings.mode));

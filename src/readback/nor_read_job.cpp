@@ -119,6 +119,7 @@ void NorReadBack::run() {
 bool NorReadBack::identify() {
   const bool veskar = settings_.product == Veskar;
   if (cable_.detectPort() != 0) {
+    logLinkFailure(cable_, page_);
     box("Cannot find LPT PORT");
     return false;
   }
@@ -393,7 +394,10 @@ int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
   JobOutcome outcome = JobOutcome::Failed;
   {
     JtagCable cable(port);
-    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    if (!cable.grantPortAccess()) {
+      logLinkFailure(cable, page);
+      page.messageBox("Couldn't access giveio device");
+    }
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog(headerLine(settings.mode));

@@ -101,14 +101,11 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       config.flipMask = static_cast<uint8_t>(mask);
     }
   }
-  std::vector<uint8_t> contents;
-  if (take(items, "nandload", value)) contents = readBoardFile("nandload", value);
+  std::string loadPath;
+  const bool load = take(items, "nandload", loadPath);
   if (!present) return;
   NandDevice& device = attachNandDevice(board, config);
-  if (contents.size() > device.geometry().mainSize()) {
-    throw std::invalid_argument("nandload: the file is larger than the device");
-  }
-  device.preload(0, contents);
+  if (load) device.preload(0, readBoardFile("nandload", loadPath, device.geometry().mainSize()));
 }
 
 }  // namespace zorv::sim

@@ -152,10 +152,7 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
     board.attach(std::move(bank));
   }
   if (!loadPath.empty()) {
-    const std::vector<uint8_t> contents = readBoardFile("norload", loadPath);
-    if (contents.size() > attached.sizeBytes()) {
-      throw std::invalid_argument("norload: the file is larger than the device");
-    }
+    const std::vector<uint8_t> contents = readBoardFile("norload", loadPath, attached.sizeBytes());
     for (uint32_t o = 0; o < contents.size(); ++o) attached.setBusByte(o, contents[o]);
   }
   return attached;

@@ -11,6 +11,7 @@
 
 #include "nor/flash_types.h"
 #include "page/recording_page.h"
+#include "readback/losing_port.h"
 #include "sim/board.h"
 #include "sim/nor_attach.h"
 #include "targets/catalogue.h"
@@ -331,6 +332,23 @@ TEST_F(NorJobTest, StopWhileReadingForUnchangedSectorsErasesNothing) {
   EXPECT_TRUE(nor.erasedRanges().empty());
   expectFlash(0, {}, 0);
   EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
+}
+
+TEST_F(NorJobTest, LinkLostWhileReadingForUnchangedSectorsIsNamedAndErasesNothing) {
+  makeBoard("chip=IKA,nor=K8D6316");
+  prefill(0x10000);
+  LosingPort port(*board);
+  page.onEvent = [&port](RecordingPage&, const RecordingPage::Event& e) {
+    if (e.what == "bytes" && e.text.rfind("8192 / ", 0) == 0) port.limit = port.writes + 1;
+  };
+  NorSettings s = settings(Ika, K8d6316, 16, imageBytes(0x4000));
+  s.skipUnchanged = true;
+  runNorJob(page, port, s);
+  EXPECT_NE(page.log.find("  Cable: link to the test board lost\r\n"), std::string::npos) << page.log;
+  EXPECT_EQ(page.log.find("ERROR"), std::string::npos) << page.log;
+  EXPECT_EQ(page.boxes, std::vector<std::string>{"Cable: link to the test board lost"});
+  EXPECT_TRUE(nor.erasedRanges().empty());
+  EXPECT_EQ(page.outcome(), JobOutcome::Failed);
 }
 
 // Every refusal: the box, and the flash left as it was.
