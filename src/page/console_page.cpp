@@ -4,6 +4,13 @@
 #include <csignal>
 #include <ostream>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 namespace zorv {
 namespace {
 
@@ -18,6 +25,23 @@ extern "C" void onStopSignal(int) {
   }
 }
 
+#ifdef _WIN32
+// Windows has no SIGTERM: Ctrl-C, Ctrl-Break and closing the console window come here, on a
+// thread of their own.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  ConsolePage* page = signalledPage.load();
+  if (page == nullptr) return FALSE;
+  page->stopRequested.store(1);
+  page->noteStopSignal();
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    // The process ends as soon as this returns: the job gets a few seconds to stop cleanly (the
+    // system allows five) so a partial file is removed rather than left behind.
+    for (int i = 0; i < 40 && signalledPage.load() == page; ++i) Sleep(100);
+  }
+  return TRUE;
+}
+#endif
+
 }  // namespace
 
 ConsolePage::ConsolePage(std::ostream& out, std::ostream& err, bool progressLine)
@@ -26,16 +50,25 @@ ConsolePage::ConsolePage(std::ostream& out, std::ostream& err, bool progressLine
 ConsolePage::~ConsolePage() {
   clearProgress();
   if (signalledPage.load() == this) {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+#else
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+#endif
     signalledPage.store(nullptr);
   }
 }
 
 void ConsolePage::installStopSignals() {
   signalledPage.store(this);
+#ifdef _WIN32
+  (void)onStopSignal;
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
+#endif
 }
 
 void ConsolePage::appendLog(const std::string& text) {

@@ -1,5 +1,8 @@
 #include "readback/output_file.h"
 
+// Windows has its own in output_file_windows.cpp.
+#ifndef _WIN32
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,3 +53,5 @@ void OutputFile::discard() {
 }
 
 }  // namespace zorv
+
+#endif  // _WIN32
