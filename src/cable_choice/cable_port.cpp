@@ -38,11 +38,11 @@ NetworkAddress parseAddress(const std::string& cableText, const std::string& kin
   return {host, static_cast<uint16_t>(value)};
 }
 
+}  // namespace
+
 bool isFtdiCable(const std::string& cableText) {
   return cableText == "ftdi" || startsWith(cableText, "ftdi:") || startsWith(cableText, "ftdi,");
 }
-
-}  // namespace
 
 bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "xvc:") || isFtdiCable(cableText); }
 

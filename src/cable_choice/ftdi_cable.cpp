@@ -9,12 +9,6 @@
 namespace zorv {
 namespace {
 
-std::string layoutNames() {
-  std::string names;
-  for (const FtdiLayout& layout : ftdiLayouts()) names += (names.empty() ? "" : ", ") + std::string(layout.name);
-  return names;
-}
-
 uint16_t hexId(const std::string& cableText, const std::string& text) {
   unsigned value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
@@ -25,6 +19,12 @@ uint16_t hexId(const std::string& cableText, const std::string& text) {
 }
 
 }  // namespace
+
+std::string ftdiLayoutNames() {
+  std::string names;
+  for (const FtdiLayout& layout : ftdiLayouts()) names += (names.empty() ? "" : ", ") + std::string(layout.name);
+  return names;
+}
 
 FtdiCableText parseFtdiCable(const std::string& text) {
   FtdiCableText cable;
@@ -41,7 +41,7 @@ FtdiCableText parseFtdiCable(const std::string& text) {
     if (option.rfind("layout=", 0) == 0) {
       cable.layout = findFtdiLayout(option.substr(7));
       if (cable.layout == nullptr) {
-        throw std::invalid_argument("'" + text + "': no FTDI layout '" + option.substr(7) + "' (" + layoutNames() + ")");
+        throw std::invalid_argument("'" + text + "': no FTDI layout '" + option.substr(7) + "' (" + ftdiLayoutNames() + ")");
       }
     } else if (option.size() == 9 && option.rfind("channel=", 0) == 0 && option[8] >= 'A' && option[8] <= 'D') {
       channel = option[8] - 'A';

@@ -20,6 +20,8 @@ struct FtdiCableText {
   std::string boardOptions;  // as after sim:
 };
 
+// The layouts' names, comma-separated, for help texts.
+std::string ftdiLayoutNames();
 // Throws std::invalid_argument with a readable message.
 FtdiCableText parseFtdiCable(const std::string& text);
 std::unique_ptr<PortIo> openFtdiCable(const std::string& text, uint32_t tckPeriodNs);

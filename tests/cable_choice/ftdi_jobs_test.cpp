@@ -270,5 +270,29 @@ TEST_P(FtdiJobs, LeaveTheBoardAsTheParallelPortDoes) {
 
 INSTANTIATE_TEST_SUITE_P(EveryJobEveryProduct, FtdiJobs, ::testing::Range<size_t>(0, allJobs().size()));
 
+// An adapter pulled out in the middle of a download: the job fails naming the cause, never a
+// success.
+TEST(FtdiCable, UnpluggedMidJobFailsWithTheCause) {
+  restoreProductImages();
+  Rig rig("chip=OBRIN,nor=S29GL064M", 0, findFtdiLayout("ft2232h"));
+  rig.adapter->unplugAfterTransfers(60);
+  const fs::path image = fs::temp_directory_path() / ("zorv_ftdi_unplug_" + std::to_string(getpid()) + ".bin");
+  const Bytes bytes = imageOf(4096, 2);
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  RecordingPage page;
+  NorSettings s;
+  s.product = Obrin;
+  s.flashType = S29gl064m;
+  s.widthSelection = 1;
+  s.blockText = "1";
+  s.imagePath = image.string();
+  runNorJob(page, rig.port(), s);
+  fs::remove(image);
+  EXPECT_NE(page.log.find("Erasing"), std::string::npos) << page.log;
+  EXPECT_NE(page.log.find("Cable: the FTDI adapter was unplugged"), std::string::npos) << page.log;
+  for (const std::string& box : page.boxes) EXPECT_EQ(box.find("Complete"), std::string::npos) << box;
+}
+
 }  // namespace
 }  // namespace zorv
