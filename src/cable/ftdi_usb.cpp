@@ -58,8 +58,17 @@ class LibftdiTransport : public MpsseTransport {
   std::string cause() const override { return cause_; }
 
  private:
+  // libftdi reports a failed transfer without libusb's reason: a device that no longer answers a
+  // standard GET_STATUS is gone.
+  bool gone() {
+    constexpr uint8_t kDeviceToHost = 0x80;  // standard request to the device, answered
+    uint8_t status[2];
+    return libusb_control_transfer(context_->usb_dev, kDeviceToHost, LIBUSB_REQUEST_GET_STATUS, 0, 0, status,
+                                   sizeof status, 500) == LIBUSB_ERROR_NO_DEVICE;
+  }
+
   bool failed(int code) {
-    if (code == LIBUSB_ERROR_NO_DEVICE || code == -666) {
+    if (code == LIBUSB_ERROR_NO_DEVICE || code == -666 || gone()) {
       cause_ = "the FTDI adapter was unplugged";
     } else {
       cause_ = std::string("USB transfer to the FTDI adapter failed: ") + ftdi_get_error_string(context_);
