@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cable/ftdi_layout.h"
-#include "cable/ftdi_port.h"
+#include "cable/ftdi_adapter.h"
 
 namespace zorv {
 
