@@ -8,6 +8,7 @@
 #include "cable/ppdev_port.h"
 #include "cable/remote_bitbang_port.h"
 #include "cable/xvc_port.h"
+#include "cable_choice/ftdi_cable.h"
 #include "sim/board.h"
 
 namespace zorv {
@@ -55,7 +56,11 @@ uint16_t parseLptBase(const std::string& cableText) {
 
 }  // namespace
 
-bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "xvc:"); }
+bool isFtdiCable(const std::string& cableText) {
+  return cableText == "ftdi" || startsWith(cableText, "ftdi:") || startsWith(cableText, "ftdi,");
+}
+
+bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "xvc:") || isFtdiCable(cableText); }
 
 uint32_t tckPeriodOfRate(uint64_t hz) {
   constexpr uint64_t kNanosecondsPerSecond = 1000000000;
@@ -80,11 +85,12 @@ std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tck
     const NetworkAddress address = parseAddress(cableText, "xvc", cableText.substr(4));
     return std::make_unique<XvcPort>(address.host, address.port, tckPeriodNs);
   }
+  if (isFtdiCable(cableText)) return openFtdiCable(cableText, tckPeriodNs);
   if (cableText == "sim" || startsWith(cableText, "sim:")) {
     return sim::makeBoard(cableText.size() > 4 ? cableText.substr(4) : std::string());
   }
   throw std::invalid_argument("unknown cable '" + cableText +
-                              "' (lpt[:ADDRESS], ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS])");
+                              "' (lpt[:ADDRESS], ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT, ftdi[...] or sim[:OPTIONS])");
 }
 
 }  // namespace zorv

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cable_choice/cable_port.h"
+#include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
 #include "targets/catalogue.h"
 #include "text/upper_case.h"
@@ -17,12 +18,19 @@ namespace zorv::cli {
 
 std::unique_ptr<PortIo> CliContext::openPort() {
   if (tckHz != 0 && !cableSetsTck(cableSpec)) {
-    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only xvc:HOST:PORT has)\n";
+    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only xvc:HOST:PORT and ftdi have)\n";
     exitStatus = ExitUsage;
     return nullptr;
   }
   try {
-    return openCablePort(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
+    std::unique_ptr<PortIo> port = openCablePort(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
+    // A USB adapter that cannot be opened says why before any job starts.
+    if (isFtdiCable(cableSpec) && port->grantAccess() && !port->linkFailure().empty()) {
+      std::cerr << "ftdi: " << port->linkFailure() << "\n";
+      exitStatus = ExitJobFailed;
+      return nullptr;
+    }
+    return port;
   } catch (const std::exception& error) {
     std::cerr << "--cable: " << error.what() << "\n";
     exitStatus = ExitUsage;
@@ -97,9 +105,11 @@ int runCommandLine(int argc, char** argv) {
   app.set_version_flag("-V,--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
   app.add_option("--cable", context.cableSpec,
-                 "lpt[:ADDRESS] (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]");
+                 "lpt[:ADDRESS] (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT, ftdi[:VID:PID[:SERIAL]] or "
+                 "sim[:OPTIONS]");
   app.add_option("--tck", context.tckHz,
-                 "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: cable (default: the server's own)")
+                 "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the XVC server's own; "
+                 "6 MHz on FTDI adapters)")
       ->transform(CLI::Validator(
           [](std::string& text) -> std::string {
             const std::optional<uint64_t> hz = readTckRate(text);
@@ -113,6 +123,12 @@ int runCommandLine(int argc, char** argv) {
   addNorCommand(app, context);
   addReadCommands(app, context);
   addSimServeCommand(app, context);
+  // After the subcommands, so that only the program's own help carries it.
+  app.footer("FTDI adapters (FT2232H, FT232H, FT4232H, FT2232D in MPSSE mode), as --cable:\n"
+             "    ftdi[,layout=NAME][,channel=A|B|C|D][:VID:PID[:SERIAL]]\n"
+             "    Without VID:PID the layout's own USB ids are looked for; without channel, the layout's.\n"
+             "    Layouts: " + ftdiLayoutNames() + " (ft2232h, the default: ADBUS0 TCK, 1 TDI, 2 TDO, 3 TMS).\n"
+             "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.");
   // The global options are also taken after the subcommand, where habit puts them.
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->fallthrough();
   try {

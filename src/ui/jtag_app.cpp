@@ -87,13 +87,14 @@ int JtagApp::run(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption cable(QStringLiteral("cable"),
-                                 QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]."),
+                                 QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT, xvc:HOST:PORT, "
+                                                "ftdi[...] (see zorvjtag --help) or sim[:OPTIONS]."),
                                  QStringLiteral("CABLE"), QStringLiteral("lpt"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                       QStringLiteral("Save a picture of each page into DIR and end."),
                                       QStringLiteral("DIR"));
   const QCommandLineOption tck(QStringLiteral("tck"),
-                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: cable (default: the server's own)."),
+                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the server's own, 6 MHz on FTDI)."),
                                QStringLiteral("HZ"));
   parser.addOption(cable);
   parser.addOption(tck);
@@ -142,7 +143,7 @@ int JtagApp::run(int argc, char** argv) {
       return 2;
     }
     if (!cableSetsTck(cableText)) {
-      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only xvc:HOST:PORT has)\n",
+      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only xvc:HOST:PORT and ftdi have)\n",
                    cableText.c_str());
       return 2;
     }
