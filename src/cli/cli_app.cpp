@@ -1,6 +1,7 @@
 #include "cli/cli_app.h"
 
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
 #include "cable_choice/cable_port.h"
@@ -26,11 +27,20 @@ std::unique_ptr<PortIo> CliContext::openPort() {
 }
 
 int parseProduct(const std::string& text) {
-  const std::string name = upperCase(text);
+  if (const std::optional<TargetProduct> product = productFromName(text)) return *product;
+  throw CLI::ValidationError("--product", "'" + text + "' is not " + productNamesText());
+}
+
+CLI::Option* addProductOption(CLI::App& command, std::string& product) {
+  return command.add_option("--product", product, productNamesText())->required();
+}
+
+std::string detectsItsFlashText() {
+  std::string text;
   for (int p = 0; p < kProductCount; ++p) {
-    if (name == chipDescriptor(static_cast<TargetProduct>(p)).name) return p;
+    if (norAbilities(p).findsByDeviceCode) text += std::string("; ") + chipDescriptor(static_cast<TargetProduct>(p)).name + " detects its flash";
   }
-  throw CLI::ValidationError("--product", "'" + text + "' is not OBRIN, TQR2400, IKA or VESKAR");
+  return text;
 }
 
 int runCommandLine(int argc, char** argv) {

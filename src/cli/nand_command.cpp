@@ -12,17 +12,20 @@ namespace zorv::cli {
 void addNandCommand(CLI::App& app, CliContext& context) {
   auto settings = std::make_shared<NandSettings>();
   auto product = std::make_shared<std::string>();
+  auto block = std::make_shared<std::string>("0");
   CLI::App* command = app.add_subcommand("nand", "download an image into the NAND flash");
-  command->add_option("--product", *product, "OBRIN, TQR2400, IKA or VESKAR")->required();
-  command->add_option("--block", settings->blockText, "first block: decimal, or hexadecimal after 0x")
+  addProductOption(*command, *product);
+  command->add_option("--block", *block, "first block: decimal, or hexadecimal after 0x")
       ->default_str("0")
       ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
   command->add_flag("--skip-ff", settings->skipBlank,
                     "leave pages of only 0xFF as the erase left them (they are counted, and verified)");
   command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
-  command->callback([&context, settings, product] {
+  command->callback([&context, settings, product, block] {
     settings->product = parseProduct(*product);
+    // Validated: the option's check has refused anything else.
+    settings->block = readNumberOption(*block, NumberForm::DecimalOrHexadecimal).value_or(0);
     std::unique_ptr<PortIo> port = context.openPort();
     if (!port) return;
     ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);

@@ -66,7 +66,7 @@ class NorFlash {
   int readIds(JtagCable& cable, NorTarget& target);
   int checkId(int index);
   // VESKAR has no Flash Type list: the device code read names the type, AutoDetect if none.
-  void recogniseVeskarDevice();
+  void recogniseDeviceByCode();
   int loadGeometry(JtagCable& cable, NorTarget& target);
 
   void selectChip(JtagCable& cable, NorTarget& target);

@@ -7,10 +7,10 @@
 #include "nand/nand_flash.h"
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
-#include "page/link_check.h"
+#include "page/job_frame.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
-#include "readback/read_support.h"
+#include "page/flash_report.h"
 #include "targets/nand_target.h"
 #include "text/format.h"
 
@@ -20,8 +20,6 @@ namespace {
 // Every supported part keeps 16 spare bytes per 512 main bytes (64 on a 2 KiB page, 16 on a
 // 512-byte page), and a page read runs on from the main area into its spare area.
 constexpr uint32_t kSpareBytesPer512 = 16;
-
-enum Status { Running = 0, Stopped = 1, Failed = -1 };
 
 const char* headerLine(ReadMode mode) {
   switch (mode) {
@@ -37,15 +35,11 @@ const char* headerLine(ReadMode mode) {
 // the common end path.
 class NandReadBack {
  public:
-  NandReadBack(JobPage& page, JtagCable& cable, NandFlash& flash, const ReadSettings& settings, int64_t startTime)
-      : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
+  NandReadBack(JobContext& context, NandFlash& flash, const ReadSettings& settings)
+      : page_(context.page), cable_(context.cable), status_(context.status), flash_(flash), settings_(settings),
+        startTime_(context.startTime) {}
 
   void run();
-  // Stopped when the user's stop cut the run short; succeeded only with the mode's completion box.
-  JobOutcome outcome() const {
-    if (status_ == Stopped) return JobOutcome::Stopped;
-    return completed_ && status_ == Running ? JobOutcome::Succeeded : JobOutcome::Failed;
-  }
 
  private:
   bool identify();
@@ -64,24 +58,14 @@ class NandReadBack {
   // The range needs more good blocks than the device has left.
   void outOfBlocks(const char* boxText);
   bool readPage(uint32_t count);
-  bool stopSeen();
-  // After a step on the device: false when the cable's link is gone. A stop that cut a wait short
-  // ends the job as stopped; a lost link fails it, with the cable's cause in the log and failBox
-  // (none when null).
-  bool linkHolds(const char* failBox);
   // Before a closing box: the last scans may still wait in a buffering cable.
   bool allCarried(const char* failBox) {
     cable_.collectCaptures();
-    return linkHolds(failBox);
+    return status_.linkHoldsElseFail(failBox);
   }
 
   void log(const std::string& text) { page_.appendLog(text); }
   void box(const std::string& text) { page_.messageBox(text); }
-  // The mode's completion box: the one way a run succeeds.
-  void complete(const char* text) {
-    completed_ = true;
-    box(text);
-  }
   uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
   uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
   uint32_t spareSize() const { return pageSize() / 512 * kSpareBytesPer512; }
@@ -89,6 +73,7 @@ class NandReadBack {
 
   JobPage& page_;
   JtagCable& cable_;
+  JobStatus& status_;
   NandFlash& flash_;
   const ReadSettings& settings_;
   const int64_t startTime_;
@@ -98,8 +83,6 @@ class NandReadBack {
   uint32_t address_ = 0;
   std::vector<uint8_t> pageBuffer_;
   std::vector<uint32_t> passedOver_;  // block numbers with a factory marker
-  int status_ = Running;
-  bool completed_ = false;
 };
 
 void NandReadBack::run() {
@@ -114,11 +97,8 @@ void NandReadBack::run() {
     }
     flash_.setChipEnable(cable_, '1');
   }
-  if (status_ == Stopped) {
-    page_.stopRequested.store(0);
-    log("  STOP.\r\n");
-  }
-  if (status_ == Failed) log("Error.\r\n");
+  if (status_.stopped()) status_.stop("  STOP.\r\n");
+  if (status_.failed()) log("Error.\r\n");
 }
 
 bool NandReadBack::identify() {
@@ -126,10 +106,10 @@ bool NandReadBack::identify() {
     case NandStart::Identified: return true;
     case NandStart::NoPort: break;
     case NandStart::NoIdCode:
-      if (linkHolds("Cannot read JTAG ID")) box("Cannot read JTAG ID");
+      if (status_.linkHoldsElseFail("Cannot read JTAG ID")) box("Cannot read JTAG ID");
       break;
     case NandStart::NotSupported:
-      if (linkHolds("Cannot Support NAND.")) box("Cannot Support NAND.");
+      if (status_.linkHoldsElseFail("Cannot Support NAND.")) box("Cannot Support NAND.");
       break;
   }
   return false;
@@ -145,31 +125,13 @@ bool NandReadBack::firstBlockOnDevice() {
   return true;
 }
 
-bool NandReadBack::linkHolds(const char* failBox) {
-  switch (linkState(cable_, page_)) {
-    case LinkState::Holds: return true;
-    case LinkState::CutByStop: status_ = Stopped; return false;
-    case LinkState::Lost: break;
-  }
-  status_ = Failed;
-  logLinkFailure(cable_, page_);
-  if (failBox != nullptr) box(failBox);
-  return false;
-}
-
-bool NandReadBack::stopSeen() {
-  if (page_.stopRequested.load() == 0) return false;
-  status_ = Stopped;
-  return true;
-}
-
 bool NandReadBack::testMarker(uint32_t address, bool& bad) {
   const int marker = flash_.factoryMarker(cable_, *target_, address);
-  if (!linkHolds("Read ERROR")) return false;
+  if (!status_.linkHoldsElseFail("Read ERROR")) return false;
   if (marker < 0) {
     log(format("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
     box("Read ERROR");
-    status_ = Failed;
+    status_.markFailed();
     return false;
   }
   bad = marker != 0;
@@ -189,16 +151,16 @@ NandReadBack::Found NandReadBack::nextGoodBlock() {
 void NandReadBack::outOfBlocks(const char* boxText) {
   log("\r\n  No good block left before the end of the device\r\n");
   box(boxText);
-  status_ = Failed;
+  status_.markFailed();
 }
 
 bool NandReadBack::readPage(uint32_t count) {
   const int result = flash_.readPage(cable_, *target_, address_, pageBuffer_.data(), count);
-  if (!linkHolds("Read ERROR")) return false;
+  if (!status_.linkHoldsElseFail("Read ERROR")) return false;
   if (result == 0) return true;
   log(format("\r\n  Read ERROR, ADDR: 0x%X\r\n", address_));
   box("Read ERROR");
-  status_ = Failed;
+  status_.markFailed();
   return false;
 }
 
@@ -234,7 +196,7 @@ void NandReadBack::read() {
   uint64_t written = 0;
   flash_.setChipEnable(cable_, '0');
   while (settings_.toEnd ? address_ < flash_.totalSize : remaining != 0) {
-    if (stopSeen()) break;
+    if (status_.stopSeen()) break;
     if (address_ % blockSize() == 0 && !settings_.raw) {
       const uint32_t from = address_;
       const Found found = nextGoodBlock();
@@ -249,7 +211,7 @@ void NandReadBack::read() {
     if (!readPage(count)) break;
     if (!out.write(pageBuffer_.data(), count)) {
       box("Cannot write " + out.partPath());
-      status_ = Failed;
+      status_.markFailed();
       break;
     }
     written += count;
@@ -258,16 +220,16 @@ void NandReadBack::read() {
     remaining -= chunk;
     page_.showProgress(done, total, startTime_);
   }
-  if (status_ != Running || !allCarried("Read ERROR")) return;
+  if (!status_.running() || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   if (!out.commit()) {
     box("Cannot write " + settings_.outputPath);
-    status_ = Failed;
+    status_.markFailed();
     return;
   }
   log(format("  0x%llX bytes to %s\r\n", static_cast<unsigned long long>(written), settings_.outputPath.c_str()));
-  complete(kReadCompleteText);
+  status_.complete(kReadCompleteText);
 }
 
 void NandReadBack::verify() {
@@ -299,7 +261,7 @@ void NandReadBack::verify() {
   uint32_t done = 0;
   flash_.setChipEnable(cable_, '0');
   while (remaining != 0) {
-    if (stopSeen()) break;
+    if (status_.stopSeen()) break;
     // Placed as the download places it: a block with a factory marker takes no data.
     if (address_ % blockSize() == 0) {
       const Found found = nextGoodBlock();
@@ -309,12 +271,12 @@ void NandReadBack::verify() {
     const uint32_t chunk = std::min(pageSize(), remaining);
     if (std::fread(image.data(), 1, chunk, file.get()) != chunk) {
       box("Cannot read " + settings_.imagePath);
-      status_ = Failed;
+      status_.markFailed();
       break;
     }
     if (!readPage(chunk)) break;
     if (!compareWithImage(page_, address_, image.data(), pageBuffer_.data(), chunk)) {
-      status_ = Failed;
+      status_.markFailed();
       break;
     }
     address_ += chunk;
@@ -322,10 +284,10 @@ void NandReadBack::verify() {
     remaining -= chunk;
     page_.showProgress(done, size, startTime_);
   }
-  if (status_ != Running || !allCarried("Verify ERROR")) return;
+  if (!status_.running() || !allCarried("Verify ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
-  complete(kVerifyCompleteText);
+  status_.complete(kVerifyCompleteText);
 }
 
 void NandReadBack::erase() {
@@ -344,7 +306,7 @@ void NandReadBack::erase() {
   int dots = 13;
   flash_.setChipEnable(cable_, '0');
   for (uint32_t i = 0; i < settings_.count; ++i) {
-    if (stopSeen()) break;
+    if (status_.stopSeen()) break;
     const uint32_t address = base_ + i * blockSize();
     bool bad = false;
     if (!testMarker(address, bad)) break;
@@ -353,11 +315,11 @@ void NandReadBack::erase() {
       passedOver_.push_back(address / blockSize());
     } else {
       const int result = flash_.eraseBlock(cable_, *target_, address);
-      if (!linkHolds("ERASE ERROR.")) break;
+      if (!status_.linkHoldsElseFail("ERASE ERROR.")) break;
       if (result == -1) {
         log(format("\r\n  ERROR. ADDR: 0x%X\r\n", address));
         box("ERASE ERROR.");
-        status_ = Failed;
+        status_.markFailed();
         break;
       }
       if (result == 1) failed.push_back(address / blockSize());
@@ -366,16 +328,16 @@ void NandReadBack::erase() {
     ++dots;
     page_.showProgress(int64_t{i + 1} * blockSize(), static_cast<int64_t>(total), startTime_);
   }
-  if (status_ != Running || !allCarried("ERASE ERROR.")) return;
+  if (!status_.running() || !allCarried("ERASE ERROR.")) return;
   log(" OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   if (!failed.empty()) {
     logBlockList(page_, "Erase failed #", failed);
     box("ERASE ERROR.");
-    status_ = Failed;
+    status_.markFailed();
     return;
   }
-  complete(kEraseCompleteText);
+  status_.complete(kEraseCompleteText);
 }
 
 void NandReadBack::scan() {
@@ -387,42 +349,27 @@ void NandReadBack::scan() {
   log("  Scanning... ");
   flash_.setChipEnable(cable_, '0');
   for (uint32_t b = 0; b < blocks; ++b) {
-    if (stopSeen()) break;
+    if (status_.stopSeen()) break;
     bool bad = false;
     if (!testMarker(b * blockSize(), bad)) break;
     if (bad) passedOver_.push_back(b);
     page_.showProgress(int64_t{b + 1} * blockSize(), flash_.totalSize, startTime_);
   }
-  if (status_ != Running || !allCarried("Read ERROR")) return;
+  if (!status_.running() || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   log(format("  Bad blocks: %zu of %u\r\n", passedOver_.size(), blocks));
-  complete(kScanCompleteText);
+  status_.complete(kScanCompleteText);
 }
 
 }  // namespace
 
 int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
-  port.watchStopFlag(&page.stopRequested);
-  JobOutcome outcome = JobOutcome::Failed;
-  {
-    JtagCable cable(port);
+  return runJobFrame(page, port, headerLine(settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
-    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
-    page.lockPage();
-    const int64_t startTime = page.now();
-    page.appendLog(headerLine(settings.mode));
-    NandReadBack job(page, cable, flash, settings, startTime);
+    NandReadBack job(context, flash, settings);
     job.run();
-    outcome = job.outcome();
-    page.appendLog("\r\n");
-    // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
-    if (cable.hasPort()) cable.pulseTrst();
-  }
-  port.watchStopFlag(nullptr);
-  page.setOutcome(outcome);
-  page.unlockPage();
-  return 0;
+  });
 }
 
 }  // namespace zorv

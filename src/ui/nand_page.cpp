@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "nand/nand_job.h"
+#include "text/number_text.h"
 
 namespace zorv::ui {
 namespace {
@@ -73,7 +74,7 @@ void NandPage::copySettingsToControls() {
 NandSettings NandPage::settings() const {
   NandSettings settings;
   settings.product = product_;
-  settings.blockText = blockText_;
+  settings.block = parseBlockNumber(blockText_);
   settings.imagePath = imagePath_.toStdString();
   settings.verify = verify_;
   return settings;

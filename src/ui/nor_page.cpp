@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "nor/nor_job.h"
+#include "text/number_text.h"
 #include "targets/target_product.h"
 
 namespace zorv::ui {
@@ -101,10 +102,13 @@ NorSettings NorPage::settings() const {
   NorSettings settings;
   settings.product = product_;
   settings.flashType = flashType_;
-  settings.interleaveSelection = controls_.comboBox(Interleave)->currentIndex();
-  settings.widthSelection = controls_.comboBox(Width)->currentIndex();
-  settings.baseText = baseText_;
-  settings.blockText = blockText_;
+  // The lists hold the powers of two from their first entry; no entry chosen is no setting at all.
+  const int interleaveIndex = controls_.comboBox(Interleave)->currentIndex();
+  const int widthIndex = controls_.comboBox(Width)->currentIndex();
+  settings.interleave = interleaveIndex >= 0 && interleaveIndex < 8 ? 1 << interleaveIndex : 0;
+  settings.width = widthIndex >= 0 && widthIndex < 8 ? 8 << widthIndex : 0;
+  settings.base = readHexAddressText(baseText_);
+  settings.block = readSectorText(blockText_);
   settings.imagePath = imagePath_.toStdString();
   return settings;
 }

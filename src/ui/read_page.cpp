@@ -8,7 +8,7 @@
 #include <QPushButton>
 
 #include "nor/flash_types.h"
-#include "nor/number_text.h"
+#include "text/number_text.h"
 #include "page/path_text.h"
 #include "page/size_text.h"
 #include "targets/target_product.h"

@@ -80,7 +80,7 @@ struct NandBoard {
     spit(image, bytes);
     NandSettings nand;
     nand.product = settings.product;
-    nand.blockText = std::to_string(block);
+    nand.block = block;
     nand.imagePath = image.string();
     RecordingPage downloadPage;
     restoreProductImages();

@@ -142,9 +142,8 @@ TEST(NorReadJob, RoundTripOnEveryProduct) {
     NorSettings download;
     download.product = chip;
     download.flashType = veskar ? AutoDetect : S29al008d;
-    download.widthSelection = veskar ? 0 : 1;
-    download.blockText = "2";
-    download.baseText = "0";
+    download.width = veskar ? 8 : 16;
+    download.block = 2;
     download.imagePath = nor.image.string();
     RecordingPage downloadPage;
     restoreProductImages();

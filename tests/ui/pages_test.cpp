@@ -287,7 +287,7 @@ TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
   NandPage& nand = window.nand();
   std::atomic<int> started{0};
   nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings& s) {
-    EXPECT_EQ(s.blockText, "16");
+    EXPECT_EQ(s.block, 16u);
     ++started;
     return waitForStop(page);
   });

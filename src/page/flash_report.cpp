@@ -1,4 +1,4 @@
-#include "readback/read_support.h"
+#include "page/flash_report.h"
 
 #include <algorithm>
 

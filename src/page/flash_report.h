@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,8 +9,8 @@
 
 namespace zorv {
 
-// "BAD block num #", then the block numbers as "[%04u]" lines, a line break before every tenth:
-// the download's list, so both read the same.
+// The heading, then the block numbers as "[%04u]" lines, a line break before every tenth: the NAND
+// download and the read-back jobs list their blocks the same way.
 void logBlockList(JobPage& page, const char* heading, const std::vector<uint32_t>& blocks);
 
 // The first byte where the flash differs from the image, as the download's verify reports it:

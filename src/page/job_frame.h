@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "cable/jtag_cable.h"
+#include "cable/port_io.h"
+#include "page/job_page.h"
+#include "page/job_status.h"
+
+namespace zorv {
+
+// Where a job's closing nTRST pulse stands against its closing empty log line.
+enum class TrstPulse { AfterEmptyLine, BeforeEmptyLine };
+
+// What a job's body gets from its frame.
+struct JobContext {
+  JobPage& page;
+  JtagCable& cable;
+  JobStatus& status;
+  int64_t startTime;  // the job clock's start, whole seconds
+};
+
+// The frame every job shares: the port-access grant (its refusal box, after which the job goes
+// on and finds no port), the stop-flag watch, the page lock, the job clock and the header line
+// (none when empty); then the body; then the empty line and the nTRST pulse that hands the pins
+// back to the chip (only when a port was found), the outcome and the unlock. Returns 0, as a
+// thread body does.
+int runJobFrame(JobPage& page, PortIo& port, const std::string& header, TrstPulse pulse,
+                const std::function<void(JobContext&)>& body);
+
+}  // namespace zorv
