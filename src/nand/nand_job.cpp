@@ -26,11 +26,10 @@ namespace {
 
 // One run of the NAND download. The steps that end the job return early; the caller then takes
 // the common end path.
-class NandDownload {
+class NandDownload : JobBody {
  public:
-  NandDownload(const JobContext& context, NandFlash& flash, const NandSettings& settings)
-      : page_(context.page), cable_(context.cable), status_(context.status), flash_(flash), settings_(settings),
-        startTime_(context.startTime) {}
+  NandDownload(JobContext& context, NandFlash& flash, const NandSettings& settings)
+      : JobBody(context), flash_(flash), settings_(settings) {}
 
   void run();
   // With the blank-page option, after the job's other lines: how many pages were left as erased.
@@ -46,8 +45,6 @@ class NandDownload {
   bool verifyPass();
   void complete();
 
-  void log(const std::string& text) { page_.appendLog(text); }
-  void box(const std::string& text) { page_.messageBox(text); }
   // The next count bytes of the image into the page buffer; a short read is reported, never used.
   bool readImage(uint32_t count) {
     if (std::fread(pageBuffer_.data(), 1, count, file_.get()) == count) return true;
@@ -68,12 +65,8 @@ class NandDownload {
   uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
   uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
 
-  JobPage& page_;
-  JtagCable& cable_;
-  JobStatus& status_;
   NandFlash& flash_;
   const NandSettings& settings_;
-  const int64_t startTime_;
 
   std::unique_ptr<NandTarget> target_;
   ImageFile file_;
@@ -115,16 +108,9 @@ bool NandDownload::identify() {
 }
 
 bool NandDownload::openAndSize() {
-  if (settings_.imagePath.empty()) {
-    box("No image file");
-    return false;
-  }
   uint64_t fileSize = 0;
-  file_ = openImageFile(settings_.imagePath, fileSize);
-  if (!file_) {
-    box("Cannot open " + settings_.imagePath);
-    return false;
-  }
+  file_ = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
+  if (!file_) return false;
   const uint32_t block = settings_.block;
   const uint64_t base = uint64_t{block} * blockSize();
   if (fileSize >= flash_.totalSize) {

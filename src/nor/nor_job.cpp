@@ -26,11 +26,10 @@ constexpr uint32_t kBufferBytes = 32;
 
 // One run of the job; run() is the straight line from the port test to the last programmed unit,
 // and every way out of it ends in the common end path of runNorJob.
-class NorJob {
+class NorJob : JobBody {
  public:
   NorJob(JobContext& context, const NorSettings& settings)
-      : job_(context), page_(context.page), cable_(context.cable), status_(context.status), settings_(settings),
-        startTime_(context.startTime), flash_(std::make_unique<NorFlash>()) {}
+      : JobBody(context), settings_(settings), flash_(std::make_unique<NorFlash>()) {}
 
   void start() {
     target_ = makeNorTarget(settings_.product);
@@ -56,12 +55,7 @@ class NorJob {
   // With the skip options, after the job's other lines: what was left as it stood.
   void logSkipped();
 
-  JobContext& job_;
-  JobPage& page_;
-  JtagCable& cable_;
-  JobStatus& status_;
   const NorSettings& settings_;
-  const int64_t startTime_;
   std::unique_ptr<NorFlash> flash_;
   std::unique_ptr<NorTarget> target_;
   ImageFile file_;
@@ -148,16 +142,9 @@ void NorJob::program() {
 }
 
 bool NorJob::openImage() {
-  if (settings_.imagePath.empty()) {
-    page_.messageBox("No image file");
-    return false;
-  }
   uint64_t size = 0;
-  file_ = openImageFile(settings_.imagePath, size);
-  if (!file_) {
-    page_.messageBox("Cannot open file");
-    return false;
-  }
+  file_ = openJobImage(page_, settings_.imagePath, size, "Cannot open file");
+  if (!file_) return false;
   // No NOR device comes near 4 GB; a larger file is refused as too large for the device.
   fileSize_ = size > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(size);
   buffer_.assign(kChunkBytes + 1, 0xFF);

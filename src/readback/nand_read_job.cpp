@@ -21,29 +21,20 @@ namespace {
 // 512-byte page), and a page read runs on from the main area into its spare area.
 constexpr uint32_t kSpareBytesPer512 = 16;
 
-const char* headerLine(ReadMode mode) {
-  switch (mode) {
-    case ReadMode::Read: return "[Read NAND]\r\n";
-    case ReadMode::Verify: return "[Verify NAND]\r\n";
-    case ReadMode::Erase: return "[Erase NAND]\r\n";
-    case ReadMode::BadScan: return "[Scan NAND Bad Blocks]\r\n";
-  }
-  return "[NAND]\r\n";
-}
-
 // One run of a NAND read-back job. The steps that end the job return early; the caller then takes
 // the common end path.
-class NandReadBack {
+class NandReadBack : JobBody {
  public:
   NandReadBack(JobContext& context, NandFlash& flash, const ReadSettings& settings)
-      : page_(context.page), cable_(context.cable), status_(context.status), flash_(flash), settings_(settings),
-        startTime_(context.startTime) {}
+      : JobBody(context), flash_(flash), settings_(settings) {}
 
   void run();
 
  private:
   bool identify();
   bool firstBlockOnDevice();
+  // The wanted range fits the device from base_ (and whole pages with the spare areas).
+  bool readRangeFits(uint64_t room);
   void read();
   void verify();
   void erase();
@@ -64,19 +55,13 @@ class NandReadBack {
     return status_.linkHoldsElseFail(failBox);
   }
 
-  void log(const std::string& text) { page_.appendLog(text); }
-  void box(const std::string& text) { page_.messageBox(text); }
   uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
   uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
   uint32_t spareSize() const { return pageSize() / 512 * kSpareBytesPer512; }
   uint32_t blockCount() const { return flash_.totalSize / blockSize(); }
 
-  JobPage& page_;
-  JtagCable& cable_;
-  JobStatus& status_;
   NandFlash& flash_;
   const ReadSettings& settings_;
-  const int64_t startTime_;
 
   std::unique_ptr<NandTarget> target_;
   uint32_t base_ = 0;
@@ -164,17 +149,22 @@ bool NandReadBack::readPage(uint32_t count) {
   return false;
 }
 
-void NandReadBack::read() {
-  const uint64_t room = uint64_t{flash_.totalSize} - base_;
+bool NandReadBack::readRangeFits(uint64_t room) {
   if (!settings_.toEnd && settings_.size > room) {
     box(format("The range runs past the end of the device (0x%X bytes from block %u)",
                    static_cast<uint32_t>(room), settings_.block));
-    return;
+    return false;
   }
   if (settings_.oob && !settings_.toEnd && settings_.size % pageSize() != 0) {
     box(format("With the spare areas the size must be whole pages of 0x%X bytes", pageSize()));
-    return;
+    return false;
   }
+  return true;
+}
+
+void NandReadBack::read() {
+  const uint64_t room = uint64_t{flash_.totalSize} - base_;
+  if (!readRangeFits(room)) return;
   OutputFile out(settings_.outputPath);
   if (settings_.outputPath.empty() || !out.open()) {
     box("Cannot create " + out.partPath());
@@ -233,16 +223,9 @@ void NandReadBack::read() {
 }
 
 void NandReadBack::verify() {
-  if (settings_.imagePath.empty()) {
-    box("No image file");
-    return;
-  }
   uint64_t fileSize = 0;
-  ImageFile file = openImageFile(settings_.imagePath, fileSize);
-  if (!file) {
-    box("Cannot open " + settings_.imagePath);
-    return;
-  }
+  ImageFile file = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
+  if (!file) return;
   if (fileSize > uint64_t{flash_.totalSize} - base_) {
     box(format("The image runs past the end of the device from block %u", settings_.block));
     return;
@@ -365,7 +348,7 @@ void NandReadBack::scan() {
 }  // namespace
 
 int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
-  return runJobFrame(page, port, headerLine(settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
+  return runJobFrame(page, port, readJobHeader(ReadFlash::Nand, settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
     NandReadBack job(context, flash, settings);
     job.run();

@@ -20,23 +20,12 @@ namespace {
 
 constexpr uint32_t kChunkBytes = 0x40000;
 
-const char* headerLine(ReadMode mode) {
-  switch (mode) {
-    case ReadMode::Read: return "[Read NOR]\r\n";
-    case ReadMode::Verify: return "[Verify NOR]\r\n";
-    case ReadMode::Erase: return "[Erase NOR]\r\n";
-    case ReadMode::BadScan: break;
-  }
-  return "[NOR]\r\n";
-}
-
 // One run of a NOR read-back job: identification as the download does it, then the mode's work.
 // The steps that end the job return early; the caller then takes the common end path.
-class NorReadBack {
+class NorReadBack : JobBody {
  public:
   NorReadBack(JobContext& context, const ReadSettings& settings)
-      : job_(context), page_(context.page), cable_(context.cable), status_(context.status), settings_(settings),
-        startTime_(context.startTime), flash_(std::make_unique<NorFlash>()) {}
+      : JobBody(context), settings_(settings), flash_(std::make_unique<NorFlash>()) {}
 
   void run();
 
@@ -57,16 +46,9 @@ class NorReadBack {
     return status_.linkHoldsElseFail(failBox);
   }
 
-  void log(const std::string& text) { page_.appendLog(text); }
-  void box(const std::string& text) { page_.messageBox(text); }
   uint32_t deviceEnd() const { return flash_->sectorStart[0] + flash_->deviceSize; }
 
-  JobContext& job_;
-  JobPage& page_;
-  JtagCable& cable_;
-  JobStatus& status_;
   const ReadSettings& settings_;
-  const int64_t startTime_;
   std::unique_ptr<NorFlash> flash_;
   std::unique_ptr<NorTarget> target_;
   bool commandSetLoaded_ = false;
@@ -178,16 +160,9 @@ void NorReadBack::read() {
 }
 
 void NorReadBack::verify() {
-  if (settings_.imagePath.empty()) {
-    box("No image file");
-    return;
-  }
   uint64_t fileSize = 0;
-  ImageFile file = openImageFile(settings_.imagePath, fileSize);
-  if (!file) {
-    box("Cannot open " + settings_.imagePath);
-    return;
-  }
+  ImageFile file = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
+  if (!file) return;
   uint32_t start = 0, length = 0;
   if (!range(fileSize, false, start, length)) return;
   page_.showByteCount(0, length);
@@ -238,7 +213,7 @@ void NorReadBack::erase() {
 }  // namespace
 
 int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
-  return runJobFrame(page, port, headerLine(settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+  return runJobFrame(page, port, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
     NorReadBack job(context, settings);
     job.run();
   });

@@ -50,6 +50,9 @@ inline constexpr const char* kVerifyCompleteText = "Verify Complete.";
 inline constexpr const char* kEraseCompleteText = "Erase Complete.";
 inline constexpr const char* kScanCompleteText = "Scan Complete.";
 
+// The header line of a read-back job.
+const char* readJobHeader(ReadFlash flash, ReadMode mode);
+
 // Thread bodies, as runNandJob and runNorJob: they lock the page, report through it, offer STOP
 // while they work, end on one common path (empty log line, nTRST pulse, unlock) and return 0.
 int runReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
