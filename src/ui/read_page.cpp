@@ -8,10 +8,10 @@
 #include <QPushButton>
 
 #include "nor/flash_types.h"
-#include "text/number_text.h"
 #include "page/path_text.h"
 #include "page/size_text.h"
-#include "targets/target_product.h"
+#include "targets/catalogue.h"
+#include "text/number_text.h"
 
 namespace zorv::ui {
 namespace {
@@ -61,11 +61,11 @@ const std::vector<ControlRow>& readControls() {
 
 const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 
-// The NOR bus settings, which a NAND read does not use and VESKAR fixes.
+// The NOR bus settings, which a NAND read does not use and a fixed-bus product fixes.
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
-const std::vector<int> kFixedForVeskar = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
+const std::vector<int> kFixedBusControls = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
 }  // namespace
@@ -89,7 +89,7 @@ ReadPage::ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
   connect(controls_.pushButton(SaveButton), &QPushButton::clicked, this, &ReadPage::chooseOutputFile);
   for (int id : {Nand, Nor, ToEnd})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
-  for (int id : {Obrin, Tqr2400, Ika, Veskar})
+  for (int id : {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectProduct);
   // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
@@ -103,7 +103,7 @@ ReadPage::ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
 
 void ReadPage::copyControlsToSettings() {
   flash_ = controls_.radioIndex(Nand);
-  product_ = controls_.radioIndex(Obrin);
+  product_ = controls_.radioIndex(ProductRadio0);
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
   sizeText_ = controls_.lineEdit(SizeEdit)->text().toStdString();
@@ -114,7 +114,7 @@ void ReadPage::copyControlsToSettings() {
 
 void ReadPage::copySettingsToControls() {
   controls_.setRadioIndex(Nand, flash_);
-  controls_.setRadioIndex(Obrin, product_);
+  controls_.setRadioIndex(ProductRadio0, product_);
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
   controls_.lineEdit(SizeEdit)->setText(QString::fromStdString(sizeText_));
@@ -125,15 +125,17 @@ void ReadPage::copySettingsToControls() {
 
 void ReadPage::enableForChoices() {
   const bool nor = controls_.radioIndex(Nand) == static_cast<int>(ReadFlash::Nor);
-  const bool veskar = controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar);
+  const int product = controls_.radioIndex(ProductRadio0);
+  const bool fixedBus = isKnownProduct(product) && norAbilities(product).fixedBus;
   controls_.setEnabled(kBusControls, nor);
-  if (nor && veskar) controls_.setEnabled(kFixedForVeskar, false);
+  if (nor && fixedBus) controls_.setEnabled(kFixedBusControls, false);
   controls_.widget(SizeEdit)->setEnabled(!controls_.button(ToEnd)->isChecked());
 }
 
 void ReadPage::selectProduct() {
   QComboBox* types = controls_.comboBox(FlashType);
-  if (controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar)) {
+  const int product = controls_.radioIndex(ProductRadio0);
+  if (isKnownProduct(product) && norAbilities(product).fixedBus) {
     // VESKAR finds its own flash on a bus it fixes, as the NOR page shows it.
     if (types->count() == kFlashTypeCount) {
       types->addItem(QString::fromUtf8(kAutoDetectListText.data(), static_cast<qsizetype>(kAutoDetectListText.size())));
@@ -184,7 +186,7 @@ QString ReadPage::startRefusal() {
   settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
   settings.mode = mode_;
   settings.product = product_;
-  if (settings.flash == ReadFlash::Nor && product_ != static_cast<int>(TargetProduct::Veskar)) {
+  if (settings.flash == ReadFlash::Nor && !(isKnownProduct(product_) && norAbilities(product_).findsByDeviceCode)) {
     settings.flashType = flashType_;
     settings.interleave = controls_.comboBox(Interleave)->currentIndex() == 1 ? 2 : 1;
     settings.width = controls_.comboBox(Width)->currentIndex() == 1 ? 16 : 8;
@@ -220,7 +222,7 @@ std::function<void()> ReadPage::makeJob() {
 }
 
 void ReadPage::lockPage() {
-  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
+  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
                         BlockEdit, SizeLabel, SizeEdit, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox,
                         SaveButton, CompareGroup, PathBox, OpenButton},
                        false);
@@ -231,7 +233,7 @@ void ReadPage::unlockPage() {
   controls_.pushButton(ReadButton)->setText(QStringLiteral("Read"));
   controls_.pushButton(VerifyButton)->setText(QStringLiteral("Verify"));
   useStartButton(ReadMode::Read);
-  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
+  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
                         BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
                         CompareGroup, PathBox, OpenButton},
                        true);

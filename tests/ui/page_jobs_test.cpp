@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "cable_choice/cable_port.h"
+#include "targets/target_product.h"
 #include "ui_test_support.h"
 
 namespace zorv::ui::test {
@@ -211,7 +212,7 @@ TEST_F(PageJobsTest, PinTogglingUntilStop) {
   ASSERT_TRUE(open(kToggleBoard));
   ExtraPage& extra = window->extra();
   window->dialog->pageTabs().tabBar()->setCurrentIndex(2);
-  window->click(extra, ExtraPage::Tqr2400);
+  window->click(extra, ExtraPage::productRadio(Tqr2400));
   auto take = [&] { return snapshot(extra, ExtraPage::StartButton, kExtraInputs); };
   recordAtEveryAppend(extra, ExtraPage::Log, take);
 
