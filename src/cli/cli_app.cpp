@@ -6,7 +6,6 @@
 
 #include "cable_choice/cable_port.h"
 #include "targets/catalogue.h"
-#include "text/upper_case.h"
 #include "zorvjtag_version.h"
 
 namespace zorv::cli {

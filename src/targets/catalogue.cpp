@@ -1,8 +1,9 @@
 #include "targets/catalogue.h"
 
 #include <array>
-#include <cctype>
 #include <cstring>
+
+#include "text/upper_case.h"
 
 namespace zorv {
 namespace {
@@ -64,14 +65,9 @@ std::string productNamesText() {
 }
 
 std::optional<TargetProduct> productFromName(std::string_view name) {
+  const std::string upper = upperCase(std::string(name));
   for (int p = 0; p < kProductCount; ++p) {
-    const std::string_view known = kChips[p].name;
-    if (known.size() != name.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < known.size(); ++i) {
-      same = same && std::toupper(static_cast<unsigned char>(name[i])) == known[i];
-    }
-    if (same) return static_cast<TargetProduct>(p);
+    if (upper == kChips[p].name) return static_cast<TargetProduct>(p);
   }
   return std::nullopt;
 }
