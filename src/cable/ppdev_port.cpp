@@ -4,6 +4,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #if defined(__linux__)
 #include <linux/ppdev.h>
 #define ZORV_HAS_PPDEV 1
@@ -38,14 +41,25 @@ PpdevPort::~PpdevPort() {
 
 bool PpdevPort::grantAccess() {
   if (fd_ >= 0) return true;
+  // A new job: a refusal is told again with its cause as it stands now.
+  clearLinkFailure();
+  errno = 0;
   const int fd = calls_->open(device_.c_str());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    noteRefusal(errno);
+    return false;
+  }
   if (calls_->ioctl(fd, PPCLAIM, nullptr) != 0) {
+    noteRefusal(errno);
     calls_->close(fd);
     return false;
   }
   fd_ = fd;
   return true;
+}
+
+void PpdevPort::noteRefusal(int error) {
+  noteLinkFailure(device_ + ": " + (error != 0 ? std::strerror(error) : "refused"));
 }
 
 void PpdevPort::write(uint16_t port, uint8_t value) {

@@ -36,6 +36,9 @@ class PpdevPort : public PortIo {
   bool claimed() const { return fd_ >= 0; }
 
  private:
+  // Keeps why the device could not be had, as a lost link's cause is kept.
+  void noteRefusal(int error);
+
   std::string device_;
   std::unique_ptr<PpdevCalls> calls_;
   int fd_ = -1;

@@ -20,16 +20,18 @@ constexpr int kConnectTimeoutMs = 3000;
 constexpr int kWaitSliceMs = 50;
 
 // Connects with a bound wait, so an address that swallows packets cannot hang a job.
-int connectWithTimeout(const addrinfo& address) {
+int connectWithTimeout(const addrinfo& address, int& error) {
   const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
+  error = errno;
   if (fd < 0) return -1;
   const int flags = ::fcntl(fd, F_GETFL);
   ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   int result = ::connect(fd, address.ai_addr, address.ai_addrlen);
+  error = result == 0 ? 0 : errno;
   if (result != 0 && errno == EINPROGRESS) {
     pollfd waiting{fd, POLLOUT, 0};
+    error = ETIMEDOUT;
     if (::poll(&waiting, 1, kConnectTimeoutMs) == 1) {
-      int error = 0;
       socklen_t length = sizeof error;
       ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
       result = error == 0 ? 0 : -1;
@@ -79,9 +81,14 @@ bool RemoteBitbangPort::connect() {
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(tcpPort_);
-  if (::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0) return false;
-  for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) fd_ = connectWithTimeout(*a);
+  if (::getaddrinfo(host_.c_str(), service.c_str(), &hints, &found) != 0) {
+    noteLinkFailure("cannot find the host " + host_);
+    return false;
+  }
+  int error = 0;
+  for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) fd_ = connectWithTimeout(*a, error);
   ::freeaddrinfo(found);
+  if (fd_ < 0) noteLinkFailure("cannot connect to " + where() + " (" + std::strerror(error) + ")");
   outLength_ = 0;
   failPendingReads();
   trstSent_ = false;

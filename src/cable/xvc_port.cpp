@@ -58,9 +58,11 @@ uint64_t vectorLengthFromInfo(const std::string& line) {
 XvcPort::XvcPort(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int replyTimeoutMs)
     : host_(std::move(host)), tcpPort_(tcpPort), tckPeriodNs_(tckPeriodNs), replyTimeoutMs_(replyTimeoutMs) {}
 
+// The job's last answers were collected when its cable was done with the port: closing sends what
+// is left and waits for no answer nobody would read.
 XvcPort::~XvcPort() {
   if (fd_ < 0) return;
-  flush();
+  sendShift();
   disconnect();
 }
 
@@ -73,7 +75,11 @@ bool XvcPort::grantAccess() {
     const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) disconnect();
   }
-  if (fd_ < 0 && connect()) clearLinkFailure();
+  if (fd_ < 0) {
+    // A new connection: the previous job has reported its failure, if it had one.
+    clearLinkFailure();
+    connect();
+  }
   return true;
 }
 
@@ -115,7 +121,7 @@ bool XvcPort::connect() {
   }
   ::freeaddrinfo(found);
   if (fd_ < 0) {
-    noteLinkFailure("cannot connect to " + server() + ": " + std::strerror(error));
+    noteLinkFailure("cannot connect to " + server() + " (" + std::strerror(error) + ")");
     return false;
   }
   lastData_ = 0xFF;
@@ -177,11 +183,10 @@ void XvcPort::fail(const std::string& cause) {
   disconnect();
 }
 
-// Ready: true. A stop request ends the wait (and the connection, whose answers are now out of
-// step) without blaming the link; silence past the time-out does blame it.
-bool XvcPort::waitFor(short events) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
+// Ready: true. A stop request ends the wait and the connection, whose answers are now out of step;
+// the cause names the stop, so the job ends as stopped instead of reading an absent port as data.
+// Silence until the deadline blames the link.
+bool XvcPort::waitFor(short events, Deadline deadline) {
   pollfd waiting{fd_, events, 0};
   int slice = 0;  // what is already there is taken even from a stopped job
   for (;;) {
@@ -192,7 +197,7 @@ bool XvcPort::waitFor(short events) {
       return false;
     }
     if (stopWanted()) {
-      disconnect();
+      fail("stopped while waiting for " + server());
       return false;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -206,7 +211,13 @@ bool XvcPort::waitFor(short events) {
   }
 }
 
+XvcPort::Deadline XvcPort::replyDeadline() const {
+  return Clock::now() + std::chrono::milliseconds(replyTimeoutMs_);
+}
+
+// The limit holds for the whole message, however the server cuts it into pieces.
 bool XvcPort::sendAll(const char* data, size_t length) {
+  const Deadline deadline = replyDeadline();
   while (length > 0) {
     if (fd_ < 0) return false;
     const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -214,7 +225,7 @@ bool XvcPort::sendAll(const char* data, size_t length) {
       data += sent;
       length -= static_cast<size_t>(sent);
     } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitFor(POLLOUT)) return false;
+      if (!waitFor(POLLOUT, deadline)) return false;
     } else if (!(sent < 0 && errno == EINTR)) {
       fail("connection to " + server() + " lost");
       return false;
@@ -223,9 +234,11 @@ bool XvcPort::sendAll(const char* data, size_t length) {
   return true;
 }
 
+// The limit holds for the whole answer: a server trickling it byte by byte is still silent.
 bool XvcPort::receiveAll(char* data, size_t length) {
+  const Deadline deadline = replyDeadline();
   while (length > 0) {
-    if (fd_ < 0 || !waitFor(POLLIN)) return false;
+    if (fd_ < 0 || !waitFor(POLLIN, deadline)) return false;
     const ssize_t got = ::recv(fd_, data, length, MSG_DONTWAIT);
     if (got > 0) {
       data += got;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -59,7 +60,10 @@ class XvcPort : public PortIo {
   void collectAnswers();
   bool sendAll(const char* data, size_t length);
   bool receiveAll(char* data, size_t length);
-  bool waitFor(short events);
+  using Clock = std::chrono::steady_clock;
+  using Deadline = Clock::time_point;
+  Deadline replyDeadline() const;
+  bool waitFor(short events, Deadline deadline);
   std::string server() const;
 
   static constexpr size_t kMaxPendingReads = 4096;

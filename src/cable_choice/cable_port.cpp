@@ -44,7 +44,8 @@ bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "
 uint32_t tckPeriodOfRate(uint64_t hz) {
   constexpr uint64_t kNanosecondsPerSecond = 1000000000;
   hz = std::clamp(hz, kMinTckHz, kMaxTckHz);
-  return static_cast<uint32_t>((kNanosecondsPerSecond + hz / 2) / hz);
+  // Rounded up: a shorter period would run TCK faster than the board was said to take.
+  return static_cast<uint32_t>((kNanosecondsPerSecond + hz - 1) / hz);
 }
 
 std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tckPeriodNs) {

@@ -18,7 +18,8 @@ std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tck
 // Whether the cable a --cable text names can be asked for a TCK rate (only XVC servers can).
 bool cableSetsTck(const std::string& cableText);
 
-// The TCK range that --tck takes, in Hz, and the period of such a rate in ns (rounded).
+// The TCK range that --tck takes, in Hz, and the period of such a rate in ns, rounded up so that
+// TCK never runs faster than asked.
 inline constexpr uint64_t kMinTckHz = 1;
 inline constexpr uint64_t kMaxTckHz = 1000000000;
 uint32_t tckPeriodOfRate(uint64_t hz);

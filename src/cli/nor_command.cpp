@@ -43,7 +43,7 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
     settings.base = readNumberOption(options.base, NumberForm::Hexadecimal).value_or(0);
   }
   // Validated numbers: the checks on the options have refused anything else.
-  settings.block = readNumberOption(options.block, NumberForm::Decimal).value_or(0);
+  settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
   settings.imagePath = options.image;
   settings.skipBlank = options.skipBlank;
   settings.skipUnchanged = options.skipUnchanged;
@@ -79,8 +79,9 @@ void addNorCommand(CLI::App& app, CliContext& context) {
       ->check(CLI::IsMember({1, 2}));
   command->add_option("--base", options->base, "base address, hexadecimal (default 0)")
       ->check(numberOption(NumberForm::Hexadecimal));
-  command->add_option("--block", options->block, "number of the first sector to write, decimal (default 0)")
-      ->check(numberOption(NumberForm::Decimal));
+  command->add_option("--block", options->block,
+                      "number of the first sector to write, decimal or hexadecimal after 0x (default 0)")
+      ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--skip-ff", options->skipBlank,
                     "leave units (or write buffers) of only 0xFF as the erase left them");
   command->add_flag("--skip-unchanged", options->skipUnchanged,

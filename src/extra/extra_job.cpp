@@ -25,6 +25,7 @@ const char* headerLine(const ExtraSettings& settings) {
 bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target) {
   JtagCable& cable = job.cable;
   if (cable.detectPort() != 0) {
+    job.status.logLinkFailure();
     job.page.messageBox("Cannot get LPT Base.");
     return false;
   }
@@ -33,7 +34,8 @@ bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target) {
   char productName[8];
   toggler.bind(cable, target, productName);
   std::string idLine;
-  if (cable.readIdCode(idLine) == 0) {
+  // An identification read over a link that failed meanwhile proves nothing, whatever it holds.
+  if (cable.readIdCode(idLine) == 0 || !job.status.linkHolds()) {
     job.status.fail("Cannot read JTAG ID");
     return false;
   }

@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "page/job_status.h"
 #include "text/format.h"
 
 namespace zorv {
 
 NandStart identifyNand(JobPage& page, JtagCable& cable, NandTarget& target, NandFlash& flash) {
   if (cable.detectPort() != 0) {
+    logLinkFailure(cable, page);
     page.messageBox("Cannot get LPT Base.");
     return NandStart::NoPort;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "cable/jtag_cable.h"
@@ -12,6 +13,7 @@
 #include "page/image_file.h"
 #include "page/flash_report.h"
 #include "page/job_frame.h"
+#include "page/path_text.h"
 #include "targets/nand_target.h"
 #include "text/format.h"
 
@@ -34,6 +36,14 @@ class NandDownload : JobBody {
   void run();
   // With the blank-page option, after the job's other lines: how many pages were left as erased.
   void logSkippedPages();
+  // After the job's other lines: the blocks that failed and were marked bad (or refused the mark).
+  void logMarks() {
+    for (const auto& [number, marked] : marks_) {
+      log(marked ? format("  Block %u failed and is marked bad\r\n", number)
+                 : format("  Block %u failed and could not be marked bad\r\n", number));
+    }
+    marks_.clear();
+  }
 
  private:
   bool identify();
@@ -64,6 +74,14 @@ class NandDownload : JobBody {
   }
   uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
   uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
+  // Spare bytes the image holds after each page: none without the spare-area option.
+  uint32_t imageSpare() const { return settings_.oob ? static_cast<uint32_t>(flash_.spareSize) : 0; }
+  // A block whose erase or program failed is marked as the Linux MTD layer marks one, so that
+  // every later job passes over it as this one did. Best effort: the block may refuse the mark.
+  void markFailedBlock(uint32_t block) {
+    const int marked = flash_.markBad(cable_, *target_, block);
+    marks_.push_back({block / blockSize(), marked == 0});
+  }
 
   NandFlash& flash_;
   const NandSettings& settings_;
@@ -76,6 +94,7 @@ class NandDownload : JobBody {
   std::vector<uint32_t> failedErase_;
   std::vector<uint32_t> usedBlocks_;  // in image order
   std::vector<uint8_t> pageBuffer_;
+  std::vector<std::pair<uint32_t, bool>> marks_;  // block number, and whether the mark went through
   uint32_t address_ = 0;
   bool programPassRan_ = false;
   uint32_t skippedPages_ = 0;
@@ -113,6 +132,16 @@ bool NandDownload::openAndSize() {
   if (!file_) return false;
   const uint32_t block = settings_.block;
   const uint64_t base = uint64_t{block} * blockSize();
+  if (settings_.oob) {
+    // Whole records of a page and its spare area, or the image was not read with them.
+    const uint64_t record = pageSize() + imageSpare();
+    if (fileSize % record != 0) {
+      box(format("With the spare areas the image must be whole pages of 0x%X bytes and their 0x%X spare bytes",
+                 pageSize(), imageSpare()));
+      return false;
+    }
+    fileSize = fileSize / record * pageSize();
+  }
   if (fileSize >= flash_.totalSize) {
     box("File size is too big");
     return false;
@@ -152,6 +181,7 @@ void NandDownload::erasePass() {
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
+      if (marker == 0) markFailedBlock(address);
     }
     if (result == -1) break;
     address += blockSize();
@@ -201,6 +231,7 @@ bool NandDownload::nextUsableBlock() {
       }
       if (result == 1) {
         failedErase_.push_back(address_);
+        if (marker == 0) markFailedBlock(address_);
         continue;
       }
       if (result == -1) {
@@ -228,7 +259,7 @@ bool NandDownload::nextUsableBlock() {
 
 void NandDownload::programPass() {
   page_.setStartButton("STOP", true);
-  pageBuffer_.assign(pageSize(), 0);
+  pageBuffer_.assign(pageSize() + imageSpare(), 0);
   log(format("  Programming to 0x%X ... ", base_));
   address_ = base_;
   uint32_t remaining = size_;
@@ -240,19 +271,24 @@ void NandDownload::programPass() {
     if (status_.stopSeen()) break;
     const uint32_t chunk = std::min(pageSize(), remaining);
     if (address_ % blockSize() == 0 && !nextUsableBlock()) break;
-    if (!readImage(chunk)) break;
+    if (!readImage(chunk + imageSpare())) break;
+    const auto isErased = [](uint8_t b) { return b == 0xFF; };
+    // A spare area of only 0xFF is left as the erase left it; the page runs on into one that is not.
+    const auto spare = pageBuffer_.begin() + chunk;
+    const uint32_t count = std::all_of(spare, spare + imageSpare(), isErased) ? chunk : chunk + imageSpare();
     // The erase left a page of only 0xFF as the image has it.
-    const bool blank = settings_.skipBlank && std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk,
-                                                          [](uint8_t b) { return b == 0xFF; });
+    const bool blank = settings_.skipBlank && count == chunk &&
+                       std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk, isErased);
     int programmed = 0;
     if (blank) {
       ++skippedPages_;
     } else {
-      programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk);
+      programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), count);
     }
     if (!status_.linkHolds() && status_.stopped()) break;
     if (programmed != 0 || status_.failed()) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
+      if (!status_.failed() && !flash_.programTimedOut) markFailedBlock(address_ - address_ % blockSize());
       status_.fail("Programming Error");
       break;
     }
@@ -268,7 +304,7 @@ void NandDownload::programPass() {
 
 // False when the image cannot be opened again (the job then ends without its closing lines).
 bool NandDownload::verifyPass() {
-  std::vector<uint8_t> readBuffer(pageSize(), 0);
+  std::vector<uint8_t> readBuffer(pageSize() + imageSpare(), 0);
   uint64_t ignoredSize = 0;
   file_ = openImageFile(settings_.imagePath, ignoredSize);
   if (!file_) {
@@ -287,7 +323,8 @@ bool NandDownload::verifyPass() {
     if (status_.stopSeen(nullptr)) break;
     const uint32_t chunk = std::min(pageSize(), remaining);
     const uint32_t address = deviceAddress(done);
-    const int read = flash_.readPage(cable_, *target_, address, readBuffer.data(), chunk);
+    const uint32_t count = chunk + imageSpare();
+    const int read = flash_.readPage(cable_, *target_, address, readBuffer.data(), count);
     if (!status_.linkHolds() && status_.stopped()) {
       status_.stop();
       break;
@@ -297,8 +334,8 @@ bool NandDownload::verifyPass() {
       status_.fail("Verify ERROR");
       break;
     }
-    if (!readImage(chunk)) break;
-    if (!compareWithImage(page_, address, pageBuffer_.data(), readBuffer.data(), chunk)) {
+    if (!readImage(count)) break;
+    if (!compareWithImage(page_, address, pageBuffer_.data(), readBuffer.data(), count, chunk)) {
       status_.markFailed();
       break;
     }
@@ -330,9 +367,11 @@ void NandDownload::complete() {
 int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
   return runJobFrame(page, port, "[Download to NAND]\r\n", TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
+    page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandDownload download(context, flash, settings);
     download.run();
     download.logSkippedPages();
+    download.logMarks();
   });
 }
 

@@ -15,6 +15,7 @@ std::string typeName(int index) { return std::string(flashTypeLogName(index)); }
 bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus) {
   const NorAbilities& abilities = norAbilities(bus.product);
   if (job.cable.detectPort() != 0) {
+    job.status.logLinkFailure();
     job.page.messageBox("Cannot find LPT PORT");
     return false;
   }
@@ -49,7 +50,8 @@ bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusC
 }
 
 // From the bus setting to the flash's geometry.
-bool findFlash(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus, bool& commandSetLoaded) {
+bool findFlash(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus,
+               const NorIdentifySteps& steps, bool& commandSetLoaded) {
   const NorAbilities& abilities = norAbilities(bus.product);
   if (abilities.fixedBus) {
     flash.applyFixedSetting(bus.width, bus.interleave);
@@ -74,6 +76,7 @@ bool findFlash(JobContext& job, NorTarget& target, NorFlash& flash, const NorBus
                             typeName(flash.deviceIndex).c_str()));
   if (const std::string lines = target.preparedLines(); !lines.empty()) job.page.appendLog(lines);
   if (flash.checkId(flash.deviceIndex) != 0) {
+    if (steps.unknownDevice) return steps.unknownDevice();
     job.page.messageBox("Unknown FLASH ID");
     return false;
   }
@@ -89,11 +92,11 @@ bool findFlash(JobContext& job, NorTarget& target, NorFlash& flash, const NorBus
 }  // namespace
 
 bool identifyNor(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus,
-                 const std::function<bool()>& beforeBus, bool& commandSetLoaded) {
+                 const NorIdentifySteps& steps, bool& commandSetLoaded) {
   commandSetLoaded = false;
   if (!findChip(job, target, flash, bus)) return false;
-  if (beforeBus && !beforeBus()) return false;
-  return findFlash(job, target, flash, bus, commandSetLoaded);
+  if (steps.beforeBus && !steps.beforeBus()) return false;
+  return findFlash(job, target, flash, bus, steps, commandSetLoaded);
 }
 
 const char* busRefusalText(int refusal) {

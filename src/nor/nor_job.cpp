@@ -15,6 +15,7 @@
 #include "nor/unchanged_sectors.h"
 #include "page/image_file.h"
 #include "page/job_frame.h"
+#include "page/path_text.h"
 #include "targets/nor_target.h"
 #include "text/format.h"
 
@@ -79,6 +80,11 @@ void NorJob::run() {
     status_.stopSeen("  STOP.\r\n");
     return;
   }
+  // A link lost while reading makes every sector look changed; it must not go on to the erase.
+  if (!status_.linkHoldsElseStop("  STOP.\r\n")) {
+    if (status_.failed()) status_.failNow("Cable: " + cable_.linkFailure());
+    return;
+  }
   if (!eraseCovered()) return;
   program();
 }
@@ -91,7 +97,7 @@ bool NorJob::identify() {
     page_.showElapsed(0);
     return true;
   };
-  if (identifyNor(job_, *target_, *flash_, bus, openAndShow, commandSetLoaded_)) return true;
+  if (identifyNor(job_, *target_, *flash_, bus, {openAndShow, nullptr}, commandSetLoaded_)) return true;
   if (status_.stopped()) status_.stop("  STOP.\r\n");
   return false;
 }
@@ -259,6 +265,7 @@ void NorJob::logSkipped() {
 
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
   return runJobFrame(page, port, "[Download to NOR]\r\n", TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+    page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorJob job(context, settings);
     job.start();
   });

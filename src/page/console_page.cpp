@@ -1,5 +1,8 @@
 #include "page/console_page.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 #include <ostream>
@@ -16,6 +19,14 @@ extern "C" void onStopSignal(int) {
     page->stopRequested.store(1);
     page->noteStopSignal();
   }
+}
+
+// The width of the terminal the progress line goes to, asked at each drawing since the window may
+// have been resized; 0 when unknown.
+size_t terminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }
 
 }  // namespace
@@ -83,7 +94,12 @@ void ConsolePage::drawProgress() {
     progressBelow_ = openColumns_ > 0;
     if (progressBelow_) err_ << "\n";
   }
-  err_ << "\r\033[K" << line_.text() << std::flush;
+  // A line that wrapped would leave its first row behind at every redraw: it is cut short of the
+  // last column, where some terminals wrap already.
+  std::string text = line_.text();
+  const size_t columns = terminalColumns();
+  if (columns > 1 && text.size() >= columns) text.resize(columns - 1);
+  err_ << "\r\033[K" << text << std::flush;
   progressShown_ = true;
 }
 

@@ -11,7 +11,10 @@ int runJobFrame(JobPage& page, PortIo& port, const std::string& header, TrstPuls
     JobStatus status(page, cable);
     // Refused access leaves the port answering as absent, so the job goes on and reports that no
     // port answers.
-    if (!cable.grantPortAccess()) page.messageBox("Couldn't access giveio device");
+    if (!cable.grantPortAccess()) {
+      status.logLinkFailure();
+      page.messageBox("Couldn't access giveio device");
+    }
     page.lockPage();
     JobContext context{page, cable, status, page.now()};
     if (!header.empty()) page.appendLog(header);

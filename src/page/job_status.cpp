@@ -59,10 +59,10 @@ JobOutcome JobStatus::outcome() const {
   return completed_ && running() ? JobOutcome::Succeeded : JobOutcome::Failed;
 }
 
-void JobStatus::logLinkFailure() {
-  if (cable_.linkFailure().empty() || cable_.linkFailureLogged) return;
-  cable_.linkFailureLogged = true;
-  page_.appendLog("  Cable: " + cable_.linkFailure() + "\r\n");
+void logLinkFailure(JtagCable& cable, JobPage& page) {
+  if (cable.linkFailure().empty() || cable.linkFailureLogged) return;
+  cable.linkFailureLogged = true;
+  page.appendLog("  Cable: " + cable.linkFailure() + "\r\n");
 }
 
 }  // namespace zorv

@@ -7,6 +7,9 @@
 
 namespace zorv {
 
+// The one log line naming why the cable's link failed (none while it holds), given once per job.
+void logLinkFailure(JtagCable& cable, JobPage& page);
+
 // Where a job stands: running until the user's stop cuts it short or a step fails. It is the one
 // place that decides how a lost cable link ends a job: a link that failed while the user's stop
 // was pending counts as cut by the stop (the job then ends as stopped, not as failed), and the
@@ -49,7 +52,7 @@ class JobStatus {
   JobOutcome outcome() const;
 
   // The one log line naming why the link failed, given once per job.
-  void logLinkFailure();
+  void logLinkFailure() { zorv::logLinkFailure(cable_, page_); }
 
  private:
   enum class State { Running, Stopped, Failed };

@@ -7,11 +7,12 @@
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/nor_identify.h"
+#include "page/flash_report.h"
 #include "page/image_file.h"
 #include "page/job_frame.h"
+#include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
-#include "page/flash_report.h"
 #include "targets/nor_target.h"
 #include "text/format.h"
 
@@ -31,6 +32,9 @@ class NorReadBack : JobBody {
 
  private:
   bool identify();
+  // A device code the table does not know: read and verify run on the bus as it is, over the CFI
+  // size where the device answers the query, else over the range asked for. Never an erase.
+  bool identifyUnknown();
   // From the chosen sector's start, wanted bytes (or all to the device's end): false, reported,
   // when the sector or the range lies past the device's end.
   bool range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length);
@@ -46,12 +50,14 @@ class NorReadBack : JobBody {
     return status_.linkHoldsElseFail(failBox);
   }
 
-  uint32_t deviceEnd() const { return flash_->sectorStart[0] + flash_->deviceSize; }
+  // Wide: a device at the top of the address space ends at 2^32.
+  uint64_t deviceEnd() const { return uint64_t{flash_->sectorStart[0]} + flash_->deviceSize; }
 
   const ReadSettings& settings_;
   std::unique_ptr<NorFlash> flash_;
   std::unique_ptr<NorTarget> target_;
   bool commandSetLoaded_ = false;
+  bool busOnly_ = false;  // an unknown device without CFI: no sectors, only the bus from base
 };
 
 void NorReadBack::run() {
@@ -72,11 +78,45 @@ void NorReadBack::run() {
 
 bool NorReadBack::identify() {
   const NorBusChoice bus{settings_.product, settings_.flashType, settings_.width, settings_.interleave, settings_.base};
-  return identifyNor(job_, *target_, *flash_, bus, nullptr, commandSetLoaded_);
+  return identifyNor(job_, *target_, *flash_, bus, {nullptr, [this] { return identifyUnknown(); }},
+                     commandSetLoaded_);
+}
+
+bool NorReadBack::identifyUnknown() {
+  if (settings_.mode != ReadMode::Read && settings_.mode != ReadMode::Verify) {
+    box("Unknown FLASH ID");
+    return false;
+  }
+  const int cfi = flash_->loadCfiGeometry(cable_, *target_);
+  if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) return false;
+  if (cfi == 0) {
+    log(format("  Unknown device; CFI size: 0x%X\r\n", flash_->deviceSize));
+    return true;
+  }
+  log("  Unknown device, no CFI: the bus is read as it is\r\n");
+  busOnly_ = true;
+  return true;
 }
 
 bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length) {
   const NorFlash& flash = *flash_;
+  if (busOnly_) {
+    if (toEnd) {
+      box("Unknown FLASH ID: give the size to read");
+      return false;
+    }
+    if (settings_.block != 0) {
+      box(format("Sector %u: an unknown device has no sectors, read from sector 0", settings_.block));
+      return false;
+    }
+    if (wanted > 0xFFFFFFFFu || flash.base > uint64_t{0xFFFFFFFFu} - wanted + 1) {
+      box("The range runs past the end of the address space");
+      return false;
+    }
+    start = flash.base;
+    length = static_cast<uint32_t>(wanted);
+    return true;
+  }
   if (settings_.block >= static_cast<uint32_t>(flash.sectorCount)) {
     box(format("Sector %u is past the end of the device (%d sectors)", settings_.block, flash.sectorCount));
     return false;
@@ -87,7 +127,7 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
     box("Writing address is not on sector boundary");
     return false;
   }
-  const uint64_t room = uint64_t{deviceEnd()} - start;
+  const uint64_t room = deviceEnd() - start;
   if (toEnd) wanted = room;
   if (wanted > room) {
     box(format("The range runs past the end of the device (0x%X bytes from sector %u)",
@@ -129,11 +169,15 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
 }
 
 void NorReadBack::read() {
+  if (!settings_.toEnd && settings_.size == 0) {
+    box(kNothingToReadText);
+    return;
+  }
   uint32_t start = 0, length = 0;
   if (!range(settings_.size, settings_.toEnd, start, length)) return;
   OutputFile out(settings_.outputPath);
-  if (settings_.outputPath.empty() || !out.open()) {
-    box("Cannot create " + out.partPath());
+  if (!out.open()) {
+    box(out.refusal());
     return;
   }
   page_.showByteCount(0, length);
@@ -163,6 +207,10 @@ void NorReadBack::verify() {
   uint64_t fileSize = 0;
   ImageFile file = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
   if (!file) return;
+  if (fileSize == 0) {
+    box(kNothingToVerifyText);
+    return;
+  }
   uint32_t start = 0, length = 0;
   if (!range(fileSize, false, start, length)) return;
   page_.showByteCount(0, length);
@@ -188,6 +236,10 @@ void NorReadBack::verify() {
 }
 
 void NorReadBack::erase() {
+  if (settings_.count == 0) {
+    box(kNothingToEraseText);
+    return;
+  }
   NorFlash& flash = *flash_;
   if (uint64_t{settings_.block} + settings_.count > static_cast<uint64_t>(flash.sectorCount)) {
     box(format("The range runs past the end of the device (%d sectors)", flash.sectorCount));
@@ -214,6 +266,8 @@ void NorReadBack::erase() {
 
 int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
   return runJobFrame(page, port, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+    if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
+    if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorReadBack job(context, settings);
     job.run();
   });

@@ -102,8 +102,9 @@ class Board : public PortIo {
 };
 
 // The contents of a file a board option names (nandload=FILE, norload=FILE); throws
-// std::invalid_argument naming the option when it cannot be read.
-std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& path);
+// std::invalid_argument naming the option when it cannot be read, is not a regular file or holds
+// more than maxBytes.
+std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& path, uint64_t maxBytes);
 
 // Builds a board from an option text (as after "sim:"), with every device its options ask for.
 std::unique_ptr<Board> makeBoard(const std::string& optionsText);

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -44,10 +46,21 @@ BoardOptions parseBoardOptions(const std::string& text) {
   return options;
 }
 
-std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& path) {
+std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& path, uint64_t maxBytes) {
+  // A device node or a FIFO has no end to read up to; only a regular file's size is known.
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) throw std::invalid_argument(key + ": cannot read '" + path + "'");
+  if (!S_ISREG(status.st_mode)) throw std::invalid_argument(key + ": '" + path + "' is not a regular file");
+  if (static_cast<uint64_t>(status.st_size) > maxBytes) {
+    throw std::invalid_argument(key + ": the file is larger than the device");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::invalid_argument(key + ": cannot read '" + path + "'");
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  // A file that grew since stat is still held to the device's size.
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
 }
 
 std::unique_ptr<Board> makeBoard(const std::string& optionsText) {

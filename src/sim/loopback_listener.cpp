@@ -64,8 +64,12 @@ void LoopbackListener::stop() {
 
 bool LoopbackListener::waitFor(int fd, short events) {
   pollfd fds[2] = {{fd, events, 0}, {wakeRead_, POLLIN, 0}};
+  // A client that neither sends nor takes anything for the idle limit is dropped, so that the next
+  // one can be served; the listening socket itself waits for ever.
+  const int limitMs = fd == listenFd_ ? -1 : idleLimitMs_.load();
   while (!stopping_.load()) {
-    const int ready = ::poll(fds, 2, -1);
+    const int ready = ::poll(fds, 2, limitMs);
+    if (ready == 0) return false;
     if (ready < 0 && errno != EINTR) return false;
     if (ready > 0 && fds[0].revents != 0) return !stopping_.load();
   }

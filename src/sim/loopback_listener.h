@@ -28,8 +28,14 @@ class LoopbackListener {
   // Ends serve() soon; safe from any thread and from a signal handler.
   void stop();
 
-  // Waits until fd is ready for events; false once stop() was called.
+  // Waits until fd is ready for events; false once stop() was called or a client's socket stayed
+  // idle for the idle limit.
   bool waitFor(int fd, short events);
+  // True once stop() was called: long work for one client looks at it now and then.
+  bool stopping() const { return stopping_.load(); }
+  // How long a client may stay idle before it is dropped.
+  void setIdleLimitMs(int limitMs) { idleLimitMs_.store(limitMs); }
+  static constexpr int kIdleLimitMs = 30000;
   // False when the socket fails or stop() was called before everything was sent.
   bool sendAll(int fd, const char* data, size_t length);
 
@@ -41,6 +47,7 @@ class LoopbackListener {
   int wakeWrite_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<int> idleLimitMs_{kIdleLimitMs};
   std::atomic<uint64_t> connections_{0};
 };
 

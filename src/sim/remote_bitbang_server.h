@@ -28,6 +28,8 @@ class RemoteBitbangServer {
   void serve();
   // Ends serve() soon; safe from any thread and from a signal handler.
   void stop() { listener_.stop(); }
+  // How long a client may send nothing before it is dropped (LoopbackListener::kIdleLimitMs).
+  void setIdleLimitMs(int limitMs) { listener_.setIdleLimitMs(limitMs); }
 
   // Runs one command; the reply byte, if the command has one, is stored at *reply and counted in
   // replyLength. Returns false when the client asked to close the connection.

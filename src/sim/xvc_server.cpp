@@ -80,7 +80,7 @@ void XvcServer::serveConnection(int fd) {
       const uint32_t bits = count[0] | (count[1] << 8) | (count[2] << 16) | (static_cast<uint32_t>(count[3]) << 24);
       const size_t bytes = (static_cast<size_t>(bits) + 7) / 8;
       if (bytes > maxVectorBytes_ || !in.take(tms_.data(), bytes) || !in.take(tdi_.data(), bytes)) return;
-      shift(bits);
+      if (!shift(bits)) return;
       if (!listener_.sendAll(fd, reinterpret_cast<const char*>(tdo_.data()), bytes)) return;
     } else {
       return;
@@ -88,9 +88,11 @@ void XvcServer::serveConnection(int fd) {
   }
 }
 
-void XvcServer::shift(uint32_t bits) {
+bool XvcServer::shift(uint32_t bits) {
   std::fill_n(tdo_.begin(), (static_cast<size_t>(bits) + 7) / 8, uint8_t{0});
   for (uint32_t i = 0; i < bits; ++i) {
+    // A shift of millions of bits takes seconds on the board: a stop must not wait for its end.
+    if (i % kBitsBetweenStopChecks == 0 && listener_.stopping()) return false;
     const auto mask = static_cast<uint8_t>(1u << (i % 8));
     uint8_t pins = kTrst;
     if (tms_[i / 8] & mask) pins |= kTms;
@@ -99,6 +101,7 @@ void XvcServer::shift(uint32_t bits) {
     board_.write(kLptDataPort, pins | kTck);
     if (board_.read(kLptStatusPort) & kTdo) tdo_[i / 8] |= mask;
   }
+  return true;
 }
 
 }  // namespace zorv::sim

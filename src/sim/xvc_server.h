@@ -28,13 +28,17 @@ class XvcServer {
   void serve();
   // Ends serve() soon; safe from any thread and from a signal handler.
   void stop() { listener_.stop(); }
+  // How long a client may send nothing before it is dropped (LoopbackListener::kIdleLimitMs).
+  void setIdleLimitMs(int limitMs) { listener_.setIdleLimitMs(limitMs); }
 
   uint64_t connectionsServed() const { return listener_.connectionsServed(); }
 
  private:
   class Connection;
   void serveConnection(int fd);
-  void shift(uint32_t bits);
+  // False when a stop cut the shift short.
+  bool shift(uint32_t bits);
+  static constexpr uint32_t kBitsBetweenStopChecks = 256;
 
   PortIo& board_;
   size_t maxVectorBytes_;

@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cable/remote_bitbang_port.h"
+#include "cable/xvc_port.h"
 #include "nand/nand_job.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
@@ -148,7 +150,8 @@ TEST(RemoteLinkTest, NandPageProgrammedAndVerifiedCostsAFewRoundTrips) {
   EXPECT_LE(roundTrips, 16u * kPages);
 }
 
-// A loopback listener that takes one client, reads everything it sends and never answers.
+// A loopback listener that takes one client, reads everything it sends and never answers it a
+// scan: a remote_bitbang 'R' or an XVC shift (an XVC client is told the vector length first).
 class SilentServer {
  public:
   SilentServer() {
@@ -164,8 +167,11 @@ class SilentServer {
     thread_ = std::thread([this] {
       const int fd = ::accept(listenFd_, nullptr, nullptr);
       char c;
+      std::string received;
       while (fd >= 0 && ::recv(fd, &c, 1, 0) == 1) {
-        if (c == 'R') askedForAnswer.store(true);
+        received += c;
+        if (received.ends_with("getinfo:")) ::send(fd, "xvcServer_v1.0:2048\n", 20, MSG_NOSIGNAL);
+        if (c == 'R' || received.ends_with("shift:")) askedForAnswer.store(true);
       }
       if (fd >= 0) ::close(fd);
     });
@@ -184,26 +190,34 @@ class SilentServer {
 };
 
 TEST(RemoteLinkTest, StopWhileTheServerIsSilentEndsTheJobAsStoppedAtOnce) {
-  SilentServer server;
-  NandSettings settings;
-  settings.product = Ika;
-  settings.imagePath = "/nonexistent";
-  RecordingPage page;
-  std::thread stopper([&] {
-    while (!server.askedForAnswer.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    page.stopRequested.store(1);
-  });
-  const auto start = Clock::now();
-  {
-    RemoteBitbangPort port("127.0.0.1", server.port);
-    runNandJob(page, port, settings);
+  for (const bool xvc : {false, true}) {
+    SCOPED_TRACE(xvc ? "xvc" : "remote");
+    SilentServer server;
+    NandSettings settings;
+    settings.product = Ika;
+    settings.imagePath = "/nonexistent";
+    RecordingPage page;
+    std::thread stopper([&] {
+      while (!server.askedForAnswer.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      page.stopRequested.store(1);
+    });
+    const auto start = Clock::now();
+    {
+      std::unique_ptr<PortIo> port;
+      if (xvc) {
+        port = std::make_unique<XvcPort>("127.0.0.1", server.port);
+      } else {
+        port = std::make_unique<RemoteBitbangPort>("127.0.0.1", server.port);
+      }
+      runNandJob(page, *port, settings);
+    }
+    const auto waited = Clock::now() - start;
+    stopper.join();
+    EXPECT_LT(waited, std::chrono::milliseconds(RemoteBitbangPort::kReplyTimeoutMs / 2));
+    EXPECT_TRUE(page.boxes.empty()) << page.boxes.front();
+    EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
+    EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
   }
-  const auto waited = Clock::now() - start;
-  stopper.join();
-  EXPECT_LT(waited, std::chrono::milliseconds(RemoteBitbangPort::kReplyTimeoutMs / 2));
-  EXPECT_TRUE(page.boxes.empty()) << page.boxes.front();
-  EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
-  EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
 }
 
 TEST(RemoteLinkTest, ServerStopsWhileAClientFloodsItAndReadsNothing) {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "cable/direct_io_port.h"
+#include "cable_choice/tck_rate.h"
 #include "cable/ppdev_port.h"
 #include "cable/remote_bitbang_port.h"
 #include "sim/board.h"
@@ -30,6 +31,14 @@ TEST(CablePortTest, EachCableTextOpensItsBackend) {
   auto board = openCablePort("sim:chip=IKA");
   ASSERT_NE(dynamic_cast<sim::Board*>(board.get()), nullptr);
   EXPECT_EQ(static_cast<sim::Board&>(*board).options().chip, Ika);
+}
+
+TEST(CablePortTest, TckRatesTakeKAndMSuffixesWithinRange) {
+  EXPECT_EQ(readTckRate("6M"), 6000000u);
+  EXPECT_EQ(readTckRate("500k"), 500000u);
+  EXPECT_EQ(readTckRate("1000M"), 1000000000u);
+  for (const char* bad : {"", "M", "0", "0k", "1001M", "6m", "6MHz", "-1", "1.5M", "0x10", "99999999999999999999"})
+    EXPECT_FALSE(readTckRate(bad)) << bad;
 }
 
 TEST(CablePortTest, BadTextsAreRefusedWithAReason) {

@@ -18,10 +18,39 @@ TEST(ExtraCommands, IdcodeOnTheVirtualBoard) {
   EXPECT_EQ(wrongChip.out, "[READ JTAG ID]\n\n");
 }
 
+// The box names the parallel port whatever the cable; the line before it says what really failed.
+TEST(ExtraCommands, ACableThatCannotBeReachedNamesItsCauseBeforeTheBox) {
+  for (const char* cable : {"remote:127.0.0.1:1", "xvc:127.0.0.1:1"}) {
+    const Outcome refused = runZorvjtag({"--cable", cable, "idcode", "--product", "OBRIN"});
+    EXPECT_EQ(refused.status, 1) << cable;
+    EXPECT_EQ(refused.out, "[READ JTAG ID]\n  Cable: cannot connect to 127.0.0.1:1 (Connection refused)\n\n") << cable;
+    EXPECT_EQ(refused.err, "Cannot get LPT Base.\n") << cable;
+  }
+  const Outcome missing = runZorvjtag({"--cable", "ppdev:/nonexistent/parport0", "idcode", "--product", "OBRIN"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out.find("  Cable: /nonexistent/parport0: No such file or directory\n"), 0u) << missing.out;
+  EXPECT_EQ(missing.err, "Couldn't access giveio device\nCannot get LPT Base.\n");
+}
+
 TEST(ExtraCommands, BadUsageIsStatus2) {
   EXPECT_EQ(runZorvjtag({"--cable", "sim", "idcode", "--product", "Z80"}).status, 2);
   EXPECT_EQ(runZorvjtag({"--cable", "sim", "toggle"}).status, 2);
   EXPECT_EQ(runZorvjtag({"--cable", "sim:frobnicate", "idcode", "--product", "IKA"}).status, 2);
+}
+
+TEST(ExtraCommands, CommandLineHabits) {
+  const Outcome version = runZorvjtag({"-V"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("zorvjtag ", 0), 0u) << version.out;
+  const Outcome after = runZorvjtag({"idcode", "--product", "OBRIN", "--cable", "sim"});
+  EXPECT_EQ(after.status, 0) << after.err;
+  // --tck after the subcommand, with a suffix, reaches the cable check.
+  const Outcome tck = runZorvjtag({"idcode", "--product", "OBRIN", "--cable", "sim", "--tck", "6M"});
+  EXPECT_EQ(tck.status, 2);
+  EXPECT_NE(tck.err.find("--tck: the cable 'sim' has no TCK setting"), std::string::npos) << tck.err;
+  const Outcome typo = runZorvjtag({"--cable", "sim", "idcod", "--product", "OBRIN"});
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.err.find("did you mean 'idcode'?"), std::string::npos) << typo.err;
 }
 
 TEST(ExtraCommands, ToggleRunsUntilTerminatedThenStopsCleanly) {

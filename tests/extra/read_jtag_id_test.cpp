@@ -4,6 +4,7 @@
 #include "extra/extra_job.h"
 #include "extra/extra_run.h"
 #include "page/recording_page.h"
+#include "readback/losing_port.h"
 
 namespace zorv::testing {
 namespace {
@@ -77,6 +78,24 @@ TEST(ReadJtagId, ProductOrModeOutOfRangeDoesNothingButTheFrame) {
     EXPECT_EQ(job.page.events[0].what, "lock");
     EXPECT_EQ(job.page.events[2].what, "unlock");
   }
+}
+
+// The scan's answers were all in when the link went, on its last clock: still no success.
+TEST(ReadJtagId, ALinkLostDuringTheIdScanIsNoSuccess) {
+  auto board = sim::makeBoard("");
+  ExtraSettings settings;
+  settings.extraMode = ReadJtagId;
+  LosingPort counting(*board);
+  RecordingPage whole;
+  runExtraJob(whole, counting, settings);
+  ASSERT_TRUE(whole.boxes.empty());
+  LosingPort losing(*board);
+  losing.limit = counting.writes - 3;  // before the closing nTRST pulse
+  RecordingPage page;
+  runExtraJob(page, losing, settings);
+  EXPECT_EQ(page.log, "[READ JTAG ID]\r\n  Cable: link to the test board lost\r\n\r\n");
+  EXPECT_EQ(page.boxes, std::vector<std::string>{"Cannot read JTAG ID"});
+  EXPECT_EQ(page.outcome(), JobOutcome::Failed);
 }
 
 TEST(ReadJtagId, RefusedPortAccessIsReportedAndTheJobGoesOn) {

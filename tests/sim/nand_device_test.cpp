@@ -46,7 +46,7 @@ TEST(NandDevice, BoardOptions) {
   EXPECT_EQ(Probe("nand=0x75").flash.id[1], 0x75);
   EXPECT_EQ(Probe("nand=none").flash.lookupSize(), -1);
   for (const char* bad : {"nand=0x79", "nand=big", "nandbad=", "nandbad=3:x", "nandflip=5/0", "nandflip=5/0x100",
-                          "nandmarkonly=", "nandbusyafter=0x100", "nandbusyafter=0x10/0", "nandid4=0x100"})
+                          "nandmarkonly=", "nandbusyafter=0x100", "nandbusyafter=0x10/0", "nandid4=0x100", "nandload=/dev/zero"})
     EXPECT_THROW(makeBoard(bad), std::invalid_argument) << bad;
   EXPECT_NO_THROW(makeBoard("nandbad=3:7,nanderasefail=5,nandprogfail=9,nandbusy,nandflip=0x20005/0xFF,"
                             "nandmarkonly=4,nandbusyafter=0x30/2"));

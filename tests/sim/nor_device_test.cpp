@@ -131,7 +131,7 @@ TEST(NorChip, WriteBufferStaysInsideOnePage) {
 TEST(NorAttach, RefusesBoardsThatCannotExist) {
   for (const char* options : {"nor=NOPE", "nor=EN29LV040A,norwidth=16", "nor=S29GL064M,interleave=2",
                               "nor=S29GL064M,norwidth=8", "norcs=7", "norcs=9", "chip=VESKAR,nor=S29GL064M",
-                              "norprogramfail=xyz"}) {
+                              "norprogramfail=xyz", "norload=/dev/zero"}) {
     EXPECT_THROW(makeBoard(options), std::invalid_argument) << options;
   }
   EXPECT_NO_THROW(makeBoard("chip=TQR2400,norcs=7"));

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -83,7 +84,33 @@ TEST(XvcServerTest, MalformedClientLosesItsConnectionAndTheNextIsServed) {
   // Five clocks with TMS high reach Test-Logic-Reset, where the board's TDO is the IDCODE's bit 0.
   EXPECT_EQ(talk(fd, std::string("shift:\x05\0\0\0\x1f\x00", 12), 1).size(), 1u);
   ::close(fd);
-  EXPECT_EQ(served.server->connectionsServed(), 3u);
+  fd = connectTo(served.server->port());
+  EXPECT_EQ(talk(fd, std::string(40, 'g')), "") << "a name without a colon ends at the name's room";
+  ::close(fd);
+  EXPECT_EQ(served.server->connectionsServed(), 4u);
+}
+
+TEST(XvcServerTest, IdleClientIsDroppedAndAStopEndsALongShiftSoon) {
+  ServedBoard served("chip=OBRIN", size_t{4} << 20);
+  served.server->setIdleLimitMs(200);
+  const int idle = connectTo(served.server->port());
+  const int next = connectTo(served.server->port());
+  const timeval patience{5, 0};  // a server that never drops the idle client fails the test, not hangs it
+  ::setsockopt(next, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  EXPECT_EQ(talk(next, "getinfo:", 21), "xvcServer_v1.0:4194304\n") << "served once the idle one is dropped";
+  // Millions of bits take the board seconds; the stop must not wait for their end.
+  const uint32_t bits = 32u << 20;
+  std::string shift = "shift:" + std::string(4, '\0') + std::string(2 * (bits / 8), '\0');
+  for (int i = 0; i < 4; ++i) shift[6 + i] = static_cast<char>(bits >> (8 * i));
+  ASSERT_EQ(::send(next, shift.data(), shift.size(), MSG_NOSIGNAL), static_cast<ssize_t>(shift.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto start = std::chrono::steady_clock::now();
+  served.server->stop();
+  served.thread.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  served.thread = std::thread([] {});
+  ::close(idle);
+  ::close(next);
 }
 
 struct Outcome {
@@ -153,7 +180,7 @@ TEST(XvcCableOptionsTest, TckIsAUsageErrorWhereTheCableCannotSetIt) {
   EXPECT_EQ(parallel.status, 2);
   EXPECT_NE(parallel.out.find("--tck: the cable 'sim' has no TCK setting"), std::string::npos) << parallel.out;
   EXPECT_EQ(runCli("--cable xvc:127.0.0.1:1 --tck 0 idcode --product OBRIN").status, 2);
-  EXPECT_EQ(tckPeriodOfRate(3000000), 333u) << "settck takes the period in ns";
+  EXPECT_EQ(tckPeriodOfRate(3000000), 334u) << "settck takes the period in ns, never shorter than asked";
 }
 
 INSTANTIATE_TEST_SUITE_P(ProductsAndVectorLengths, XvcCableTest,
