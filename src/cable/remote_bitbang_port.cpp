@@ -1,17 +1,10 @@
 #include "cable/remote_bitbang_port.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "cable/cable_pins.h"
+#include "cable/socket_io.h"
 namespace zorv {
 namespace {
 
@@ -21,29 +14,24 @@ constexpr int kWaitSliceMs = 50;
 
 // Connects with a bound wait, so an address that swallows packets cannot hang a job.
 int connectWithTimeout(const addrinfo& address, int& error) {
-  const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
-  error = errno;
+  // The socket stays non-blocking: every call on it below is written not to wait.
+  const int fd = net::openSocket(address.ai_family, address.ai_socktype, address.ai_protocol);
+  error = net::lastError();
   if (fd < 0) return -1;
-  const int flags = ::fcntl(fd, F_GETFL);
-  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-  int result = ::connect(fd, address.ai_addr, address.ai_addrlen);
-  error = result == 0 ? 0 : errno;
-  if (result != 0 && errno == EINPROGRESS) {
-    pollfd waiting{fd, POLLOUT, 0};
+  int result = net::connectSocket(fd, address.ai_addr, address.ai_addrlen);
+  error = result == 0 ? 0 : net::lastError();
+  if (result != 0 && error == EINPROGRESS) {
     error = ETIMEDOUT;
-    if (::poll(&waiting, 1, kConnectTimeoutMs) == 1) {
-      socklen_t length = sizeof error;
-      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (net::pollSocket(fd, POLLOUT, kConnectTimeoutMs) == 1) {
+      error = net::connectError(fd);
       result = error == 0 ? 0 : -1;
     }
   }
   if (result != 0) {
-    ::close(fd);
+    net::closeSocket(fd);
     return -1;
   }
-  ::fcntl(fd, F_SETFL, flags);
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  net::setNoDelay(fd);
   return fd;
 }
 
@@ -68,8 +56,9 @@ bool RemoteBitbangPort::grantAccess() {
   if (fd_ >= 0) {
     // A server that closed the connection since the last job is seen here, not mid-scan.
     char probe;
-    const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) disconnect();
+    const ssize_t got = net::receiveSome(fd_, &probe, 1, MSG_PEEK | net::kNoWait);
+    const int error = got < 0 ? net::lastError() : 0;
+    if (got == 0 || (got < 0 && error != EAGAIN && error != EWOULDBLOCK)) disconnect();
   }
   if (fd_ < 0) connect();
   return true;
@@ -96,7 +85,7 @@ bool RemoteBitbangPort::connect() {
 }
 
 void RemoteBitbangPort::disconnect() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) net::closeSocket(fd_);
   fd_ = -1;
   outLength_ = 0;
   failPendingReads();
@@ -152,14 +141,15 @@ bool RemoteBitbangPort::acceptAnswers(const char* data, size_t length) {
 bool RemoteBitbangPort::receiveAvailable() {
   char in[4096];
   for (;;) {
-    const ssize_t got = ::recv(fd_, in, sizeof in, MSG_DONTWAIT);
+    const ssize_t got = net::receiveSome(fd_, in, sizeof in, net::kNoWait);
+    const int error = got < 0 ? net::lastError() : 0;
     if (got > 0) {
       if (!acceptAnswers(in, static_cast<size_t>(got))) return false;
       if (static_cast<size_t>(got) < sizeof in) return true;
       continue;
     }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (got < 0 && error == EINTR) continue;
+    if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return true;
     fail(Fault::Lost);
     return false;
   }
@@ -171,21 +161,22 @@ bool RemoteBitbangPort::receiveAvailable() {
 bool RemoteBitbangPort::sendAll(const char* data, size_t length) {
   int stuckMs = 0;
   while (length > 0) {
-    const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = net::sendSome(fd_, data, length, net::kNoSignal | net::kNoWait);
+    const int error = sent < 0 ? net::lastError() : 0;
     if (sent > 0) {
       data += sent;
       length -= static_cast<size_t>(sent);
       stuckMs = 0;
       continue;
     }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    if (sent < 0 && error == EINTR) continue;
+    if (sent == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
       fail(Fault::Lost);
       return false;
     }
-    pollfd waiting{fd_, static_cast<short>(POLLOUT | (owed_ > 0 ? POLLIN : 0)), 0};
-    const int ready = ::poll(&waiting, 1, kWaitSliceMs);
-    if (ready > 0 && (waiting.revents & POLLIN) != 0) {
+    short revents = 0;
+    const int ready = net::pollSocket(fd_, static_cast<short>(POLLOUT | (owed_ > 0 ? POLLIN : 0)), kWaitSliceMs, &revents);
+    if (ready > 0 && (revents & POLLIN) != 0) {
       if (!receiveAvailable()) return false;
       stuckMs = 0;
     } else if (ready <= 0) {
@@ -266,14 +257,13 @@ void RemoteBitbangPort::flush() {
   ++roundTrips_;
   int silentMs = 0;
   while (owed_ > 0) {
-    pollfd waiting{fd_, POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, kWaitSliceMs);
+    const int ready = net::pollSocket(fd_, POLLIN, kWaitSliceMs);
     if (ready > 0) {
       if (!receiveAvailable()) return;
       silentMs = 0;
       continue;
     }
-    if (ready < 0 && errno != EINTR) {
+    if (ready < 0 && net::lastError() != EINTR) {
       fail(Fault::Lost);
       return;
     }

@@ -1,13 +1,5 @@
 #include "cable/xvc_port.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -16,6 +8,7 @@
 #include <cstring>
 
 #include "cable/cable_pins.h"
+#include "cable/socket_io.h"
 namespace zorv {
 namespace {
 
@@ -72,8 +65,9 @@ bool XvcPort::grantAccess() {
   if (fd_ >= 0) {
     // A server that closed the connection since the last job is seen here, not mid-scan.
     char probe;
-    const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) disconnect();
+    const ssize_t got = net::receiveSome(fd_, &probe, 1, MSG_PEEK | net::kNoWait);
+    const int error = got < 0 ? net::lastError() : 0;
+    if (got == 0 || (got < 0 && error != EAGAIN && error != EWOULDBLOCK)) disconnect();
   }
   if (fd_ < 0) {
     // A new connection: the previous job has reported its failure, if it had one.
@@ -95,28 +89,23 @@ bool XvcPort::connect() {
   }
   int error = 0;
   for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    const int fd = net::openSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (fd < 0) {
-      error = errno;
+      error = net::lastError();
       continue;
     }
-    int result = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    error = result == 0 ? 0 : errno;
-    if (result != 0 && errno == EINPROGRESS) {
+    int result = net::connectSocket(fd, a->ai_addr, a->ai_addrlen);
+    error = result == 0 ? 0 : net::lastError();
+    if (result != 0 && error == EINPROGRESS) {
       // A bound wait, so an address that swallows packets cannot hang a job.
-      pollfd waiting{fd, POLLOUT, 0};
       error = ETIMEDOUT;
-      if (::poll(&waiting, 1, kConnectTimeoutMs) == 1) {
-        socklen_t length = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-      }
+      if (net::pollSocket(fd, POLLOUT, kConnectTimeoutMs) == 1) error = net::connectError(fd);
     }
     if (error != 0) {
-      ::close(fd);
+      net::closeSocket(fd);
       continue;
     }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    net::setNoDelay(fd);
     fd_ = fd;
   }
   ::freeaddrinfo(found);
@@ -169,7 +158,7 @@ bool XvcPort::handshake() {
 }
 
 void XvcPort::disconnect() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) net::closeSocket(fd_);
   fd_ = -1;
   bitsInShift_ = 0;
   shiftsInFlight_ = 0;
@@ -187,12 +176,11 @@ void XvcPort::fail(const std::string& cause) {
 // the cause names the stop, so the job ends as stopped instead of reading an absent port as data.
 // Silence until the deadline blames the link.
 bool XvcPort::waitFor(short events, Deadline deadline) {
-  pollfd waiting{fd_, events, 0};
   int slice = 0;  // what is already there is taken even from a stopped job
   for (;;) {
-    const int ready = ::poll(&waiting, 1, slice);
+    const int ready = net::pollSocket(fd_, events, slice);
     if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) {
+    if (ready < 0 && net::lastError() != EINTR) {
       fail("connection to " + server() + " lost");
       return false;
     }
@@ -220,13 +208,14 @@ bool XvcPort::sendAll(const char* data, size_t length) {
   const Deadline deadline = replyDeadline();
   while (length > 0) {
     if (fd_ < 0) return false;
-    const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = net::sendSome(fd_, data, length, net::kNoSignal | net::kNoWait);
+    const int error = sent < 0 ? net::lastError() : 0;
     if (sent > 0) {
       data += sent;
       length -= static_cast<size_t>(sent);
-    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    } else if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
       if (!waitFor(POLLOUT, deadline)) return false;
-    } else if (!(sent < 0 && errno == EINTR)) {
+    } else if (!(sent < 0 && error == EINTR)) {
       fail("connection to " + server() + " lost");
       return false;
     }
@@ -239,11 +228,12 @@ bool XvcPort::receiveAll(char* data, size_t length) {
   const Deadline deadline = replyDeadline();
   while (length > 0) {
     if (fd_ < 0 || !waitFor(POLLIN, deadline)) return false;
-    const ssize_t got = ::recv(fd_, data, length, MSG_DONTWAIT);
+    const ssize_t got = net::receiveSome(fd_, data, length, net::kNoWait);
+    const int error = got < 0 ? net::lastError() : 0;
     if (got > 0) {
       data += got;
       length -= static_cast<size_t>(got);
-    } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+    } else if (got == 0 || (error != EINTR && error != EAGAIN && error != EWOULDBLOCK)) {
       fail("connection to " + server() + " lost");
       return false;
     }
@@ -355,7 +345,7 @@ void XvcPort::flush() {
   if (fd_ < 0) return;
   // Every answer is in: anything more is not the protocol.
   char extra;
-  if (::recv(fd_, &extra, 1, MSG_PEEK | MSG_DONTWAIT) > 0) fail(server() + " answered outside the XVC protocol");
+  if (net::receiveSome(fd_, &extra, 1, MSG_PEEK | net::kNoWait) > 0) fail(server() + " answered outside the XVC protocol");
 }
 
 }  // namespace zorv

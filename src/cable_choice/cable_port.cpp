@@ -37,6 +37,22 @@ NetworkAddress parseAddress(const std::string& cableText, const std::string& kin
   return {host, static_cast<uint16_t>(value)};
 }
 
+// "lpt:ADDRESS": the data register of a card that does not sit at 0x378 (PCI Express cards sit
+// wherever the system put them, e.g. 0xD010); hexadecimal with 0x, else decimal.
+uint16_t parseLptBase(const std::string& cableText) {
+  const std::string text = cableText.substr(4);
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+  // The three registers must fit below the top of the I/O space.
+  if (text.empty() || error != std::errc() || end != last || value == 0 || value > 0xFFFD) {
+    throw std::invalid_argument("'" + cableText + "': expected lpt:ADDRESS, the port's base address (e.g. lpt:0xD010)");
+  }
+  return static_cast<uint16_t>(value);
+}
+
 }  // namespace
 
 bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "xvc:"); }
@@ -50,6 +66,7 @@ uint32_t tckPeriodOfRate(uint64_t hz) {
 
 std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tckPeriodNs) {
   if (cableText == "lpt") return std::make_unique<DirectIoPort>();
+  if (startsWith(cableText, "lpt:")) return std::make_unique<DirectIoPort>(parseLptBase(cableText));
   if (cableText == "ppdev") return std::make_unique<PpdevPort>("/dev/parport0");
   if (startsWith(cableText, "ppdev:")) {
     if (cableText.size() == 6) throw std::invalid_argument("'" + cableText + "': expected ppdev:/dev/parportN");
@@ -67,7 +84,7 @@ std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tck
     return sim::makeBoard(cableText.size() > 4 ? cableText.substr(4) : std::string());
   }
   throw std::invalid_argument("unknown cable '" + cableText +
-                              "' (lpt, ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS])");
+                              "' (lpt[:ADDRESS], ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS])");
 }
 
 }  // namespace zorv

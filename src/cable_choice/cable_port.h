@@ -8,7 +8,7 @@
 
 namespace zorv {
 
-// Opens the port that a --cable text names: "lpt" (the default), "ppdev[:/dev/parportN]",
+// Opens the port that a --cable text names: "lpt" (the default, at 0x378), "lpt:ADDRESS", "ppdev[:/dev/parportN]",
 // "remote:HOST:PORT", "xvc:HOST:PORT" or "sim[:OPTIONS]". The port lives for the whole process and
 // is lent to one job at a time. tckPeriodNs, when not 0, is the TCK period to ask of a cable that
 // sets one (see cableSetsTck). Throws std::invalid_argument with a readable message for a text it

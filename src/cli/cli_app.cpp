@@ -106,7 +106,7 @@ int runCommandLine(int argc, char** argv) {
   app.set_version_flag("-V,--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
   app.add_option("--cable", context.cableSpec,
-                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]");
+                 "lpt[:ADDRESS] (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]");
   app.add_option("--tck", context.tckHz,
                  "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: cable (default: the server's own)")
       ->transform(CLI::Validator(

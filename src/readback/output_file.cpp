@@ -1,5 +1,8 @@
 #include "readback/output_file.h"
 
+// Windows has its own in output_file_windows.cpp.
+#ifndef _WIN32
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,3 +89,5 @@ void OutputFile::discard() {
 }
 
 }  // namespace zorv
+
+#endif  // _WIN32

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "cable/direct_io_port.h"
 #include "cable_choice/tck_rate.h"
@@ -15,6 +16,10 @@ namespace {
 
 TEST(CablePortTest, EachCableTextOpensItsBackend) {
   EXPECT_NE(dynamic_cast<DirectIoPort*>(openCablePort("lpt").get()), nullptr);
+  for (const auto& [text, base] : {std::pair{"lpt", 0x378}, {"lpt:0xD010", 0xD010}, {"lpt:888", 888}}) {
+    auto lpt = openCablePort(text);
+    EXPECT_EQ(static_cast<DirectIoPort&>(*lpt).base(), base) << text;
+  }
 
   auto ppdev = openCablePort("ppdev");
   ASSERT_NE(dynamic_cast<PpdevPort*>(ppdev.get()), nullptr);
@@ -43,7 +48,8 @@ TEST(CablePortTest, TckRatesTakeKAndMSuffixesWithinRange) {
 
 TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
   for (const char* text : {"", "LPT", "serial", "ppdev:", "remote:", "remote:host", "remote::4444", "remote:h:",
-                           "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80"}) {
+                           "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80",
+                           "lpt:", "lpt:0x", "lpt:0xFFFE", "lpt:0", "lpt:D010", "lpt:0x378x"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCablePort(text), std::invalid_argument);
   }

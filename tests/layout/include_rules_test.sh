@@ -13,7 +13,7 @@ allowed() {
     page) echo "text cable targets" ;;
     nand | nor | extra) echo "text cable targets page" ;;
     readback) echo "text cable targets page nand nor" ;;
-    sim) echo "text cable/port_io.h targets/target_product.h" ;;
+    sim) echo "text cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
     cable_choice) echo "text cable sim" ;;
     cli) echo "text cable targets page nand nor extra readback cable_choice" ;;
     ui) echo "text cable targets page nand nor extra readback cable_choice" ;;

@@ -1,7 +1,6 @@
 #include "nand/nand_job.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "nand/bad_block_list.h"
+#include "page/idle_pipe.h"
 #include "text/number_text.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
@@ -217,8 +217,9 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
   };
   const std::string missing = "/nonexistent/zorv.bin";
   const std::string directory = fs::temp_directory_path().string();
-  const std::string fifo = directory + "/zorv_nand_fifo_" + std::to_string(getpid());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const zorv::testing::IdlePipe pipe(directory, "zorv_nand_fifo_" + std::to_string(getpid()));
+  ASSERT_TRUE(pipe.made());
+  const std::string fifo = pipe.path();
   const Case cases[] = {
       {"no port", Obrin, "noport", 0xDA, "image", {"Cannot get LPT Base."}},
       {"other chip", Obrin, "chip=IKA", 0xDA, "image", {"Cannot read JTAG ID"}},
@@ -256,7 +257,6 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
     }
   }
 
-  unlink(fifo.c_str());
 
   RefusedPort refused;
   RecordingPage page;

@@ -1,7 +1,6 @@
 #include "nor/nor_job.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "nor/flash_types.h"
+#include "page/idle_pipe.h"
 #include "page/recording_page.h"
 #include "readback/losing_port.h"
 #include "sim/board.h"
@@ -454,15 +454,15 @@ TEST_F(NorJobTest, MissingOrUnreadableImage) {
 
 TEST_F(NorJobTest, ImagesThatAreNotRegularFilesAreRefused) {
   makeBoard("chip=OBRIN");
-  const std::string fifo = ::testing::TempDir() + "nor_job_fifo_" + std::to_string(getpid());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const zorv::testing::IdlePipe pipe(::testing::TempDir(), "nor_job_fifo_" + std::to_string(getpid()));
+  ASSERT_TRUE(pipe.made());
+  const std::string fifo = pipe.path();
   NorSettings s = settings(Obrin, S29gl064m, 16, {});
   // A FIFO that nobody writes to must not hold the job.
   for (const std::string& path : {::testing::TempDir(), std::string("/dev/null"), std::string("/dev/zero"), fifo}) {
     s.imagePath = path;
     run(s);
   }
-  unlink(fifo.c_str());
   EXPECT_EQ(page.boxes, std::vector<std::string>(4, "Cannot open file"));
   EXPECT_TRUE(nor.erasedRanges().empty());
 }
