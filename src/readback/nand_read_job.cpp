@@ -33,6 +33,12 @@ class NandReadBack : JobBody {
   bool firstBlockOnDevice();
   // The wanted range fits the device from base_ (and whole pages with the spare areas).
   bool readRangeFits(uint64_t room);
+  // The pages from base_ on into out, total bytes of them; returns the bytes written. The job ends
+  // failed or stopped when a step does.
+  uint64_t readPages(OutputFile& out, uint32_t total);
+  // A block with a factory marker at address_, as erased flash reads, in its place in the file so
+  // that the offsets stay as on the flash; false, with the job failed, when the file refuses it.
+  bool writeErasedBlock(OutputFile& out, uint32_t span, uint64_t& written);
   void read();
   void verify();
   void erase();
@@ -184,6 +190,20 @@ void NandReadBack::read() {
   log(format("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, total));
   page_.setStartButton("STOP", true);
   log(format("  Reading from 0x%X ... ", base_));
+  const uint64_t written = readPages(out, total);
+  if (!status_.running() || !allCarried("Read ERROR")) return;
+  log("OK.\r\n");
+  if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
+  if (!out.commit()) {
+    box("Cannot write " + settings_.outputPath);
+    status_.markFailed();
+    return;
+  }
+  log(format("  0x%llX bytes to %s\r\n", static_cast<unsigned long long>(written), settings_.outputPath.c_str()));
+  status_.complete(kReadCompleteText);
+}
+
+uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
   pageBuffer_.assign(pageSize() + spareSize(), 0xFF);
   address_ = base_;
   uint32_t remaining = total;
@@ -196,17 +216,8 @@ void NandReadBack::read() {
       bool bad = false;
       if (!testMarker(address_, bad)) break;
       if (bad) {
-        // The block's place in the file, as erased flash reads, so the offsets stay as on the flash.
-        passedOver_.push_back(address_ / blockSize());
         const uint32_t span = settings_.toEnd ? blockSize() : std::min(blockSize(), remaining);
-        const std::vector<uint8_t> erased(span / pageSize() * (pageSize() + fileSpare()) + span % pageSize(), 0xFF);
-        if (!out.write(erased.data(), erased.size())) {
-          box("Cannot write " + out.partPath());
-          status_.markFailed();
-          break;
-        }
-        written += erased.size();
-        address_ += span;
+        if (!writeErasedBlock(out, span, written)) break;
         done += span;
         remaining -= span;
         page_.showProgress(done, total, startTime_);
@@ -236,26 +247,26 @@ void NandReadBack::read() {
     remaining -= chunk;
     page_.showProgress(done, total, startTime_);
   }
-  if (!status_.running() || !allCarried("Read ERROR")) return;
-  log("OK.\r\n");
-  if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
-  if (!out.commit()) {
-    box("Cannot write " + settings_.outputPath);
+  return written;
+}
+
+bool NandReadBack::writeErasedBlock(OutputFile& out, uint32_t span, uint64_t& written) {
+  passedOver_.push_back(address_ / blockSize());
+  const std::vector<uint8_t> erased(span / pageSize() * (pageSize() + fileSpare()) + span % pageSize(), 0xFF);
+  if (!out.write(erased.data(), erased.size())) {
+    box("Cannot write " + out.partPath());
     status_.markFailed();
-    return;
+    return false;
   }
-  log(format("  0x%llX bytes to %s\r\n", static_cast<unsigned long long>(written), settings_.outputPath.c_str()));
-  status_.complete(kReadCompleteText);
+  written += erased.size();
+  address_ += span;
+  return true;
 }
 
 void NandReadBack::verify() {
   uint64_t fileSize = 0;
-  ImageFile file = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
+  ImageFile file = openImageToVerify(page_, settings_.imagePath, fileSize);
   if (!file) return;
-  if (fileSize == 0) {
-    box(kNothingToVerifyText);
-    return;
-  }
   if (settings_.oob) {
     const uint64_t record = pageSize() + spareSize();
     if (fileSize % record != 0) {

@@ -205,12 +205,8 @@ void NorReadBack::read() {
 
 void NorReadBack::verify() {
   uint64_t fileSize = 0;
-  ImageFile file = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
+  ImageFile file = openImageToVerify(page_, settings_.imagePath, fileSize);
   if (!file) return;
-  if (fileSize == 0) {
-    box(kNothingToVerifyText);
-    return;
-  }
   uint32_t start = 0, length = 0;
   if (!range(fileSize, false, start, length)) return;
   page_.showByteCount(0, length);

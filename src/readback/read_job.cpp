@@ -2,6 +2,15 @@
 
 namespace zorv {
 
+ImageFile openImageToVerify(JobPage& page, const std::string& path, uint64_t& size) {
+  ImageFile file = openJobImage(page, path, size, "Cannot open " + path);
+  if (file && size == 0) {
+    page.messageBox(kNothingToVerifyText);
+    return nullptr;
+  }
+  return file;
+}
+
 const char* readJobHeader(ReadFlash flash, ReadMode mode) {
   const bool nand = flash == ReadFlash::Nand;
   switch (mode) {
