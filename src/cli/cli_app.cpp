@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,6 @@
 #include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
 #include "targets/catalogue.h"
-#include "text/upper_case.h"
 #include "zorvjtag_version.h"
 
 namespace zorv::cli {
@@ -39,11 +39,20 @@ std::unique_ptr<PortIo> CliContext::openPort() {
 }
 
 int parseProduct(const std::string& text) {
-  const std::string name = upperCase(text);
+  if (const std::optional<TargetProduct> product = productFromName(text)) return *product;
+  throw CLI::ValidationError("--product", "'" + text + "' is not " + productNamesText());
+}
+
+CLI::Option* addProductOption(CLI::App& command, std::string& product) {
+  return command.add_option("--product", product, productNamesText())->required();
+}
+
+std::string detectsItsFlashText() {
+  std::string text;
   for (int p = 0; p < kProductCount; ++p) {
-    if (name == chipDescriptor(static_cast<TargetProduct>(p)).name) return p;
+    if (norAbilities(p).findsByDeviceCode) text += std::string("; ") + chipDescriptor(static_cast<TargetProduct>(p)).name + " detects its flash";
   }
-  throw CLI::ValidationError("--product", "'" + text + "' is not OBRIN, TQR2400, IKA or VESKAR");
+  return text;
 }
 
 namespace {

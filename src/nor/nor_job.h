@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cable/port_io.h"
+#include "nor/nor_identify.h"
 #include "page/job_page.h"
 #include "page/page_settings.h"
 
@@ -8,9 +9,5 @@ namespace zorv {
 
 // The nor job's thread body: drives the cable on port and reports through page; returns 0.
 int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings);
-
-// The box that tells the user why the target's bus could not be made usable (a BusPreparation
-// refusal); the NOR jobs show it when identification cannot start.
-const char* busRefusalText(int refusal);
 
 }  // namespace zorv
