@@ -155,7 +155,7 @@ void norDownload(benchmark::State& state, const char* part, int type) {
     zorv::NorSettings settings;
     settings.product = zorv::Obrin;
     settings.flashType = type;
-    settings.widthSelection = 1;
+    settings.width = 16;
     settings.imagePath = path;
     zorv::restoreProductImages();
     zorv::runNorJob(page, *rig.port, settings);

@@ -137,7 +137,7 @@ std::vector<JobCase> allJobs() {
                            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
                        NandSettings s;
                        s.product = p;
-                       s.blockText = "1";
+                       s.block = 1;
                        s.imagePath = image.string();
                        s.verify = 1;
                        runNandJob(page, port, s);
@@ -187,9 +187,9 @@ std::vector<JobCase> allJobs() {
                        NorSettings s;
                        s.product = t.product;
                        s.flashType = t.type;
-                       s.widthSelection = t.width == 16 ? 1 : 0;
-                       s.baseText = "0";
-                       s.blockText = "1";
+                       s.width = t.width;
+                       s.base = 0;
+                       s.block = 1;
                        s.imagePath = image.string();
                        runNorJob(page, port, s);
                      }});
@@ -284,8 +284,8 @@ TEST(FtdiCable, UnpluggedMidJobFailsWithTheCause) {
   NorSettings s;
   s.product = Obrin;
   s.flashType = S29gl064m;
-  s.widthSelection = 1;
-  s.blockText = "1";
+  s.width = 16;
+  s.block = 1;
   s.imagePath = image.string();
   runNorJob(page, rig.port(), s);
   fs::remove(image);
