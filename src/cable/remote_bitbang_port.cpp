@@ -77,7 +77,7 @@ bool RemoteBitbangPort::connect() {
   int error = 0;
   for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) fd_ = connectWithTimeout(*a, error);
   ::freeaddrinfo(found);
-  if (fd_ < 0) noteLinkFailure("cannot connect to " + where() + " (" + std::strerror(error) + ")");
+  if (fd_ < 0) noteLinkFailure("cannot connect to " + where() + " (" + net::errorText(error) + ")");
   outLength_ = 0;
   failPendingReads();
   trstSent_ = false;

@@ -110,7 +110,7 @@ bool XvcPort::connect() {
   }
   ::freeaddrinfo(found);
   if (fd_ < 0) {
-    noteLinkFailure("cannot connect to " + server() + " (" + std::strerror(error) + ")");
+    noteLinkFailure("cannot connect to " + server() + " (" + net::errorText(error) + ")");
     return false;
   }
   lastData_ = 0xFF;
