@@ -40,3 +40,24 @@ head -c $((128 * 2048)) /dev/urandom > sample.bin
 timeout 600 wine zorvjtag.exe --cable sim nand --product OBRIN --verify sample.bin 2> download.err | tee download.log |
   tail -n 3
 tr -d '\r' < download.err | tee /dev/stderr | tail -n 1 | grep -qx 'Download Complete.'
+
+# The same download through --cable lpt, the port played by a stand-in for InpOut32's DLL on the
+# virtual board; the DLL sits beside a copy of the program, never beside the one that is packaged.
+rm -rf lpt-test && mkdir lpt-test
+cp zorvjtag.exe ../inpout-standin/inpoutx64.dll lpt-test/
+timeout 600 wine lpt-test/zorvjtag.exe --cable lpt nand --product OBRIN --verify sample.bin 2> lpt-download.err |
+  tee lpt-download.log | tail -n 3
+tr -d '\r' < lpt-download.err | tee /dev/stderr | tail -n 1 | grep -qx 'Download Complete.'
+
+# Without the DLL, or with it but without its driver, the job cannot start and says why.
+lpt_refused() {
+  if timeout 60 wine "$1" --cable lpt nand --product OBRIN sample.bin > /dev/null 2> lpt-refused.err; then
+    echo "lpt: $1 ran without a usable inpoutx64.dll"
+    return 1
+  fi
+  tr -d '\r' < lpt-refused.err > lpt-refused.txt
+  grep -qx "Couldn't access giveio device" lpt-refused.txt && grep -q 'inpoutx64\.dll' lpt-refused.txt
+}
+lpt_refused zorvjtag.exe
+ZORV_STANDIN_NO_DRIVER=1 lpt_refused lpt-test/zorvjtag.exe
+echo "lpt: refused without inpoutx64.dll and without its driver"
