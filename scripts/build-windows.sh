@@ -5,7 +5,7 @@
 # Linux only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libcli11-dev cmake ninja-build zip)
+packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libcli11-dev cmake ninja-build zip unzip)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -19,7 +19,8 @@ fi
 # CLI11 is headers only; a folder of its own keeps the host's other headers out of the build.
 mkdir -p build-windows/deps/include
 rm -rf build-windows/deps/include/CLI
-cp -r /usr/include/CLI build-windows/deps/include/
+# Copied with their times, so that a second build does not recompile what includes them.
+cp -a /usr/include/CLI build-windows/deps/include/
 
 launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
