@@ -16,7 +16,7 @@ scripts/build-windows.sh
 scripts/test-windows.sh
 # The zip holds the program, its README and the notices of what the program carries, and nothing
 # else (the tests' stand-in DLL above all).
-zip=$(scripts/package-windows.sh 2> /dev/null)
+zip=$(scripts/package-windows.sh)
 unzip -l "$zip"
 diff <(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | LC_ALL=C sort) \
   <(printf '%s\n' README.txt licences/CLI11.txt licences/gcc-mingw-w64.txt licences/mingw-w64.txt zorvjtag.exe)
