@@ -27,6 +27,9 @@ excluded=(
 )
 filter="-$(IFS=:; echo "${excluded[*]}")"
 cd build-windows/bin
+# Slow rather than stuck when the machine is busy: under wine a loopback round trip costs about
+# 0.6 ms, and 5 ms or more beside a build, so the NOR write over remote_bitbang (some 4200 round
+# trips) takes from 4 s to half a minute.
 timeout 900 wine zorv_tests.exe --gtest_filter="$filter" 2>&1 | tee test-windows.log | grep -E '^\[  (PASSED|FAILED) |^\[==========\]|FAILED'
 grep -q '^\[  PASSED  \]' test-windows.log && ! grep -q '^\[  FAILED  \]' test-windows.log
 
