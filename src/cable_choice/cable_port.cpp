@@ -6,14 +6,13 @@
 
 #include "cable/direct_io_port.h"
 #include "cable/ppdev_port.h"
-#include "cable/remote_bitbang_port.h"
-#include "cable/xvc_port.h"
+#include "link/parallel_port_link.h"
+#include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
 #include "sim/board.h"
 
 namespace zorv {
 namespace {
-
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 struct NetworkAddress {
   std::string host;
@@ -37,9 +36,80 @@ NetworkAddress parseAddress(const std::string& cableText, const std::string& kin
   return {host, static_cast<uint16_t>(value)};
 }
 
+std::unique_ptr<JtagLink> parallel(std::unique_ptr<PortIo> port) {
+  return std::make_unique<ParallelPortLink>(std::move(port));
+}
+
+std::unique_ptr<JtagLink> openLpt(const std::string& text, const std::string&, bool hasArgument, uint32_t) {
+  if (hasArgument) throw std::invalid_argument("'" + text + "': lpt takes no argument");
+  return parallel(std::make_unique<DirectIoPort>());
+}
+
+std::unique_ptr<JtagLink> openPpdev(const std::string& text, const std::string& device, bool hasArgument, uint32_t) {
+  if (hasArgument && device.empty()) throw std::invalid_argument("'" + text + "': expected ppdev:/dev/parportN");
+  return parallel(std::make_unique<PpdevPort>(hasArgument ? device : "/dev/parport0"));
+}
+
+std::unique_ptr<JtagLink> openRemote(const std::string& text, const std::string& target, bool, uint32_t) {
+  const NetworkAddress address = parseAddress(text, "remote", target);
+  return std::make_unique<RemoteBitbangLink>(address.host, address.port);
+}
+
+std::unique_ptr<JtagLink> openXvc(const std::string& text, const std::string& target, bool, uint32_t tckPeriodNs) {
+  const NetworkAddress address = parseAddress(text, "xvc", target);
+  return std::make_unique<XvcLink>(address.host, address.port, tckPeriodNs);
+}
+
+std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options, bool, uint32_t) {
+  return parallel(sim::makeBoard(options));
+}
+
+constexpr CableKind kKinds[] = {
+    {"lpt", "lpt", "the parallel port at 0x378, by port instructions (needs root or CAP_SYS_RAWIO)", false, openLpt},
+    {"ppdev", "ppdev[:/dev/parportN]", "the parallel port through the Linux parport device (group lp)", false,
+     openPpdev},
+    {"remote", "remote:HOST:PORT", "a remote_bitbang server (OpenOCD's protocol) over TCP", false, openRemote},
+    {"xvc", "xvc:HOST:PORT", "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate", true, openXvc},
+    {"sim", "sim[:OPTIONS]", "the virtual board, in this process", false, openSim},
+};
+
 }  // namespace
 
-bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "xvc:"); }
+std::span<const CableKind> cableKinds() { return kKinds; }
+
+const CableKind* findCableKind(const std::string& cableText) {
+  const std::string name = cableText.substr(0, cableText.find(':'));
+  for (const CableKind& kind : kKinds) {
+    if (name == kind.name) return &kind;
+  }
+  return nullptr;
+}
+
+std::string cableSyntaxList() {
+  std::string list;
+  const size_t count = std::size(kKinds);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? " or " : ", ";
+    list += kKinds[i].syntax;
+    if (i == 0) list += " (default)";
+  }
+  return list;
+}
+
+std::string tckCableSyntaxes() {
+  std::string list;
+  for (const CableKind& kind : kKinds) {
+    if (!kind.setsTck) continue;
+    if (!list.empty()) list += ", ";
+    list += kind.syntax;
+  }
+  return list;
+}
+
+bool cableSetsTck(const std::string& cableText) {
+  const CableKind* kind = findCableKind(cableText);
+  return kind != nullptr && kind->setsTck;
+}
 
 uint32_t tckPeriodOfRate(uint64_t hz) {
   constexpr uint64_t kNanosecondsPerSecond = 1000000000;
@@ -48,26 +118,14 @@ uint32_t tckPeriodOfRate(uint64_t hz) {
   return static_cast<uint32_t>((kNanosecondsPerSecond + hz - 1) / hz);
 }
 
-std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tckPeriodNs) {
-  if (cableText == "lpt") return std::make_unique<DirectIoPort>();
-  if (cableText == "ppdev") return std::make_unique<PpdevPort>("/dev/parport0");
-  if (startsWith(cableText, "ppdev:")) {
-    if (cableText.size() == 6) throw std::invalid_argument("'" + cableText + "': expected ppdev:/dev/parportN");
-    return std::make_unique<PpdevPort>(cableText.substr(6));
+std::unique_ptr<JtagLink> openCableLink(const std::string& cableText, uint32_t tckPeriodNs) {
+  const CableKind* kind = findCableKind(cableText);
+  if (kind == nullptr) {
+    throw std::invalid_argument("unknown cable '" + cableText + "' (" + cableSyntaxList() + ")");
   }
-  if (startsWith(cableText, "remote:")) {
-    const NetworkAddress address = parseAddress(cableText, "remote", cableText.substr(7));
-    return std::make_unique<RemoteBitbangPort>(address.host, address.port);
-  }
-  if (startsWith(cableText, "xvc:")) {
-    const NetworkAddress address = parseAddress(cableText, "xvc", cableText.substr(4));
-    return std::make_unique<XvcPort>(address.host, address.port, tckPeriodNs);
-  }
-  if (cableText == "sim" || startsWith(cableText, "sim:")) {
-    return sim::makeBoard(cableText.size() > 4 ? cableText.substr(4) : std::string());
-  }
-  throw std::invalid_argument("unknown cable '" + cableText +
-                              "' (lpt, ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS])");
+  const size_t colon = cableText.find(':');
+  const bool hasArgument = colon != std::string::npos;
+  return kind->open(cableText, hasArgument ? cableText.substr(colon + 1) : std::string(), hasArgument, tckPeriodNs);
 }
 
 }  // namespace zorv

@@ -10,14 +10,14 @@
 
 namespace zorv::cli {
 
-std::unique_ptr<PortIo> CliContext::openPort() {
+std::unique_ptr<JtagLink> CliContext::openPort() {
   if (tckHz != 0 && !cableSetsTck(cableSpec)) {
-    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only xvc:HOST:PORT has)\n";
+    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only " << tckCableSyntaxes() << " has)\n";
     exitStatus = ExitUsage;
     return nullptr;
   }
   try {
-    return openCablePort(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
+    return openCableLink(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
   } catch (const std::exception& error) {
     std::cerr << "--cable: " << error.what() << "\n";
     exitStatus = ExitUsage;
@@ -38,8 +38,7 @@ int runCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
-  app.add_option("--cable", context.cableSpec,
-                 "lpt (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]");
+  app.add_option("--cable", context.cableSpec, cableSyntaxList());
   app.add_option("--tck", context.tckHz, "TCK rate in Hz to ask of an xvc: cable (default: the server's own)")
       ->check(CLI::Range(kMinTckHz, kMaxTckHz));
   addExtraCommands(app, context);

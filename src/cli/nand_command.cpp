@@ -23,7 +23,7 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
   command->callback([&context, settings, product] {
     settings->product = parseProduct(*product);
-    std::unique_ptr<PortIo> port = context.openPort();
+    std::unique_ptr<JtagLink> port = context.openPort();
     if (!port) return;
     ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
     page.installStopSignals();

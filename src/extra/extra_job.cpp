@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "page/link_check.h"
 #include "targets/toggle_target.h"
 
@@ -56,10 +56,10 @@ JobOutcome readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, To
   // wait, or the pins would change in bursts instead of every half period.
   while (page.stopRequested.load() == 0) {
     toggler.driveHigh(cable, *target);
-    cable.port().flush();
+    cable.collectCaptures();
     toggler.waitMs(kHalfPeriodMs);
     toggler.driveLow(cable, *target, toggleCs);
-    cable.port().flush();
+    cable.collectCaptures();
     toggler.waitMs(kHalfPeriodMs);
     if (linkState(cable, page) == LinkState::Lost) {
       // Toggling has no failure of its own: the cause is the whole message.
@@ -78,11 +78,11 @@ JobOutcome readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, To
 
 }  // namespace
 
-int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings) {
+int runExtraJob(JobPage& page, JtagLink& port, const ExtraSettings& settings) {
   return runExtraJob(page, port, settings, steadyMilliseconds);
 }
 
-int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, const TickSource& ticks) {
+int runExtraJob(JobPage& page, JtagLink& port, const ExtraSettings& settings, const TickSource& ticks) {
   JtagCable cable(port);
   PinToggler toggler(ticks);
   // Refused access leaves the port answering as absent, so the job goes on and reports that no

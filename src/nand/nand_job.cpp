@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nand/bad_block_list.h"
 #include "nand/block_number.h"
 #include "nand/nand_flash.h"
@@ -379,7 +379,7 @@ void NandDownload::complete() {
 
 }  // namespace
 
-int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
+int runNandJob(JobPage& page, JtagLink& port, const NandSettings& settings) {
   port.watchStopFlag(&page.stopRequested);
   JobOutcome outcome = JobOutcome::Failed;
   {

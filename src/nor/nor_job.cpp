@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/number_text.h"
@@ -42,7 +42,7 @@ std::string hexDigitsOf(const std::string& text) {
 // and every way out of it ends in the common end path of runNorJob.
 class NorJob {
  public:
-  NorJob(JobPage& page, PortIo& port, const NorSettings& settings)
+  NorJob(JobPage& page, JtagLink& port, const NorSettings& settings)
       : page_(page), settings_(settings), cable_(port), flash_(std::make_unique<NorFlash>()) {}
 
   void start() {
@@ -416,7 +416,7 @@ const char* busRefusalText(int refusal) {
   }
 }
 
-int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
+int runNorJob(JobPage& page, JtagLink& port, const NorSettings& settings) {
   port.watchStopFlag(&page.stopRequested);
   {
     NorJob job(page, port, settings);

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nand/nand_flash.h"
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
@@ -402,7 +402,7 @@ void NandReadBack::scan() {
 
 }  // namespace
 
-int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+int runNandReadJob(JobPage& page, JtagLink& port, const ReadSettings& settings) {
   port.watchStopFlag(&page.stopRequested);
   JobOutcome outcome = JobOutcome::Failed;
   {

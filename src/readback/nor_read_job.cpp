@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/nor_job.h"
@@ -341,7 +341,7 @@ void NorReadBack::erase() {
 
 }  // namespace
 
-int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+int runNorReadJob(JobPage& page, JtagLink& port, const ReadSettings& settings) {
   port.watchStopFlag(&page.stopRequested);
   JobOutcome outcome = JobOutcome::Failed;
   {

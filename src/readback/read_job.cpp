@@ -2,7 +2,7 @@
 
 namespace zorv {
 
-int runReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+int runReadJob(JobPage& page, JtagLink& port, const ReadSettings& settings) {
   return settings.flash == ReadFlash::Nor ? runNorReadJob(page, port, settings) : runNandReadJob(page, port, settings);
 }
 

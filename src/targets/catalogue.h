@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/target_product.h"
 
 namespace zorv {

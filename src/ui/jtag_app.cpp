@@ -11,6 +11,7 @@
 
 #include "cable/recording_port.h"
 #include "cable_choice/cable_port.h"
+#include "link/parallel_port_link.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
@@ -26,7 +27,8 @@ bool saveScreenshots(const QString& directory, QString* error) {
     return false;
   }
   NullPort port;  // the pictures show fresh pages; no job runs
-  MainDialog window(port);
+  ParallelPortLink link(port);
+  MainDialog window(link);
   window.show();
   const char* names[] = {"nand-page.png", "nor-page.png", "extra-page.png", "read-page.png"};
   for (int i = 0; i < 4; ++i) {
@@ -85,7 +87,7 @@ int JtagApp::run(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption cable(QStringLiteral("cable"),
-                                 QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]."),
+                                 QString::fromStdString(cableSyntaxList() + "."),
                                  QStringLiteral("CABLE"), QStringLiteral("lpt"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                       QStringLiteral("Save a picture of each page into DIR and end."),
@@ -125,15 +127,15 @@ int JtagApp::run(int argc, char** argv) {
       return 2;
     }
     if (!cableSetsTck(cableText)) {
-      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only xvc:HOST:PORT has)\n",
-                   cableText.c_str());
+      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only %s has)\n",
+                   cableText.c_str(), tckCableSyntaxes().c_str());
       return 2;
     }
     tckPeriod = tckPeriodOfRate(hz);
   }
-  std::unique_ptr<PortIo> port;
+  std::unique_ptr<JtagLink> port;
   try {
-    port = openCablePort(cableText, tckPeriod);
+    port = openCableLink(cableText, tckPeriod);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorvjtag-gui: %s\n", e.what());
     return 2;

@@ -16,7 +16,7 @@
 
 namespace zorv::ui {
 
-MainDialog::MainDialog(PortIo& port, QWidget* parent)
+MainDialog::MainDialog(JtagLink& port, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       boxes_(new MessageBoxHost(this)),

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QIcon>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 class QAction;
 class QMenu;
@@ -23,7 +23,7 @@ class MainDialog : public QDialog {
 
  public:
   // The port is the process-wide cable; it must outlive the window.
-  explicit MainDialog(PortIo& port, QWidget* parent = nullptr);
+  explicit MainDialog(JtagLink& port, QWidget* parent = nullptr);
   ~MainDialog() override;
 
   PageTabCtrl& pageTabs() const { return *pageTabs_; }
@@ -56,7 +56,7 @@ class MainDialog : public QDialog {
   QIcon icon_;
   QMenu* menu_ = nullptr;
   QAction* aboutAction_ = nullptr;
-  PortIo& port_;
+  JtagLink& port_;
   bool closing_ = false;
 };
 

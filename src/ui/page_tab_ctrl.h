@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <array>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 class QTabBar;
 
@@ -25,7 +25,7 @@ class PageTabCtrl : public QWidget {
   explicit PageTabCtrl(QWidget* parent);
   ~PageTabCtrl() override;
 
-  void createPages(PortIo& port, MessageBoxHost& boxes);
+  void createPages(JtagLink& port, MessageBoxHost& boxes);
   void layoutPages();
 
   QTabBar* tabBar() const { return tabs_; }

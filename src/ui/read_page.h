@@ -8,7 +8,7 @@
 
 namespace zorv::ui {
 
-using ReadJobFunction = std::function<int(JobPage&, PortIo&, const ReadSettings&)>;
+using ReadJobFunction = std::function<int(JobPage&, JtagLink&, const ReadSettings&)>;
 
 QString chooseWithSaveDialog(QWidget* owner, const QString& filter);
 inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*.*)";
@@ -33,7 +33,7 @@ class ReadPage : public JobPageWidget {
     Log = 1100, ByteCounter = 1101, Clock = 1102, ProgressBar = 1103,
   };
 
-  ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+  ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 
   void lockPage() override;
   void unlockPage() override;

@@ -6,40 +6,49 @@
 
 #include "cable/direct_io_port.h"
 #include "cable/ppdev_port.h"
-#include "cable/remote_bitbang_port.h"
+#include "link/parallel_port_link.h"
+#include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
 #include "sim/board.h"
 
 namespace zorv {
 namespace {
 
-TEST(CablePortTest, EachCableTextOpensItsBackend) {
-  EXPECT_NE(dynamic_cast<DirectIoPort*>(openCablePort("lpt").get()), nullptr);
+// The port under a parallel-port link, or null.
+PortIo* portOf(JtagLink* link) {
+  auto* parallel = dynamic_cast<ParallelPortLink*>(link);
+  return parallel != nullptr ? &parallel->port() : nullptr;
+}
 
-  auto ppdev = openCablePort("ppdev");
-  ASSERT_NE(dynamic_cast<PpdevPort*>(ppdev.get()), nullptr);
-  EXPECT_EQ(static_cast<PpdevPort&>(*ppdev).device(), "/dev/parport0");
-  auto other = openCablePort("ppdev:/dev/parport2");
-  EXPECT_EQ(static_cast<PpdevPort&>(*other).device(), "/dev/parport2");
+TEST(CablePortTest, EachCableTextOpensItsBackend) {
+  EXPECT_NE(dynamic_cast<DirectIoPort*>(portOf(openCableLink("lpt").get())), nullptr);
+
+  auto ppdev = openCableLink("ppdev");
+  ASSERT_NE(dynamic_cast<PpdevPort*>(portOf(ppdev.get())), nullptr);
+  EXPECT_EQ(static_cast<PpdevPort&>(*portOf(ppdev.get())).device(), "/dev/parport0");
+  auto other = openCableLink("ppdev:/dev/parport2");
+  EXPECT_EQ(static_cast<PpdevPort&>(*portOf(other.get())).device(), "/dev/parport2");
 
   // Opening does not connect yet: a missing server is reported by the job, as a missing port.
-  auto remote = openCablePort("remote:127.0.0.1:4444");
-  ASSERT_NE(dynamic_cast<RemoteBitbangPort*>(remote.get()), nullptr);
-  EXPECT_FALSE(static_cast<RemoteBitbangPort&>(*remote).connected());
-  EXPECT_NE(dynamic_cast<RemoteBitbangPort*>(openCablePort("remote:[::1]:1").get()), nullptr);
+  auto remote = openCableLink("remote:127.0.0.1:4444");
+  ASSERT_NE(dynamic_cast<RemoteBitbangLink*>(remote.get()), nullptr);
+  EXPECT_FALSE(static_cast<RemoteBitbangLink&>(*remote).connected());
+  EXPECT_NE(dynamic_cast<RemoteBitbangLink*>(openCableLink("remote:[::1]:1").get()), nullptr);
+  EXPECT_NE(dynamic_cast<XvcLink*>(openCableLink("xvc:127.0.0.1:2542").get()), nullptr);
 
-  auto board = openCablePort("sim:chip=IKA");
-  ASSERT_NE(dynamic_cast<sim::Board*>(board.get()), nullptr);
-  EXPECT_EQ(static_cast<sim::Board&>(*board).options().chip, Ika);
+  auto board = openCableLink("sim:chip=IKA");
+  ASSERT_NE(dynamic_cast<sim::Board*>(portOf(board.get())), nullptr);
+  EXPECT_EQ(static_cast<sim::Board&>(*portOf(board.get())).options().chip, Ika);
 }
 
 TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
   for (const char* text : {"", "LPT", "serial", "ppdev:", "remote:", "remote:host", "remote::4444", "remote:h:",
                            "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80"}) {
     SCOPED_TRACE(text);
-    EXPECT_THROW(openCablePort(text), std::invalid_argument);
+    EXPECT_THROW(openCableLink(text), std::invalid_argument);
   }
   try {
-    openCablePort("remote:h:99999");
+    openCableLink("remote:h:99999");
   } catch (const std::invalid_argument& error) {
     EXPECT_NE(std::string(error.what()).find("1 to 65535"), std::string::npos);
   }

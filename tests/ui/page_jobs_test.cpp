@@ -44,7 +44,7 @@ class PageJobsTest : public ::testing::Test {
   // False when this build's virtual board does not know the board's devices yet.
   bool open(const char* board) {
     try {
-      port = openCablePort(board);
+      port = openCableLink(board);
     } catch (const std::invalid_argument&) {
       return false;
     }
@@ -97,7 +97,7 @@ class PageJobsTest : public ::testing::Test {
   static bool jobNotBuilt(JobPageWidget& page, const char* header) { return !page.logText().contains(header); }
 
   QTemporaryDir dir;
-  std::unique_ptr<PortIo> port;
+  std::unique_ptr<JtagLink> port;
   std::unique_ptr<Window> window;
   std::vector<Snapshot> history;
 };

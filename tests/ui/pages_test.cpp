@@ -286,7 +286,7 @@ int waitForStop(JobPage& page) {
 TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
   NandPage& nand = window.nand();
   std::atomic<int> started{0};
-  nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings& s) {
+  nand.setJobFunction([&](JobPage& page, JtagLink&, const NandSettings& s) {
     EXPECT_EQ(s.blockText, "16");
     ++started;
     return waitForStop(page);
@@ -318,7 +318,7 @@ TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
 TEST_F(PagesTest, EnterWhereverTheFocusWentStopsAJobStartedFromTheBlockBox) {
   NandPage& nand = window.nand();
   std::atomic<int> started{0};
-  nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings&) {
+  nand.setJobFunction([&](JobPage& page, JtagLink&, const NandSettings&) {
     ++started;
     return waitForStop(page);
   });
@@ -337,7 +337,7 @@ TEST_F(PagesTest, EnterOnAFocusedButtonStartsOnlyOnce) {
   ExtraPage& extra = window.extra();
   showTab(2);
   std::atomic<int> started{0};
-  extra.setJobFunction([&](JobPage& page, PortIo&, const ExtraSettings&) {
+  extra.setJobFunction([&](JobPage& page, JtagLink&, const ExtraSettings&) {
     ++started;
     return waitForStop(page);
   });
@@ -378,7 +378,7 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   emit types->activated(4);
 
   std::vector<ReadSettings> runs;
-  read.setJobFunction([&](JobPage& page, PortIo&, const ReadSettings& settings) {
+  read.setJobFunction([&](JobPage& page, JtagLink&, const ReadSettings& settings) {
     page.lockPage();
     runs.push_back(settings);
     page.unlockPage();
