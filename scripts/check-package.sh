@@ -26,6 +26,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libstdc++6 libqt6widgets6; do
   [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends"; exit 1; }
 done
+[ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-nanum | fonts-noto-cjk" ] || { echo "Recommends lacks a Korean font"; exit 1; }
 [ "$(dpkg-deb -f "$deb" Section)" = electronics ] || { echo "section is not electronics"; exit 1; }
 
 version=$(dpkg-deb -f "$deb" Version)

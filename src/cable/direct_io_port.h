@@ -20,8 +20,10 @@ class DirectIoPort : public PortIo {
   // The call that asks the kernel for the range; replaceable so the refusal can be tested.
   using PermissionCall = int (*)(unsigned long from, unsigned long count, int turnOn);
 
-  DirectIoPort();
-  explicit DirectIoPort(PermissionCall permission) : permission_(permission) {}
+  // base: the card's data register; status and control follow it. The rest of the program names
+  // the registers by their legacy addresses (kLptDataPort...), which this port moves to base.
+  explicit DirectIoPort(uint16_t base = kLptDataPort);
+  explicit DirectIoPort(PermissionCall permission, uint16_t base = kLptDataPort) : permission_(permission), base_(base) {}
 
   bool grantAccess() override;
   void write(uint16_t port, uint8_t value) override;
@@ -29,9 +31,11 @@ class DirectIoPort : public PortIo {
 
   // Whether the calling thread may touch the port.
   bool granted() const;
+  uint16_t base() const { return base_; }
 
  private:
   PermissionCall permission_;
+  uint16_t base_;
 };
 
 }  // namespace zorv

@@ -1,14 +1,13 @@
 #include "cable/ppdev_port.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #if defined(__linux__)
+#include <fcntl.h>
 #include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #define ZORV_HAS_PPDEV 1
 #else
 #define ZORV_HAS_PPDEV 0
@@ -17,12 +16,22 @@
 namespace zorv {
 namespace {
 
+#if ZORV_HAS_PPDEV
 class SystemPpdevCalls : public PpdevCalls {
  public:
   int open(const char* path) override { return ::open(path, O_RDWR | O_CLOEXEC); }
   int ioctl(int fd, unsigned long request, uint8_t* arg) override { return ::ioctl(fd, request, arg); }
   void close(int fd) override { ::close(fd); }
 };
+#else
+// No parport device here: the port never opens.
+class SystemPpdevCalls : public PpdevCalls {
+ public:
+  int open(const char*) override { return -1; }
+  int ioctl(int, unsigned long, uint8_t*) override { return -1; }
+  void close(int) override {}
+};
+#endif
 
 }  // namespace
 

@@ -3,6 +3,13 @@
 #include <csignal>
 #include <memory>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include "sim/board.h"
 #include "sim/remote_bitbang_server.h"
 #include "sim/xvc_server.h"
@@ -19,6 +26,15 @@ extern "C" void stopServer(int) {
   if (xvcServer != nullptr) xvcServer->stop();
 }
 
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and closing the console end the server as the signals do elsewhere; the
+// handler runs on a thread of its own, and stop() is safe from any thread.
+BOOL WINAPI stopServerOnConsoleEvent(DWORD) {
+  stopServer(SIGINT);
+  return TRUE;
+}
+#endif
+
 template <typename Server>
 void runServer(Server& server, Server*& running, const sim::Board& board, const BoardServeSettings& settings,
                const std::function<void(const std::string&, uint16_t)>& listening) {
@@ -26,6 +42,11 @@ void runServer(Server& server, Server*& running, const sim::Board& board, const 
   listening(board.chip().name, server.port());
 
   running = &server;
+#ifdef _WIN32
+  SetConsoleCtrlHandler(stopServerOnConsoleEvent, TRUE);
+  server.serve();
+  SetConsoleCtrlHandler(stopServerOnConsoleEvent, FALSE);
+#else
   struct sigaction action {};
   action.sa_handler = stopServer;
   sigemptyset(&action.sa_mask);
@@ -34,6 +55,7 @@ void runServer(Server& server, Server*& running, const sim::Board& board, const 
   server.serve();
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
+#endif
   running = nullptr;
 }
 

@@ -36,12 +36,28 @@ NetworkAddress parseAddress(const std::string& cableText, const std::string& kin
   return {host, static_cast<uint16_t>(value)};
 }
 
+// "lpt:ADDRESS": the data register of a card that does not sit at 0x378 (PCI Express cards sit
+// wherever the system put them, e.g. 0xD010); hexadecimal with 0x, else decimal.
+uint16_t parseLptBase(const std::string& cableText) {
+  const std::string text = cableText.substr(4);
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+  // The three registers must fit below the top of the I/O space.
+  if (text.empty() || error != std::errc() || end != last || value == 0 || value > 0xFFFD) {
+    throw std::invalid_argument("'" + cableText + "': expected lpt:ADDRESS, the port's base address (e.g. lpt:0xD010)");
+  }
+  return static_cast<uint16_t>(value);
+}
+
 std::unique_ptr<JtagLink> parallel(std::unique_ptr<PortIo> port) {
   return std::make_unique<ParallelPortLink>(std::move(port));
 }
 
 std::unique_ptr<JtagLink> openLpt(const std::string& text, const std::string&, bool hasArgument, uint32_t) {
-  if (hasArgument) throw std::invalid_argument("'" + text + "': lpt takes no argument");
+  if (hasArgument) return parallel(std::make_unique<DirectIoPort>(parseLptBase(text)));
   return parallel(std::make_unique<DirectIoPort>());
 }
 
@@ -65,7 +81,9 @@ std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options
 }
 
 constexpr CableKind kKinds[] = {
-    {"lpt", "lpt", "the parallel port at 0x378, by port instructions (needs root or CAP_SYS_RAWIO)", false, openLpt},
+    {"lpt", "lpt[:ADDRESS]",
+     "the parallel port at 0x378 or at ADDRESS (e.g. 0xD010), by port instructions (needs root or CAP_SYS_RAWIO)",
+     false, openLpt},
     {"ppdev", "ppdev[:/dev/parportN]", "the parallel port through the Linux parport device (group lp)", false,
      openPpdev},
     {"remote", "remote:HOST:PORT", "a remote_bitbang server (OpenOCD's protocol) over TCP", false, openRemote},

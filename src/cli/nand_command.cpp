@@ -20,6 +20,9 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
   command->add_flag("--skip-ff", settings->skipBlank,
                     "leave pages of only 0xFF as the erase left them (they are counted, and verified)");
+  command->add_flag("--oob", settings->oob,
+                    "IMAGE holds each page followed by its spare area (as nand-read --oob writes it); both are "
+                    "written, a spare area of only 0xFF is left erased");
   command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
   command->callback([&context, settings, product] {
     settings->product = parseProduct(*product);

@@ -44,7 +44,8 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
     settings.interleaveSelection = options.interleave == 2 ? 1 : 0;
     settings.baseText = options.base;
   }
-  settings.blockText = options.block;
+  // The job reads the sector number as the page's decimal box gives it.
+  settings.blockText = std::to_string(readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0));
   settings.imagePath = options.image;
   settings.skipBlank = options.skipBlank;
   settings.skipUnchanged = options.skipUnchanged;
@@ -80,8 +81,9 @@ void addNorCommand(CLI::App& app, CliContext& context) {
       ->check(CLI::IsMember({1, 2}));
   command->add_option("--base", options->base, "base address, hexadecimal (default 0)")
       ->check(numberOption(NumberForm::Hexadecimal));
-  command->add_option("--block", options->block, "number of the first sector to write, decimal (default 0)")
-      ->check(numberOption(NumberForm::Decimal));
+  command->add_option("--block", options->block,
+                      "number of the first sector to write, decimal or hexadecimal after 0x (default 0)")
+      ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--skip-ff", options->skipBlank,
                     "leave units (or write buffers) of only 0xFF as the erase left them");
   command->add_flag("--skip-unchanged", options->skipUnchanged,

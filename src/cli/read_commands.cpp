@@ -22,6 +22,7 @@ struct ReadOptions {
   std::string size;
   bool raw = false;
   bool oob = false;
+  bool padBad = false;
   std::string type{flashTypeListText(En29lv010a)};
   int width = 0;  // 0: the type's own
   int interleave = 1;
@@ -45,6 +46,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   }
   settings.raw = options.raw;
   settings.oob = options.oob;
+  settings.padBad = options.padBad;
   if (flash == ReadFlash::Nor && settings.product != Veskar) {
     settings.flashType = flashTypeFromText(options.type);
     if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
@@ -91,16 +93,23 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
         ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   }
   if (mode == ReadMode::Read) {
-    command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K or M after it, or all")
+    command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K, M or G after it, or all")
         ->required()
         ->check(sizeOption());
     if (flash == ReadFlash::Nand) {
       command->add_flag("--raw", options->raw, "read every block as it is, bad ones included");
       command->add_flag("--oob", options->oob, "write each page followed by its spare area");
+      command->add_flag("--pad-bad", options->padBad,
+                        "0xFF in place of a bad block, so that offsets in OUT stay as on the flash");
     }
     command->add_option("OUT", options->path, "file to write")->required();
   }
-  if (mode == ReadMode::Verify) command->add_option("IMAGE", options->path, "raw image file")->required();
+  if (mode == ReadMode::Verify) {
+    if (flash == ReadFlash::Nand) {
+      command->add_flag("--oob", options->oob, "IMAGE holds each page followed by its spare area; both are compared");
+    }
+    command->add_option("IMAGE", options->path, "raw image file")->required();
+  }
   command->callback([flash, mode, options, &context] { runReadCommand(flash, mode, *options, context); });
   return command;
 }

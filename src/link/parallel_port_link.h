@@ -33,6 +33,7 @@ class ParallelPortLink : public JtagLink {
   void watchStopFlag(const std::atomic<int>* flag) override { io_.watchStopFlag(flag); }
 
   PortIo& port() { return io_; }
+  const PortIo& port() const { return io_; }
 
  private:
   void clock(bool tms, bool tdi) {

@@ -1,16 +1,10 @@
 #include "link/tcp_connection.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "cable/socket_io.h"
 
 namespace zorv {
 namespace {
@@ -40,28 +34,24 @@ bool TcpConnection::connect() {
   }
   int error = 0;
   for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+    // Non-blocking from here on: every call on it below is written not to wait.
+    const int fd = net::openSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (fd < 0) {
-      error = errno;
+      error = net::lastError();
       continue;
     }
-    const int result = ::connect(fd, a->ai_addr, a->ai_addrlen);
-    error = result == 0 ? 0 : errno;
-    if (result != 0 && errno == EINPROGRESS) {
+    const int result = net::connectSocket(fd, a->ai_addr, a->ai_addrlen);
+    error = result == 0 ? 0 : net::lastError();
+    if (result != 0 && error == EINPROGRESS) {
       // A bound wait, so an address that swallows packets cannot hang a job.
-      pollfd waiting{fd, POLLOUT, 0};
       error = ETIMEDOUT;
-      if (::poll(&waiting, 1, kConnectLimitMs) == 1) {
-        socklen_t length = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-      }
+      if (net::pollSocket(fd, POLLOUT, kConnectLimitMs) == 1) error = net::connectError(fd);
     }
     if (error != 0) {
-      ::close(fd);
+      net::closeSocket(fd);
       continue;
     }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    net::setNoDelay(fd);
     fd_ = fd;
   }
   ::freeaddrinfo(found);
@@ -73,15 +63,16 @@ bool TcpConnection::connect() {
 }
 
 void TcpConnection::close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) net::closeSocket(fd_);
   fd_ = -1;
 }
 
 void TcpConnection::dropIfClosedByPeer() {
   if (fd_ < 0) return;
   char probe;
-  const ssize_t got = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) close();
+  const ssize_t got = net::receiveSome(fd_, &probe, 1, MSG_PEEK | net::kNoWait);
+  const int error = got < 0 ? net::lastError() : 0;
+  if (got == 0 || (got < 0 && error != EAGAIN && error != EWOULDBLOCK)) close();
 }
 
 void TcpConnection::fail(std::string cause) {
@@ -96,12 +87,11 @@ void TcpConnection::failOutsideProtocol(const std::string& protocol) {
 // Ready: true. A stop ends the wait and the connection, whose answers would now arrive out of
 // step; what has already arrived is still taken from a stopped job.
 bool TcpConnection::wait(short events, Deadline deadline) {
-  pollfd waiting{fd_, events, 0};
   int slice = 0;
   for (;;) {
-    const int ready = ::poll(&waiting, 1, slice);
+    const int ready = net::pollSocket(fd_, events, slice);
     if (ready > 0) return true;
-    if (ready < 0 && errno != EINTR) {
+    if (ready < 0 && net::lastError() != EINTR) {
       fail("connection to " + where() + " lost");
       return false;
     }
@@ -126,21 +116,21 @@ bool TcpConnection::sendAll(const char* data, size_t length, const std::function
   Deadline until = deadline();
   while (length > 0) {
     if (fd_ < 0) return false;
-    const ssize_t sent = ::send(fd_, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = net::sendSome(fd_, data, length, net::kNoSignal | net::kNoWait);
+    const int error = sent < 0 ? net::lastError() : 0;
     if (sent > 0) {
       data += sent;
       length -= static_cast<size_t>(sent);
       until = deadline();
       continue;
     }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+    if (sent < 0 && error == EINTR) continue;
+    if (sent == 0 || (error != EAGAIN && error != EWOULDBLOCK)) {
       fail("connection to " + where() + " lost");
       return false;
     }
     if (!wait(static_cast<short>(POLLOUT | (whenReadable ? POLLIN : 0)), until)) return false;
-    pollfd readable{fd_, POLLIN, 0};
-    if (whenReadable && ::poll(&readable, 1, 0) == 1) {
+    if (whenReadable && net::pollSocket(fd_, POLLIN, 0) == 1) {
       if (!whenReadable()) return false;
       until = deadline();
     }
@@ -153,11 +143,12 @@ bool TcpConnection::receiveAll(char* data, size_t length) {
   const Deadline until = deadline();
   while (length > 0) {
     if (fd_ < 0 || !wait(POLLIN, until)) return false;
-    const ssize_t got = ::recv(fd_, data, length, MSG_DONTWAIT);
+    const ssize_t got = net::receiveSome(fd_, data, length, net::kNoWait);
+    const int error = got < 0 ? net::lastError() : 0;
     if (got > 0) {
       data += got;
       length -= static_cast<size_t>(got);
-    } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+    } else if (got == 0 || (error != EINTR && error != EAGAIN && error != EWOULDBLOCK)) {
       fail("connection to " + where() + " lost");
       return false;
     }
@@ -168,10 +159,11 @@ bool TcpConnection::receiveAll(char* data, size_t length) {
 long TcpConnection::receiveAvailable(char* data, size_t length) {
   for (;;) {
     if (fd_ < 0) return -1;
-    const ssize_t got = ::recv(fd_, data, length, MSG_DONTWAIT);
+    const ssize_t got = net::receiveSome(fd_, data, length, net::kNoWait);
+    const int error = got < 0 ? net::lastError() : 0;
     if (got > 0) return static_cast<long>(got);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    if (got < 0 && error == EINTR) continue;
+    if (got < 0 && (error == EAGAIN || error == EWOULDBLOCK)) return 0;
     fail("connection to " + where() + " lost");
     return -1;
   }
@@ -179,7 +171,7 @@ long TcpConnection::receiveAvailable(char* data, size_t length) {
 
 bool TcpConnection::hasUnaskedBytes() {
   char extra;
-  return fd_ >= 0 && ::recv(fd_, &extra, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+  return fd_ >= 0 && net::receiveSome(fd_, &extra, 1, MSG_PEEK | net::kNoWait) > 0;
 }
 
 }  // namespace zorv

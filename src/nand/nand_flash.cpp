@@ -24,6 +24,7 @@ constexpr NandSize kSizes[] = {
 
 constexpr uint32_t kSmallBlockSize = 0x4000;
 constexpr int kSmallPageSize = 512;
+constexpr int kSmallSpareSize = 16;
 // Column of the small-page bad-block marker: byte 5 of the block's first page.
 constexpr uint32_t kSmallMarkerColumn = 5;
 constexpr int kSupportedLargePageSize = 2048;
@@ -193,17 +194,22 @@ int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t add
 }
 
 int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
-  uint8_t marker = 0;
-  int result = 0;
-  if (largePage) {
-    result = readArea(cable, target, cmd::kRead, SpareAddress, blockAddress, &marker, 1);
-  } else {
-    result = readArea(cable, target, cmd::kReadSpare, PageAddress, blockAddress + kSmallMarkerColumn, &marker, 1);
-    // Point the next program back at the main area.
-    if (result != -2) writeCommand(cable, target, cmd::kRead);
+  // The maker marks a bad block in its first or its second page, so both are read.
+  for (uint32_t page = 0; page < 2; ++page) {
+    const uint32_t pageAddress = blockAddress + page * static_cast<uint32_t>(pageSize);
+    uint8_t marker = 0;
+    int result = 0;
+    if (largePage) {
+      result = readArea(cable, target, cmd::kRead, SpareAddress, pageAddress, &marker, 1);
+    } else {
+      result = readArea(cable, target, cmd::kReadSpare, PageAddress, pageAddress + kSmallMarkerColumn, &marker, 1);
+      // Point the next program back at the main area.
+      if (result != -2) writeCommand(cable, target, cmd::kRead);
+    }
+    if (result == -2) return -1;
+    if (result == -1 || marker != 0xFF) return 1;
   }
-  if (result == -2) return -1;
-  return result == -1 || marker != 0xFF ? 1 : 0;
+  return 0;
 }
 
 int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
@@ -211,6 +217,36 @@ int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t b
   const uint32_t address = largePage ? blockAddress : blockAddress + kSmallMarkerColumn;
   if (readSpare(cable, target, address, &marker, 1) != 0) return -1;
   return marker == 0xFF ? 0 : -1;
+}
+
+int NandFlash::markBad(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
+  const uint8_t mark = 0x00;
+  int result = 0;
+  for (uint32_t page = 0; page < 2; ++page) {
+    const uint32_t address = blockAddress + page * static_cast<uint32_t>(pageSize);
+    if (largePage) {
+      // The spare kind puts the column at 2048, the first spare byte.
+      writeCommand(cable, target, cmd::kProgram);
+      writeAddress(cable, target, SpareAddress, address);
+    } else {
+      // The 0x50 pointer makes the column count from the first spare byte.
+      writeCommand(cable, target, cmd::kReadSpare);
+      writeCommand(cable, target, cmd::kProgram);
+      writeAddress(cable, target, PageAddress, address + kSmallMarkerColumn);
+    }
+    writeData(cable, target, &mark, 1);
+    writeCommand(cable, target, cmd::kProgramConfirm);
+    if (waitReady(cable) != 0) {
+      writeCommand(cable, target, cmd::kReset);
+      waitReady(cable);
+      result = -1;
+    } else if (readStatus(cable, target) != 0) {
+      result = -1;
+    }
+    // Point the next program back at the main area.
+    if (!largePage) writeCommand(cable, target, cmd::kRead);
+  }
+  return result;
 }
 
 int NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
@@ -226,7 +262,8 @@ int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t 
   writeAddress(cable, target, PageAddress, address);
   writeData(cable, target, bytes, count);
   writeCommand(cable, target, cmd::kProgramConfirm);
-  if (waitReady(cable) != 0) return -1;
+  programTimedOut = waitReady(cable) != 0;
+  if (programTimedOut) return -1;
   return readStatus(cable, target) ? -1 : 0;
 }
 
@@ -265,13 +302,17 @@ void NandFlash::readId(JtagCable& cable, const NandTarget& target) {
     largePage = 1;
     pageSize = 1024 << (id[3] & 3);
     blockSize = 65536 << ((id[3] >> 4) & 3);
+    // Fourth ID byte, I/O2: 8 or 16 spare bytes per 512 main bytes.
+    spareSize = pageSize / 512 * ((id[3] & 0x04) != 0 ? 16 : 8);
   } else if (code == 0x75 || code == 0x76) {
     largePage = 0;
     pageSize = kSmallPageSize;
+    spareSize = kSmallSpareSize;
   } else {
     largePage = 0;
     pageSize = 0;
     blockSize = 0;
+    spareSize = 0;
   }
   writeCommand(cable, target, cmd::kReset);
   waitReady(cable);

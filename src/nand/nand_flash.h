@@ -30,6 +30,8 @@ class NandFlash {
   int32_t largePage = 0;
   int32_t pageSize = 0;
   int32_t blockSize = 0;
+  // Bytes of the spare area that follows each page's main area.
+  int32_t spareSize = 0;
   uint32_t totalSize = 0;
   NandPins pins;
   // The captured cells holding I/O0..I/O7 lie in dataFirst..dataFirst+dataSpan-1.
@@ -55,13 +57,21 @@ class NandFlash {
   // 0 good, -1 bad (a marker that is not 0xFF, or a marker read that timed out).
   int isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
   // The marker the maker puts on a factory-bad block, read where the parts keep it: the first spare
-  // byte of the block's first page on large pages, the sixth on small pages. It must be read before
-  // the block is ever erased, since an erase may clear it. 0 unmarked; 1 marked, or its read timed
-  // out and a reset brought the device back; -1 the device stays busy even after a reset.
+  // byte on large pages, the sixth on small pages, of the block's first or second page. It must be
+  // read before the block is ever erased, since an erase may clear it. 0 unmarked; 1 marked, or its
+  // read timed out and a reset brought the device back; -1 the device stays busy even after a reset.
   int factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
-  // 0, or -1 on timeout or a program failure the device reports. count may be less than a page.
+  // 0, or -1 on timeout or a program failure the device reports. count may be less than a page,
+  // or run on past the main area into the spare area (up to pageSize + spareSize).
   int programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,
                   uint32_t count);
+  // Whether the last programPage failed for a device that stayed busy rather than one that
+  // reported the failure (a busy device takes no program until a reset).
+  bool programTimedOut = false;
+  // Marks the block bad as the Linux MTD layer does: 0x00 at the factory marker's place in the
+  // spare area of the block's first and second page, so either way of reading the marker finds
+  // it. 0 when both programs went through, -1 otherwise (a block that failed may refuse this too).
+  int markBad(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
   // 0 erased, 1 the device reports an erase failure, -1 timeout.
   int eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "link/jtag_cable.h"
@@ -12,6 +13,7 @@
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "targets/nand_target.h"
 #include "text/format.h"
 
@@ -36,6 +38,14 @@ class NandDownload {
   JobOutcome run();
   // With the blank-page option, after the job's other lines: how many pages were left as erased.
   void logSkippedPages();
+  // After the job's other lines: the blocks that failed and were marked bad (or refused the mark).
+  void logMarks() {
+    for (const auto& [number, marked] : marks_) {
+      log(marked ? format("  Block %u failed and is marked bad\r\n", number)
+                 : format("  Block %u failed and could not be marked bad\r\n", number));
+    }
+    marks_.clear();
+  }
 
  private:
   bool identify();
@@ -85,6 +95,14 @@ class NandDownload {
   }
   uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
   uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
+  // Spare bytes the image holds after each page: none without the spare-area option.
+  uint32_t imageSpare() const { return settings_.oob ? static_cast<uint32_t>(flash_.spareSize) : 0; }
+  // A block whose erase or program failed is marked as the Linux MTD layer marks one, so that
+  // every later job passes over it as this one did. Best effort: the block may refuse the mark.
+  void markFailedBlock(uint32_t block) {
+    const int marked = flash_.markBad(cable_, *target_, block);
+    marks_.push_back({block / blockSize(), marked == 0});
+  }
 
   JobPage& page_;
   JtagCable& cable_;
@@ -100,6 +118,7 @@ class NandDownload {
   std::vector<uint32_t> failedErase_;
   std::vector<uint32_t> usedBlocks_;  // in image order
   std::vector<uint8_t> pageBuffer_;
+  std::vector<std::pair<uint32_t, bool>> marks_;  // block number, and whether the mark went through
   uint32_t address_ = 0;
   int status_ = Running;
   bool programPassRan_ = false;
@@ -148,6 +167,16 @@ bool NandDownload::openAndSize() {
   }
   const uint32_t block = parseBlockNumber(settings_.blockText);
   const uint64_t base = uint64_t{block} * blockSize();
+  if (settings_.oob) {
+    // Whole records of a page and its spare area, or the image was not read with them.
+    const uint64_t record = pageSize() + imageSpare();
+    if (fileSize % record != 0) {
+      box(format("With the spare areas the image must be whole pages of 0x%X bytes and their 0x%X spare bytes",
+                 pageSize(), imageSpare()));
+      return false;
+    }
+    fileSize = fileSize / record * pageSize();
+  }
   if (fileSize >= flash_.totalSize) {
     box("File size is too big");
     return false;
@@ -187,6 +216,7 @@ void NandDownload::erasePass() {
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
+      if (marker == 0) markFailedBlock(address);
     }
     if (result == -1) break;
     address += blockSize();
@@ -234,6 +264,7 @@ bool NandDownload::nextUsableBlock() {
       }
       if (result == 1) {
         failedErase_.push_back(address_);
+        if (marker == 0) markFailedBlock(address_);
         continue;
       }
       if (result == -1) {
@@ -260,7 +291,7 @@ bool NandDownload::nextUsableBlock() {
 
 void NandDownload::programPass() {
   page_.setStartButton("STOP", true);
-  pageBuffer_.assign(pageSize(), 0);
+  pageBuffer_.assign(pageSize() + imageSpare(), 0);
   log(format("  Programming to 0x%X ... ", base_));
   address_ = base_;
   uint32_t remaining = size_;
@@ -278,22 +309,27 @@ void NandDownload::programPass() {
       if (status_ != Stopped) status_ = Failed;
       break;
     }
-    if (!readImage(chunk)) {
+    if (!readImage(chunk + imageSpare())) {
       status_ = Failed;
       break;
     }
+    const auto isErased = [](uint8_t b) { return b == 0xFF; };
+    // A spare area of only 0xFF is left as the erase left it; the page runs on into one that is not.
+    const auto spare = pageBuffer_.begin() + chunk;
+    const uint32_t count = std::all_of(spare, spare + imageSpare(), isErased) ? chunk : chunk + imageSpare();
     // The erase left a page of only 0xFF as the image has it.
-    const bool blank = settings_.skipBlank && std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk,
-                                                          [](uint8_t b) { return b == 0xFF; });
+    const bool blank = settings_.skipBlank && count == chunk &&
+                       std::all_of(pageBuffer_.begin(), pageBuffer_.begin() + chunk, isErased);
     int programmed = 0;
     if (blank) {
       ++skippedPages_;
     } else {
-      programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), chunk);
+      programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), count);
     }
     if (!linkHolds() && status_ == Stopped) break;
     if (programmed != 0 || status_ == Failed) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
+      if (status_ != Failed && !flash_.programTimedOut) markFailedBlock(address_ - address_ % blockSize());
       fail("Programming Error");
       break;
     }
@@ -309,7 +345,7 @@ void NandDownload::programPass() {
 
 // False when the image cannot be opened again (the job then ends without its closing lines).
 bool NandDownload::verifyPass() {
-  std::vector<uint8_t> readBuffer(pageSize(), 0);
+  std::vector<uint8_t> readBuffer(pageSize() + imageSpare(), 0);
   uint64_t ignoredSize = 0;
   file_ = openImageFile(settings_.imagePath, ignoredSize);
   if (!file_) {
@@ -331,7 +367,8 @@ bool NandDownload::verifyPass() {
     }
     const uint32_t chunk = std::min(pageSize(), remaining);
     const uint32_t address = deviceAddress(done);
-    const int read = flash_.readPage(cable_, *target_, address, readBuffer.data(), chunk);
+    const uint32_t count = chunk + imageSpare();
+    const int read = flash_.readPage(cable_, *target_, address, readBuffer.data(), count);
     if (!linkHolds() && status_ == Stopped) {
       page_.stopRequested.store(0);
       break;
@@ -341,14 +378,15 @@ bool NandDownload::verifyPass() {
       fail("Verify ERROR");
       break;
     }
-    if (!readImage(chunk)) {
+    if (!readImage(count)) {
       status_ = Failed;
       break;
     }
-    const auto mismatch = std::mismatch(pageBuffer_.begin(), pageBuffer_.begin() + chunk, readBuffer.begin());
-    if (mismatch.first != pageBuffer_.begin() + chunk) {
+    const auto mismatch = std::mismatch(pageBuffer_.begin(), pageBuffer_.begin() + count, readBuffer.begin());
+    if (mismatch.first != pageBuffer_.begin() + count) {
       const auto k = static_cast<uint32_t>(mismatch.first - pageBuffer_.begin());
-      log(format("  ERROR, ADDR: 0x%X\r\n", address + k));
+      log(k < chunk ? format("  ERROR, ADDR: 0x%X\r\n", address + k)
+                    : format("  ERROR, ADDR: 0x%X, SPARE BYTE: 0x%X\r\n", address, k - chunk));
       log(format("    [Write: 0x%02X, Read: 0x%02X]\r\n", *mismatch.first, *mismatch.second));
       box("Verify ERROR");
       status_ = Failed;
@@ -392,9 +430,11 @@ int runNandJob(JobPage& page, JtagLink& port, const NandSettings& settings) {
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog("[Download to NAND]\r\n");
+    page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandDownload download(page, cable, flash, settings, startTime);
     outcome = download.run();
     download.logSkippedPages();
+    download.logMarks();
     page.appendLog("\r\n");
     // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
     if (cable.hasPort()) cable.pulseTrst();

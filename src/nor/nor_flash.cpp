@@ -170,6 +170,11 @@ int NorFlash::loadGeometry(JtagCable& cable, NorTarget& target) {
   return loadFromCfi(cable, target);
 }
 
+int NorFlash::loadCfiGeometry(JtagCable& cable, NorTarget& target) {
+  if (!isFlashType(deviceIndex)) return -1;
+  return loadFromCfi(cable, target);
+}
+
 int NorFlash::buildSectorTable() {
   uint32_t total = 0;
   for (int i = 0; i < regionCount; ++i) total += (regions[static_cast<size_t>(i)] & 0xFFFF) + 1;

@@ -68,6 +68,9 @@ class NorFlash {
   // VESKAR has no Flash Type list: the device code read names the type, AutoDetect if none.
   void recogniseVeskarDevice();
   int loadGeometry(JtagCable& cable, NorTarget& target);
+  // The sector table from the device's CFI answer, whatever its type's own source: for a device
+  // the table does not know. 0, or -1 when it does not answer.
+  int loadCfiGeometry(JtagCable& cable, NorTarget& target);
 
   void selectChip(JtagCable& cable, NorTarget& target);
   void deselectChip(JtagCable& cable, NorTarget& target);

@@ -17,6 +17,7 @@
 #include "nor/unchanged_sectors.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "targets/nor_target.h"
 #include "targets/target_product.h"
 #include "targets/veskar_nor_target.h"
@@ -53,6 +54,7 @@ class NorJob {
     page_.lockPage();
     startTime_ = page_.now();
     page_.appendLog("[Download to NOR]\r\n");
+    page_.appendLog(filePathLogLine("Image", settings_.imagePath));
     target_ = makeNorTarget(settings_.product);
     if (target_) {
       run();

@@ -1,8 +1,20 @@
 #include "page/console_page.h"
 
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 #include <atomic>
 #include <csignal>
 #include <ostream>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
 
 namespace zorv {
 namespace {
@@ -18,6 +30,37 @@ extern "C" void onStopSignal(int) {
   }
 }
 
+// The width of the terminal the progress line goes to, asked at each drawing since the window may
+// have been resized; 0 when unknown.
+size_t terminalColumns() {
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return static_cast<size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+#endif
+}
+
+#ifdef _WIN32
+// Windows has no SIGTERM: Ctrl-C, Ctrl-Break and closing the console window come here, on a
+// thread of their own.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  ConsolePage* page = signalledPage.load();
+  if (page == nullptr) return FALSE;
+  page->stopRequested.store(1);
+  page->noteStopSignal();
+  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    // The process ends as soon as this returns: the job gets a few seconds to stop cleanly (the
+    // system allows five) so a partial file is removed rather than left behind.
+    for (int i = 0; i < 40 && signalledPage.load() == page; ++i) Sleep(100);
+  }
+  return TRUE;
+}
+#endif
+
 }  // namespace
 
 ConsolePage::ConsolePage(std::ostream& out, std::ostream& err, bool progressLine)
@@ -26,16 +69,25 @@ ConsolePage::ConsolePage(std::ostream& out, std::ostream& err, bool progressLine
 ConsolePage::~ConsolePage() {
   clearProgress();
   if (signalledPage.load() == this) {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+#else
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+#endif
     signalledPage.store(nullptr);
   }
 }
 
 void ConsolePage::installStopSignals() {
   signalledPage.store(this);
+#ifdef _WIN32
+  (void)onStopSignal;
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
+#endif
 }
 
 void ConsolePage::appendLog(const std::string& text) {
@@ -83,7 +135,12 @@ void ConsolePage::drawProgress() {
     progressBelow_ = openColumns_ > 0;
     if (progressBelow_) err_ << "\n";
   }
-  err_ << "\r\033[K" << line_.text() << std::flush;
+  // A line that wrapped would leave its first row behind at every redraw: it is cut short of the
+  // last column, where some terminals wrap already.
+  std::string text = line_.text();
+  const size_t columns = terminalColumns();
+  if (columns > 1 && text.size() >= columns) text.resize(columns - 1);
+  err_ << "\r\033[K" << text << std::flush;
   progressShown_ = true;
 }
 

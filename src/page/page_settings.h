@@ -14,6 +14,8 @@ struct NandSettings {
   // Command line only (the page has no control for it): pages of only 0xFF are left as the erase
   // left them.
   bool skipBlank = false;
+  // Command line only: the image holds each page followed by its spare area, and both are written.
+  bool oob = false;
 };
 
 struct NorSettings {

@@ -8,6 +8,7 @@
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -16,10 +17,6 @@
 
 namespace zorv {
 namespace {
-
-// Every supported part keeps 16 spare bytes per 512 main bytes (64 on a 2 KiB page, 16 on a
-// 512-byte page), and a page read runs on from the main area into its spare area.
-constexpr uint32_t kSpareBytesPer512 = 16;
 
 enum Status { Running = 0, Stopped = 1, Failed = -1 };
 
@@ -84,7 +81,10 @@ class NandReadBack {
   }
   uint32_t blockSize() const { return static_cast<uint32_t>(flash_.blockSize); }
   uint32_t pageSize() const { return static_cast<uint32_t>(flash_.pageSize); }
-  uint32_t spareSize() const { return pageSize() / 512 * kSpareBytesPer512; }
+  // The identification gives it; a page read runs on from the main area into its spare area.
+  uint32_t spareSize() const { return static_cast<uint32_t>(flash_.spareSize); }
+  // Spare bytes that follow each page in the file: none without the spare-area option.
+  uint32_t fileSpare() const { return settings_.oob ? spareSize() : 0; }
   uint32_t blockCount() const { return flash_.totalSize / blockSize(); }
 
   JobPage& page_;
@@ -209,13 +209,17 @@ void NandReadBack::read() {
                    static_cast<uint32_t>(room), settings_.block));
     return;
   }
+  if (!settings_.toEnd && settings_.size == 0) {
+    box(kNothingToReadText);
+    return;
+  }
   if (settings_.oob && !settings_.toEnd && settings_.size % pageSize() != 0) {
     box(format("With the spare areas the size must be whole pages of 0x%X bytes", pageSize()));
     return;
   }
   OutputFile out(settings_.outputPath);
-  if (settings_.outputPath.empty() || !out.open()) {
-    box("Cannot create " + out.partPath());
+  if (!out.open()) {
+    box(out.refusal());
     return;
   }
   // To the end, the clock runs over the device's blocks (passed over or read); otherwise over the
@@ -235,7 +239,28 @@ void NandReadBack::read() {
   flash_.setChipEnable(cable_, '0');
   while (settings_.toEnd ? address_ < flash_.totalSize : remaining != 0) {
     if (stopSeen()) break;
-    if (address_ % blockSize() == 0 && !settings_.raw) {
+    if (address_ % blockSize() == 0 && settings_.padBad && !settings_.raw) {
+      bool bad = false;
+      if (!testMarker(address_, bad)) break;
+      if (bad) {
+        // The block's place in the file, as erased flash reads, so the offsets stay as on the flash.
+        passedOver_.push_back(address_ / blockSize());
+        const uint32_t span = settings_.toEnd ? blockSize() : std::min(blockSize(), remaining);
+        const std::vector<uint8_t> erased(span / pageSize() * (pageSize() + fileSpare()) + span % pageSize(), 0xFF);
+        if (!out.write(erased.data(), erased.size())) {
+          box("Cannot write " + out.partPath());
+          status_ = Failed;
+          break;
+        }
+        written += erased.size();
+        address_ += span;
+        done += span;
+        remaining -= span;
+        page_.showProgress(done, total, startTime_);
+        continue;
+      }
+    }
+    if (address_ % blockSize() == 0 && !settings_.raw && !settings_.padBad) {
       const uint32_t from = address_;
       const Found found = nextGoodBlock();
       if (settings_.toEnd) done += address_ - from;
@@ -245,7 +270,7 @@ void NandReadBack::read() {
       if (found == Found::End) break;
     }
     const uint32_t chunk = std::min(pageSize(), remaining);
-    const uint32_t count = chunk + (settings_.oob ? spareSize() : 0);
+    const uint32_t count = chunk + fileSpare();
     if (!readPage(count)) break;
     if (!out.write(pageBuffer_.data(), count)) {
       box("Cannot write " + out.partPath());
@@ -281,6 +306,19 @@ void NandReadBack::verify() {
     box("Cannot open " + settings_.imagePath);
     return;
   }
+  if (fileSize == 0) {
+    box(kNothingToVerifyText);
+    return;
+  }
+  if (settings_.oob) {
+    const uint64_t record = pageSize() + spareSize();
+    if (fileSize % record != 0) {
+      box(format("With the spare areas the image must be whole pages of 0x%X bytes and their 0x%X spare bytes",
+                 pageSize(), spareSize()));
+      return;
+    }
+    fileSize = fileSize / record * pageSize();
+  }
   if (fileSize > uint64_t{flash_.totalSize} - base_) {
     box(format("The image runs past the end of the device from block %u", settings_.block));
     return;
@@ -292,8 +330,8 @@ void NandReadBack::verify() {
   log(format("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, size));
   page_.setStartButton("STOP", true);
   log("  Verifying... ");
-  pageBuffer_.assign(pageSize(), 0xFF);
-  std::vector<uint8_t> image(pageSize());
+  pageBuffer_.assign(pageSize() + fileSpare(), 0xFF);
+  std::vector<uint8_t> image(pageSize() + fileSpare());
   address_ = base_;
   uint32_t remaining = size;
   uint32_t done = 0;
@@ -307,13 +345,23 @@ void NandReadBack::verify() {
       if (found != Found::Good) break;
     }
     const uint32_t chunk = std::min(pageSize(), remaining);
-    if (std::fread(image.data(), 1, chunk, file.get()) != chunk) {
+    const uint32_t count = chunk + fileSpare();
+    if (std::fread(image.data(), 1, count, file.get()) != count) {
       box("Cannot read " + settings_.imagePath);
       status_ = Failed;
       break;
     }
-    if (!readPage(chunk)) break;
+    if (!readPage(count)) break;
     if (!compareWithImage(page_, address_, image.data(), pageBuffer_.data(), chunk)) {
+      status_ = Failed;
+      break;
+    }
+    const auto spare = std::mismatch(image.begin() + chunk, image.begin() + count, pageBuffer_.begin() + chunk);
+    if (spare.first != image.begin() + count) {
+      log(format("  ERROR, ADDR: 0x%X, SPARE BYTE: 0x%X\r\n", address_,
+                 static_cast<uint32_t>(spare.first - image.begin() - chunk)));
+      log(format("    [Write: 0x%02X, Read: 0x%02X]\r\n", *spare.first, *spare.second));
+      box("Verify ERROR");
       status_ = Failed;
       break;
     }
@@ -329,6 +377,10 @@ void NandReadBack::verify() {
 }
 
 void NandReadBack::erase() {
+  if (settings_.count == 0) {
+    box(kNothingToEraseText);
+    return;
+  }
   if (uint64_t{settings_.block} + settings_.count > blockCount()) {
     box(format("The range runs past the end of the device (%u blocks)", blockCount()));
     return;
@@ -415,6 +467,8 @@ int runNandReadJob(JobPage& page, JtagLink& port, const ReadSettings& settings) 
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog(headerLine(settings.mode));
+    if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
+    if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandReadBack job(page, cable, flash, settings, startTime);
     job.run();
     outcome = job.outcome();

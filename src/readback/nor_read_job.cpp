@@ -9,6 +9,7 @@
 #include "nor/nor_job.h"
 #include "page/image_file.h"
 #include "page/link_check.h"
+#include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "readback/read_support.h"
@@ -50,6 +51,9 @@ class NorReadBack {
 
  private:
   bool identify();
+  // A device code the table does not know: read and verify run on the bus as it is, over the CFI
+  // size where the device answers the query, else over the range asked for. Never an erase.
+  bool identifyUnknown();
   // From the chosen sector's start, wanted bytes (or all to the device's end): false, reported,
   // when the sector or the range lies past the device's end.
   bool range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length);
@@ -77,7 +81,8 @@ class NorReadBack {
     completed_ = true;
     box(text);
   }
-  uint32_t deviceEnd() const { return flash_->sectorStart[0] + flash_->deviceSize; }
+  // Wide: a device at the top of the address space ends at 2^32.
+  uint64_t deviceEnd() const { return uint64_t{flash_->sectorStart[0]} + flash_->deviceSize; }
 
   JobPage& page_;
   JtagCable& cable_;
@@ -87,6 +92,7 @@ class NorReadBack {
   std::unique_ptr<NorTarget> target_;
   char productName_[8] = {};
   bool commandSetLoaded_ = false;
+  bool busOnly_ = false;  // an unknown device without CFI: no sectors, only the bus from base
   int status_ = Running;
   bool completed_ = false;
 };
@@ -166,10 +172,7 @@ bool NorReadBack::identify() {
     log(format("  VESKAR BANK0 REG: 0x%09X,\r\n  CONFIG Value: 0x%08X\r\n", kVeskarBank0Register,
                    kVeskarBank0Config));
   }
-  if (flash.checkId(flash.deviceIndex) != 0) {
-    box("Unknown FLASH ID");
-    return false;
-  }
+  if (flash.checkId(flash.deviceIndex) != 0) return identifyUnknown();
   const int geometry = flash.loadGeometry(cable_, target);
   if (!linkHolds("Cannot get flash Qeury INFO.")) return false;
   if (geometry != 0) {
@@ -179,8 +182,41 @@ bool NorReadBack::identify() {
   return true;
 }
 
+bool NorReadBack::identifyUnknown() {
+  if (settings_.mode != ReadMode::Read && settings_.mode != ReadMode::Verify) {
+    box("Unknown FLASH ID");
+    return false;
+  }
+  const int cfi = flash_->loadCfiGeometry(cable_, *target_);
+  if (!linkHolds(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) return false;
+  if (cfi == 0) {
+    log(format("  Unknown device; CFI size: 0x%X\r\n", flash_->deviceSize));
+    return true;
+  }
+  log("  Unknown device, no CFI: the bus is read as it is\r\n");
+  busOnly_ = true;
+  return true;
+}
+
 bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length) {
   const NorFlash& flash = *flash_;
+  if (busOnly_) {
+    if (toEnd) {
+      box("Unknown FLASH ID: give the size to read");
+      return false;
+    }
+    if (settings_.block != 0) {
+      box(format("Sector %u: an unknown device has no sectors, read from sector 0", settings_.block));
+      return false;
+    }
+    if (wanted > 0xFFFFFFFFu || flash.base > uint64_t{0xFFFFFFFFu} - wanted + 1) {
+      box("The range runs past the end of the address space");
+      return false;
+    }
+    start = flash.base;
+    length = static_cast<uint32_t>(wanted);
+    return true;
+  }
   if (settings_.block >= static_cast<uint32_t>(flash.sectorCount)) {
     box(format("Sector %u is past the end of the device (%d sectors)", settings_.block, flash.sectorCount));
     return false;
@@ -191,7 +227,7 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
     box("Writing address is not on sector boundary");
     return false;
   }
-  const uint64_t room = uint64_t{deviceEnd()} - start;
+  const uint64_t room = deviceEnd() - start;
   if (toEnd) wanted = room;
   if (wanted > room) {
     box(format("The range runs past the end of the device (0x%X bytes from sector %u)",
@@ -251,11 +287,15 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
 }
 
 void NorReadBack::read() {
+  if (!settings_.toEnd && settings_.size == 0) {
+    box(kNothingToReadText);
+    return;
+  }
   uint32_t start = 0, length = 0;
   if (!range(settings_.size, settings_.toEnd, start, length)) return;
   OutputFile out(settings_.outputPath);
-  if (settings_.outputPath.empty() || !out.open()) {
-    box("Cannot create " + out.partPath());
+  if (!out.open()) {
+    box(out.refusal());
     return;
   }
   page_.showByteCount(0, length);
@@ -292,6 +332,10 @@ void NorReadBack::verify() {
     box("Cannot open " + settings_.imagePath);
     return;
   }
+  if (fileSize == 0) {
+    box(kNothingToVerifyText);
+    return;
+  }
   uint32_t start = 0, length = 0;
   if (!range(fileSize, false, start, length)) return;
   page_.showByteCount(0, length);
@@ -317,6 +361,10 @@ void NorReadBack::verify() {
 }
 
 void NorReadBack::erase() {
+  if (settings_.count == 0) {
+    box(kNothingToEraseText);
+    return;
+  }
   NorFlash& flash = *flash_;
   if (uint64_t{settings_.block} + settings_.count > static_cast<uint64_t>(flash.sectorCount)) {
     box(format("The range runs past the end of the device (%d sectors)", flash.sectorCount));
@@ -353,6 +401,8 @@ int runNorReadJob(JobPage& page, JtagLink& port, const ReadSettings& settings) {
     page.lockPage();
     const int64_t startTime = page.now();
     page.appendLog(headerLine(settings.mode));
+    if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
+    if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorReadBack job(page, cable, settings, startTime);
     job.run();
     outcome = job.outcome();

@@ -17,7 +17,7 @@ namespace zorv {
 enum class ReadFlash : int { Nand = 0, Nor = 1 };
 
 enum class ReadMode : int {
-  Read = 0,     // the range into outputPath (written as outputPath + ".part", renamed when complete)
+  Read = 0,     // the range into outputPath (written to a partial file beside it, renamed when complete)
   Verify = 1,   // the flash against the image at imagePath, placed as the download places it
   Erase = 2,    // count blocks (NAND) or sectors (NOR) from block
   BadScan = 3,  // NAND only: every block's factory marker, nothing erased
@@ -40,7 +40,8 @@ struct ReadSettings {
   uint32_t count = 0;    // Erase: blocks or sectors
 
   bool raw = false;      // NAND read: every block as it is, bad ones included
-  bool oob = false;      // NAND read: each page followed by its spare area
+  bool oob = false;      // NAND read and verify: each page followed by its spare area
+  bool padBad = false;   // NAND read: 0xFF in place of a bad block, so offsets stay as on the flash
 
   std::string outputPath;  // Read
   std::string imagePath;   // Verify
@@ -51,6 +52,10 @@ inline constexpr const char* kReadCompleteText = "Read Complete.";
 inline constexpr const char* kVerifyCompleteText = "Verify Complete.";
 inline constexpr const char* kEraseCompleteText = "Erase Complete.";
 inline constexpr const char* kScanCompleteText = "Scan Complete.";
+// The refusals of a job that would do nothing: a success box then would tell of work never done.
+inline constexpr const char* kNothingToReadText = "Nothing to read: the size is 0";
+inline constexpr const char* kNothingToVerifyText = "Nothing to verify: the image file is empty";
+inline constexpr const char* kNothingToEraseText = "Nothing to erase: the count is 0";
 
 // Thread bodies, as runNandJob and runNorJob: they lock the page, report through it, offer STOP
 // while they work, end on one common path (empty log line, nTRST pulse, unlock) and return 0.

@@ -1,45 +1,52 @@
 #include "sim/loopback_listener.h"
 
-#include <arpa/inet.h>
+#ifndef _WIN32
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "cable/socket_io.h"
+
 namespace zorv::sim {
 namespace {
 
-std::runtime_error systemError(const std::string& what) {
-  return std::runtime_error(what + ": " + std::strerror(errno));
+std::runtime_error systemError(const std::string& what, int error) {
+  return std::runtime_error(what + ": " + std::strerror(error));
 }
+
+#ifdef _WIN32
+// Winsock cannot wait on a pipe: a wait there looks at the stop flag this often instead.
+constexpr int kStopCheckMs = 50;
+#endif
 
 }  // namespace
 
 LoopbackListener::LoopbackListener() {
+#ifndef _WIN32
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw systemError("pipe");
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw systemError("pipe", errno);
   wakeRead_ = fds[0];
   wakeWrite_ = fds[1];
+#endif
 }
 
 LoopbackListener::~LoopbackListener() {
-  if (listenFd_ >= 0) ::close(listenFd_);
+  if (listenFd_ >= 0) net::closeSocket(listenFd_);
+#ifndef _WIN32
   ::close(wakeRead_);
   ::close(wakeWrite_);
+#endif
 }
 
 void LoopbackListener::listen(uint16_t tcpPort) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw systemError("socket");
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  const int fd = net::openSocket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) throw systemError("socket", net::lastError());
+  net::setReuseAddress(fd);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(tcpPort);
@@ -47,21 +54,34 @@ void LoopbackListener::listen(uint16_t tcpPort) {
   socklen_t length = sizeof address;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0 ||
       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    const auto error = systemError("cannot listen on 127.0.0.1:" + std::to_string(tcpPort));
-    ::close(fd);
+    const auto error = systemError("cannot listen on 127.0.0.1:" + std::to_string(tcpPort), net::lastError());
+    net::closeSocket(fd);
     throw error;
   }
-  if (listenFd_ >= 0) ::close(listenFd_);
+  if (listenFd_ >= 0) net::closeSocket(listenFd_);
   listenFd_ = fd;
   port_ = ntohs(address.sin_port);
 }
 
 void LoopbackListener::stop() {
   stopping_.store(true);
+#ifndef _WIN32
   const char wake = 1;
   [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_, &wake, 1);
+#endif
 }
 
+#ifdef _WIN32
+bool LoopbackListener::waitFor(int fd, short events) {
+  while (!stopping_.load()) {
+    short revents = 0;
+    const int ready = net::pollSocket(fd, events, kStopCheckMs, &revents);
+    if (ready < 0 && net::lastError() != EINTR) return false;
+    if (ready > 0 && revents != 0) return !stopping_.load();
+  }
+  return false;
+}
+#else
 bool LoopbackListener::waitFor(int fd, short events) {
   pollfd fds[2] = {{fd, events, 0}, {wakeRead_, POLLIN, 0}};
   // A client that neither sends nor takes anything for the idle limit is dropped, so that the next
@@ -75,14 +95,16 @@ bool LoopbackListener::waitFor(int fd, short events) {
   }
   return false;
 }
+#endif
 
 bool LoopbackListener::sendAll(int fd, const char* data, size_t length) {
   while (length > 0) {
-    const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = net::sendSome(fd, data, length, net::kNoSignal | net::kNoWait);
+    const int error = sent < 0 ? net::lastError() : 0;
     if (sent > 0) {
       data += sent;
       length -= static_cast<size_t>(sent);
-    } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+    } else if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)) {
       if (!waitFor(fd, POLLOUT)) return false;
     } else {
       return false;
@@ -94,13 +116,12 @@ bool LoopbackListener::sendAll(int fd, const char* data, size_t length) {
 void LoopbackListener::serve(const std::function<void(int fd)>& serveConnection) {
   if (listenFd_ < 0) throw std::logic_error("serve() before listen()");
   while (waitFor(listenFd_, POLLIN)) {
-    const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int client = net::acceptClient(listenFd_);
     if (client < 0) continue;
-    const int one = 1;
-    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    net::setNoDelay(client);
     ++connections_;
     serveConnection(client);
-    ::close(client);
+    net::closeSocket(client);
   }
 }
 

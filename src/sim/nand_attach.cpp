@@ -13,6 +13,7 @@ namespace {
 //   nanderasefail=B:...   blocks whose erase reports failure
 //   nandprogfail=B:...    blocks whose page program reports failure
 //   nandmarkonly=B:...    blocks that carry a factory bad-block marker but erase and program well
+//   nandmarkpage1=B:...   as nandmarkonly, with the marker in the block's second page only
 //   nandbusy              R/B stuck low
 //   nandbusyafter=CMD[/N] the operation started after the Nth (default first) command CMD keeps R/B
 //                         low until a reset, e.g. 0x10 a program, 0x30 a large-page read, 0x50 a
@@ -72,6 +73,7 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
   if (take(items, "nanderasefail", value)) config.eraseFailBlocks = blockList("nanderasefail", value);
   if (take(items, "nandprogfail", value)) config.programFailBlocks = blockList("nandprogfail", value);
   if (take(items, "nandmarkonly", value)) config.markOnlyBlocks = blockList("nandmarkonly", value);
+  if (take(items, "nandmarkpage1", value)) config.secondPageMarkBlocks = blockList("nandmarkpage1", value);
   if (take(items, "nandbusy", value)) config.stuckBusy = true;
   if (take(items, "nandbusyafter", value)) {
     const auto slash = value.find('/');

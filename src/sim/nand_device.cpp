@@ -99,12 +99,15 @@ NandDevice::NandDevice(Board& board, TargetProduct chip, const NandDeviceConfig&
       id_{config.makerCode, config.deviceCode, static_cast<uint8_t>(geometry_.largePage ? 0x10 : 0xA5),
           config.idByte4Set ? config.idByte4 : static_cast<uint8_t>(geometry_.largePage ? 0x15 : 0x00)},
       register_(pageBytes_, 0xFF) {
+  const auto mark = [this](uint32_t page) {
+    auto [it, fresh] = pages_.try_emplace(page, pageBytes_, uint8_t{0xFF});
+    it->second[geometry_.pageSize + factoryMarkerOffset(geometry_)] = 0x00;
+  };
   for (uint32_t block : config.markOnlyBlocks) {
-    for (uint32_t page = block * geometry_.pagesPerBlock; page < block * geometry_.pagesPerBlock + 2; ++page) {
-      auto [it, fresh] = pages_.try_emplace(page, pageBytes_, uint8_t{0xFF});
-      it->second[geometry_.pageSize + factoryMarkerOffset(geometry_)] = 0x00;
-    }
+    mark(block * geometry_.pagesPerBlock);
+    mark(block * geometry_.pagesPerBlock + 1);
   }
+  for (uint32_t block : config.secondPageMarkBlocks) mark(block * geometry_.pagesPerBlock + 1);
 }
 
 void NandDevice::violation(const std::string& text) { board_.reportViolation("nand: " + text); }
@@ -399,6 +402,11 @@ void NandDevice::preload(uint32_t address, const std::vector<uint8_t>& bytes) {
     auto [it, fresh] = pages_.try_emplace(a / geometry_.pageSize, pageBytes_, uint8_t{0xFF});
     it->second[a % geometry_.pageSize] = bytes[i];
   }
+}
+
+void NandDevice::preloadSpare(uint32_t page, const std::vector<uint8_t>& bytes) {
+  auto [it, fresh] = pages_.try_emplace(page, pageBytes_, uint8_t{0xFF});
+  std::copy(bytes.begin(), bytes.end(), it->second.begin() + geometry_.pageSize);
 }
 
 std::vector<uint32_t> NandDevice::storedPages() const {

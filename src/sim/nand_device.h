@@ -42,6 +42,7 @@ struct NandDeviceConfig {
   uint8_t makerCode = 0xEC;
   std::set<uint32_t> factoryBadBlocks;  // marker and data 0x00; erase and program fail
   std::set<uint32_t> markOnlyBlocks;    // factory marker only: erase works and clears it
+  std::set<uint32_t> secondPageMarkBlocks;  // as markOnlyBlocks, the marker in the second page only
   std::set<uint32_t> eraseFailBlocks;   // erase reports failure, contents stay
   std::set<uint32_t> programFailBlocks; // program reports failure, contents stay
   bool stuckBusy = false;               // R/B never rises
@@ -79,6 +80,8 @@ class NandDevice : public PinDevice {
   uint8_t spareByte(uint32_t page, uint32_t offset) const;
   // Stores bytes as if an earlier program had left them (for tests that need old contents).
   void preload(uint32_t address, const std::vector<uint8_t>& bytes);
+  // Likewise for the spare area of a page, from its first spare byte on.
+  void preloadSpare(uint32_t page, const std::vector<uint8_t>& bytes);
   // Pages that hold anything but erased bytes, in ascending order.
   std::vector<uint32_t> storedPages() const;
   // Every erase (block number) and program (page number) the device carried out or refused.

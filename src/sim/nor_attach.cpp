@@ -14,6 +14,8 @@ namespace zorv::sim {
 //   norerasestuck=HEX   erasing the sector holding this bus offset never ends
 //   norprogramfail=HEX  the byte at this bus offset never takes a program
 //   nornocfi            the device does not answer the CFI query
+//   nordevice=HEX       the device answers this device code instead of the part's own (an
+//                       uncatalogued part with the same command set)
 //   veskarnodebug       VESKAR refuses the debug-mode entry sequence
 //   veskarcfgmask=HEX   VESKAR's bank-0 configuration register keeps only these bits
 //   norload=FILE        the flash starts with the file's bytes, from bus offset 0
@@ -86,13 +88,17 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const std::string eraseStuck = take(options, "norerasestuck", "");
   const std::string programFail = take(options, "norprogramfail", "");
   const bool noCfi = takeFlag(options, "nornocfi");
+  const std::string deviceText = take(options, "nordevice", "");
   const bool noDebug = takeFlag(options, "veskarnodebug");
   const std::string configMask = take(options, "veskarcfgmask", "");
   const std::string loadPath = take(options, "norload", "");
   if (typeText == "none") return {};
 
-  const NorPart* part = findNorPart(typeText);
-  if (!part) throw std::invalid_argument("unknown NOR part '" + typeText + "'");
+  const NorPart* catalogued = findNorPart(typeText);
+  if (!catalogued) throw std::invalid_argument("unknown NOR part '" + typeText + "'");
+  NorPart fitted = *catalogued;
+  if (!deviceText.empty()) fitted.deviceCode = static_cast<uint16_t>(parseHex("nordevice", deviceText));
+  const NorPart* part = &fitted;
   const int interleave = parseChoice("interleave", interleaveText, {1, 2});
   const int region = parseChoice("norcs", regionText, {0, 1, 2, 3, 4, 5, 6, 7});
   int width = widthText.empty() ? (part->wordCapable && !veskar ? 16 : 8) : parseChoice("norwidth", widthText, {8, 16});

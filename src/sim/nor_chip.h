@@ -88,7 +88,7 @@ class NorChip {
   void violation(const std::string& text);
   void abortBuffer(const std::string& why);
 
-  const NorPart& part_;
+  const NorPart part_;  // a copy: a board may fit a part with another device code
   bool wordMode_;
   NorTiming timing_;
   Mode mode_ = Mode::Read;

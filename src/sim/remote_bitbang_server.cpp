@@ -1,10 +1,8 @@
 #include "sim/remote_bitbang_server.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
+
+#include "cable/socket_io.h"
 
 namespace zorv::sim {
 namespace {
@@ -24,8 +22,8 @@ void RemoteBitbangServer::serveConnection(int fd) {
   char replies[kChunk];
   bool open = true;
   while (open && listener_.waitFor(fd, POLLIN)) {
-    const ssize_t got = ::recv(fd, in, sizeof in, 0);
-    if (got < 0 && errno == EINTR) continue;
+    const ssize_t got = net::receiveSome(fd, in, sizeof in, 0);
+    if (got < 0 && net::lastError() == EINTR) continue;
     if (got <= 0) return;
     size_t replyLength = 0;
     for (ssize_t i = 0; i < got && open; ++i) open = execute(in[i], replies, replyLength);

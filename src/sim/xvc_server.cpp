@@ -1,14 +1,11 @@
 #include "sim/xvc_server.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "cable/socket_io.h"
 #include "sim/lpt_pins.h"
 namespace zorv::sim {
 
@@ -35,8 +32,8 @@ class XvcServer::Connection {
   bool refill() {
     for (;;) {
       if (!server_.listener_.waitFor(fd_, POLLIN)) return false;
-      const ssize_t got = ::recv(fd_, buffer_, sizeof buffer_, 0);
-      if (got < 0 && errno == EINTR) continue;
+      const ssize_t got = net::receiveSome(fd_, buffer_, sizeof buffer_, 0);
+      if (got < 0 && net::lastError() == EINTR) continue;
       if (got <= 0) return false;
       next_ = 0;
       end_ = static_cast<size_t>(got);

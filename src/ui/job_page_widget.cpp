@@ -25,7 +25,7 @@ QString chooseWithFileDialog(QWidget* owner, const QString& filter) {
 
 JobPageWidget::JobPageWidget(const std::vector<ControlRow>& controls, const PageRoles& roles, JtagLink& port,
                              MessageBoxHost& boxes, QWidget* parent)
-    : QWidget(parent), roles_(roles), port_(port), boxes_(boxes), bridge_(*this) {
+    : QWidget(parent), roles_(roles), port_(&port), boxes_(boxes), bridge_(*this) {
   setFont(pageFont());
   setAttribute(Qt::WA_StyledBackground, true);
   controls_.build(this, controls, DialogUnits(font()));
@@ -33,6 +33,8 @@ JobPageWidget::JobPageWidget(const std::vector<ControlRow>& controls, const Page
   connect(controls_.pushButton(roles_.startButton), &QPushButton::clicked, this, &JobPageWidget::startOrStopJob);
   if (roles_.openButton)
     connect(controls_.pushButton(roles_.openButton), &QPushButton::clicked, this, &JobPageWidget::chooseImageFile);
+  // A typed path would never be the one written: the Open button is the only way to choose.
+  if (roles_.pathBox) controls_.lineEdit(roles_.pathBox)->setReadOnly(true);
 }
 
 JobPageWidget::~JobPageWidget() {
@@ -53,6 +55,7 @@ void JobPageWidget::startOrStopJob() {
       showMessageBox(settingsRefusal);
       return;
     }
+    if (!confirmStart()) return;
     job = [this, body = makeJob(), run = jobsStarted_ + 1] {
       body();
       bridge_.post([this, run] { onJobThreadEnded(run); });
@@ -66,6 +69,8 @@ void JobPageWidget::startOrStopJob() {
   }
   if (outcome == StartOutcome::Refused) showMessageBox(QString::fromStdString(refusal));
 }
+
+bool JobPageWidget::askUser(const QString& text) { return boxes_.ask(text); }
 
 void JobPageWidget::onJobThreadEnded(uint64_t run) {
   // When no later job has been started since, the slot's thread is this job's, and its body has
@@ -83,6 +88,8 @@ void JobPageWidget::chooseImageFile() {
   shownPath_ = QString::fromStdString(
       shortenImagePath(imagePath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
   copySettingsToControls();
+  // The box shows the path shortened; the whole of it is one hover away.
+  if (roles_.pathBox) controls_.lineEdit(roles_.pathBox)->setToolTip(imagePath_);
 }
 
 void JobPageWidget::setStartButton(const QString& caption, bool enabled) {
@@ -131,7 +138,7 @@ void JobPageWidget::showElapsed(int64_t seconds) {
   if (roles_.clock) controls_.label(roles_.clock)->setText(QString::fromStdString(formatElapsed(seconds)));
 }
 
-void JobPageWidget::showMessageBox(const QString& text) { boxes_.show(text); }
+void JobPageWidget::showMessageBox(const QString& text, const QString& detail) { boxes_.show(text, detail); }
 
 void JobPageWidget::keepingFocus(const std::function<void()>& change) {
   // Disabling the focused control passes the focus on down the chain, out of the page onto the

@@ -57,7 +57,7 @@ class JobPageWidget : public QWidget {
   void setProgressPosition(int percent);
   void showByteCount(int64_t done, int64_t total);
   void showElapsed(int64_t seconds);
-  void showMessageBox(const QString& text);
+  void showMessageBox(const QString& text, const QString& detail = {});
   // Runs a change of enabled states without letting the keyboard focus leave the page.
   void keepingFocus(const std::function<void()>& change);
 
@@ -70,6 +70,9 @@ class JobPageWidget : public QWidget {
   void requestStop() { bridge_.stopRequested.store(1); }
   int stopRequested() const { return bridge_.stopRequested.load(); }
   PageBridge& jobPage() { return bridge_; }
+  // The cable the page's jobs use. It is changed only while no job runs on any page.
+  JtagLink& cablePort() const { return *port_; }
+  void setPort(JtagLink& port) { port_ = &port; }
 
   QWidget* control(int id) const { return controls_.widget(id); }
   const ControlSet& controls() const { return controls_; }
@@ -94,11 +97,15 @@ class JobPageWidget : public QWidget {
   virtual void jobStarted() {}
   // Why the settings just copied cannot start a job (shown in a box; nothing starts), or empty.
   virtual QString startRefusal() { return {}; }
+  // After the settings passed startRefusal: false when the user declines the job (nothing starts).
+  virtual bool confirmStart() { return true; }
+  // A Yes/No question to the user, modal to the window; true for Yes.
+  bool askUser(const QString& text);
   // A page with more than one start button names the one that starts (and then stops) the job.
   void setStartButtonId(int id) { roles_.startButton = id; }
   int startButtonId() const { return roles_.startButton; }
 
-  JtagLink& port() { return port_; }
+  JtagLink& port() { return *port_; }
   PageBridge& bridge() { return bridge_; }
   ControlSet controls_;
   QString imagePath_;
@@ -110,7 +117,7 @@ class JobPageWidget : public QWidget {
   void onJobThreadEnded(uint64_t run);
 
   PageRoles roles_;
-  JtagLink& port_;
+  JtagLink* port_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QSettings>
 #include <QTabBar>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "cable/recording_port.h"
 #include "cable_choice/cable_port.h"
 #include "link/parallel_port_link.h"
+#include "cable_choice/tck_rate.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
@@ -93,20 +95,27 @@ int JtagApp::run(int argc, char** argv) {
                                       QStringLiteral("Save a picture of each page into DIR and end."),
                                       QStringLiteral("DIR"));
   const QCommandLineOption tck(QStringLiteral("tck"),
-                               QStringLiteral("TCK rate in Hz to ask of an xvc: cable (default: the server's own)."),
+                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: cable (default: the server's own)."),
                                QStringLiteral("HZ"));
   parser.addOption(cable);
   parser.addOption(tck);
   parser.addOption(screenshot);
+  // A wrong option is a usage error (exit 2), as on the command line; process() would exit 1.
+  const auto refusesArguments = [&parser] {
+    if (parser.parse(QCoreApplication::arguments())) return false;
+    std::fprintf(stderr, "zorvjtag-gui: %s\n", qPrintable(parser.errorText()));
+    return true;
+  };
   if (asksForTextOnly(argc, argv)) {
     QCoreApplication app(argc, argv);
     nameApplication();
+    if (refusesArguments()) return 2;
     parser.process(app);  // prints the text and ends the program
   }
 
   QApplication app(argc, argv);
   setUpApplication();
-  parser.process(app);
+  if (refusesArguments()) return 2;
 
   if (parser.isSet(screenshot)) {
     QString error;
@@ -117,13 +126,21 @@ int JtagApp::run(int argc, char** argv) {
     return 0;
   }
 
-  const std::string cableText = parser.value(cable).toStdString();
+  // --cable wins; without it the cable last chosen in the window, so a user started from the
+  // desktop menu is not sent back to lpt (which needs root) every time.
+  QSettings settings(QStringLiteral("zorvjtag"), QStringLiteral("zorvjtag-gui"));  // ~/.config/zorvjtag/
+  const QString remembered = settings.value(QStringLiteral("cable")).toString();
+  std::string cableText = parser.value(cable).toStdString();
+  bool fromSettings = false;
+  if (!parser.isSet(cable) && !remembered.isEmpty()) {
+    cableText = remembered.toStdString();
+    fromSettings = true;
+  }
   uint32_t tckPeriod = 0;
   if (parser.isSet(tck)) {
-    bool number = false;
-    const qulonglong hz = parser.value(tck).toULongLong(&number);
-    if (!number || hz < kMinTckHz || hz > kMaxTckHz) {
-      std::fprintf(stderr, "zorvjtag-gui: --tck: '%s' is not a rate from 1 to 1000000000 Hz\n", qPrintable(parser.value(tck)));
+    const std::optional<uint64_t> hz = readTckRate(parser.value(tck).toStdString());
+    if (!hz) {
+      std::fprintf(stderr, "zorvjtag-gui: --tck: '%s' is not a rate from 1 Hz to 1000M\n", qPrintable(parser.value(tck)));
       return 2;
     }
     if (!cableSetsTck(cableText)) {
@@ -131,17 +148,24 @@ int JtagApp::run(int argc, char** argv) {
                    cableText.c_str(), tckCableSyntaxes().c_str());
       return 2;
     }
-    tckPeriod = tckPeriodOfRate(hz);
+    tckPeriod = tckPeriodOfRate(*hz);
   }
   std::unique_ptr<JtagLink> port;
   try {
     port = openCableLink(cableText, tckPeriod);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorvjtag-gui: %s\n", e.what());
-    return 2;
+    if (!fromSettings) return 2;
+    cableText = "lpt";  // a remembered text that no longer opens must not keep the window from starting
+    port = openCableLink(cableText, 0);
   }
   {
     MainDialog window(*port);
+    window.setCableChoice(QString::fromStdString(cableText), [tckPeriod](const std::string& text) {
+      return openCableLink(text, cableSetsTck(text) ? tckPeriod : 0);
+    });
+    QObject::connect(&window, &MainDialog::cableChosen,
+                     [&settings](const QString& text) { settings.setValue(QStringLiteral("cable"), text); });
     window.exec();
   }
   return 0;

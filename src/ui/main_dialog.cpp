@@ -4,9 +4,12 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QInputDialog>
 #include <QMenu>
 #include <QTabBar>
+#include <exception>
 
+#include "cable_choice/cable_port.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
@@ -22,7 +25,7 @@ MainDialog::MainDialog(JtagLink& port, QWidget* parent)
       boxes_(new MessageBoxHost(this)),
       pageTabs_(new PageTabCtrl(this)),
       icon_(appIcon()),
-      port_(port) {
+      port_(&port) {
   setObjectName(QStringLiteral("102"));
   setWindowTitle(QStringLiteral("ZORV Parallel JTAG (v1.0)"));
   setFont(mainWindowFont());
@@ -40,6 +43,9 @@ MainDialog::~MainDialog() {
 
 void MainDialog::onInitDialog() {
   menu_ = new QMenu(this);
+  cableAction_ = menu_->addAction(QStringLiteral("Cable..."));
+  cableAction_->setEnabled(false);
+  connect(cableAction_, &QAction::triggered, this, &MainDialog::chooseCable);
   menu_->addSeparator();
   aboutAction_ = menu_->addAction(QString::fromUtf8(kAboutEntryText));
   aboutAction_->setData(kAboutCommand);
@@ -55,7 +61,7 @@ void MainDialog::onInitDialog() {
   tabs->installEventFilter(this);
   pageTabs_->installEventFilter(this);
 
-  pageTabs_->createPages(port_, *boxes_);
+  pageTabs_->createPages(*port_, *boxes_);
   for (int i = 0; i < pageTabs_->pageCount(); ++i)
     connect(pageTabs_->page(i), &JobPageWidget::jobEnded, this, &MainDialog::onJobEnded);
 }
@@ -67,16 +73,100 @@ void MainDialog::onSysCommand(int command) {
   about.exec();
 }
 
+namespace {
+
+QString askWithInputDialog(QWidget* owner, const QString& current) {
+  const QStringList offered = {QStringLiteral("lpt"), QStringLiteral("ppdev"), QStringLiteral("ppdev:/dev/parport0"),
+                               QStringLiteral("remote:127.0.0.1:44853"), QStringLiteral("xvc:127.0.0.1:2542"),
+                               QStringLiteral("sim")};
+  QStringList items = offered;
+  if (!items.contains(current)) items.prepend(current);
+  bool ok = false;
+  const QString text = QInputDialog::getItem(
+      owner, QStringLiteral("Cable"),
+      QString::fromStdString(cableSyntaxList()) + QStringLiteral(":"), items,
+      static_cast<int>(items.indexOf(current)), true, &ok);
+  return ok ? text.trimmed() : QString();
+}
+
+}  // namespace
+
+void MainDialog::setCableChoice(const QString& current, CableOpener open) {
+  cableText_ = current;
+  openCable_ = std::move(open);
+  if (!askCable_) askCable_ = askWithInputDialog;
+  cableAction_->setText(QStringLiteral("Cable: %1...").arg(cableText_));
+  cableAction_->setEnabled(true);
+}
+
+void MainDialog::chooseCable() {
+  if (!openCable_) return;
+  // A running job holds the cable it started with until its end.
+  if (anyJobRunning()) {
+    boxes_->show(QStringLiteral("The cable can be changed when no job runs"));
+    return;
+  }
+  const QString chosen = askCable_(this, cableText_);
+  if (chosen.isEmpty() || chosen == cableText_) return;
+  if (useCable(chosen)) emit cableChosen(cableText_);
+}
+
+bool MainDialog::useCable(const QString& text) {
+  if (!openCable_ || anyJobRunning()) return false;
+  std::unique_ptr<JtagLink> port;
+  try {
+    port = openCable_(text.toStdString());
+  } catch (const std::exception& e) {
+    boxes_->show(QString::fromUtf8(e.what()));
+    return false;
+  }
+  if (!port) return false;
+  pageTabs_->setPort(*port);
+  port_ = port.get();
+  ownPort_ = std::move(port);  // the one before goes only now, after no page refers to it
+  cableText_ = text;
+  cableAction_->setText(QStringLiteral("Cable: %1...").arg(cableText_));
+  return true;
+}
+
 bool MainDialog::anyJobRunning() const {
   for (int i = 0; i < pageTabs_->pageCount(); ++i)
     if (pageTabs_->page(i)->jobRunning()) return true;
   return false;
 }
 
+namespace {
+
+// How far a key on the tab strip moves the current tab (0: not a tab key). Ctrl+Tab goes round,
+// the arrows stop at either end.
+int tabStep(const QKeyEvent& key, int current, int count) {
+  const bool ctrl = key.modifiers().testFlag(Qt::ControlModifier);
+  if (ctrl && key.key() == Qt::Key_Tab) return current + 1 < count ? 1 : 1 - count;
+  if (ctrl && key.key() == Qt::Key_Backtab) return current > 0 ? -1 : count - 1;
+  if (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier)) return 0;
+  if (key.key() == Qt::Key_Right || key.key() == Qt::Key_Down) return current + 1 < count ? 1 : 0;
+  if (key.key() == Qt::Key_Left || key.key() == Qt::Key_Up) return current > 0 ? -1 : 0;
+  return 0;
+}
+
+}  // namespace
+
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
-  // Keys on the tab strip never switch tabs; the wheel does not either.
-  if (event->type() == QEvent::KeyPress || event->type() == QEvent::Wheel) return true;
-  return QDialog::eventFilter(watched, event);
+  // The wheel never switches tabs: it would, unasked, as the pointer passes over the strip.
+  if (event->type() == QEvent::Wheel) return true;
+  if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (watched == pageTabs_->tabBar()) {
+    const int current = pageTabs_->currentPage();
+    const int step = tabStep(*key, current, pageTabs_->pageCount());
+    if (step != 0) {
+      pageTabs_->selectFromKeyboard(current + step);
+      return true;
+    }
+    // Tab and Shift+Tab move the focus on; every other key (Enter, Escape above all) is discarded.
+    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+  }
+  return true;
 }
 
 void MainDialog::keyPressEvent(QKeyEvent* event) { event->accept(); }

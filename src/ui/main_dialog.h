@@ -2,6 +2,10 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "link/jtag_link.h"
 
@@ -14,10 +18,12 @@ class MessageBoxHost;
 class PageTabCtrl;
 
 // The main window: the tab control with the four job pages. Keys that reach the window itself
-// (or the tab strip) are discarded, so Enter and Escape never close it; it closes through its
-// close button only. Closing while jobs run stops them first and closes when the last has ended.
+// are discarded, so Enter and Escape never close it; it closes through its close button only.
+// On the tab strip the arrow keys and Ctrl+Tab / Ctrl+Shift+Tab change the tab, and Tab moves
+// on into the page. Closing while jobs run stops them first and closes when the last has ended.
 // The about entry lives in the window's context menu (right click on the tab strip or any empty
-// part of the window), since most desktops here offer no system menu to extend.
+// part of the window), since most desktops here offer no system menu to extend. The cable entry
+// beside it changes the cable the jobs use, as --cable does on the command line.
 class MainDialog : public QDialog {
   Q_OBJECT
 
@@ -34,12 +40,29 @@ class MainDialog : public QDialog {
   bool closing() const { return closing_; }
   bool anyJobRunning() const;
 
+  // Opens the port a cable text names, or throws std::exception saying why it cannot.
+  using CableOpener = std::function<std::unique_ptr<JtagLink>(const std::string& cableText)>;
+  // Asks the user for a cable text, offering the current one; empty when cancelled.
+  using CableAsker = std::function<QString(QWidget* owner, const QString& current)>;
+  // Names the cable the window started with and how to open another; without it the cable
+  // entry stays disabled.
+  void setCableChoice(const QString& current, CableOpener open);
+  void setCableAsker(CableAsker ask) { askCable_ = std::move(ask); }
+  QAction* cableAction() const { return cableAction_; }
+  const QString& cableText() const { return cableText_; }
+  // The cable entry: asks for a cable and uses it from the next job on.
+  void chooseCable();
+  // Switches to the cable; a text that names none is refused with a box and changes nothing.
+  bool useCable(const QString& text);
+
   // The system command of the about entry.
   static constexpr int kAboutCommand = 0x0010;
   void onSysCommand(int command);
 
  signals:
   void aboutOpened();
+  // The user switched to another cable (to be remembered for the next start).
+  void cableChosen(const QString& text);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -56,7 +79,12 @@ class MainDialog : public QDialog {
   QIcon icon_;
   QMenu* menu_ = nullptr;
   QAction* aboutAction_ = nullptr;
-  JtagLink& port_;
+  QAction* cableAction_ = nullptr;
+  QString cableText_;
+  CableOpener openCable_;
+  CableAsker askCable_;
+  std::unique_ptr<JtagLink> ownPort_;  // after the pages are gone (see the destructor)
+  JtagLink* port_;
   bool closing_ = false;
 };
 

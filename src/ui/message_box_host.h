@@ -22,8 +22,10 @@ class MessageBoxHost : public QObject {
  public:
   explicit MessageBoxHost(QWidget* owner);
 
-  // UI thread. Returns when the box has been closed.
-  void show(const QString& text);
+  // UI thread. Returns when the box has been closed. A detail, when given, shows below the text.
+  void show(const QString& text, const QString& detail = {});
+  // UI thread. A question with Yes and No; true only for Yes (never while the window closes).
+  bool ask(const QString& text);
 
   void setClosing(bool closing) { closing_ = closing; }
   bool closing() const { return closing_; }

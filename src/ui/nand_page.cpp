@@ -24,7 +24,7 @@ const std::vector<ControlRow>& nandControls() {
       {1033, K::RadioButton, "IKA", 5, 36, 32, 10},
       {1061, K::RadioButton, "VESKAR", 5, 48, 38, 10},
       {1057, K::GroupBox, "Image File", 2, 62, 174, 33},
-      {1010, K::Label, " / [Bytes]", 6, 271, 91, 10},
+      {1010, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1009, K::LabelRight, "00 : 00", 139, 271, 34, 10},
       {1011, K::PushButton, "Download", 133, 12, 39, 41},
       {1038, K::Label, "Block No.:", 57, 31, 36, 10},

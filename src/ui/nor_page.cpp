@@ -34,7 +34,7 @@ const std::vector<ControlRow>& norControls() {
       {1045, K::GroupBox, "Image File", 2, 93, 174, 31},
       {1013, K::LineEdit, "", 7, 105, 136, 12},
       {1021, K::PushButton, "Open", 147, 102, 25, 19},
-      {1023, K::Label, " / [Bytes]", 6, 271, 79, 10},
+      {1023, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1022, K::LabelRight, "00 : 00", 141, 271, 32, 10},
       {1043, K::Label, "Interleave:", 65, 51, 34, 9},
       {1044, K::LabelRight, "Width:", 73, 69, 25, 11},

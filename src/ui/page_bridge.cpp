@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <memory>
 
+#include "cable/direct_io_port.h"
+#include "link/parallel_port_link.h"
 #include "ui/job_page_widget.h"
 
 namespace zorv::ui {
@@ -83,8 +85,24 @@ void PageBridge::showByteCount(int64_t done, int64_t total) {
 void PageBridge::showElapsed(int64_t seconds) {
   runOnPage([=](JobPageWidget& p) { p.showElapsed(seconds); });
 }
+namespace {
+
+// Why the port is absent when the kernel refused the lpt rights to the calling job thread: the
+// job's own box names a Windows driver, and a window started from the desktop has nobody reading
+// standard error, where the cable itself tells it.
+QString lptRefusalHint(const JtagLink& link) {
+  const auto* parallel = dynamic_cast<const ParallelPortLink*>(&link);
+  const auto* lpt = parallel == nullptr ? nullptr : dynamic_cast<const DirectIoPort*>(&parallel->port());
+  if (lpt == nullptr || lpt->granted()) return {};
+  return QString::fromUtf8(kLptRefusedHint).trimmed();
+}
+
+}  // namespace
+
 void PageBridge::messageBox(const std::string& text) {
-  runOnPage([&](JobPageWidget& p) { p.showMessageBox(QString::fromStdString(text)); });
+  // Asked here, on the job's thread: the rights are granted per thread.
+  const QString hint = lptRefusalHint(page_.cablePort());
+  runOnPage([&](JobPageWidget& p) { p.showMessageBox(QString::fromStdString(text), hint); });
 }
 
 }  // namespace zorv::ui

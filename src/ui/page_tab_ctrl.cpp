@@ -43,6 +43,16 @@ void PageTabCtrl::createPages(JtagLink& port, MessageBoxHost& boxes) {
   layoutPages();
 }
 
+void PageTabCtrl::setPort(JtagLink& port) {
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->setPort(port);
+}
+
+void PageTabCtrl::selectFromKeyboard(int index) {
+  focusFollows_ = false;
+  tabs_->setCurrentIndex(index);
+  focusFollows_ = true;
+}
+
 void PageTabCtrl::layoutPages() {
   tabs_->setGeometry(0, 0, width(), tabs_->sizeHint().height());
   // Edges as the classic tab control reports them: right and bottom lie just outside.
@@ -65,6 +75,7 @@ void PageTabCtrl::showPage(int index) {
   currentPage_ = index;
   JobPageWidget* shown = pages_[currentPage_];
   shown->show();
+  if (!focusFollows_) return;
   // The focus goes to the page's first control that takes it from the keyboard.
   for (QWidget* w = shown->nextInFocusChain(); w && w != shown; w = w->nextInFocusChain()) {
     if (shown->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(shown)) {

@@ -17,7 +17,8 @@ class ExtraPage;
 class ReadPage;
 
 // The tab control of the main window: a strip of four tabs over one shared rectangle where the
-// chosen page shows. Only a mouse click changes the tab; keys and the wheel do nothing on the strip.
+// chosen page shows. A mouse click changes the tab and takes the focus into the page; the keys of
+// the strip (handled by the window) change it and leave the focus on the strip.
 class PageTabCtrl : public QWidget {
   Q_OBJECT
 
@@ -26,6 +27,10 @@ class PageTabCtrl : public QWidget {
   ~PageTabCtrl() override;
 
   void createPages(JtagLink& port, MessageBoxHost& boxes);
+  // Every page's jobs use this cable from their next start on.
+  void setPort(JtagLink& port);
+  // Shows the page as a key on the strip asks: the focus stays on the strip.
+  void selectFromKeyboard(int index);
   void layoutPages();
 
   QTabBar* tabBar() const { return tabs_; }
@@ -47,6 +52,7 @@ class PageTabCtrl : public QWidget {
   std::array<JobPageWidget*, 5> pages_{};
   int currentPage_ = 0;
   int pageCount_ = 4;
+  bool focusFollows_ = true;
 };
 
 }  // namespace zorv::ui

@@ -38,13 +38,19 @@ const std::vector<ControlRow>& readControls() {
       {1085, K::Label, "Size:", 65, 50, 20, 10},
       {1086, K::LineEdit, "", 87, 48, 40, 12},
       {1087, K::CheckBox, "To the end", 67, 63, 60, 10},
+      {1108, K::CheckBox, "OOB", 67, 73, 30, 8},
+      {1109, K::CheckBox, "Raw", 99, 73, 28, 8},
       {1088, K::Label, "Interleave:", 65, 82, 34, 9},
       {1089, K::ComboBox, "", 104, 81, 24, 35},
       {1090, K::LabelRight, "Width:", 73, 100, 25, 11},
       {1091, K::ComboBox, "", 104, 99, 24, 35},
       {0, K::GroupBox, "", 133, 3, 46, 115},
-      {1092, K::PushButton, "Read", 136, 12, 37, 46},
-      {1093, K::PushButton, "Verify", 136, 64, 37, 46},
+      {1092, K::PushButton, "Read", 136, 10, 37, 18},
+      {1093, K::PushButton, "Verify", 136, 30, 37, 18},
+      {1104, K::PushButton, "Erase", 136, 50, 37, 18},
+      {1105, K::PushButton, "Bad Blocks", 136, 70, 37, 16},
+      {1106, K::Label, "Count:", 137, 88, 36, 8},
+      {1107, K::LineEdit, "", 136, 97, 37, 12},
       {1094, K::GroupBox, "Output File", 2, 120, 174, 31},
       {1095, K::LineEdit, "", 7, 132, 136, 12},
       {1096, K::PushButton, "Save", 147, 129, 25, 19},
@@ -52,7 +58,7 @@ const std::vector<ControlRow>& readControls() {
       {1098, K::LineEdit, "", 7, 165, 136, 12},
       {1099, K::PushButton, "Open", 147, 162, 25, 19},
       {1100, K::LogWrap, "", 2, 188, 174, 79},
-      {1101, K::Label, " / [Bytes]", 6, 271, 79, 10},
+      {1101, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1102, K::LabelRight, "00 : 00", 141, 271, 32, 10},
       {1103, K::ProgressBar, "", 2, 283, 173, 18},
   };
@@ -65,6 +71,9 @@ const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
+// What only the NAND has: its erase, its bad-block scan, its spare areas and its raw read.
+const std::vector<int> kNandOnly = {ReadPage::EraseButton, ReadPage::ScanButton, ReadPage::CountLabel,
+                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::Raw};
 const std::vector<int> kFixedForVeskar = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
@@ -86,6 +95,8 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
                                                              static_cast<qsizetype>(flashTypeListText(type).size())));
 
   connect(controls_.pushButton(VerifyButton), &QPushButton::clicked, this, &ReadPage::startOrStopVerify);
+  connect(controls_.pushButton(EraseButton), &QPushButton::clicked, this, &ReadPage::startOrStopErase);
+  connect(controls_.pushButton(ScanButton), &QPushButton::clicked, this, &ReadPage::startOrStopScan);
   connect(controls_.pushButton(SaveButton), &QPushButton::clicked, this, &ReadPage::chooseOutputFile);
   for (int id : {Nand, Nor, ToEnd})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
@@ -95,6 +106,8 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
 
   copySettingsToControls();
+  // The Save button is the only way to choose: a typed path would never be the one written.
+  controls_.lineEdit(OutputBox)->setReadOnly(true);
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);
   controls_.comboBox(Width)->setCurrentIndex(0);
@@ -108,6 +121,9 @@ void ReadPage::copyControlsToSettings() {
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
   sizeText_ = controls_.lineEdit(SizeEdit)->text().toStdString();
   toEnd_ = controls_.button(ToEnd)->isChecked();
+  countText_ = controls_.lineEdit(CountEdit)->text().toStdString();
+  oob_ = controls_.button(Oob)->isChecked();
+  raw_ = controls_.button(Raw)->isChecked();
   shownOutput_ = controls_.lineEdit(OutputBox)->text();
   shownPath_ = controls_.lineEdit(PathBox)->text();
 }
@@ -119,6 +135,9 @@ void ReadPage::copySettingsToControls() {
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
   controls_.lineEdit(SizeEdit)->setText(QString::fromStdString(sizeText_));
   controls_.button(ToEnd)->setChecked(toEnd_);
+  controls_.lineEdit(CountEdit)->setText(QString::fromStdString(countText_));
+  controls_.button(Oob)->setChecked(oob_);
+  controls_.button(Raw)->setChecked(raw_);
   controls_.lineEdit(OutputBox)->setText(shownOutput_);
   controls_.lineEdit(PathBox)->setText(shownPath_);
 }
@@ -127,6 +146,7 @@ void ReadPage::enableForChoices() {
   const bool nor = controls_.radioIndex(Nand) == static_cast<int>(ReadFlash::Nor);
   const bool veskar = controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar);
   controls_.setEnabled(kBusControls, nor);
+  controls_.setEnabled(kNandOnly, !nor);
   if (nor && veskar) controls_.setEnabled(kFixedForVeskar, false);
   controls_.widget(SizeEdit)->setEnabled(!controls_.button(ToEnd)->isChecked());
 }
@@ -165,18 +185,33 @@ void ReadPage::chooseOutputFile() {
   shownOutput_ = QString::fromStdString(
       shortenImagePath(outputPath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
   copySettingsToControls();
+  controls_.lineEdit(OutputBox)->setToolTip(outputPath_);
 }
 
 void ReadPage::useStartButton(ReadMode mode) {
   mode_ = mode;
-  setStartButtonId(mode == ReadMode::Verify ? VerifyButton : ReadButton);
+  switch (mode) {
+    case ReadMode::Read: setStartButtonId(ReadButton); break;
+    case ReadMode::Verify: setStartButtonId(VerifyButton); break;
+    case ReadMode::Erase: setStartButtonId(EraseButton); break;
+    case ReadMode::BadScan: setStartButtonId(ScanButton); break;
+  }
 }
 
-void ReadPage::startOrStopVerify() {
-  // While a job runs the pressed button is already the job's own (the other one is locked).
-  if (!jobRunning()) useStartButton(ReadMode::Verify);
+void ReadPage::startOrStopMode(ReadMode mode) {
+  // While a job runs the pressed button is already the job's own (the others are locked).
+  if (!jobRunning()) useStartButton(mode);
   startOrStopJob();
   if (!jobRunning()) useStartButton(ReadMode::Read);
+}
+
+void ReadPage::startOrStopVerify() { startOrStopMode(ReadMode::Verify); }
+void ReadPage::startOrStopErase() { startOrStopMode(ReadMode::Erase); }
+void ReadPage::startOrStopScan() { startOrStopMode(ReadMode::BadScan); }
+
+bool ReadPage::confirmStart() {
+  if (mode_ != ReadMode::Erase) return true;
+  return askUser(QStringLiteral("Erase %1 blocks from block %2?").arg(settings_.count).arg(settings_.block));
 }
 
 QString ReadPage::startRefusal() {
@@ -208,8 +243,18 @@ QString ReadPage::startRefusal() {
     }
     if (outputPath_.isEmpty()) return QStringLiteral("No output file");
     settings.outputPath = outputPath_.toStdString();
-  } else {
+  } else if (mode_ == ReadMode::Verify) {
     settings.imagePath = imagePath_.toStdString();
+  } else if (mode_ == ReadMode::Erase) {
+    const QString countText = QString::fromStdString(countText_).trimmed();
+    const std::optional<uint32_t> count = readBlockText(countText.toStdString());
+    if (!count || *count == 0)
+      return QStringLiteral("Count \"%1\" is not a number of blocks (decimal, or hexadecimal after 0x)").arg(countText);
+    settings.count = *count;
+  }
+  if (settings.flash == ReadFlash::Nand) {
+    settings.oob = oob_;
+    settings.raw = raw_;
   }
   settings_ = settings;
   return {};
@@ -225,11 +270,14 @@ void ReadPage::lockPage() {
                         SaveButton, CompareGroup, PathBox, OpenButton},
                        false);
   controls_.setEnabled(kBusControls, false);
+  controls_.setEnabled(kNandOnly, false);
 }
 
 void ReadPage::unlockPage() {
   controls_.pushButton(ReadButton)->setText(QStringLiteral("Read"));
   controls_.pushButton(VerifyButton)->setText(QStringLiteral("Verify"));
+  controls_.pushButton(EraseButton)->setText(QStringLiteral("Erase"));
+  controls_.pushButton(ScanButton)->setText(QStringLiteral("Bad Blocks"));
   useStartButton(ReadMode::Read);
   controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
                         BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,

@@ -31,6 +31,7 @@ class ReadPage : public JobPageWidget {
     OutputGroup = 1094, OutputBox = 1095, SaveButton = 1096,
     CompareGroup = 1097, PathBox = 1098, OpenButton = 1099,
     Log = 1100, ByteCounter = 1101, Clock = 1102, ProgressBar = 1103,
+    EraseButton = 1104, ScanButton = 1105, CountLabel = 1106, CountEdit = 1107, Oob = 1108, Raw = 1109,
   };
 
   ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
@@ -42,6 +43,9 @@ class ReadPage : public JobPageWidget {
 
   // The Verify button; the Read button is the page's start button (and Enter's).
   void startOrStopVerify();
+  // The NAND's Erase (after the user confirms it) and Bad Blocks buttons, as Verify.
+  void startOrStopErase();
+  void startOrStopScan();
   // The Save button: the file a read writes; a cancelled dialog changes nothing.
   void chooseOutputFile();
   void selectProduct();
@@ -53,11 +57,14 @@ class ReadPage : public JobPageWidget {
  protected:
   std::function<void()> makeJob() override;
   QString startRefusal() override;
+  bool confirmStart() override;
 
  private:
   // Which controls can be used follows the flash, the product and "To the end".
   void enableForChoices();
   void useStartButton(ReadMode mode);
+  // A job of mode from its own button, which is its STOP button while it runs.
+  void startOrStopMode(ReadMode mode);
 
   ReadMode mode_ = ReadMode::Read;
   int flash_ = 0;
@@ -67,6 +74,9 @@ class ReadPage : public JobPageWidget {
   std::string blockText_ = "0";
   std::string sizeText_;
   bool toEnd_ = false;
+  std::string countText_;
+  bool oob_ = false;
+  bool raw_ = false;
   QString outputPath_;
   QString shownOutput_;
   ReadSettings settings_;  // read from the controls by startRefusal, for makeJob

@@ -41,6 +41,14 @@ TEST(DirectIoPortTest, WithoutAccessThePortAnswersAsAbsent) {
   EXPECT_EQ(requests[0].turnOn, 1);
   EXPECT_NE(cable.detectPort(), 0);
   EXPECT_EQ(port.read(kLptStatusPort), 0xFF);
+
+  // A card elsewhere asks for its own three registers.
+  DirectIoPort card(refusePermission, 0xD010);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(card.grantAccess());
+  testing::internal::GetCapturedStderr();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].from, 0xD010u);
 }
 
 // Port rights belong to the thread that asked; the next job's thread must ask again.

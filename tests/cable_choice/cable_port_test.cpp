@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <utility>
 
 #include "cable/direct_io_port.h"
+#include "cable_choice/tck_rate.h"
 #include "cable/ppdev_port.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
@@ -22,6 +24,10 @@ PortIo* portOf(JtagLink* link) {
 
 TEST(CablePortTest, EachCableTextOpensItsBackend) {
   EXPECT_NE(dynamic_cast<DirectIoPort*>(portOf(openCableLink("lpt").get())), nullptr);
+  for (const auto& [text, base] : {std::pair{"lpt", 0x378}, {"lpt:0xD010", 0xD010}, {"lpt:888", 888}}) {
+    auto lpt = openCableLink(text);
+    EXPECT_EQ(static_cast<DirectIoPort&>(*portOf(lpt.get())).base(), base) << text;
+  }
 
   auto ppdev = openCableLink("ppdev");
   ASSERT_NE(dynamic_cast<PpdevPort*>(portOf(ppdev.get())), nullptr);
@@ -41,9 +47,18 @@ TEST(CablePortTest, EachCableTextOpensItsBackend) {
   EXPECT_EQ(static_cast<sim::Board&>(*portOf(board.get())).options().chip, Ika);
 }
 
+TEST(CablePortTest, TckRatesTakeKAndMSuffixesWithinRange) {
+  EXPECT_EQ(readTckRate("6M"), 6000000u);
+  EXPECT_EQ(readTckRate("500k"), 500000u);
+  EXPECT_EQ(readTckRate("1000M"), 1000000000u);
+  for (const char* bad : {"", "M", "0", "0k", "1001M", "6m", "6MHz", "-1", "1.5M", "0x10", "99999999999999999999"})
+    EXPECT_FALSE(readTckRate(bad)) << bad;
+}
+
 TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
   for (const char* text : {"", "LPT", "serial", "ppdev:", "remote:", "remote:host", "remote::4444", "remote:h:",
-                           "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80"}) {
+                           "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80",
+                           "lpt:", "lpt:0x", "lpt:0xFFFE", "lpt:0", "lpt:D010", "lpt:0x378x"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCableLink(text), std::invalid_argument);
   }

@@ -38,6 +38,21 @@ TEST(ExtraCommands, BadUsageIsStatus2) {
   EXPECT_EQ(runZorvjtag({"--cable", "sim:frobnicate", "idcode", "--product", "IKA"}).status, 2);
 }
 
+TEST(ExtraCommands, CommandLineHabits) {
+  const Outcome version = runZorvjtag({"-V"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("zorvjtag ", 0), 0u) << version.out;
+  const Outcome after = runZorvjtag({"idcode", "--product", "OBRIN", "--cable", "sim"});
+  EXPECT_EQ(after.status, 0) << after.err;
+  // --tck after the subcommand, with a suffix, reaches the cable check.
+  const Outcome tck = runZorvjtag({"idcode", "--product", "OBRIN", "--cable", "sim", "--tck", "6M"});
+  EXPECT_EQ(tck.status, 2);
+  EXPECT_NE(tck.err.find("--tck: the cable 'sim' has no TCK setting"), std::string::npos) << tck.err;
+  const Outcome typo = runZorvjtag({"--cable", "sim", "idcod", "--product", "OBRIN"});
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.err.find("did you mean 'idcode'?"), std::string::npos) << typo.err;
+}
+
 TEST(ExtraCommands, ToggleRunsUntilTerminatedThenStopsCleanly) {
   const Outcome run = runZorvjtag({"--cable", "sim:chip=VESKAR", "toggle", "--product", "VESKAR", "--toggle-cs"},
                                   "Start toggling ... ");

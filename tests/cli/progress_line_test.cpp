@@ -29,13 +29,16 @@ struct ImageFile {
 
 // Runs the command line on a pseudo-terminal, as a user at a terminal would; returns everything it
 // printed there.
-std::string runOnTerminal(std::vector<std::string> args) {
+std::string runOnTerminal(std::vector<std::string> args, unsigned short columns = 0) {
   std::string binary = ZORVJTAG_BINARY;
   std::vector<char*> argv{binary.data()};
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  winsize size{};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, columns ? &size : nullptr);
   if (pid == 0) {
     execv(binary.c_str(), argv.data());
     _exit(127);
@@ -68,6 +71,21 @@ TEST(ProgressOnTerminal, RateAndEtaShownAndErasedBeforeTheNextLogLine) {
   EXPECT_NE(seen.find(programming + "\r\n\r\033[K  "), std::string::npos) << seen;
   EXPECT_NE(seen.find("\r\033[K\033[A\033[" + std::to_string(programming.size()) + "CDone."), std::string::npos)
       << seen;
+}
+
+TEST(ProgressOnTerminal, LineIsCutToANarrowTerminalNeverWrapped) {
+  const ImageFile image(64 * 1024);
+  const std::string seen = runOnTerminal(nandDownload(image), 40);
+  ASSERT_NE(seen.find("Download Complete."), std::string::npos) << seen;
+  size_t drawn = 0;
+  for (size_t at = seen.find("\r\033[K  "); at != std::string::npos; at = seen.find("\r\033[K  ", at + 1)) {
+    const size_t start = at + 4;
+    const size_t end = seen.find_first_of("\r\n", start);
+    if (seen.substr(start, end - start).find('%') == std::string::npos) continue;  // a log line
+    EXPECT_LT(end - start, 40u) << seen.substr(start, end - start);
+    ++drawn;
+  }
+  EXPECT_GT(drawn, 0u) << seen;
 }
 
 TEST(ProgressOnTerminal, NothingButTheLogWhenPiped) {

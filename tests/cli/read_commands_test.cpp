@@ -43,7 +43,8 @@ TEST(ReadCommands, SizesTakeHexadecimalAndSuffixesAndNothingElse) {
   EXPECT_EQ(readSizeOption("3K"), 3u * 1024);
   EXPECT_EQ(readSizeOption("0x2M"), 2u * 1024 * 1024);
   EXPECT_EQ(readSizeOption("4096M"), uint64_t{1} << 32);
-  for (const char* bad : {"", "K", "0x", "12KB", "1.5M", "0X10", "4097M", "-1", "all"}) {
+  EXPECT_EQ(readSizeOption("4G"), uint64_t{1} << 32);
+  for (const char* bad : {"", "K", "0x", "12KB", "1.5M", "0X10", "4097M", "-1", "all", "5G", "G", "0x1000000001G"}) {
     EXPECT_FALSE(readSizeOption(bad)) << bad;
   }
   const std::string out = scratch("never.bin");
@@ -72,6 +73,19 @@ TEST(ReadCommands, ReadAndVerifyALoadedBoard) {
   EXPECT_EQ(differs.status, 1);
   EXPECT_NE(differs.out.find("  ERROR, ADDR: 0x801\n"), std::string::npos) << differs.out;
   EXPECT_NE(differs.err.find("Verify ERROR"), std::string::npos) << differs.err;
+
+  // The spare-area options reach the jobs: a page with its 64 spare bytes, compared and written.
+  read = runZorvjtag({"--cable", board, "nand-read", "--product", "VESKAR", "--oob", "--size", "2K", out});
+  ASSERT_EQ(slurp(out).size(), 2048u + 64u) << read.out << read.err;
+  EXPECT_EQ(runZorvjtag({"--cable", board, "nand-verify", "--product", "VESKAR", "--oob", out}).status, 0);
+  EXPECT_EQ(runZorvjtag({"--cable", board, "nand-verify", "--product", "VESKAR", out}).status, 1);
+  const auto restored = runZorvjtag({"--cable", "sim:chip=VESKAR", "nand", "--product", "VESKAR", "--oob", "--verify", out});
+  EXPECT_EQ(restored.status, 0) << restored.out << restored.err;
+  // A bad block padded with 0xFF: the next block's data stays at its offset on the flash.
+  const std::string blocks = bytes(0x4200, 3);
+  read = runZorvjtag({"--cable", "sim:chip=VESKAR,nand=0x75,nandbad=0,nandload=" + spit("blocks.bin", blocks),
+                      "nand-read", "--product", "VESKAR", "--pad-bad", "--size", "0x4200", out});
+  EXPECT_EQ(slurp(out), std::string(0x4000, '\xFF') + blocks.substr(0x4000)) << read.out << read.err;
 
   const std::string nor = bytes(0x8000, 2);
   const std::string norLoad = spit("norload.bin", nor);

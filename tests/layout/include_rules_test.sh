@@ -14,7 +14,7 @@ allowed() {
     page) echo "text cable link targets" ;;
     nand | nor | extra) echo "text cable link targets page" ;;
     readback) echo "text cable link targets page nand nor" ;;
-    sim) echo "text cable/port_io.h targets/target_product.h" ;;
+    sim) echo "text cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
     cable_choice) echo "text cable link sim" ;;
     cli) echo "text cable link targets page nand nor extra readback cable_choice" ;;
     ui) echo "text cable link targets page nand nor extra readback cable_choice" ;;

@@ -1,7 +1,6 @@
 #include "nand/nand_job.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +12,7 @@
 
 #include "nand/bad_block_list.h"
 #include "nand/block_number.h"
+#include "page/idle_pipe.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
@@ -96,9 +96,9 @@ std::string idLine(TargetProduct chip) {
   return text;
 }
 
-std::string head(TargetProduct chip, uint8_t code) {
+std::string head(TargetProduct chip, uint8_t code, const fs::path& image) {
   const char* label = code == 0x75 ? "32MB(5608)" : "256MB(2G08)";
-  return "[Download to NAND]\r\n" + idLine(chip) +
+  return "[Download to NAND]\r\n  Image: " + image.string() + "\r\n" + idLine(chip) +
          format("  Maker: 0xEC, Dev: 0x%X (", code) + label + ")\r\n";
 }
 
@@ -115,7 +115,7 @@ TEST(NandJob, SuccessfulRunOnEveryProductAndPageSize) {
       job.run();
       const uint32_t base = 3 * job.blockSize;
       const auto size = static_cast<unsigned>(image.size());
-      EXPECT_EQ(job.page.log, head(chip, code) + format("  BASE: 0x%X, SIZE: 0x%X\r\n", base, size) +
+      EXPECT_EQ(job.page.log, head(chip, code, job.file) + format("  BASE: 0x%X, SIZE: 0x%X\r\n", base, size) +
                                   "  Erasing . OK.\r\n" + format("  Programming to 0x%X ... ", base) +
                                   "Done.\r\n  Verifying... OK.\r\n\r\n")
           << p << " " << int(code);
@@ -160,7 +160,8 @@ TEST(NandJob, EraseDotsWrapAtSeventyTwo) {
   const std::string dots = "  Erasing " + std::string(59, '.') + "\r\n    " + std::string(72, '.') +
                            "\r\n    " + std::string(9, '.') + " OK.\r\n";
   EXPECT_NE(job.page.log.find(dots), std::string::npos) << job.page.log;
-  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ... \r\n  Write ERROR, ADDR: 0x0\r\n\r\n"));
+  EXPECT_TRUE(job.page.log.ends_with("  Programming to 0x0 ... \r\n  Write ERROR, ADDR: 0x0\r\n"
+                                     "  Block 0 failed and could not be marked bad\r\n\r\n"));
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
   EXPECT_EQ(job.device->eraseLog().size(), 140u);
   EXPECT_TRUE(job.device->storedPages().empty());
@@ -188,8 +189,12 @@ TEST(NandJob, BadBlockListKeepsItsCapacity) {
   EXPECT_EQ(nandBadBlocks().count, NandBadBlockList::kCapacity);
   EXPECT_EQ(nandBadBlocks().notListed, 2u);
   EXPECT_NE(job.page.log.find("[0127]\r\n  and 2 more\r\n  Programming"), std::string::npos);
-  // Every block whose erase failed was passed over; the first program went to block 130.
-  EXPECT_EQ(job.device->programLog(), std::vector<uint32_t>{130 * 32});
+  // Every block whose erase failed was passed over (and marked bad in its first two pages); the
+  // image's first program went to block 130, which then refused its mark too.
+  std::vector<uint32_t> programs;
+  for (uint32_t b = 0; b < 130; ++b) programs.insert(programs.end(), {b * 32, b * 32 + 1});
+  programs.insert(programs.end(), {130 * 32, 130 * 32, 130 * 32 + 1});
+  EXPECT_EQ(job.device->programLog(), programs);
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
 }
 
@@ -212,8 +217,9 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
   };
   const std::string missing = "/nonexistent/zorv.bin";
   const std::string directory = fs::temp_directory_path().string();
-  const std::string fifo = directory + "/zorv_nand_fifo_" + std::to_string(getpid());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const zorv::testing::IdlePipe pipe(directory, "zorv_nand_fifo_" + std::to_string(getpid()));
+  ASSERT_TRUE(pipe.made());
+  const std::string fifo = pipe.path();
   const Case cases[] = {
       {"no port", Obrin, "noport", 0xDA, "image", {"Cannot get LPT Base."}},
       {"other chip", Obrin, "chip=IKA", 0xDA, "image", {"Cannot read JTAG ID"}},
@@ -251,7 +257,6 @@ TEST(NandJob, FailuresBeforeTheEraseEndTheJobWithTheirBox) {
     }
   }
 
-  unlink(fifo.c_str());
 
   RefusedPort refused;
   RecordingPage page;
@@ -309,7 +314,7 @@ TEST(NandJob, EmptyImageAndBlockNumbers) {
     job.settings.verify = 1;
     job.run();
     const unsigned base = std::string(block) == "0X10" ? 0 : 16 * 0x20000;
-    EXPECT_EQ(job.page.log, head(Veskar, 0xDA) + format("  BASE: 0x%X, SIZE: 0x0\r\n", base) +
+    EXPECT_EQ(job.page.log, head(Veskar, 0xDA, job.file) + format("  BASE: 0x%X, SIZE: 0x0\r\n", base) +
                                 "  Erasing  OK.\r\n" + format("  Programming to 0x%X ... ", base) +
                                 "Done.\r\n  Verifying... OK.\r\n\r\n");
     EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."});
@@ -464,30 +469,33 @@ TEST(NandJob, RunningOutOfGoodBlocksNeverWrapsToTheStart) {
 }
 
 TEST(NandJob, FactoryMarkedBlockIsPassedOverWithoutAnErase) {
-  for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
-    sim::NandDeviceConfig config;
-    config.markOnlyBlocks = {0};
-    JobRun job(Veskar, code, config);
-    const Bytes image = pattern(700);
-    job.writeImage(image);
-    job.settings.verify = 1;
-    job.run();
-    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
-    // Listed like a block whose erase fails, here the only one of the range.
-    EXPECT_NE(job.page.log.find(format("  Erasing .\r\n ERROR. ADDR: 0x%X OK.\r\nBAD block num #\r\n[0000]\r\n",
-                                       job.blockSize) +
-                                "  Programming to 0x0 ... Done.\r\n  Verifying... OK.\r\n"),
-              std::string::npos)
-        << job.page.log;
-    // The marked block is never erased; the block the data moves to is erased before it is programmed.
-    EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{1}));
-    const uint32_t pagesPerBlock = job.device->geometry().pagesPerBlock;
-    for (uint32_t page : job.device->programLog()) EXPECT_EQ(page / pagesPerBlock, 1u) << "page " << page;
-    EXPECT_EQ(job.device->spareByte(0, code == 0x75 ? 5 : 0), 0x00) << "the marker stays";
-    Bytes moved = image;
-    moved.resize(job.blockSize, 0xFF);
-    EXPECT_EQ(job.device->mainBytes(job.blockSize, job.blockSize), moved);
-    EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+  // The maker may mark the first page, the second, or both.
+  for (const bool secondPageOnly : {false, true}) {
+    for (uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
+      sim::NandDeviceConfig config;
+      (secondPageOnly ? config.secondPageMarkBlocks : config.markOnlyBlocks) = {0};
+      JobRun job(Veskar, code, config);
+      const Bytes image = pattern(700);
+      job.writeImage(image);
+      job.settings.verify = 1;
+      job.run();
+      EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
+      // Listed like a block whose erase fails, here the only one of the range.
+      EXPECT_NE(job.page.log.find(format("  Erasing .\r\n ERROR. ADDR: 0x%X OK.\r\nBAD block num #\r\n[0000]\r\n",
+                                         job.blockSize) +
+                                  "  Programming to 0x0 ... Done.\r\n  Verifying... OK.\r\n"),
+                std::string::npos)
+          << job.page.log;
+      // The marked block is never erased; the block the data moves to is erased before it is programmed.
+      EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{1}));
+      const uint32_t pagesPerBlock = job.device->geometry().pagesPerBlock;
+      for (uint32_t page : job.device->programLog()) EXPECT_EQ(page / pagesPerBlock, 1u) << "page " << page;
+      EXPECT_EQ(job.device->spareByte(secondPageOnly ? 1 : 0, code == 0x75 ? 5 : 0), 0x00) << "the marker stays";
+      Bytes moved = image;
+      moved.resize(job.blockSize, 0xFF);
+      EXPECT_EQ(job.device->mainBytes(job.blockSize, job.blockSize), moved);
+      EXPECT_TRUE(job.board->violations().empty()) << job.board->violations().front();
+    }
   }
 }
 
@@ -501,7 +509,7 @@ TEST(NandJob, AMarkerReadThatTimesOutCountsTheBlockAsBad) {
   const Case cases[] = {
       {0x75, 0x50, 1, {1}},     // before the erase
       {0xDA, 0x30, 1, {1}},     // before the erase
-      {0xDA, 0x30, 2, {0, 1}},  // after the erase, in the program pass
+      {0xDA, 0x30, 3, {0, 1}},  // after the erase, in the program pass
   };
   for (const Case& c : cases) {
     sim::NandDeviceConfig config;

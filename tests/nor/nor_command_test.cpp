@@ -42,6 +42,8 @@ TEST(NorCommand, ExitStatusFollowsTheJob) {
   Outcome ok = runCli("--cable sim:nor=S29AL008D nor --product obrin --type S29AL008D --block 1 " + image);
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_NE(ok.out.find("  Programming and Verifying to 0x10000 ... OK.\n"), std::string::npos) << ok.out;
+  Outcome hex = runCli("--cable sim:nor=S29AL008D nor --product obrin --type S29AL008D --block 0x1 " + image);
+  EXPECT_NE(hex.out.find("  Programming and Verifying to 0x10000 ... OK.\n"), std::string::npos) << hex.out;
   EXPECT_NE(ok.err.find("Download Complete."), std::string::npos);
 
   Outcome refused = runCli("--cable sim nor --product OBRIN --type S29GL064M --width 8 " + image);

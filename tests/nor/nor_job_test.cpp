@@ -1,7 +1,6 @@
 #include "nor/nor_job.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "nor/flash_types.h"
+#include "page/idle_pipe.h"
 #include "page/recording_page.h"
 #include "readback/losing_port.h"
 #include "sim/board.h"
@@ -111,9 +111,11 @@ TEST_F(NorJobTest, SuccessfulRunLogsExactlyAndRefreshesEveryHundredth) {
   makeBoard("chip=OBRIN,nor=S29AL008D");
   prefill(0x20000);
   const auto image = imageBytes(1000);
-  run(settings(Obrin, S29al008d, 16, image));
+  const NorSettings s = settings(Obrin, S29al008d, 16, image);
+  run(s);
   EXPECT_EQ(page.log,
             "[Download to NOR]\r\n"
+            "  Image: " + s.imagePath + "\r\n"
             "  Type: S29AL008D, Interleave: 1, Width: 16\r\n"
             "  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n"
             "  Maker: 0x0001, Device: 0x22DA (S29AL008D)\r\n"
@@ -263,6 +265,9 @@ TEST_F(NorJobTest, BlankUnitsAndBuffersSkippedOnRequestStillReadBackExactly) {
       std::fill(image.begin() + blank * c.piece, image.begin() + std::min<size_t>((blank + 1) * c.piece, image.size()),
                 uint8_t{0xFF});
     }
+    // Blank in its low byte only: the unit is not blank and must be programmed.
+    std::fill(image.begin() + c.piece, image.begin() + 2 * c.piece, uint8_t{0xFF});
+    image[c.piece + 1] = 0x12;
     NorSettings s = settings(Obrin, c.type, 16, image);
     s.skipBlank = true;
     RecordingPage piecePage;
@@ -279,10 +284,10 @@ TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
   makeBoard("chip=IKA,nor=K8D6316");  // eight sectors of 8 KiB first
   prefill(0x10000);
   const auto image = imageBytes(0x6000 + 100);
-  // Sectors 0 and 2 hold the image already; sector 1 differs in one byte; sector 3 holds the
+  // Sectors 0 and 2 hold the image already; sector 1 differs in one high byte; sector 3 holds the
   // image's last 100 bytes but not erased flash after them.
   for (uint32_t o = 0; o < image.size(); ++o) nor.setBusByte(o, image[o]);
-  nor.setBusByte(0x2000 + 1234, static_cast<uint8_t>(image[0x2000 + 1234] ^ 0x10));
+  nor.setBusByte(0x2000 + 1235, static_cast<uint8_t>(image[0x2000 + 1235] ^ 0x10));
   NorSettings s = settings(Ika, K8d6316, 16, image);
   s.skipUnchanged = true;
   run(s);
@@ -293,6 +298,23 @@ TEST_F(NorJobTest, UnchangedSectorsAreNeitherErasedNorProgrammed) {
   EXPECT_EQ(nor.programOperations(), (0x2000 + 100) / 2);
   for (uint32_t o = 0; o < image.size(); ++o) ASSERT_EQ(nor.busByte(o), image[o]) << std::hex << o;
   EXPECT_EQ(nor.busByte(0x6000 + 100), 0xFF);
+
+  // Write buffers, 64 KiB sectors: sector 0 holds the image; sector 1 its last 100 bytes but for one
+  // high byte, then erased flash.
+  makeBoard("chip=IKA,nor=S29GL064M");
+  const auto buffered = imageBytes(0x10000 + 100, 2);
+  for (uint32_t o = 0; o < 0x20000; ++o) nor.setBusByte(o, o < buffered.size() ? buffered[o] : 0xFF);
+  nor.setBusByte(0x10000 + 51, static_cast<uint8_t>(buffered[0x10000 + 51] ^ 0x10));
+  NorSettings b = settings(Ika, S29gl064m, 16, buffered);
+  b.skipUnchanged = true;
+  RecordingPage bufferedPage;
+  restoreProductImages();
+  runNorJob(bufferedPage, *board, b);
+  EXPECT_EQ(bufferedPage.boxes, std::vector<std::string>{"Download Complete."}) << bufferedPage.log;
+  EXPECT_TRUE(bufferedPage.log.ends_with("  Unchanged sectors skipped: 1\r\n\r\n")) << bufferedPage.log;
+  EXPECT_EQ(nor.erasedRanges(), (std::vector<std::pair<uint32_t, uint32_t>>{{0x10000, 0x10000}}));
+  EXPECT_EQ(nor.programOperations(), 4u);  // 100 bytes in write buffers of 32
+  for (uint32_t o = 0x10000; o < buffered.size(); ++o) ASSERT_EQ(nor.busByte(o), buffered[o]) << std::hex << o;
 }
 
 TEST_F(NorJobTest, StopWhileReadingForUnchangedSectorsErasesNothing) {
@@ -375,7 +397,7 @@ INSTANTIATE_TEST_SUITE_P(
     EveryRefusal, NorJobFailures,
     ::testing::Values(
         FailureCase{"NoPort", "chip=OBRIN,noport", Obrin, S29gl064m, 16, "0", "0", 10, "Cannot find LPT PORT",
-                    "[Download to NOR]\r\n\r\n"},
+                    ".bin\r\n\r\n"},
         FailureCase{"WrongChip", "chip=IKA", Obrin, S29gl064m, 16, "0", "0", 10, "Cannot read OBRIN JTAG ID",
                     "Width: 16\r\n\r\n"},
         FailureCase{"TypeOnAWrongBus", "chip=OBRIN", Obrin, S29gl064m, 8, "0", "0", 10,
@@ -425,15 +447,15 @@ TEST_F(NorJobTest, MissingOrUnreadableImage) {
 
 TEST_F(NorJobTest, ImagesThatAreNotRegularFilesAreRefused) {
   makeBoard("chip=OBRIN");
-  const std::string fifo = ::testing::TempDir() + "nor_job_fifo_" + std::to_string(getpid());
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const zorv::testing::IdlePipe pipe(::testing::TempDir(), "nor_job_fifo_" + std::to_string(getpid()));
+  ASSERT_TRUE(pipe.made());
+  const std::string fifo = pipe.path();
   NorSettings s = settings(Obrin, S29gl064m, 16, {});
   // A FIFO that nobody writes to must not hold the job.
   for (const std::string& path : {::testing::TempDir(), std::string("/dev/null"), std::string("/dev/zero"), fifo}) {
     s.imagePath = path;
     run(s);
   }
-  unlink(fifo.c_str());
   EXPECT_EQ(page.boxes, std::vector<std::string>(4, "Cannot open file"));
   EXPECT_TRUE(nor.erasedRanges().empty());
 }
@@ -556,8 +578,9 @@ TEST_F(NorJobTest, RefusedPortAccessIsReportedAndTheJobGoesOn) {
 
 TEST_F(NorJobTest, UnknownProductDoesNothing) {
   makeBoard("chip=OBRIN");
-  run(settings(7, S29gl064m, 16, {}));
-  EXPECT_EQ(page.log, "[Download to NOR]\r\n\r\n");
+  const NorSettings s = settings(7, S29gl064m, 16, {});
+  run(s);
+  EXPECT_EQ(page.log, "[Download to NOR]\r\n  Image: " + s.imagePath + "\r\n\r\n");
   EXPECT_TRUE(page.boxes.empty());
 }
 

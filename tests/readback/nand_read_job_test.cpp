@@ -31,6 +31,16 @@ Bytes slurp(const fs::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// No partial file of a read to out is left beside it.
+bool partialFileLeft(const fs::path& out) {
+  const std::string stem = out.filename().string() + ".";
+  for (const auto& entry : fs::directory_iterator(out.parent_path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(stem) && name.ends_with(".part")) return true;
+  }
+  return false;
+}
+
 void spit(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -76,17 +86,21 @@ struct NandBoard {
     runReadJob(page, *board, settings);
   }
   // The nand download of image from block, as the user would run it before reading back.
-  void download(const Bytes& bytes, uint32_t block) {
+  void download(const Bytes& bytes, uint32_t block, bool oob = false) {
     spit(image, bytes);
     NandSettings nand;
     nand.product = settings.product;
     nand.blockText = std::to_string(block);
     nand.imagePath = image.string();
-    RecordingPage downloadPage;
+    nand.oob = oob;
+    nand.verify = oob;
+    downloadPage.log.clear();
+    downloadPage.boxes.clear();
     restoreProductImages();
     runNandJob(downloadPage, *board, nand);
     ASSERT_EQ(downloadPage.boxes, std::vector<std::string>{"Download Complete."}) << downloadPage.log;
   }
+  RecordingPage downloadPage;
 };
 
 TEST(NandReadJob, RoundTripOnEveryProduct) {
@@ -145,11 +159,126 @@ TEST(NandReadJob, RawReadsBadBlocksAndOobFollowsEachPageWithItsSpare) {
   }
   EXPECT_EQ(slurp(nand.out), oob);
 
+  // Padded: the bad block's place holds 0xFF, so offsets stay as on the flash.
+  nand.settings.block = 1;
+  nand.settings.oob = false;
+  nand.settings.padBad = true;
+  nand.settings.size = block + 1024;
+  nand.run(ReadMode::Read);
+  Bytes padded(block, 0xFF);
+  padded.insert(padded.end(), data.begin(), data.end());
+  EXPECT_EQ(slurp(nand.out), padded);
+  nand.settings.padBad = false;
+  nand.settings.oob = true;
+
+  // A large page carries 64 spare bytes, or 32 when the fourth ID byte says 8 per 512.
+  for (const auto& [id4, spare] : {std::pair<uint8_t, size_t>{0x15, 64}, {0x11, 32}}) {
+    sim::NandDeviceConfig large;
+    large.idByte4Set = true;
+    large.idByte4 = id4;
+    NandBoard big(Veskar, 0xDA, large);
+    big.settings.size = 2048;
+    big.settings.oob = true;
+    big.run(ReadMode::Read);
+    EXPECT_EQ(slurp(big.out).size(), 2048 + spare) << int{id4};
+  }
+
   // Spare areas come only in whole pages.
+  nand.settings.block = 2;
   nand.settings.size = 100;
   nand.run(ReadMode::Read);
   EXPECT_EQ(nand.page.boxes,
             std::vector<std::string>{"With the spare areas the size must be whole pages of 0x200 bytes"});
+}
+
+// A backup with the spare areas, an erase, and a restore from the backup: every part's pages come
+// back with their spare areas, and a block with a factory marker is never erased nor written.
+TEST(NandReadJob, SpareAreasSurviveABackupEraseAndRestoreOnEveryPart) {
+  for (uint8_t code : {uint8_t{0x75}, uint8_t{0x76}, uint8_t{0xF1}, uint8_t{0xDA}, uint8_t{0xDC}, uint8_t{0xD3}}) {
+    sim::NandDeviceConfig config;
+    config.markOnlyBlocks = {1};  // its erase would work, and clear the marker
+    NandBoard nand(Veskar, code, config);
+    const sim::NandGeometry& g = nand.device->geometry();
+    const uint32_t marker = g.largePage ? 0 : 5;
+    const uint32_t first = 2 * g.pagesPerBlock;  // block 2's first page
+    const Bytes main0 = pattern(g.pageSize, 1), main1 = pattern(g.pageSize, 2);
+    Bytes spare0 = pattern(g.spareSize, 3);
+    spare0[marker] = 0xFF;  // a good block's own marker
+    nand.device->preload(first * g.pageSize, main0);
+    nand.device->preload((first + 1) * g.pageSize, main1);  // its spare area stays erased
+    nand.device->preloadSpare(first, spare0);
+    nand.device->preload(g.blockSize() + 7, {0x12});
+    const Bytes markedPage = nand.device->mainBytes(g.blockSize(), g.pageSize);
+
+    nand.settings.block = 1;
+    nand.settings.size = 2 * g.pageSize;
+    nand.settings.oob = true;
+    nand.run(ReadMode::Read);
+    ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+    const Bytes backup = slurp(nand.out);
+    ASSERT_EQ(backup.size(), 2 * (g.pageSize + g.spareSize));
+
+    nand.settings.count = 2;
+    nand.run(ReadMode::Erase);
+    ASSERT_EQ(nand.device->storedPages(), (std::vector<uint32_t>{g.pagesPerBlock, g.pagesPerBlock + 1}));
+
+    // Not whole records: refused before anything is erased.
+    Bytes torn = backup;
+    torn.push_back(0);
+    spit(nand.image, torn);
+    NandSettings restore;
+    restore.product = Veskar;
+    restore.blockText = "1";
+    restore.imagePath = nand.image.string();
+    restore.oob = true;
+    RecordingPage refused;
+    restoreProductImages();
+    runNandJob(refused, *nand.board, restore);
+    EXPECT_EQ(refused.boxes.size(), 1u);
+    EXPECT_EQ(refused.log.find("Erasing"), std::string::npos) << refused.log;
+
+    nand.download(backup, 1, true);
+    EXPECT_EQ(nand.device->mainBytes(first * g.pageSize, g.pageSize), main0) << int{code};
+    EXPECT_EQ(nand.device->mainBytes((first + 1) * g.pageSize, g.pageSize), main1);
+    for (uint32_t i = 0; i < g.spareSize; ++i) {
+      EXPECT_EQ(nand.device->spareByte(first, i), spare0[i]) << int{code} << " " << i;
+      EXPECT_EQ(nand.device->spareByte(first + 1, i), 0xFF) << int{code} << " " << i;
+    }
+    EXPECT_EQ(nand.device->mainBytes(g.blockSize(), g.pageSize), markedPage);
+    EXPECT_EQ(nand.device->spareByte(g.pagesPerBlock, marker), 0x00);
+    for (uint32_t block : nand.device->eraseLog()) EXPECT_NE(block, 1u) << int{code};
+    for (uint32_t page : nand.device->programLog()) EXPECT_NE(page / g.pagesPerBlock, 1u) << int{code};
+    // The page with an erased spare area took no spare bytes; the other took them.
+    EXPECT_EQ(nand.device->programLog(), (std::vector<uint32_t>{first, first + 1}));
+
+    // The read-back compare looks at the spare areas too.
+    nand.run(ReadMode::Verify);
+    EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify Complete."}) << nand.page.log;
+    Bytes changed = backup;
+    changed[g.pageSize + 9] ^= 0x01;
+    spit(nand.image, changed);
+    nand.run(ReadMode::Verify);
+    EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify ERROR"}) << nand.page.log;
+    EXPECT_TRUE(nand.board->violations().empty()) << nand.board->violations().front();
+  }
+}
+
+// A block whose erase fails during a download is marked, so that the read-back commands pass over
+// it as the download did.
+TEST(NandReadJob, ABlockThatFailedItsEraseIsMarkedAndPassedOverAfterwards) {
+  sim::NandDeviceConfig config;
+  config.eraseFailBlocks = {1};
+  NandBoard nand(Veskar, 0x75, config);
+  const Bytes image = pattern(nand.blockSize() + 700);
+  nand.download(image, 0);
+  EXPECT_NE(nand.downloadPage.log.find("  Block 1 failed and is marked bad\r\n"), std::string::npos)
+      << nand.downloadPage.log;
+  nand.run(ReadMode::Verify);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Verify Complete."}) << nand.page.log;
+  nand.run(ReadMode::BadScan);
+  EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0001]\r\n"), std::string::npos) << nand.page.log;
+  EXPECT_EQ(nand.device->spareByte(nand.blockSize() / 512, 5), 0x00);
+  EXPECT_EQ(nand.device->spareByte(nand.blockSize() / 512 + 1, 5), 0x00);
 }
 
 TEST(NandReadJob, RangesPastTheEndAreRefusedBeforeAnyRead) {
@@ -185,6 +314,21 @@ TEST(NandReadJob, RangesPastTheEndAreRefusedBeforeAnyRead) {
   nand.run(ReadMode::Erase);
   EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"The range runs past the end of the device (2048 blocks)"});
   EXPECT_TRUE(nand.device->eraseLog().empty());
+
+  // Nothing asked for is refused, never reported as done.
+  fs::remove(nand.out);
+  nand.settings.toEnd = false;
+  nand.settings.size = 0;
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Nothing to read: the size is 0"});
+  EXPECT_FALSE(fs::exists(nand.out));
+  nand.settings.count = 0;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Nothing to erase: the count is 0"});
+  EXPECT_TRUE(nand.device->eraseLog().empty());
+  spit(nand.image, {});
+  nand.run(ReadMode::Verify);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Nothing to verify: the image file is empty"});
 }
 
 TEST(NandReadJob, VerifyPlacesTheImageAsTheDownloadAndReportsTheFirstDifference) {
@@ -213,6 +357,7 @@ TEST(NandReadJob, EraseNeverErasesAMarkedBlockAndListsIt) {
   sim::NandDeviceConfig config;
   config.factoryBadBlocks = {2};
   config.markOnlyBlocks = {4};  // its erase would work, and clear the marker
+  config.secondPageMarkBlocks = {5};
   NandBoard nand(Veskar, 0x75, config);
   nand.device->preload(nand.blockSize() + 100, Bytes(100, 0x00));
   nand.settings.block = 1;
@@ -224,6 +369,18 @@ TEST(NandReadJob, EraseNeverErasesAMarkedBlockAndListsIt) {
       << nand.page.log;
   EXPECT_NE(nand.device->spareByte(4 * nand.blockSize() / 512, 5), 0xFF);
   EXPECT_EQ(nand.device->mainBytes(nand.blockSize() + 100, 100), Bytes(100, 0xFF));
+
+  // A marker in the second page only marks the block as well.
+  nand.settings.block = 5;
+  nand.settings.count = 1;
+  nand.run(ReadMode::Erase);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Erase Complete."});
+  EXPECT_EQ(nand.device->eraseLog(), (std::vector<uint32_t>{1, 3}));
+  EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0005]\r\n"), std::string::npos) << nand.page.log;
+  nand.run(ReadMode::BadScan);
+  EXPECT_NE(nand.page.log.find("BAD block num #\r\n[0002]\r\n[0004]\r\n[0005]\r\n  Bad blocks: 3 of 2048"),
+            std::string::npos)
+      << nand.page.log;
 }
 
 TEST(NandReadJob, EraseFailureIsAnError) {
@@ -263,6 +420,7 @@ TEST(NandReadJob, StoppedOrFailedReadLeavesNoFileAndKeepsAnOldOne) {
   EXPECT_EQ(nand.page.stopRequested.load(), 0);
   EXPECT_EQ(slurp(nand.out), (Bytes{1, 2, 3}));
   EXPECT_FALSE(fs::exists(nand.out.string() + ".part"));
+  EXPECT_FALSE(partialFileLeft(nand.out));
   nand.page.onEvent = nullptr;
 
   // A device that stops answering.
@@ -275,6 +433,28 @@ TEST(NandReadJob, StoppedOrFailedReadLeavesNoFileAndKeepsAnOldOne) {
   EXPECT_EQ(busy.page.boxes.size(), 1u);
   EXPECT_FALSE(fs::exists(busy.out));
   EXPECT_FALSE(fs::exists(busy.out.string() + ".part"));
+  EXPECT_FALSE(partialFileLeft(busy.out));
+  // A marker read that a reset cannot end is a failure, not a bad block.
+  busy.settings.count = 2;
+  for (const ReadMode mode : {ReadMode::Erase, ReadMode::BadScan}) {
+    busy.run(mode);
+    EXPECT_EQ(busy.page.boxes, std::vector<std::string>{"Read ERROR"});
+    EXPECT_EQ(busy.page.log.find("BAD block"), std::string::npos) << busy.page.log;
+    EXPECT_EQ(busy.page.events.back().what, "unlock");
+  }
+  EXPECT_TRUE(busy.device->eraseLog().empty());
+
+  // The range needs more good blocks than the device has left.
+  sim::NandDeviceConfig lastBad;
+  lastBad.factoryBadBlocks = {2047};
+  NandBoard shortOfBlocks(Veskar, 0x75, lastBad);
+  shortOfBlocks.settings.block = 2046;
+  shortOfBlocks.settings.size = shortOfBlocks.blockSize() + 1;
+  shortOfBlocks.run(ReadMode::Read);
+  EXPECT_EQ(shortOfBlocks.page.boxes, std::vector<std::string>{"Read ERROR"});
+  EXPECT_NE(shortOfBlocks.page.log.find("No good block left"), std::string::npos) << shortOfBlocks.page.log;
+  EXPECT_FALSE(fs::exists(shortOfBlocks.out));
+  EXPECT_FALSE(partialFileLeft(shortOfBlocks.out));
 }
 
 // A link lost in the middle of a read fails it with the cause named; no file is left.

@@ -166,6 +166,34 @@ TEST(NorReadJob, RoundTripOnEveryProduct) {
   }
 }
 
+// A device code the table does not know: the read runs on the bus as it is, over the CFI size
+// where the device answers the query; it is never erased.
+TEST(NorReadJob, AnUnknownDeviceIsReadOnTheBusAsItIs) {
+  NorBoard bare("chip=VESKAR,nor=EN29LV040A,nordevice=A7,nornocfi");
+  bare.fill(0, 0x100000);
+  bare.settings.size = 0x100000;
+  bare.run(ReadMode::Read);
+  ASSERT_EQ(bare.page.boxes, std::vector<std::string>{"Read Complete."}) << bare.page.log;
+  EXPECT_EQ(slurp(bare.out), bare.flash(0, 0x100000));
+  EXPECT_NE(bare.page.log.find("Device: 0x00A7"), std::string::npos) << bare.page.log;
+
+  NorBoard cfi("chip=OBRIN,nor=S29GL064M,nordevice=22FF");
+  const uint32_t sector1 = sim::findNorPart("S29GL064M")->regions.front().second;
+  cfi.bus(S29gl064m, 16);
+  cfi.fill(0, sector1 + 0x100);
+  cfi.settings.block = 1;
+  cfi.settings.size = 0x41;
+  cfi.run(ReadMode::Read);
+  ASSERT_EQ(cfi.page.boxes, std::vector<std::string>{"Read Complete."}) << cfi.page.log;
+  EXPECT_EQ(slurp(cfi.out), cfi.flash(sector1, 0x41));
+  EXPECT_NE(cfi.page.log.find("  Unknown device; CFI size: 0x800000\r\n"), std::string::npos) << cfi.page.log;
+
+  cfi.settings.count = 1;
+  cfi.run(ReadMode::Erase);
+  EXPECT_EQ(cfi.page.boxes, std::vector<std::string>{"Unknown FLASH ID"});
+  EXPECT_TRUE(cfi.nor.erasedRanges().empty());
+}
+
 TEST(NorReadJob, VerifyReportsTheFirstDifference) {
   NorBoard nor("chip=IKA,nor=S29GL064M");
   nor.bus(S29gl064m, 16);
@@ -183,6 +211,19 @@ TEST(NorReadJob, VerifyReportsTheFirstDifference) {
   std::snprintf(expected, sizeof expected, "  ERROR, ADDR: 0x101A3\r\n    [Write: 0x%02X, Read: 0x%02X]\r\nError.\r\n",
                 content(0x101A3), content(0x101A3) ^ 0x80);
   EXPECT_NE(nor.page.log.find(expected), std::string::npos) << nor.page.log;
+
+  // A stop ends the job as stopped, without judging the chunk it cut short.
+  nor.page.onEvent = [](RecordingPage& page, const RecordingPage::Event& event) {
+    if (event.what == "bytes") page.stopRequested = 1;
+  };
+  for (const ReadMode mode : {ReadMode::Verify, ReadMode::Read}) {
+    nor.settings.size = 0x200;
+    nor.run(mode);
+    EXPECT_TRUE(nor.page.boxes.empty()) << nor.page.log;
+    EXPECT_TRUE(nor.page.log.ends_with("  STOP.\r\n\r\n")) << nor.page.log;
+    EXPECT_EQ(nor.page.outcome(), JobOutcome::Stopped);
+  }
+  EXPECT_FALSE(fs::exists(nor.out));
 }
 
 TEST(NorReadJob, EraseUsesTheDownloadsRoutineAndStopsAtAStuckSector) {
@@ -229,6 +270,36 @@ TEST(NorReadJob, RangesPastTheEndAreRefusedAndAllReadsToTheEnd) {
   nor.run(ReadMode::Read);
   EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Read Complete."}) << nor.page.log;
   EXPECT_EQ(slurp(nor.out), nor.flash(0x1C000, 0x4000));
+
+  // Nothing asked for is refused, never reported as done.
+  fs::remove(nor.out);
+  nor.settings.toEnd = false;
+  nor.settings.size = 0;
+  nor.run(ReadMode::Read);
+  EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Nothing to read: the size is 0"});
+  EXPECT_FALSE(fs::exists(nor.out));
+  nor.settings.count = 0;
+  nor.run(ReadMode::Erase);
+  EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Nothing to erase: the count is 0"});
+  EXPECT_TRUE(nor.nor.erasedRanges().empty());
+  std::ofstream(nor.image, std::ios::binary | std::ios::trunc).close();
+  nor.run(ReadMode::Verify);
+  EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Nothing to verify: the image file is empty"});
+
+  // A device at the very top of the address space ends at 2^32, not at 0.
+  NorBoard top("chip=IKA,nor=S29AL008D,norcs=7");
+  top.bus(S29al008d, 16);
+  top.settings.base = 0xFFF00000u;
+  top.fill(0xFC000, 0x4000);
+  top.settings.block = 18;  // the last 16 KiB sector
+  top.settings.toEnd = true;
+  top.run(ReadMode::Read);
+  EXPECT_EQ(top.page.boxes, std::vector<std::string>{"Read Complete."}) << top.page.log;
+  EXPECT_EQ(slurp(top.out), top.flash(0xFC000, 0x4000));
+  const Bytes head = top.flash(0xFC000, 0x100);
+  std::ofstream(top.image, std::ios::binary).write(reinterpret_cast<const char*>(head.data()), 0x100);
+  top.run(ReadMode::Verify);
+  EXPECT_EQ(top.page.boxes, std::vector<std::string>{"Verify Complete."}) << top.page.log;
 }
 
 // VESKAR's bus refusing debug access ends the read with the download's box, not silently.

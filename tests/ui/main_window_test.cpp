@@ -6,6 +6,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
 
 #include "cable/recording_port.h"
 #include "ui/about_dialog.h"
@@ -78,19 +81,37 @@ TEST_F(MainWindowTest, ClickingATabSwitchesPagesAndFocus) {
   EXPECT_TRUE(shows(0));
 }
 
-TEST_F(MainWindowTest, KeysOnTheTabStripDoNothing) {
+TEST_F(MainWindowTest, KeysOnTheTabStripSwitchTabsAndTabMovesIntoThePage) {
   clickTab(1);
   tabs()->setFocus();
   ASSERT_TRUE(waitUntil([&] { return tabs()->hasFocus(); }));
-  for (Qt::Key key : {Qt::Key_Right, Qt::Key_Left, Qt::Key_Home, Qt::Key_End, Qt::Key_Return, Qt::Key_Escape}) {
+  for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Return, Qt::Key_Escape}) {
     QTest::keyClick(tabs(), key);
     EXPECT_TRUE(shows(1)) << key;
     EXPECT_TRUE(window.dialog->isVisible()) << key;
   }
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int shown;
+  } steps[] = {{Qt::Key_Right, {}, 2},
+               {Qt::Key_Right, {}, 3},
+               {Qt::Key_Right, {}, 3},  // the arrows stop at the end
+               {Qt::Key_Tab, Qt::ControlModifier, 0},  // Ctrl+Tab goes round
+               {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 3},
+               {Qt::Key_Left, {}, 2}};
+  for (const auto& step : steps) {
+    QTest::keyClick(tabs(), step.key, step.modifiers);
+    EXPECT_TRUE(shows(step.shown)) << step.key;
+    EXPECT_TRUE(tabs()->hasFocus()) << step.key;
+  }
+  QTest::keyClick(tabs(), Qt::Key_Tab);
+  ASSERT_NE(QApplication::focusWidget(), nullptr);
+  EXPECT_TRUE(pageTabs().page(2)->isAncestorOf(QApplication::focusWidget()));
   QWheelEvent wheel(QPointF(5, 5), tabs()->mapToGlobal(QPointF(5, 5)), {}, QPoint(0, -120), Qt::NoButton, {},
                     Qt::NoScrollPhase, false);
   QApplication::sendEvent(tabs(), &wheel);
-  EXPECT_TRUE(shows(1));
+  EXPECT_TRUE(shows(2));
 }
 
 TEST_F(MainWindowTest, EnterAndEscapeNeverCloseTheWindow) {
@@ -105,9 +126,10 @@ TEST_F(MainWindowTest, AboutEntryOpensTheAboutBox) {
   QAction* entry = window.dialog->aboutAction();
   EXPECT_EQ(entry->text(), QString::fromUtf8("ZORV Parallel JTAG 정보(&A)..."));
   const auto actions = window.dialog->aboutMenu()->actions();
-  ASSERT_EQ(actions.size(), 2);
-  EXPECT_TRUE(actions[0]->isSeparator());
-  EXPECT_EQ(actions[1], entry);
+  ASSERT_EQ(actions.size(), 3);
+  EXPECT_EQ(actions[0], window.dialog->cableAction());
+  EXPECT_TRUE(actions[1]->isSeparator());
+  EXPECT_EQ(actions[2], entry);
 
   QString title;
   QString okText;
@@ -141,6 +163,56 @@ TEST_F(MainWindowTest, RightClickOnTheTabStripOffersTheAboutEntry) {
   QApplication::sendEvent(tabs(), &event);
   EXPECT_TRUE(waitUntil([&] { return window.dialog->aboutMenu()->isVisible(); }));
   window.dialog->aboutMenu()->close();
+}
+
+TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
+  EXPECT_FALSE(window.dialog->cableAction()->isEnabled());  // nothing to open cables with yet
+  window.dialog->setCableChoice("lpt", [&](const std::string& text) -> std::unique_ptr<JtagLink> {
+    if (text != "sim") throw std::invalid_argument("unknown cable '" + text + "'");
+    return std::make_unique<ParallelPortLink>(std::make_unique<NullPort>());
+  });
+  EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: lpt...");
+  QStringList answers = {"bogus", "", "sim"};
+  QString offered;
+  window.dialog->setCableAsker([&](QWidget*, const QString& current) {
+    offered = current;
+    return answers.takeFirst();
+  });
+  QStringList remembered;
+  QObject::connect(window.dialog.get(), &MainDialog::cableChosen, [&](const QString& text) { remembered << text; });
+
+  window.dialog->cableAction()->trigger();  // a text that names no cable: a box, nothing changes
+  EXPECT_EQ(offered, "lpt");
+  EXPECT_EQ(window.boxes, QStringList{"unknown cable 'bogus'"});
+  window.dialog->cableAction()->trigger();  // cancelled
+  EXPECT_EQ(window.dialog->cableText(), "lpt");
+  JtagLink* first = window.ownedLink.get();
+  for (int i = 0; i < pageTabs().pageCount(); ++i) EXPECT_EQ(&pageTabs().page(i)->cablePort(), first);
+
+  // A running job keeps the cable it started with: freeing it under the job would be fatal.
+  NandPage& nand = *pageTabs().nandPage();
+  nand.setJobFunction([](JobPage& page, JtagLink&, const NandSettings&) {
+    while (page.stopRequested.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 0;
+  });
+  nand.startOrStopJob();
+  ASSERT_TRUE(nand.jobRunning());
+  window.dialog->cableAction()->trigger();
+  EXPECT_EQ(window.boxes.last(), "The cable can be changed when no job runs");
+  EXPECT_EQ(&nand.cablePort(), first);
+  nand.requestStop();
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+
+  window.dialog->cableAction()->trigger();
+  EXPECT_EQ(window.dialog->cableText(), "sim");
+  EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: sim...");
+  EXPECT_EQ(remembered, QStringList{"sim"});
+  for (int i = 0; i < pageTabs().pageCount(); ++i) {
+    EXPECT_NE(&pageTabs().page(i)->cablePort(), first);
+    auto* link = dynamic_cast<ParallelPortLink*>(&pageTabs().page(i)->cablePort());
+    ASSERT_NE(link, nullptr);
+    EXPECT_NE(dynamic_cast<NullPort*>(&link->port()), nullptr);
+  }
 }
 
 TEST(DialogUnitsTest, ConvertsFromTheFontsCharacterCell) {

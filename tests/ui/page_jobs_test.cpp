@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTabBar>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -16,6 +18,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
 #include "ui_test_support.h"
 
@@ -122,7 +125,7 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
 
   const QString log = nand.logText();
   EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
-  EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n  Image: " + image + "\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1388\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  Erasing ")) << log.toStdString();
   EXPECT_TRUE(log.contains("  Programming to 0x0 ... Done.\r\n")) << log.toStdString();
@@ -163,6 +166,19 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
 const std::vector<int> kNorInputs = {1030, 1034, 1035, 1007, 1039, 1041, 1027, 1042, 1017, 1043,
                                      1019, 1044, 1020, 1045, 1013, 1021, 1046, 1047, 1048};
 
+TEST_F(PageJobsTest, RefusedLptRightsShowTheWayThatWorksInTheBox) {
+  port = std::make_unique<ParallelPortLink>(
+      std::make_unique<DirectIoPort>([](unsigned long, unsigned long, int) { return -1; }));
+  window = std::make_unique<Window>(*port);
+  QStringList details;
+  window->onBox = [&](QMessageBox& box) { details << box.informativeText(); };
+  window->click(window->nand(), NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !window->nand().jobRunning(); }));
+  ASSERT_FALSE(window->boxes.isEmpty());
+  EXPECT_EQ(window->boxes[0], "Couldn't access giveio device");
+  EXPECT_TRUE(details[0].contains("--cable ppdev")) << details[0].toStdString();
+}
+
 TEST_F(PageJobsTest, NorDownload) {
   if (!open(kNorBoard)) GTEST_SKIP() << "the virtual board has no NOR device yet";
   NorPage& nor = window->nor();
@@ -179,7 +195,9 @@ TEST_F(PageJobsTest, NorDownload) {
 
   const QString log = nor.logText();
   EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
-  EXPECT_TRUE(log.startsWith("[Download to NOR]\r\n  Type: EN29LV010A, Interleave: 1, Width: 8\r\n")) << log.toStdString();
+  EXPECT_TRUE(log.startsWith("[Download to NOR]\r\n  Image: " + dir.filePath("image.bin") +
+                             "\r\n  Type: EN29LV010A, Interleave: 1, Width: 8\r\n"))
+      << log.toStdString();
   EXPECT_TRUE(log.contains(" OK.\r\n  Programming and Verifying to 0x0 ... OK.\r\n  Download Time: ")) << log.toStdString();
   EXPECT_TRUE(log.endsWith(" [sec]\r\n\r\n")) << log.toStdString();
 
@@ -352,6 +370,40 @@ TEST_F(PageJobsTest, ReadTabStopsAReadToTheEndAndLeavesNoFile) {
   EXPECT_FALSE(QFile::exists(whole + ".part"));
   EXPECT_EQ(button->text(), "Read");
   EXPECT_EQ(read.stopRequested(), 0);
+}
+
+// Erase asks first and does nothing on No; Bad Blocks scans without asking.
+TEST_F(PageJobsTest, ReadTabErasesNandBlocksOnlyAfterTheUserConfirms) {
+  ASSERT_TRUE(open("sim:chip=VESKAR"));
+  ReadPage& read = window->read();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
+  window->click(read, ReadPage::Veskar);
+  static_cast<QLineEdit*>(read.control(ReadPage::BlockEdit))->setText("3");
+  static_cast<QLineEdit*>(read.control(ReadPage::CountEdit))->setText("2");
+  window->click(read, ReadPage::EraseButton);
+  EXPECT_EQ(window->boxes, QStringList{"Erase 2 blocks from block 3?"});
+  EXPECT_FALSE(read.jobRunning());
+  EXPECT_TRUE(read.logText().isEmpty()) << read.logText().toStdString();
+
+  window->boxes.clear();
+  window->onBox = [](QMessageBox& box) {
+    if (box.text().endsWith("?")) QTimer::singleShot(0, &box, [b = &box] { b->button(QMessageBox::Yes)->click(); });
+  };
+  window->click(read, ReadPage::EraseButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  EXPECT_EQ(window->boxes, (QStringList{"Erase 2 blocks from block 3?", "Erase Complete."}))
+      << read.logText().toStdString();
+  EXPECT_TRUE(read.logText().contains("[Erase NAND]\r\n")) << read.logText().toStdString();
+  EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::EraseButton))->text(), "Erase");
+
+  window->boxes.clear();
+  window->click(read, ReadPage::ScanButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  EXPECT_EQ(window->boxes, QStringList{"Scan Complete."}) << read.logText().toStdString();
+
+  window->click(read, ReadPage::Nor);
+  EXPECT_FALSE(read.control(ReadPage::EraseButton)->isEnabled());
+  EXPECT_FALSE(read.control(ReadPage::Oob)->isEnabled());
 }
 
 }  // namespace

@@ -213,6 +213,8 @@ TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
   EXPECT_EQ(text(nor, NorPage::PathBox), "/.../boot.bin");
   EXPECT_EQ(text(nor, NorPage::BlockEdit), "3");
+  EXPECT_TRUE(edit(nor, NorPage::PathBox)->isReadOnly());
+  EXPECT_EQ(edit(nor, NorPage::PathBox)->toolTip(), "/data/images/flash/boot.bin");
 
   edit(nor, NorPage::PathBox)->setText("/typed/by/hand.bin");
   window.click(nor, NorPage::OpenButton);  // cancelled
@@ -404,6 +406,9 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_FALSE(runs[0].toEnd);
   EXPECT_EQ(runs[0].outputPath, "/backups/ika/nor.bin");
   EXPECT_EQ(text(read, ReadPage::OutputBox), "/.../nor.bin");
+  EXPECT_TRUE(edit(read, ReadPage::OutputBox)->isReadOnly());
+  EXPECT_TRUE(edit(read, ReadPage::PathBox)->isReadOnly());
+  EXPECT_EQ(edit(read, ReadPage::OutputBox)->toolTip(), "/backups/ika/nor.bin");
 
   // A size that cannot be read starts nothing; "To the end" needs none.
   QStringList boxes;
@@ -430,6 +435,36 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_EQ(runs[2].mode, ReadMode::Read);
   EXPECT_TRUE(runs[2].toEnd);
   EXPECT_EQ(boxes.size(), 1);
+}
+
+TEST_F(PagesTest, ByteCountersHoldTheLargestCountWhole) {
+  const struct {
+    JobPageWidget* page;
+    int counter;
+  } counters[] = {{&window.nand(), NandPage::ByteCounter},
+                  {&window.nor(), NorPage::ByteCounter},
+                  {&window.read(), ReadPage::ByteCounter}};
+  for (const auto& c : counters) {
+    c.page->showByteCount(int64_t{1} << 32, int64_t{1} << 32);  // a whole 4 GiB read
+    auto* label = qobject_cast<QLabel*>(c.page->control(c.counter));
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width())
+        << label->text().toStdString();
+  }
+}
+
+TEST_F(PagesTest, ReadTabRefusesABlockPast32BitsRatherThanWrapToBlockZero) {
+  ReadPage& read = window.read();
+  int runs = 0;
+  read.setJobFunction([&](JobPage&, JtagLink&, const ReadSettings&) { return ++runs; });
+  read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/backups/nand.bin"); });
+  window.click(read, ReadPage::SaveButton);
+  edit(read, ReadPage::SizeEdit)->setText("64K");
+  edit(read, ReadPage::BlockEdit)->setText("4294967296");
+  window.click(read, ReadPage::ReadButton);
+  EXPECT_EQ(window.boxes, QStringList{"Block No. \"4294967296\" is not a number (decimal, or hexadecimal after 0x)"});
+  EXPECT_FALSE(read.jobRunning());
+  EXPECT_EQ(runs, 0);
 }
 
 }  // namespace
