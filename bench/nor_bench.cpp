@@ -49,7 +49,7 @@ void downloadImage(benchmark::State& state, const char* part, int type) {
     zorv::NorSettings settings;
     settings.product = zorv::Obrin;
     settings.flashType = type;
-    settings.widthSelection = 1;
+    settings.width = 16;
     settings.imagePath = imageFile();
     const auto start = std::chrono::steady_clock::now();
     zorv::runNorJob(page, port, settings);

@@ -127,7 +127,7 @@ void norDownload(benchmark::State& state, const char* part, int type) {
     zorv::NorSettings settings;
     settings.product = zorv::Obrin;
     settings.flashType = type;
-    settings.widthSelection = 1;
+    settings.width = 16;
     settings.imagePath = path;
     settings.skipBlank = state.range(0) == 1;
     settings.skipUnchanged = state.range(0) == 2;

@@ -16,6 +16,7 @@ expected=(
   usr/share/man/man1/zorvjtag-gui.1.gz
   usr/share/applications/$app.desktop
   usr/share/metainfo/$app.metainfo.xml
+  usr/lib/udev/rules.d/70-zorvjtag.rules
 )
 for size in 16 22 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$app.png"); done
 for file in "${expected[@]}"; do
@@ -23,7 +24,7 @@ for file in "${expected[@]}"; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libqt6widgets6; do
+for library in libc6 libstdc++6 libqt6widgets6 libftdi1-2; do
   [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends"; exit 1; }
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-nanum | fonts-noto-cjk" ] || { echo "Recommends lacks a Korean font"; exit 1; }

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum xvfb xauth libxcb1-dev pkg-config openocd
-          scdoc dpkg-dev file desktop-file-utils appstream openfpgaloader)
+          scdoc dpkg-dev file desktop-file-utils appstream openfpgaloader libftdi1-dev umockdev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

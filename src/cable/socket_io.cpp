@@ -1,5 +1,7 @@
 #include "cable/socket_io.h"
 
+#include <cstring>
+
 #ifndef _WIN32
 #include <fcntl.h>
 #endif
@@ -143,5 +145,17 @@ int pollSocket(int fd, short events, int timeoutMs, short* revents) {
 int lastError() { return errno; }
 
 #endif
+
+std::string errorText(int error) {
+  switch (error) {
+    case ECONNREFUSED: return "Connection refused";
+    case ETIMEDOUT: return "Connection timed out";
+    case ECONNRESET: return "Connection reset by peer";
+    case EHOSTUNREACH: return "No route to host";
+    case ENETUNREACH: return "Network is unreachable";
+    case EADDRNOTAVAIL: return "Cannot assign requested address";
+    default: return std::strerror(error);
+  }
+}
 
 }  // namespace zorv::net

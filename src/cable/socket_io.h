@@ -22,6 +22,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <string>
 #include <sys/types.h>
 
 namespace zorv::net {
@@ -57,5 +58,8 @@ int pollSocket(int fd, short events, int timeoutMs, short* revents = nullptr);
 // The cause of the last failed socket call, as an errno value (EWOULDBLOCK, EINPROGRESS, EINTR and
 // the connection errors keep their POSIX names on Windows too).
 int lastError();
+// The words for such a cause, the same on every system (the Windows C library has none for the
+// socket errors).
+std::string errorText(int error);
 
 }  // namespace zorv::net

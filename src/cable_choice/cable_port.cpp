@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <vector>
 
 #include "cable/direct_io_port.h"
 #include "cable/ppdev_port.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
 #include "link/xvc_link.h"
+#include "cable_choice/ftdi_cable.h"
 #include "sim/board.h"
 
 namespace zorv {
@@ -76,6 +78,10 @@ std::unique_ptr<JtagLink> openXvc(const std::string& text, const std::string& ta
   return std::make_unique<XvcLink>(address.host, address.port, tckPeriodNs);
 }
 
+std::unique_ptr<JtagLink> openFtdi(const std::string& text, const std::string&, bool, uint32_t tckPeriodNs) {
+  return openFtdiCable(text, tckPeriodNs);
+}
+
 std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options, bool, uint32_t) {
   return parallel(sim::makeBoard(options));
 }
@@ -83,12 +89,15 @@ std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options
 constexpr CableKind kKinds[] = {
     {"lpt", "lpt[:ADDRESS]",
      "the parallel port at 0x378 or at ADDRESS (e.g. 0xD010), by port instructions (needs root or CAP_SYS_RAWIO)",
-     false, openLpt},
-    {"ppdev", "ppdev[:/dev/parportN]", "the parallel port through the Linux parport device (group lp)", false,
+     false, false, false, openLpt},
+    {"ppdev", "ppdev[:/dev/parportN]", "the parallel port through the Linux parport device (group lp)", false, false, false,
      openPpdev},
-    {"remote", "remote:HOST:PORT", "a remote_bitbang server (OpenOCD's protocol) over TCP", false, openRemote},
-    {"xvc", "xvc:HOST:PORT", "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate", true, openXvc},
-    {"sim", "sim[:OPTIONS]", "the virtual board, in this process", false, openSim},
+    {"remote", "remote:HOST:PORT", "a remote_bitbang server (OpenOCD's protocol) over TCP", false, false, false, openRemote},
+    {"xvc", "xvc:HOST:PORT", "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate", true, false, false, openXvc},
+    {"ftdi", "ftdi[:VID:PID[:SERIAL]]",
+     "an FTDI adapter in MPSSE mode (FT2232H, FT232H, FT4232H, FT2232D) through libftdi1; --tck sets its rate",
+     true, true, true, openFtdi},
+    {"sim", "sim[:OPTIONS]", "the virtual board, in this process", false, false, false, openSim},
 };
 
 }  // namespace
@@ -96,9 +105,10 @@ constexpr CableKind kKinds[] = {
 std::span<const CableKind> cableKinds() { return kKinds; }
 
 const CableKind* findCableKind(const std::string& cableText) {
-  const std::string name = cableText.substr(0, cableText.find(':'));
+  const std::string head = cableText.substr(0, cableText.find(':'));
+  const std::string beforeComma = head.substr(0, head.find(','));
   for (const CableKind& kind : kKinds) {
-    if (name == kind.name) return &kind;
+    if (head == kind.name || (kind.takesOptions && beforeComma == kind.name)) return &kind;
   }
   return nullptr;
 }
@@ -115,11 +125,14 @@ std::string cableSyntaxList() {
 }
 
 std::string tckCableSyntaxes() {
-  std::string list;
+  std::vector<const char*> names;
   for (const CableKind& kind : kKinds) {
-    if (!kind.setsTck) continue;
-    if (!list.empty()) list += ", ";
-    list += kind.syntax;
+    if (kind.setsTck) names.push_back(kind.syntax);
+  }
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
+    list += names[i];
   }
   return list;
 }

@@ -9,14 +9,18 @@
 
 namespace zorv {
 
-// One kind of cable that --cable can name: its name (the text before the first colon), how it is
-// written, one line of help, whether it can be asked for a TCK rate, and how it is opened from
-// the text after the name (empty when there is none; hasArgument tells "ppdev" from "ppdev:").
+// One kind of cable that --cable can name: its name (the text before the first colon, or before
+// the first comma for a kind that takes options), how it is written, one line of help, whether it
+// can be asked for a TCK rate, whether it is opened as soon as it is chosen (a USB adapter that
+// cannot be opened says why before any job starts), and how it is opened from the text after the
+// name (empty when there is none; hasArgument tells "ppdev" from "ppdev:").
 struct CableKind {
   const char* name;
   const char* syntax;
   const char* help;
   bool setsTck;
+  bool takesOptions;
+  bool opensAtChoice;
   std::unique_ptr<JtagLink> (*open)(const std::string& cableText, const std::string& argument, bool hasArgument,
                                     uint32_t tckPeriodNs);
 };
@@ -36,7 +40,7 @@ std::unique_ptr<JtagLink> openCableLink(const std::string& cableText, uint32_t t
 
 // Whether the cable a --cable text names can be asked for a TCK rate.
 bool cableSetsTck(const std::string& cableText);
-// The names of the cables that can, for messages ("xvc:HOST:PORT").
+// The names of the cables that can, for messages ("xvc:HOST:PORT and ftdi").
 std::string tckCableSyntaxes();
 
 // The TCK range that --tck takes, in Hz, and the period of such a rate in ns, rounded up so that

@@ -3,26 +3,35 @@
 #include <algorithm>
 #include <iostream>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "cable_choice/cable_port.h"
+#include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
 #include "targets/catalogue.h"
-#include "text/upper_case.h"
 #include "zorvjtag_version.h"
 
 namespace zorv::cli {
 
 std::unique_ptr<JtagLink> CliContext::openPort() {
   if (tckHz != 0 && !cableSetsTck(cableSpec)) {
-    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only " << tckCableSyntaxes() << " has)\n";
+    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only " << tckCableSyntaxes() << " have)\n";
     exitStatus = ExitUsage;
     return nullptr;
   }
   try {
-    return openCableLink(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
+    std::unique_ptr<JtagLink> link = openCableLink(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
+    // A USB adapter that cannot be opened says why before any job starts.
+    const CableKind* kind = findCableKind(cableSpec);
+    if (kind != nullptr && kind->opensAtChoice && link->grantAccess() && !link->linkFailure().empty()) {
+      std::cerr << kind->name << ": " << link->linkFailure() << "\n";
+      exitStatus = ExitJobFailed;
+      return nullptr;
+    }
+    return link;
   } catch (const std::exception& error) {
     std::cerr << "--cable: " << error.what() << "\n";
     exitStatus = ExitUsage;
@@ -31,11 +40,20 @@ std::unique_ptr<JtagLink> CliContext::openPort() {
 }
 
 int parseProduct(const std::string& text) {
-  const std::string name = upperCase(text);
+  if (const std::optional<TargetProduct> product = productFromName(text)) return *product;
+  throw CLI::ValidationError("--product", "'" + text + "' is not " + productNamesText());
+}
+
+CLI::Option* addProductOption(CLI::App& command, std::string& product) {
+  return command.add_option("--product", product, productNamesText())->required();
+}
+
+std::string detectsItsFlashText() {
+  std::string text;
   for (int p = 0; p < kProductCount; ++p) {
-    if (name == chipDescriptor(static_cast<TargetProduct>(p)).name) return p;
+    if (norAbilities(p).findsByDeviceCode) text += std::string("; ") + chipDescriptor(static_cast<TargetProduct>(p)).name + " detects its flash";
   }
-  throw CLI::ValidationError("--product", "'" + text + "' is not OBRIN, TQR2400, IKA or VESKAR");
+  return text;
 }
 
 namespace {
@@ -98,7 +116,8 @@ int runCommandLine(int argc, char** argv) {
   CliContext context;
   app.add_option("--cable", context.cableSpec, cableSyntaxList());
   app.add_option("--tck", context.tckHz,
-                 "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: cable (default: the server's own)")
+                 "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the XVC server's own; "
+                 "6 MHz on FTDI adapters)")
       ->transform(CLI::Validator(
           [](std::string& text) -> std::string {
             const std::optional<uint64_t> hz = readTckRate(text);
@@ -112,6 +131,12 @@ int runCommandLine(int argc, char** argv) {
   addNorCommand(app, context);
   addReadCommands(app, context);
   addSimServeCommand(app, context);
+  // After the subcommands, so that only the program's own help carries it.
+  app.footer("FTDI adapters (FT2232H, FT232H, FT4232H, FT2232D in MPSSE mode), as --cable:\n"
+             "    ftdi[,layout=NAME][,channel=A|B|C|D][:VID:PID[:SERIAL]]\n"
+             "    Without VID:PID the layout's own USB ids are looked for; without channel, the layout's.\n"
+             "    Layouts: " + ftdiLayoutNames() + " (ft2232h, the default: ADBUS0 TCK, 1 TDI, 2 TDO, 3 TMS).\n"
+             "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.");
   // The global options are also taken after the subcommand, where habit puts them.
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->fallthrough();
   try {

@@ -22,6 +22,10 @@ struct CliContext {
 
 // Reads a product name in any case; throws CLI::ValidationError for anything else.
 int parseProduct(const std::string& text);
+// Adds the required --product option, its help naming the catalogue's products.
+CLI::Option* addProductOption(CLI::App& command, std::string& product);
+// "; P detects its flash" for every product that finds its NOR flash by its device code.
+std::string detectsItsFlashText();
 
 void addExtraCommands(CLI::App& app, CliContext& context);
 void addNandCommand(CLI::App& app, CliContext& context);

@@ -35,13 +35,13 @@ void runExtra(CliContext& context, const ExtraOptions& options, ExtraMode mode) 
 void addExtraCommands(CLI::App& app, CliContext& context) {
   auto idOptions = std::make_shared<ExtraOptions>();
   CLI::App* idcode = app.add_subcommand("idcode", "Read and decode the chip's JTAG ID");
-  idcode->add_option("--product", idOptions->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  addProductOption(*idcode, idOptions->product);
   idcode->callback([&context, idOptions] { runExtra(context, *idOptions, ReadJtagId); });
 
   auto toggleOptions = std::make_shared<ExtraOptions>();
   CLI::App* toggle = app.add_subcommand(
       "toggle", "Toggle every boundary pin high and low about five times a second until Ctrl-C");
-  toggle->add_option("--product", toggleOptions->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  addProductOption(*toggle, toggleOptions->product);
   toggle->add_flag("--toggle-cs", toggleOptions->toggleCs, "Toggle the chip selects as well");
   toggle->callback([&context, toggleOptions] { runExtra(context, *toggleOptions, PinToggling); });
 }

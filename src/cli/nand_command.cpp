@@ -12,9 +12,10 @@ namespace zorv::cli {
 void addNandCommand(CLI::App& app, CliContext& context) {
   auto settings = std::make_shared<NandSettings>();
   auto product = std::make_shared<std::string>();
+  auto block = std::make_shared<std::string>("0");
   CLI::App* command = app.add_subcommand("nand", "download an image into the NAND flash");
-  command->add_option("--product", *product, "OBRIN, TQR2400, IKA or VESKAR")->required();
-  command->add_option("--block", settings->blockText, "first block: decimal, or hexadecimal after 0x")
+  addProductOption(*command, *product);
+  command->add_option("--block", *block, "first block: decimal, or hexadecimal after 0x")
       ->default_str("0")
       ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
@@ -24,8 +25,10 @@ void addNandCommand(CLI::App& app, CliContext& context) {
                     "IMAGE holds each page followed by its spare area (as nand-read --oob writes it); both are "
                     "written, a spare area of only 0xFF is left erased");
   command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
-  command->callback([&context, settings, product] {
+  command->callback([&context, settings, product, block] {
     settings->product = parseProduct(*product);
+    // Validated: the option's check has refused anything else.
+    settings->block = readNumberOption(*block, NumberForm::DecimalOrHexadecimal).value_or(0);
     std::unique_ptr<JtagLink> port = context.openPort();
     if (!port) return;
     ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);

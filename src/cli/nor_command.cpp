@@ -8,7 +8,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/console_page.h"
-#include "targets/target_product.h"
+#include "targets/catalogue.h"
 
 namespace zorv::cli {
 namespace {
@@ -28,24 +28,22 @@ struct NorCommandOptions {
 void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   NorSettings settings;
   settings.product = parseProduct(options.product);
-  if (settings.product == Veskar) {
-    // VESKAR's page shows AutoDetect and fixes the bus.
+  if (norAbilities(settings.product).findsByDeviceCode) {
+    // As its page shows it: AutoDetect, and the bus the product fixes.
     settings.flashType = AutoDetect;
-    settings.widthSelection = 0;
-    settings.interleaveSelection = 0;
-    settings.baseText = "0x0";
   } else {
     settings.flashType = flashTypeFromText(options.type);
     if (settings.flashType < 0) {
       throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
     }
-    const int width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
-    settings.widthSelection = width == 16 ? 1 : 0;
-    settings.interleaveSelection = options.interleave == 2 ? 1 : 0;
-    settings.baseText = options.base;
+    settings.width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
+    settings.interleave = options.interleave;
   }
-  // The job reads the sector number as the page's decimal box gives it.
-  settings.blockText = std::to_string(readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0));
+  if (!norAbilities(settings.product).fixedBus) {
+    settings.base = readNumberOption(options.base, NumberForm::Hexadecimal).value_or(0);
+  }
+  // Validated numbers: the checks on the options have refused anything else.
+  settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
   settings.imagePath = options.image;
   settings.skipBlank = options.skipBlank;
   settings.skipUnchanged = options.skipUnchanged;
@@ -65,7 +63,7 @@ std::string typeHelp() {
     help += row.listText;
     if (&row == &flashTypeRow(En29lv010a)) help += " (default)";
   }
-  return help + "; VESKAR detects its flash";
+  return help + detectsItsFlashText();
 }
 
 }  // namespace
@@ -73,7 +71,7 @@ std::string typeHelp() {
 void addNorCommand(CLI::App& app, CliContext& context) {
   auto options = std::make_shared<NorCommandOptions>();
   CLI::App* command = app.add_subcommand("nor", "Writes an image into the NOR flash on the chip's bus");
-  command->add_option("--product", options->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  addProductOption(*command, options->product);
   command->add_option("--type", options->type, typeHelp());
   command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
       ->check(CLI::IsMember({8, 16}));

@@ -9,7 +9,7 @@
 #include "nor/flash_types.h"
 #include "page/console_page.h"
 #include "readback/read_job.h"
-#include "targets/target_product.h"
+#include "targets/catalogue.h"
 
 namespace zorv::cli {
 namespace {
@@ -47,7 +47,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   settings.raw = options.raw;
   settings.oob = options.oob;
   settings.padBad = options.padBad;
-  if (flash == ReadFlash::Nor && settings.product != Veskar) {
+  if (flash == ReadFlash::Nor && !norAbilities(settings.product).findsByDeviceCode) {
     settings.flashType = flashTypeFromText(options.type);
     if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
     settings.width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
@@ -69,10 +69,10 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
                          ReadFlash flash, ReadMode mode) {
   auto options = std::make_shared<ReadOptions>();
   CLI::App* command = app.add_subcommand(name, description);
-  command->add_option("--product", options->product, "OBRIN, TQR2400, IKA or VESKAR")->required();
+  addProductOption(*command, options->product);
   if (flash == ReadFlash::Nor) {
     command->add_option("--type", options->type,
-                        "flash type, as for nor (default EN29LV010A); VESKAR detects its flash");
+                        "flash type, as for nor (default EN29LV010A)" + detectsItsFlashText());
     command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
         ->check(CLI::IsMember({8, 16}));
     command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "link/jtag_cable.h"
-#include "page/link_check.h"
+#include "page/job_frame.h"
+#include "targets/target_product.h"
 #include "targets/toggle_target.h"
 
 namespace zorv {
@@ -12,68 +13,67 @@ namespace {
 
 constexpr int kHalfPeriodMs = 100;
 
-// Everything between locking and clean-up; returning is the way to the clean-up.
-JobOutcome readOrToggle(JobPage& page, JtagCable& cable, PinToggler& toggler, ToggleTarget* target,
-                        const ExtraSettings& settings) {
-  if (target == nullptr) return JobOutcome::Failed;
-  std::string message;
-  if (settings.extraMode == ReadJtagId) {
-    message = "[READ JTAG ID]\r\n";
-  } else if (settings.extraMode == PinToggling) {
-    message = "[Toggling All Boundary]\r\n";
-  } else {
-    return JobOutcome::Failed;
-  }
-  page.appendLog(message);
+// The header of the job the settings ask for; empty when there is none.
+const char* headerLine(const ExtraSettings& settings) {
+  if (!isKnownProduct(settings.product)) return "";
+  if (settings.extraMode == ReadJtagId) return "[READ JTAG ID]\r\n";
+  if (settings.extraMode == PinToggling) return "[Toggling All Boundary]\r\n";
+  return "";
+}
 
+// The chip's JTAG ID line; false, with the job ended, when it does not come back.
+bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target) {
+  JtagCable& cable = job.cable;
   if (cable.detectPort() != 0) {
-    logLinkFailure(cable, page);
-    page.messageBox("Cannot get LPT Base.");
-    return JobOutcome::Failed;
+    job.status.logLinkFailure();
+    job.page.messageBox("Cannot get LPT Base.");
+    return false;
   }
   cable.pulseTrst();
   cable.resetTap();
   char productName[8];
-  toggler.bind(cable, *target, productName);
+  toggler.bind(cable, target, productName);
+  std::string idLine;
   // An identification read over a link that failed meanwhile proves nothing, whatever it holds.
-  if (cable.readIdCode(message) == 0 || linkState(cable, page) != LinkState::Holds) {
-    if (linkState(cable, page) == LinkState::CutByStop) return JobOutcome::Stopped;
-    logLinkFailure(cable, page);
-    page.messageBox("Cannot read JTAG ID");
-    return JobOutcome::Failed;
+  if (cable.readIdCode(idLine) == 0 || !job.status.linkHolds()) {
+    job.status.fail("Cannot read JTAG ID");
+    return false;
   }
-  page.appendLog(message);
-  if (settings.extraMode == ReadJtagId) return JobOutcome::Succeeded;
+  job.page.appendLog(idLine);
+  return true;
+}
+
+// Toggles until the page asks to stop or the link fails.
+void toggle(JobContext& job, PinToggler& toggler, ToggleTarget& target, const ExtraSettings& settings) {
+  JobPage& page = job.page;
+  JtagCable& cable = job.cable;
 
   cable.loadExtest();
   page.setStartButton("STOP", true);
   page.appendLog("  Start toggling ... ");
   const int toggleCs = settings.toggleCs;  // fixed for the whole run
-  toggler.prepareOutputs(cable, *target);
+  toggler.prepareOutputs(cable, target);
   // The flag is looked at only before a high phase, so a started cycle always completes and the
   // pins are left in a low phase.
   // A port that batches its writes (a remote cable) must put each phase on the pins before its
   // wait, or the pins would change in bursts instead of every half period.
   while (page.stopRequested.load() == 0) {
-    toggler.driveHigh(cable, *target);
+    toggler.driveHigh(cable, target);
     cable.collectCaptures();
     toggler.waitMs(kHalfPeriodMs);
-    toggler.driveLow(cable, *target, toggleCs);
+    toggler.driveLow(cable, target, toggleCs);
     cable.collectCaptures();
     toggler.waitMs(kHalfPeriodMs);
-    if (linkState(cable, page) == LinkState::Lost) {
+    if (!job.status.linkHolds() && job.status.failed()) {
       // Toggling has no failure of its own: the cause is the whole message.
       page.appendLog("\r\n");
-      logLinkFailure(cable, page);
-      page.messageBox("Cable: " + cable.linkFailure());
+      job.status.failNow("Cable: " + cable.linkFailure());
       page.setStartButton("STOP", false);
-      return JobOutcome::Failed;
+      return;
     }
   }
-  page.appendLog("STOP.\r\n");
-  page.stopRequested.store(0);
+  job.status.stop("STOP.\r\n");
   page.setStartButton("STOP", false);
-  return JobOutcome::Stopped;
 }
 
 }  // namespace
@@ -82,30 +82,17 @@ int runExtraJob(JobPage& page, JtagLink& port, const ExtraSettings& settings) {
   return runExtraJob(page, port, settings, steadyMilliseconds);
 }
 
-int runExtraJob(JobPage& page, JtagLink& port, const ExtraSettings& settings, const TickSource& ticks) {
-  JtagCable cable(port);
-  PinToggler toggler(ticks);
-  // Refused access leaves the port answering as absent, so the job goes on and reports that no
-  // port answers.
-  if (!cable.grantPortAccess()) {
-    logLinkFailure(cable, page);
-    page.messageBox("Couldn't access giveio device");
-  }
-  port.watchStopFlag(&page.stopRequested);
-  page.lockPage();
-  std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
-
-  const JobOutcome outcome = readOrToggle(page, cable, toggler, target.get(), settings);
-
-  page.appendLog("\r\n");
-  // Hands the pins back to the chip.
-  if (cable.hasPort()) cable.pulseTrst();
-  cable.collectCaptures();
-  port.watchStopFlag(nullptr);
-  target.reset();
-  page.setOutcome(outcome);
-  page.unlockPage();
-  return 0;
+int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings, const TickSource& ticks) {
+  return runJobFrame(page, link, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
+    std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
+    PinToggler toggler(ticks);
+    if (!target || headerLine(settings)[0] == '\0' || !readId(job, toggler, *target)) return;
+    if (settings.extraMode == ReadJtagId) {
+      job.status.complete("");
+      return;
+    }
+    toggle(job, toggler, *target, settings);
+  });
 }
 
 }  // namespace zorv

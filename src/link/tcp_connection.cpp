@@ -56,7 +56,7 @@ bool TcpConnection::connect() {
   }
   ::freeaddrinfo(found);
   if (fd_ < 0) {
-    cause_ = "cannot connect to " + where() + " (" + std::strerror(error) + ")";
+    cause_ = "cannot connect to " + where() + " (" + net::errorText(error) + ")";
     return false;
   }
   return true;

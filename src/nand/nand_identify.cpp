@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "page/link_check.h"
+#include "page/job_status.h"
 #include "text/format.h"
 
 namespace zorv {

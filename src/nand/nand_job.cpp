@@ -8,11 +8,11 @@
 
 #include "link/jtag_cable.h"
 #include "nand/bad_block_list.h"
-#include "nand/block_number.h"
 #include "nand/nand_flash.h"
 #include "nand/nand_identify.h"
 #include "page/image_file.h"
-#include "page/link_check.h"
+#include "page/flash_report.h"
+#include "page/job_frame.h"
 #include "page/path_text.h"
 #include "targets/nand_target.h"
 #include "text/format.h"
@@ -26,16 +26,14 @@ NandBadBlockList& nandBadBlocks() {
 
 namespace {
 
-enum Status { Running = 0, Stopped = 1, Failed = -1 };
-
 // One run of the NAND download. The steps that end the job return early; the caller then takes
 // the common end path.
-class NandDownload {
+class NandDownload : JobBody {
  public:
-  NandDownload(JobPage& page, JtagCable& cable, NandFlash& flash, const NandSettings& settings, int64_t startTime)
-      : page_(page), cable_(cable), flash_(flash), settings_(settings), startTime_(startTime) {}
+  NandDownload(JobContext& context, NandFlash& flash, const NandSettings& settings)
+      : JobBody(context), flash_(flash), settings_(settings) {}
 
-  JobOutcome run();
+  void run();
   // With the blank-page option, after the job's other lines: how many pages were left as erased.
   void logSkippedPages();
   // After the job's other lines: the blocks that failed and were marked bad (or refused the mark).
@@ -53,35 +51,16 @@ class NandDownload {
   void erasePass();
   void programPass();
   bool nextUsableBlock();
+  void logBadBlocks();
   bool verifyPass();
   void complete();
 
-  void log(const std::string& text) { page_.appendLog(text); }
-  void box(const std::string& text) { page_.messageBox(text); }
   // The next count bytes of the image into the page buffer; a short read is reported, never used.
   bool readImage(uint32_t count) {
     if (std::fread(pageBuffer_.data(), 1, count, file_.get()) == count) return true;
     box("Cannot read " + settings_.imagePath);
+    status_.markFailed();
     return false;
-  }
-  bool stopRequested() const { return page_.stopRequested.load() != 0; }
-  // How a job that did not complete ended: stopped when the user's stop cut it short.
-  JobOutcome endedEarly() const { return status_ == Stopped ? JobOutcome::Stopped : JobOutcome::Failed; }
-  // After each wait on the device: false when the cable's link is gone; the job then ends as
-  // stopped (the user's stop cut the wait short) or as failed.
-  bool linkHolds() {
-    const LinkState link = linkState(cable_, page_);
-    if (link == LinkState::Holds) return true;
-    status_ = link == LinkState::CutByStop ? Stopped : Failed;
-    return false;
-  }
-  // A step failed: the cable's cause when its link is what failed, then the box (none for an
-  // empty text); nothing at all when the user's stop cut a wait short.
-  void fail(const std::string& boxText) {
-    if (!linkHolds() && status_ == Stopped) return;
-    status_ = Failed;
-    logLinkFailure(cable_, page_);
-    if (!boxText.empty()) box(boxText);
   }
   bool wasErased(uint32_t block) const { return block >= base_ && block < erasedEnd_; }
   // Blocks whose erase failed or that carry a factory marker. Both passes add blocks in ascending
@@ -104,11 +83,8 @@ class NandDownload {
     marks_.push_back({block / blockSize(), marked == 0});
   }
 
-  JobPage& page_;
-  JtagCable& cable_;
   NandFlash& flash_;
   const NandSettings& settings_;
-  const int64_t startTime_;
 
   std::unique_ptr<NandTarget> target_;
   ImageFile file_;
@@ -120,52 +96,41 @@ class NandDownload {
   std::vector<uint8_t> pageBuffer_;
   std::vector<std::pair<uint32_t, bool>> marks_;  // block number, and whether the mark went through
   uint32_t address_ = 0;
-  int status_ = Running;
   bool programPassRan_ = false;
   uint32_t skippedPages_ = 0;
 };
 
-JobOutcome NandDownload::run() {
+void NandDownload::run() {
   target_ = makeNandTarget(settings_.product);
-  if (!target_) return JobOutcome::Failed;
-  if (!identify()) return endedEarly();
-  if (!openAndSize()) return endedEarly();
+  if (!target_ || !identify() || !openAndSize()) return;
   erasePass();
-  if (status_ != Running) return endedEarly();
+  if (!status_.running()) return;
   programPass();
-  if (status_ == Failed) return JobOutcome::Failed;
+  if (status_.failed()) return;
   log("Done.\r\n");
-  if (stopRequested()) {
-    page_.stopRequested.store(0);
-    return JobOutcome::Stopped;
+  if (status_.stopped() || status_.stopSeen()) {
+    status_.stop();
+    return;
   }
-  if (settings_.verify && !verifyPass()) return endedEarly();
+  if (settings_.verify && !verifyPass()) return;
   complete();
-  return status_ == Running ? JobOutcome::Succeeded : endedEarly();
 }
 
 bool NandDownload::identify() {
   switch (identifyNand(page_, cable_, *target_, flash_)) {
     case NandStart::Identified: return true;
     case NandStart::NoPort: break;
-    case NandStart::NoIdCode: fail("Cannot read JTAG ID"); break;
-    case NandStart::NotSupported: fail("Cannot Support NAND."); break;
+    case NandStart::NoIdCode: status_.fail("Cannot read JTAG ID"); break;
+    case NandStart::NotSupported: status_.fail("Cannot Support NAND."); break;
   }
   return false;
 }
 
 bool NandDownload::openAndSize() {
-  if (settings_.imagePath.empty()) {
-    box("No image file");
-    return false;
-  }
   uint64_t fileSize = 0;
-  file_ = openImageFile(settings_.imagePath, fileSize);
-  if (!file_) {
-    box("Cannot open " + settings_.imagePath);
-    return false;
-  }
-  const uint32_t block = parseBlockNumber(settings_.blockText);
+  file_ = openJobImage(page_, settings_.imagePath, fileSize, "Cannot open " + settings_.imagePath);
+  if (!file_) return false;
+  const uint32_t block = settings_.block;
   const uint64_t base = uint64_t{block} * blockSize();
   if (settings_.oob) {
     // Whole records of a page and its spare area, or the image was not read with them.
@@ -211,8 +176,8 @@ void NandDownload::erasePass() {
     // and passed over like a block whose erase fails. A device that stays busy even after a reset
     // ends the pass like an erase timeout.
     const int marker = flash_.factoryMarker(cable_, *target_, address);
-    result = marker == 0 && linkHolds() ? flash_.eraseBlock(cable_, *target_, address) : marker;
-    if (!linkHolds()) result = -1;
+    result = marker == 0 && status_.linkHolds() ? flash_.eraseBlock(cable_, *target_, address) : marker;
+    if (!status_.linkHolds()) result = -1;
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
@@ -227,24 +192,26 @@ void NandDownload::erasePass() {
   }
   erasedEnd_ = address;
   flash_.setChipEnable(cable_, '1');
-  if (status_ == Stopped) {
-    page_.stopRequested.store(0);
-    log("\r\n  STOP.\r\n");
+  if (status_.stopped()) {
+    status_.stop("\r\n  STOP.\r\n");
     return;
   }
   if (result != 0) log(format("\r\n ERROR. ADDR: 0x%X", address));
-  if (status_ == Failed) {
+  if (status_.failed()) {
     log("\r\n");
-    fail("");
+    status_.fail();
     return;
   }
   log(" OK.\r\n");
+  logBadBlocks();
+}
+
+void NandDownload::logBadBlocks() {
+  const NandBadBlockList& badBlocks = nandBadBlocks();
   if (badBlocks.count == 0) return;
-  log("BAD block num #");
-  for (int i = 0; i < badBlocks.count; ++i) {
-    if (i % 10 == 0) log("\r\n");
-    log(format("[%04u]\r\n", badBlocks.addresses[i] / blockSize()));
-  }
+  std::vector<uint32_t> blocks;
+  for (int i = 0; i < badBlocks.count; ++i) blocks.push_back(badBlocks.addresses[i] / blockSize());
+  logBlockList(page_, "BAD block num #", blocks);
   if (badBlocks.notListed != 0) log(format("  and %u more\r\n", badBlocks.notListed));
 }
 
@@ -257,9 +224,9 @@ bool NandDownload::nextUsableBlock() {
   for (; address_ < flash_.totalSize; address_ += blockSize()) {
     if (!wasErased(address_)) {
       const int marker = flash_.factoryMarker(cable_, *target_, address_);
-      int result = marker == 0 && linkHolds() ? flash_.eraseBlock(cable_, *target_, address_) : marker;
-      if (!linkHolds()) {
-        if (status_ == Stopped) return false;
+      int result = marker == 0 && status_.linkHolds() ? flash_.eraseBlock(cable_, *target_, address_) : marker;
+      if (!status_.linkHolds()) {
+        if (status_.stopped()) return false;
         result = -1;
       }
       if (result == 1) {
@@ -269,13 +236,13 @@ bool NandDownload::nextUsableBlock() {
       }
       if (result == -1) {
         log(format("\r\n  Erase ERROR, ADDR: 0x%X\r\n", address_));
-        fail("Programming Error");
+        status_.fail("Programming Error");
         return false;
       }
     }
     const int marked = flash_.isBadBlock(cable_, *target_, address_);
-    if (!linkHolds()) {
-      fail("Programming Error");
+    if (!status_.linkHolds()) {
+      status_.fail("Programming Error");
       return false;
     }
     if (marked != 0) continue;
@@ -286,6 +253,7 @@ bool NandDownload::nextUsableBlock() {
   }
   log("\r\n  No good block left before the end of the device\r\n");
   box("Not enough good blocks");
+  status_.markFailed();
   return false;
 }
 
@@ -300,19 +268,10 @@ void NandDownload::programPass() {
   programPassRan_ = true;
   flash_.setChipEnable(cable_, '0');
   while (remaining != 0) {
-    if (stopRequested()) {
-      status_ = Stopped;
-      break;
-    }
+    if (status_.stopSeen()) break;
     const uint32_t chunk = std::min(pageSize(), remaining);
-    if (address_ % blockSize() == 0 && !nextUsableBlock()) {
-      if (status_ != Stopped) status_ = Failed;
-      break;
-    }
-    if (!readImage(chunk + imageSpare())) {
-      status_ = Failed;
-      break;
-    }
+    if (address_ % blockSize() == 0 && !nextUsableBlock()) break;
+    if (!readImage(chunk + imageSpare())) break;
     const auto isErased = [](uint8_t b) { return b == 0xFF; };
     // A spare area of only 0xFF is left as the erase left it; the page runs on into one that is not.
     const auto spare = pageBuffer_.begin() + chunk;
@@ -326,11 +285,11 @@ void NandDownload::programPass() {
     } else {
       programmed = flash_.programPage(cable_, *target_, address_, pageBuffer_.data(), count);
     }
-    if (!linkHolds() && status_ == Stopped) break;
-    if (programmed != 0 || status_ == Failed) {
+    if (!status_.linkHolds() && status_.stopped()) break;
+    if (programmed != 0 || status_.failed()) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
-      if (status_ != Failed && !flash_.programTimedOut) markFailedBlock(address_ - address_ % blockSize());
-      fail("Programming Error");
+      if (!status_.failed() && !flash_.programTimedOut) markFailedBlock(address_ - address_ % blockSize());
+      status_.fail("Programming Error");
       break;
     }
     done += chunk;
@@ -340,7 +299,7 @@ void NandDownload::programPass() {
   }
   flash_.setChipEnable(cable_, '1');
   file_.reset();
-  if (status_ == Stopped) log("  STOP.\r\n");
+  if (status_.stopped()) log("  STOP.\r\n");
 }
 
 // False when the image cannot be opened again (the job then ends without its closing lines).
@@ -350,6 +309,7 @@ bool NandDownload::verifyPass() {
   file_ = openImageFile(settings_.imagePath, ignoredSize);
   if (!file_) {
     box("Cannot open " + settings_.imagePath + "\r\n");
+    status_.markFailed();
     return false;
   }
   log("  Verifying... ");
@@ -360,36 +320,23 @@ bool NandDownload::verifyPass() {
   page_.setProgressPosition(0);
   flash_.setChipEnable(cable_, '0');
   while (remaining != 0) {
-    if (stopRequested()) {
-      status_ = Stopped;
-      page_.stopRequested.store(0);
-      break;
-    }
+    if (status_.stopSeen(nullptr)) break;
     const uint32_t chunk = std::min(pageSize(), remaining);
     const uint32_t address = deviceAddress(done);
     const uint32_t count = chunk + imageSpare();
     const int read = flash_.readPage(cable_, *target_, address, readBuffer.data(), count);
-    if (!linkHolds() && status_ == Stopped) {
-      page_.stopRequested.store(0);
+    if (!status_.linkHolds() && status_.stopped()) {
+      status_.stop();
       break;
     }
-    if (read != 0 || status_ == Failed) {
+    if (read != 0 || status_.failed()) {
       log(format("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
-      fail("Verify ERROR");
+      status_.fail("Verify ERROR");
       break;
     }
-    if (!readImage(count)) {
-      status_ = Failed;
-      break;
-    }
-    const auto mismatch = std::mismatch(pageBuffer_.begin(), pageBuffer_.begin() + count, readBuffer.begin());
-    if (mismatch.first != pageBuffer_.begin() + count) {
-      const auto k = static_cast<uint32_t>(mismatch.first - pageBuffer_.begin());
-      log(k < chunk ? format("  ERROR, ADDR: 0x%X\r\n", address + k)
-                    : format("  ERROR, ADDR: 0x%X, SPARE BYTE: 0x%X\r\n", address, k - chunk));
-      log(format("    [Write: 0x%02X, Read: 0x%02X]\r\n", *mismatch.first, *mismatch.second));
-      box("Verify ERROR");
-      status_ = Failed;
+    if (!readImage(count)) break;
+    if (!compareWithImage(page_, address, pageBuffer_.data(), readBuffer.data(), count, chunk)) {
+      status_.markFailed();
       break;
     }
     done += chunk;
@@ -397,7 +344,7 @@ bool NandDownload::verifyPass() {
     remaining -= chunk;
   }
   file_.reset();
-  if (status_ == Running) log("OK.\r\n");
+  if (status_.running()) log("OK.\r\n");
   return true;
 }
 
@@ -409,40 +356,23 @@ void NandDownload::complete() {
   flash_.setChipEnable(cable_, '1');
   // The last scans may still wait in a buffering cable: the link must have carried them too.
   cable_.collectCaptures();
-  if (status_ == Running && !linkHolds() && status_ == Failed) fail("");
-  if (status_ == Running) box("Download Complete.");
-  if (status_ == Stopped) log("  STOP.\r\n");
-  if (status_ == Failed) log("Error.\r\n");
+  if (status_.running() && !status_.linkHolds() && status_.failed()) status_.fail();
+  if (status_.running()) status_.complete("Download Complete.");
+  if (status_.stopped()) log("  STOP.\r\n");
+  if (status_.failed()) log("Error.\r\n");
 }
 
 }  // namespace
 
-int runNandJob(JobPage& page, JtagLink& port, const NandSettings& settings) {
-  port.watchStopFlag(&page.stopRequested);
-  JobOutcome outcome = JobOutcome::Failed;
-  {
-    JtagCable cable(port);
+int runNandJob(JobPage& page, JtagLink& link, const NandSettings& settings) {
+  return runJobFrame(page, link, "[Download to NAND]\r\n", TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
-    if (!cable.grantPortAccess()) {
-      logLinkFailure(cable, page);
-      page.messageBox("Couldn't access giveio device");
-    }
-    page.lockPage();
-    const int64_t startTime = page.now();
-    page.appendLog("[Download to NAND]\r\n");
     page.appendLog(filePathLogLine("Image", settings.imagePath));
-    NandDownload download(page, cable, flash, settings, startTime);
-    outcome = download.run();
+    NandDownload download(context, flash, settings);
+    download.run();
     download.logSkippedPages();
     download.logMarks();
-    page.appendLog("\r\n");
-    // The nTRST pulse hands the pins back to the chip; without a port there is nothing to pulse.
-    if (cable.hasPort()) cable.pulseTrst();
-  }
-  port.watchStopFlag(nullptr);
-  page.setOutcome(outcome);
-  page.unlockPage();
-  return 0;
+  });
 }
 
 }  // namespace zorv

@@ -32,7 +32,7 @@ constexpr NorBusSetting kS29glSettings[] = {{16, 1, &kWordBusWithQuery, 0, 0x227
 constexpr NorBusSetting kK8d6316Settings[] = {{16, 1, &kWordBusWithQuery, 0, 0x22E2}};
 constexpr NorBusSetting kSst39vf6401Settings[] = {{16, 1, &kSstWordBus, 0, 0x236B}};
 // VESKAR's bus is wired for one byte-wide device, whatever the page shows.
-constexpr NorBusSetting kVeskarSetting = {8, 1, &kByteBus, 0x100, 0};
+constexpr NorBusSetting kFixedBusSetting = {8, 1, &kByteBus, 0x100, 0};
 
 // Fields in order: code, device size in KiB, region count, regions (blocks, KiB) in address order.
 constexpr DeviceCodeGeometry kEn29lv010aCodes[] = {{0x006E, 128, 1, {{{8, 16}}}}};
@@ -133,7 +133,7 @@ std::span<const FlashTypeRow> flashTypeRows() { return kRows; }
 
 const FlashTypeRow& flashTypeRow(int index) { return kRows[index]; }
 
-const NorBusSetting& veskarBusSetting() { return kVeskarSetting; }
+const NorBusSetting& veskarBusSetting() { return kFixedBusSetting; }
 
 const NorBusSetting* findBusSetting(int index, int width, int interleave) {
   if (!isFlashType(index)) return nullptr;

@@ -88,7 +88,7 @@ int NorFlash::checkId(int index) {
   return deviceId == expectedDeviceId ? 0 : -1;
 }
 
-void NorFlash::recogniseVeskarDevice() {
+void NorFlash::recogniseDeviceByCode() {
   deviceIndex = veskarFlashType(deviceId);
   if (isFlashType(deviceIndex)) expectedDeviceId = flashTypeRow(deviceIndex).veskarDeviceCode;
 }

@@ -66,7 +66,7 @@ class NorFlash {
   int readIds(JtagCable& cable, NorTarget& target);
   int checkId(int index);
   // VESKAR has no Flash Type list: the device code read names the type, AutoDetect if none.
-  void recogniseVeskarDevice();
+  void recogniseDeviceByCode();
   int loadGeometry(JtagCable& cable, NorTarget& target);
   // The sector table from the device's CFI answer, whatever its type's own source: for a device
   // the table does not know. 0, or -1 when it does not answer.

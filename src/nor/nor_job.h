@@ -3,6 +3,7 @@
 #include "cable/port_io.h"
 #include "link/jtag_link.h"
 #include "link/parallel_port_link.h"
+#include "nor/nor_identify.h"
 #include "page/job_page.h"
 #include "page/page_settings.h"
 
@@ -15,9 +16,5 @@ inline int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
   ParallelPortLink link(port);
   return runNorJob(page, link, settings);
 }
-
-// The box that tells the user why the target's bus could not be made usable (a BusPreparation
-// refusal); the NOR jobs show it when identification cannot start.
-const char* busRefusalText(int refusal);
 
 }  // namespace zorv

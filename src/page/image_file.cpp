@@ -68,4 +68,14 @@ ImageFile openImageFile(const std::string& path, uint64_t& size) {
 
 #endif
 
+ImageFile openJobImage(JobPage& page, const std::string& path, uint64_t& size, const std::string& cannotOpenText) {
+  if (path.empty()) {
+    page.messageBox("No image file");
+    return nullptr;
+  }
+  ImageFile file = openImageFile(path, size);
+  if (!file) page.messageBox(cannotOpenText);
+  return file;
+}
+
 }  // namespace zorv

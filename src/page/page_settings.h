@@ -1,14 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zorv {
 
-// What the jobs read from their pages; copied from the controls when a job starts.
+// What the jobs read from their pages; copied from the controls when a job starts. The pages and
+// the command line turn their texts into these numbers; a job never reads text.
 
 struct NandSettings {
   int product = 0;
-  std::string blockText = "0";
+  uint32_t block = 0;  // first block to write
   std::string imagePath;
   int verify = 0;
   // Command line only (the page has no control for it): pages of only 0xFF are left as the erase
@@ -21,10 +23,12 @@ struct NandSettings {
 struct NorSettings {
   int product = 0;
   int flashType = 0;            // index in the flash-type list; 9 AutoDetect, -1 none chosen
-  int interleaveSelection = 0;  // interleave = 1 << selection
-  int widthSelection = 0;       // width = 8 << selection
-  std::string baseText = "0";
-  std::string blockText = "0";
+  int width = 8;                // bus width, 8 or 16 (anything else is refused as a flash setting)
+  int interleave = 1;           // 1, or 2 for two byte-wide devices side by side
+  // The flash's base address on the bus as read from its text; one past 32 bits is refused by the
+  // job, which names it.
+  uint64_t base = 0;
+  uint32_t block = 0;  // first sector to write
   std::string imagePath;
   // Command line only (the page has no controls for them): units and write buffers of only 0xFF
   // are left as the erase left them; sectors already holding exactly the image are neither erased

@@ -6,16 +6,14 @@
 #include "link/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
-#include "nor/nor_job.h"
+#include "nor/nor_identify.h"
+#include "page/flash_report.h"
 #include "page/image_file.h"
-#include "page/link_check.h"
+#include "page/job_frame.h"
 #include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
-#include "readback/read_support.h"
 #include "targets/nor_target.h"
-#include "targets/target_product.h"
-#include "targets/veskar_nor_target.h"
 #include "text/format.h"
 
 namespace zorv {
@@ -23,31 +21,14 @@ namespace {
 
 constexpr uint32_t kChunkBytes = 0x40000;
 
-enum Status { Running = 0, Stopped = 1, Failed = -1 };
-
-const char* headerLine(ReadMode mode) {
-  switch (mode) {
-    case ReadMode::Read: return "[Read NOR]\r\n";
-    case ReadMode::Verify: return "[Verify NOR]\r\n";
-    case ReadMode::Erase: return "[Erase NOR]\r\n";
-    case ReadMode::BadScan: break;
-  }
-  return "[NOR]\r\n";
-}
-
 // One run of a NOR read-back job: identification as the download does it, then the mode's work.
 // The steps that end the job return early; the caller then takes the common end path.
-class NorReadBack {
+class NorReadBack : JobBody {
  public:
-  NorReadBack(JobPage& page, JtagCable& cable, const ReadSettings& settings, int64_t startTime)
-      : page_(page), cable_(cable), settings_(settings), startTime_(startTime), flash_(std::make_unique<NorFlash>()) {}
+  NorReadBack(JobContext& context, const ReadSettings& settings)
+      : JobBody(context), settings_(settings), flash_(std::make_unique<NorFlash>()) {}
 
   void run();
-  // Stopped when the user's stop cut the run short; succeeded only with the mode's completion box.
-  JobOutcome outcome() const {
-    if (status_ == Stopped) return JobOutcome::Stopped;
-    return completed_ && status_ == Running ? JobOutcome::Succeeded : JobOutcome::Failed;
-  }
 
  private:
   bool identify();
@@ -63,38 +44,20 @@ class NorReadBack {
   // Reads length bytes of the flash from address in bus units, calling sink with each chunk.
   template <typename Sink>
   void readRange(uint32_t address, uint32_t length, Sink sink);
-  bool stopSeen();
-  // After a step on the device: false when the cable's link is gone. A stop that cut a wait short
-  // ends the job as stopped; a lost link fails it, with the cable's cause in the log and failBox
-  // (none when null).
-  bool linkHolds(const char* failBox);
   // Before a closing box: the last scans may still wait in a buffering cable.
   bool allCarried(const char* failBox) {
     cable_.collectCaptures();
-    return linkHolds(failBox);
+    return status_.linkHoldsElseFail(failBox);
   }
 
-  void log(const std::string& text) { page_.appendLog(text); }
-  void box(const std::string& text) { page_.messageBox(text); }
-  // The mode's completion box: the one way a run succeeds.
-  void complete(const char* text) {
-    completed_ = true;
-    box(text);
-  }
   // Wide: a device at the top of the address space ends at 2^32.
   uint64_t deviceEnd() const { return uint64_t{flash_->sectorStart[0]} + flash_->deviceSize; }
 
-  JobPage& page_;
-  JtagCable& cable_;
   const ReadSettings& settings_;
-  const int64_t startTime_;
   std::unique_ptr<NorFlash> flash_;
   std::unique_ptr<NorTarget> target_;
-  char productName_[8] = {};
   bool commandSetLoaded_ = false;
   bool busOnly_ = false;  // an unknown device without CFI: no sectors, only the bus from base
-  int status_ = Running;
-  bool completed_ = false;
 };
 
 void NorReadBack::run() {
@@ -108,78 +71,15 @@ void NorReadBack::run() {
       case ReadMode::BadScan: box("NOR flash has no bad blocks to scan"); break;
     }
   }
-  if (status_ == Stopped) {
-    page_.stopRequested.store(0);
-    log("  STOP.\r\n");
-  }
-  if (status_ == Failed) log("Error.\r\n");
+  if (status_.stopped()) status_.stop("  STOP.\r\n");
+  if (status_.failed()) log("Error.\r\n");
   if (commandSetLoaded_) flash_->resetDevice(cable_, *target_);
 }
 
 bool NorReadBack::identify() {
-  const bool veskar = settings_.product == Veskar;
-  if (cable_.detectPort() != 0) {
-    logLinkFailure(cable_, page_);
-    box("Cannot find LPT PORT");
-    return false;
-  }
-  cable_.pulseTrst();
-  cable_.resetTap();
-  NorFlash& flash = *flash_;
-  NorTarget& target = *target_;
-  if (!veskar) {
-    flash.deviceIndex = settings_.flashType;
-    log(format("  Type: %s, Interleave: %d, Width: %d\r\n",
-                   std::string(flashTypeLogName(flash.deviceIndex)).c_str(), settings_.interleave, settings_.width));
-  }
-  // VESKAR's bus is fixed: its base is 0.
-  flash.base = veskar ? 0 : settings_.base;
-  flash.chooseChipSelect(flash.base, target);
-  flash.bindTarget(cable_, target, productName_);
-  if (flash.csCell < 0) {
-    box(format("No chip select serves the base address 0x%08X", flash.base));
-    return false;
-  }
-  page_.resetProgressBar();
-  std::string idLine;
-  if (cable_.readIdCode(idLine) == 0) {
-    const std::string text = format("Cannot read %s JTAG ID", productName_);
-    if (linkHolds(text.c_str())) box(text);
-    return false;
-  }
-  log(idLine);
-  if (veskar) {
-    flash.applyFixedSetting(8, 1);
-    cable_.loadDebug();
-  } else {
-    if (flash.applySetting(settings_.width, settings_.interleave) != 0) {
-      box("Cannot support for your flash setting.");
-      return false;
-    }
-    cable_.loadExtest();
-  }
-  commandSetLoaded_ = true;
-  const int refusal = flash.readIds(cable_, target);
-  if (!linkHolds(refusal == BusReady ? "Unknown FLASH ID" : busRefusalText(refusal))) return false;
-  if (refusal != BusReady) {
-    box(busRefusalText(refusal));
-    return false;
-  }
-  if (veskar) flash.recogniseVeskarDevice();
-  log(format("  Maker: 0x%04X, Device: 0x%04X (%s)\r\n", flash.makerId, flash.deviceId,
-                 std::string(flashTypeLogName(flash.deviceIndex)).c_str()));
-  if (veskar) {
-    log(format("  VESKAR BANK0 REG: 0x%09X,\r\n  CONFIG Value: 0x%08X\r\n", kVeskarBank0Register,
-                   kVeskarBank0Config));
-  }
-  if (flash.checkId(flash.deviceIndex) != 0) return identifyUnknown();
-  const int geometry = flash.loadGeometry(cable_, target);
-  if (!linkHolds("Cannot get flash Qeury INFO.")) return false;
-  if (geometry != 0) {
-    box("Cannot get flash Qeury INFO.");
-    return false;
-  }
-  return true;
+  const NorBusChoice bus{settings_.product, settings_.flashType, settings_.width, settings_.interleave, settings_.base};
+  return identifyNor(job_, *target_, *flash_, bus, {nullptr, [this] { return identifyUnknown(); }},
+                     commandSetLoaded_);
 }
 
 bool NorReadBack::identifyUnknown() {
@@ -188,7 +88,7 @@ bool NorReadBack::identifyUnknown() {
     return false;
   }
   const int cfi = flash_->loadCfiGeometry(cable_, *target_);
-  if (!linkHolds(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) return false;
+  if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) return false;
   if (cfi == 0) {
     log(format("  Unknown device; CFI size: 0x%X\r\n", flash_->deviceSize));
     return true;
@@ -238,24 +138,6 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
   return true;
 }
 
-bool NorReadBack::linkHolds(const char* failBox) {
-  switch (linkState(cable_, page_)) {
-    case LinkState::Holds: return true;
-    case LinkState::CutByStop: status_ = Stopped; return false;
-    case LinkState::Lost: break;
-  }
-  status_ = Failed;
-  logLinkFailure(cable_, page_);
-  if (failBox != nullptr) box(failBox);
-  return false;
-}
-
-bool NorReadBack::stopSeen() {
-  if (page_.stopRequested.load() == 0) return false;
-  status_ = Stopped;
-  return true;
-}
-
 template <typename Sink>
 void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
   NorFlash& flash = *flash_;
@@ -267,18 +149,18 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
     const uint32_t chunk = std::min(kChunkBytes, length - done);
     for (uint32_t at = 0; at < chunk; at += unit) {
       // Polled per unit, as the download's write loop does.
-      if (stopSeen()) break;
+      if (status_.stopSeen()) break;
       uint32_t value = 0;
       target_->readCycle(cable_, flash.bsrImage, flash.capture.data(), address + done + at, &value, 1,
                          flash.busWidth);
-      if (!linkHolds(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) break;
+      if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) break;
       value &= flash.dataMask;
       // 16-bit units are little-endian in the file, as the download takes them.
       chunkBuffer[at] = static_cast<uint8_t>(value);
       if (unit == 2) chunkBuffer[at + 1] = static_cast<uint8_t>(value >> 8);
       if (at % 1024 == 0) page_.showProgress(done + at, length, startTime_);
     }
-    if (status_ != Running) break;
+    if (!status_.running()) break;
     if (!sink(address + done, chunkBuffer.data(), chunk)) break;
     done += chunk;
     page_.showProgress(done, length, startTime_);
@@ -306,36 +188,25 @@ void NorReadBack::read() {
   readRange(start, length, [&](uint32_t, const uint8_t* bytes, uint32_t count) {
     if (out.write(bytes, count)) return true;
     box("Cannot write " + out.partPath());
-    status_ = Failed;
+    status_.markFailed();
     return false;
   });
   page_.setStartButton("STOP", false);
-  if (status_ != Running || !allCarried("Read ERROR")) return;
+  if (!status_.running() || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!out.commit()) {
     box("Cannot write " + settings_.outputPath);
-    status_ = Failed;
+    status_.markFailed();
     return;
   }
   log(format("  0x%X bytes to %s\r\n", length, settings_.outputPath.c_str()));
-  complete(kReadCompleteText);
+  status_.complete(kReadCompleteText);
 }
 
 void NorReadBack::verify() {
-  if (settings_.imagePath.empty()) {
-    box("No image file");
-    return;
-  }
   uint64_t fileSize = 0;
-  ImageFile file = openImageFile(settings_.imagePath, fileSize);
-  if (!file) {
-    box("Cannot open " + settings_.imagePath);
-    return;
-  }
-  if (fileSize == 0) {
-    box(kNothingToVerifyText);
-    return;
-  }
+  ImageFile file = openImageToVerify(page_, settings_.imagePath, fileSize);
+  if (!file) return;
   uint32_t start = 0, length = 0;
   if (!range(fileSize, false, start, length)) return;
   page_.showByteCount(0, length);
@@ -347,17 +218,17 @@ void NorReadBack::verify() {
   readRange(start, length, [&](uint32_t address, const uint8_t* bytes, uint32_t count) {
     if (std::fread(image.data(), 1, count, file.get()) != count) {
       box("Cannot read " + settings_.imagePath);
-      status_ = Failed;
+      status_.markFailed();
       return false;
     }
     if (compareWithImage(page_, address, image.data(), bytes, count)) return true;
-    status_ = Failed;
+    status_.markFailed();
     return false;
   });
   page_.setStartButton("STOP", false);
-  if (status_ != Running || !allCarried("Verify ERROR")) return;
+  if (!status_.running() || !allCarried("Verify ERROR")) return;
   log("OK.\r\n");
-  complete(kVerifyCompleteText);
+  status_.complete(kVerifyCompleteText);
 }
 
 void NorReadBack::erase() {
@@ -380,40 +251,22 @@ void NorReadBack::erase() {
   if (!allCarried(result == 0 ? "ERASE ERROR." : nullptr)) return;
   if (result != 0) {
     log(format("\r\n  ERROR. ADDR: 0x%X\r\n", failAddress));
-    status_ = Failed;
+    status_.markFailed();
     return;
   }
   log(" OK.\r\n");
-  complete(kEraseCompleteText);
+  status_.complete(kEraseCompleteText);
 }
 
 }  // namespace
 
-int runNorReadJob(JobPage& page, JtagLink& port, const ReadSettings& settings) {
-  port.watchStopFlag(&page.stopRequested);
-  JobOutcome outcome = JobOutcome::Failed;
-  {
-    JtagCable cable(port);
-    if (!cable.grantPortAccess()) {
-      logLinkFailure(cable, page);
-      page.messageBox("Couldn't access giveio device");
-    }
-    page.lockPage();
-    const int64_t startTime = page.now();
-    page.appendLog(headerLine(settings.mode));
+int runNorReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings) {
+  return runJobFrame(page, link, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
     if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
     if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
-    NorReadBack job(page, cable, settings, startTime);
+    NorReadBack job(context, settings);
     job.run();
-    outcome = job.outcome();
-    // Without a port found there is nobody to hand the pins back to.
-    if (cable.hasPort()) cable.pulseTrst();
-    page.appendLog("\r\n");
-  }
-  port.watchStopFlag(nullptr);
-  page.setOutcome(outcome);
-  page.unlockPage();
-  return 0;
+  });
 }
 
 }  // namespace zorv

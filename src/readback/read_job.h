@@ -6,6 +6,7 @@
 #include "cable/port_io.h"
 #include "link/jtag_link.h"
 #include "link/parallel_port_link.h"
+#include "page/image_file.h"
 #include "page/job_page.h"
 
 namespace zorv {
@@ -56,6 +57,13 @@ inline constexpr const char* kScanCompleteText = "Scan Complete.";
 inline constexpr const char* kNothingToReadText = "Nothing to read: the size is 0";
 inline constexpr const char* kNothingToVerifyText = "Nothing to verify: the image file is empty";
 inline constexpr const char* kNothingToEraseText = "Nothing to erase: the count is 0";
+
+// The image a verify compares with: null, with its box shown, when there is none, it does not
+// open, or it is empty.
+ImageFile openImageToVerify(JobPage& page, const std::string& path, uint64_t& size);
+
+// The header line of a read-back job.
+const char* readJobHeader(ReadFlash flash, ReadMode mode);
 
 // Thread bodies, as runNandJob and runNorJob: they lock the page, report through it, offer STOP
 // while they work, end on one common path (empty log line, nTRST pulse, unlock) and return 0.

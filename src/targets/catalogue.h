@@ -1,9 +1,20 @@
 #pragma once
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "link/jtag_cable.h"
 #include "targets/target_product.h"
 
 namespace zorv {
+
+// What a product's NOR bus can do. Jobs and front ends ask these instead of naming the product.
+struct NorAbilities {
+  bool fixedBus;           // one byte-wide device at base 0, whatever a page shows
+  bool findsByDeviceCode;  // no flash-type list: the device code read names the type
+  bool throughDebugPath;   // flash accesses go through the debug-access instruction, not EXTEST
+};
 
 // What a chip looks like from the cable.
 struct ChipDescriptor {
@@ -13,9 +24,18 @@ struct ChipDescriptor {
   const char* idCode;  // most significant bit first
   int bsrLength;
   const char* resetTemplate;  // bsrLength characters, cell 0 first
+  NorAbilities nor;
 };
 
 const ChipDescriptor& chipDescriptor(TargetProduct product);
+
+// The NOR abilities of a known product (isKnownProduct).
+const NorAbilities& norAbilities(int product);
+
+// The products' names in catalogue order, as a user reads them: "A, B, C or D".
+std::string productNamesText();
+// The product a name gives, in any case; none for a name the catalogue does not hold.
+std::optional<TargetProduct> productFromName(std::string_view name);
 
 // Every product's image buffer holds this many characters and a terminator; VESKAR builds its
 // debug-access frames in the same buffer.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/jtag_cable.h"
 #include "targets/product_wiring.h"
@@ -40,6 +41,8 @@ class NorTarget {
   virtual void setPin(JtagCable& cable, int position, char* image, char level);
   // Makes the bus usable before the first access: BusReady or a BusPreparation refusal.
   virtual int prepare(JtagCable& cable, char* image, char* capture);
+  // The log lines naming what prepare set up, empty when it sets nothing.
+  virtual std::string preparedLines() const { return {}; }
 };
 
 // The NOR bus of a boundary-scan product, played against the named cells of its wiring record.

@@ -4,6 +4,7 @@
 
 #include "cable/bit_string.h"
 #include "targets/catalogue.h"
+#include "text/format.h"
 
 namespace zorv {
 namespace {
@@ -124,6 +125,10 @@ int VeskarNorTarget::prepare(JtagCable& cable, char* image, char* capture) {
   writeFrame(cable, image, kWordWrite, kVeskarBank0Register, kVeskarBank0Config);
   if (readWord(cable, image, capture, kVeskarBank0Register) != kVeskarBank0Config) return FlashConfigRefused;
   return BusReady;
+}
+
+std::string VeskarNorTarget::preparedLines() const {
+  return format("  VESKAR BANK0 REG: 0x%09X,\r\n  CONFIG Value: 0x%08X\r\n", kVeskarBank0Register, kVeskarBank0Config);
 }
 
 }  // namespace zorv

@@ -27,6 +27,7 @@ class VeskarNorTarget final : public NorTarget {
   void setPin(JtagCable& cable, int position, char* image, char level) override;
   // Turns on debug access and sets the bank-0 flash configuration; each step is read back.
   int prepare(JtagCable& cable, char* image, char* capture) override;
+  std::string preparedLines() const override;
 };
 
 }  // namespace zorv

@@ -37,19 +37,19 @@ ExtraPage::ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
       // Through a lambda: the job's entry point may come with overloads.
       job_([](JobPage& page, JtagLink& io, const ExtraSettings& settings) { return runExtraJob(page, io, settings); }) {
   // VESKAR only moves the product selection.
-  for (int id : {Obrin, Tqr2400, Ika})
+  for (int id : {ProductRadio0, ProductRadio1, ProductRadio2})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ExtraPage::resetToPinToggling);
   copySettingsToControls();
 }
 
 void ExtraPage::copyControlsToSettings() {
-  settings_.product = controls_.radioIndex(Obrin);
+  settings_.product = controls_.radioIndex(ProductRadio0);
   settings_.toggleCs = controls_.button(ToggleCs)->isChecked() ? 1 : 0;
   settings_.extraMode = controls_.radioIndex(PinToggling);
 }
 
 void ExtraPage::copySettingsToControls() {
-  controls_.setRadioIndex(Obrin, settings_.product);
+  controls_.setRadioIndex(ProductRadio0, settings_.product);
   controls_.button(ToggleCs)->setChecked(settings_.toggleCs != 0);
   controls_.setRadioIndex(PinToggling, settings_.extraMode);
 }
@@ -65,14 +65,14 @@ std::function<void()> ExtraPage::makeJob() {
 }
 
 void ExtraPage::lockPage() {
-  controls_.setEnabled({StartButton, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, ToggleCs, FunctionsGroup,
+  controls_.setEnabled({StartButton, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, ToggleCs, FunctionsGroup,
                         PinToggling, ReadJtagId},
                        false);
 }
 
 void ExtraPage::unlockPage() {
   controls_.pushButton(StartButton)->setText(QStringLiteral("RUN"));
-  controls_.setEnabled({StartButton, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, ToggleCs, FunctionsGroup,
+  controls_.setEnabled({StartButton, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, ToggleCs, FunctionsGroup,
                         PinToggling, ReadJtagId},
                        true);
 }

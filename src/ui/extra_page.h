@@ -15,10 +15,15 @@ class ExtraPage : public JobPageWidget {
 
  public:
   enum Id {
-    ProductGroup = 1049, Obrin = 1014, Tqr2400 = 1007, Ika = 1008, Veskar = 1050,
+    ProductGroup = 1049, ProductRadio0 = 1014, ProductRadio1 = 1007, ProductRadio2 = 1008, ProductRadio3 = 1050,
     FunctionsGroup = 1054, PinToggling = 1052, ReadJtagId = 1051, OptionsGroup = 1053, ToggleCs = 1025,
     StartButton = 1024, Log = 1001,
   };
+  // The radio button of a product, in TargetProduct order.
+  static constexpr int productRadio(int product) {
+    constexpr int kRadios[] = {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3};
+    return kRadios[product];
+  }
 
   ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 

@@ -95,7 +95,7 @@ int JtagApp::run(int argc, char** argv) {
                                       QStringLiteral("Save a picture of each page into DIR and end."),
                                       QStringLiteral("DIR"));
   const QCommandLineOption tck(QStringLiteral("tck"),
-                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: cable (default: the server's own)."),
+                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the server's own, 6 MHz on FTDI)."),
                                QStringLiteral("HZ"));
   parser.addOption(cable);
   parser.addOption(tck);
@@ -144,7 +144,7 @@ int JtagApp::run(int argc, char** argv) {
       return 2;
     }
     if (!cableSetsTck(cableText)) {
-      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only %s has)\n",
+      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only %s have)\n",
                    cableText.c_str(), tckCableSyntaxes().c_str());
       return 2;
     }

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "nand/nand_job.h"
+#include "text/number_text.h"
 
 namespace zorv::ui {
 namespace {
@@ -58,7 +59,7 @@ void NandPage::copyControlsToSettings() {
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
   shownPath_ = controls_.lineEdit(PathBox)->text();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
-  product_ = controls_.radioIndex(Obrin);
+  product_ = controls_.radioIndex(ProductRadio0);
   verify_ = controls_.button(Verify)->isChecked() ? 1 : 0;
 }
 
@@ -66,14 +67,14 @@ void NandPage::copySettingsToControls() {
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
   controls_.lineEdit(PathBox)->setText(shownPath_);
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
-  controls_.setRadioIndex(Obrin, product_);
+  controls_.setRadioIndex(ProductRadio0, product_);
   controls_.button(Verify)->setChecked(verify_ != 0);
 }
 
 NandSettings NandPage::settings() const {
   NandSettings settings;
   settings.product = product_;
-  settings.blockText = blockText_;
+  settings.block = parseBlockNumber(blockText_);
   settings.imagePath = imagePath_.toStdString();
   settings.verify = verify_;
   return settings;
@@ -84,14 +85,14 @@ std::function<void()> NandPage::makeJob() {
 }
 
 void NandPage::lockPage() {
-  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar, BaseEdit, BlockEdit, PathBox, OpenButton, Verify,
+  controls_.setEnabled({StartButton, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, BaseEdit, BlockEdit, PathBox, OpenButton, Verify,
                         ProductGroup, OptionsGroup, ImageGroup, BaseLabel, BlockLabel},
                        false);
 }
 
 void NandPage::unlockPage() {
   controls_.pushButton(StartButton)->setText(QStringLiteral("Download"));
-  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar, BlockEdit, PathBox, OpenButton, Verify,
+  controls_.setEnabled({StartButton, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, BlockEdit, PathBox, OpenButton, Verify,
                         ProductGroup, OptionsGroup, ImageGroup, BaseLabel, BlockLabel},
                        true);
 }

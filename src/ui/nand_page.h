@@ -16,11 +16,16 @@ class NandPage : public JobPageWidget {
 
  public:
   enum Id {
-    ProductGroup = 1005, Obrin = 1006, Tqr2400 = 1032, Ika = 1033, Veskar = 1061,
+    ProductGroup = 1005, ProductRadio0 = 1006, ProductRadio1 = 1032, ProductRadio2 = 1033, ProductRadio3 = 1061,
     OptionsGroup = 1056, BaseLabel = 1037, BaseEdit = 1012, BlockLabel = 1038, BlockEdit = 1026, Verify = 1036,
     StartButton = 1011, ImageGroup = 1057, PathBox = 1028, OpenButton = 1002, Log = 1029,
     ByteCounter = 1010, Clock = 1009, ProgressBar = 1004,
   };
+  // The radio button of a product, in TargetProduct order.
+  static constexpr int productRadio(int product) {
+    constexpr int kRadios[] = {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3};
+    return kRadios[product];
+  }
 
   NandPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 

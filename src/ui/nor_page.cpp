@@ -7,7 +7,8 @@
 #include <QPushButton>
 
 #include "nor/nor_job.h"
-#include "targets/target_product.h"
+#include "text/number_text.h"
+#include "targets/catalogue.h"
 
 namespace zorv::ui {
 namespace {
@@ -68,9 +69,10 @@ NorPage::NorPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   controls_.comboBox(Width)->addItems({"8", "16"});
   controls_.comboBox(FlashType)->addItems(flashTypeList());
 
-  connect(controls_.button(Veskar), &QAbstractButton::clicked, this, &NorPage::selectVeskar);
-  for (int id : {Obrin, Tqr2400, Ika})
-    connect(controls_.button(id), &QAbstractButton::clicked, this, &NorPage::selectOtherProduct);
+  for (int product = 0; product < kProductCount; ++product) {
+    connect(controls_.button(productRadio(product)), &QAbstractButton::clicked, this,
+            norAbilities(product).fixedBus ? &NorPage::selectFixedBusProduct : &NorPage::selectOtherProduct);
+  }
   // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &NorPage::selectFlashType);
   onInitDialog();
@@ -87,24 +89,27 @@ void NorPage::copyControlsToSettings() {
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
   shownPath_ = controls_.lineEdit(PathBox)->text();
-  product_ = controls_.radioIndex(Obrin);
+  product_ = controls_.radioIndex(ProductRadio0);
 }
 
 void NorPage::copySettingsToControls() {
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
   controls_.lineEdit(PathBox)->setText(shownPath_);
-  controls_.setRadioIndex(Obrin, product_);
+  controls_.setRadioIndex(ProductRadio0, product_);
 }
 
 NorSettings NorPage::settings() const {
   NorSettings settings;
   settings.product = product_;
   settings.flashType = flashType_;
-  settings.interleaveSelection = controls_.comboBox(Interleave)->currentIndex();
-  settings.widthSelection = controls_.comboBox(Width)->currentIndex();
-  settings.baseText = baseText_;
-  settings.blockText = blockText_;
+  // The lists hold the powers of two from their first entry; no entry chosen is no setting at all.
+  const int interleaveIndex = controls_.comboBox(Interleave)->currentIndex();
+  const int widthIndex = controls_.comboBox(Width)->currentIndex();
+  settings.interleave = interleaveIndex >= 0 && interleaveIndex < 8 ? 1 << interleaveIndex : 0;
+  settings.width = widthIndex >= 0 && widthIndex < 8 ? 8 << widthIndex : 0;
+  settings.base = readHexAddressText(baseText_);
+  settings.block = readSectorText(blockText_);
   settings.imagePath = imagePath_.toStdString();
   return settings;
 }
@@ -113,7 +118,7 @@ std::function<void()> NorPage::makeJob() {
   return [this, job = job_, settings = settings()] { job(bridge(), port(), settings); };
 }
 
-void NorPage::selectVeskar() {
+void NorPage::selectFixedBusProduct() {
   copyControlsToSettings();
   controls_.comboBox(Width)->setCurrentIndex(0);
   controls_.setEnabled({WidthLabel, Width}, false);
@@ -144,16 +149,16 @@ void NorPage::selectFlashType() {
 }
 
 void NorPage::lockPage() {
-  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar, FlashType, BaseLabel, BaseEdit, BlockLabel, BlockEdit,
+  controls_.setEnabled({StartButton, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseLabel, BaseEdit, BlockLabel, BlockEdit,
                         InterleaveLabel, Interleave, WidthLabel, Width, ImageGroup, PathBox, OpenButton, ProductGroup,
                         OptionsGroup, FlashTypeGroup},
                        false);
 }
 
 void NorPage::unlockPage() {
-  const bool fixedBus = jobProduct_ == static_cast<int>(TargetProduct::Veskar);
+  const bool fixedBus = isKnownProduct(jobProduct_) && norAbilities(jobProduct_).fixedBus;
   controls_.pushButton(StartButton)->setText(QStringLiteral("Download"));
-  controls_.setEnabled({StartButton, Obrin, Tqr2400, Ika, Veskar}, true);
+  controls_.setEnabled({StartButton, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3}, true);
   controls_.widget(FlashType)->setEnabled(!fixedBus);
   controls_.setEnabled({BaseLabel, BlockLabel, BlockEdit}, true);
   controls_.setEnabled({WidthLabel, Width, InterleaveLabel, Interleave, BaseEdit}, !fixedBus);

@@ -18,12 +18,17 @@ class NorPage : public JobPageWidget {
 
  public:
   enum Id {
-    ProductGroup = 1046, Obrin = 1030, Tqr2400 = 1034, Ika = 1035, Veskar = 1007,
+    ProductGroup = 1046, ProductRadio0 = 1030, ProductRadio1 = 1034, ProductRadio2 = 1035, ProductRadio3 = 1007,
     FlashTypeGroup = 1048, FlashType = 1039, OptionsGroup = 1047, BaseLabel = 1041, BaseEdit = 1027,
     BlockLabel = 1042, BlockEdit = 1017, InterleaveLabel = 1043, Interleave = 1019, WidthLabel = 1044, Width = 1020,
     StartGroup = 1059, StartButton = 1016, ImageGroup = 1045, PathBox = 1013, OpenButton = 1021, Log = 1031,
     ByteCounter = 1023, Clock = 1022, ProgressBar = 1015,
   };
+  // The radio button of a product, in TargetProduct order.
+  static constexpr int productRadio(int product) {
+    constexpr int kRadios[] = {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3};
+    return kRadios[product];
+  }
   static constexpr int kAutoDetect = AutoDetect;  // the list entry offered for VESKAR only
 
   NorPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
@@ -33,7 +38,8 @@ class NorPage : public JobPageWidget {
   void copyControlsToSettings() override;
   void copySettingsToControls() override;
 
-  void selectVeskar();
+  // A product whose bus is fixed: AutoDetect, and width, interleave and base shown fixed.
+  void selectFixedBusProduct();
   void selectOtherProduct();
   void selectFlashType();
 

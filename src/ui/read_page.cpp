@@ -8,10 +8,10 @@
 #include <QPushButton>
 
 #include "nor/flash_types.h"
-#include "nor/number_text.h"
 #include "page/path_text.h"
 #include "page/size_text.h"
-#include "targets/target_product.h"
+#include "targets/catalogue.h"
+#include "text/number_text.h"
 
 namespace zorv::ui {
 namespace {
@@ -67,14 +67,14 @@ const std::vector<ControlRow>& readControls() {
 
 const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 
-// The NOR bus settings, which a NAND read does not use and VESKAR fixes.
+// The NOR bus settings, which a NAND read does not use and a fixed-bus product fixes.
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
 // What only the NAND has: its erase, its bad-block scan, its spare areas and its raw read.
 const std::vector<int> kNandOnly = {ReadPage::EraseButton, ReadPage::ScanButton, ReadPage::CountLabel,
                                     ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::Raw};
-const std::vector<int> kFixedForVeskar = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
+const std::vector<int> kFixedBusControls = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
 }  // namespace
@@ -100,7 +100,7 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   connect(controls_.pushButton(SaveButton), &QPushButton::clicked, this, &ReadPage::chooseOutputFile);
   for (int id : {Nand, Nor, ToEnd})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
-  for (int id : {Obrin, Tqr2400, Ika, Veskar})
+  for (int id : {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectProduct);
   // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
@@ -116,7 +116,7 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
 
 void ReadPage::copyControlsToSettings() {
   flash_ = controls_.radioIndex(Nand);
-  product_ = controls_.radioIndex(Obrin);
+  product_ = controls_.radioIndex(ProductRadio0);
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
   sizeText_ = controls_.lineEdit(SizeEdit)->text().toStdString();
@@ -130,7 +130,7 @@ void ReadPage::copyControlsToSettings() {
 
 void ReadPage::copySettingsToControls() {
   controls_.setRadioIndex(Nand, flash_);
-  controls_.setRadioIndex(Obrin, product_);
+  controls_.setRadioIndex(ProductRadio0, product_);
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
   controls_.lineEdit(SizeEdit)->setText(QString::fromStdString(sizeText_));
@@ -144,16 +144,18 @@ void ReadPage::copySettingsToControls() {
 
 void ReadPage::enableForChoices() {
   const bool nor = controls_.radioIndex(Nand) == static_cast<int>(ReadFlash::Nor);
-  const bool veskar = controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar);
+  const int product = controls_.radioIndex(ProductRadio0);
+  const bool fixedBus = isKnownProduct(product) && norAbilities(product).fixedBus;
   controls_.setEnabled(kBusControls, nor);
   controls_.setEnabled(kNandOnly, !nor);
-  if (nor && veskar) controls_.setEnabled(kFixedForVeskar, false);
+  if (nor && fixedBus) controls_.setEnabled(kFixedBusControls, false);
   controls_.widget(SizeEdit)->setEnabled(!controls_.button(ToEnd)->isChecked());
 }
 
 void ReadPage::selectProduct() {
   QComboBox* types = controls_.comboBox(FlashType);
-  if (controls_.radioIndex(Obrin) == static_cast<int>(TargetProduct::Veskar)) {
+  const int product = controls_.radioIndex(ProductRadio0);
+  if (isKnownProduct(product) && norAbilities(product).fixedBus) {
     // VESKAR finds its own flash on a bus it fixes, as the NOR page shows it.
     if (types->count() == kFlashTypeCount) {
       types->addItem(QString::fromUtf8(kAutoDetectListText.data(), static_cast<qsizetype>(kAutoDetectListText.size())));
@@ -219,7 +221,7 @@ QString ReadPage::startRefusal() {
   settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
   settings.mode = mode_;
   settings.product = product_;
-  if (settings.flash == ReadFlash::Nor && product_ != static_cast<int>(TargetProduct::Veskar)) {
+  if (settings.flash == ReadFlash::Nor && !(isKnownProduct(product_) && norAbilities(product_).findsByDeviceCode)) {
     settings.flashType = flashType_;
     settings.interleave = controls_.comboBox(Interleave)->currentIndex() == 1 ? 2 : 1;
     settings.width = controls_.comboBox(Width)->currentIndex() == 1 ? 16 : 8;
@@ -265,7 +267,7 @@ std::function<void()> ReadPage::makeJob() {
 }
 
 void ReadPage::lockPage() {
-  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
+  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
                         BlockEdit, SizeLabel, SizeEdit, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox,
                         SaveButton, CompareGroup, PathBox, OpenButton},
                        false);
@@ -279,7 +281,7 @@ void ReadPage::unlockPage() {
   controls_.pushButton(EraseButton)->setText(QStringLiteral("Erase"));
   controls_.pushButton(ScanButton)->setText(QStringLiteral("Bad Blocks"));
   useStartButton(ReadMode::Read);
-  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, Obrin, Tqr2400, Ika, Veskar, OptionsGroup, BlockLabel,
+  controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
                         BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
                         CompareGroup, PathBox, OpenButton},
                        true);

@@ -22,7 +22,7 @@ class ReadPage : public JobPageWidget {
  public:
   enum Id {
     FlashGroup = 1070, Nand = 1071, Nor = 1072,
-    ProductGroup = 1073, Obrin = 1074, Tqr2400 = 1075, Ika = 1076, Veskar = 1077,
+    ProductGroup = 1073, ProductRadio0 = 1074, ProductRadio1 = 1075, ProductRadio2 = 1076, ProductRadio3 = 1077,
     FlashTypeGroup = 1078, FlashType = 1079,
     OptionsGroup = 1080, BaseLabel = 1081, BaseEdit = 1082, BlockLabel = 1083, BlockEdit = 1084,
     SizeLabel = 1085, SizeEdit = 1086, ToEnd = 1087, InterleaveLabel = 1088, Interleave = 1089,
@@ -33,6 +33,11 @@ class ReadPage : public JobPageWidget {
     Log = 1100, ByteCounter = 1101, Clock = 1102, ProgressBar = 1103,
     EraseButton = 1104, ScanButton = 1105, CountLabel = 1106, CountEdit = 1107, Oob = 1108, Raw = 1109,
   };
+  // The radio button of a product, in TargetProduct order.
+  static constexpr int productRadio(int product) {
+    constexpr int kRadios[] = {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3};
+    return kRadios[product];
+  }
 
   ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 

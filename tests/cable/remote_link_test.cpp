@@ -114,8 +114,8 @@ TEST(RemoteLinkTest, ServerLostMidDownloadFailsNandAndBufferedNorWithTheCause) {
   NorSettings nor;
   nor.product = Obrin;
   nor.flashType = S29gl064m;
-  nor.widthSelection = 1;
-  nor.blockText = "1";
+  nor.width = 16;
+  nor.block = 1;
   nor.imagePath = norImage.string();
   RecordingPage norPage;
   runWithServerLost("chip=OBRIN,nor=S29GL064M", [&](JobPage& p, JtagLink& io) { runNorJob(p, io, nor); }, norPage,

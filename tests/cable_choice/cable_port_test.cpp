@@ -6,8 +6,12 @@
 #include <utility>
 
 #include "cable/direct_io_port.h"
+#include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
+#include "extra/extra_job.h"
+#include "page/recording_page.h"
 #include "cable/ppdev_port.h"
+#include "link/ftdi_link.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
 #include "link/xvc_link.h"
@@ -67,6 +71,39 @@ TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
   } catch (const std::invalid_argument& error) {
     EXPECT_NE(std::string(error.what()).find("1 to 65535"), std::string::npos);
   }
+}
+
+// The FTDI texts: the layout brings its USB ids and channel unless the text names others, and
+// ftdi:sim reads the chip's ID through the modelled adapter.
+TEST(CablePortTest, FtdiTextsPickLayoutChannelAndAdapter) {
+  const FtdiCableText plain = parseFtdiCable("ftdi");
+  EXPECT_EQ(plain.layout->name, "ft2232h");
+  ASSERT_EQ(plain.usb.ids.size(), 2u);
+  EXPECT_EQ(plain.usb.ids[1].product, 0x6014);
+  const FtdiCableText tigard = parseFtdiCable("ftdi,layout=tigard");
+  EXPECT_EQ(tigard.usb.channel, 1);
+  const FtdiCableText chosen = parseFtdiCable("ftdi,layout=tigard,channel=A:15ba:002B:OL1234");
+  EXPECT_EQ(chosen.usb.channel, 0);
+  ASSERT_EQ(chosen.usb.ids.size(), 1u);
+  EXPECT_EQ(chosen.usb.ids[0].vendor, 0x15BA);
+  EXPECT_EQ(chosen.usb.ids[0].product, 0x002B);
+  EXPECT_EQ(chosen.usb.serial, "OL1234");
+  EXPECT_TRUE(cableSetsTck("ftdi,layout=tigard"));
+  for (const char* text : {"ftdi:", "ftdi:0403", "ftdi:0403:60100", "ftdi:xyz:6010", "ftdi:0403:6010:", "ftdi,layout=x",
+                           "ftdi,channel=E", "ftdi,speed=1", "ftdi,layout=olimex-arm-usb-ocd:sim", "ftdix"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(openCableLink(text), std::invalid_argument);
+  }
+
+  auto port = openCableLink("ftdi,layout=tigard:sim:chip=IKA", 100);
+  ASSERT_NE(dynamic_cast<FtdiLink*>(port.get()), nullptr);
+  RecordingPage page;
+  ExtraSettings settings;
+  settings.product = Ika;
+  settings.extraMode = ReadJtagId;
+  runExtraJob(page, *port, settings);
+  EXPECT_NE(page.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << page.log;
+  EXPECT_EQ(static_cast<FtdiLink&>(*port).tckHz(), 10000000u);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "nand/bad_block_list.h"
-#include "nand/block_number.h"
 #include "page/idle_pipe.h"
+#include "text/number_text.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
@@ -110,7 +110,7 @@ TEST(NandJob, SuccessfulRunOnEveryProductAndPageSize) {
       const uint32_t pageSize = job.device->geometry().pageSize;
       const Bytes image = pattern(2 * pageSize + 100, static_cast<unsigned>(p));
       job.writeImage(image);
-      job.settings.blockText = "3";
+      job.settings.block = 3;
       job.settings.verify = 1;
       job.run();
       const uint32_t base = 3 * job.blockSize;
@@ -297,7 +297,7 @@ TEST(NandJob, ImageSizeAgainstTheDevice) {
   for (const char* block : {"2047", "0xFFFFFFFF", "0x800"}) {
     JobRun late(Veskar, 0x75);
     late.writeImage(Bytes(late.blockSize + 1, 3));
-    late.settings.blockText = block;
+    late.settings.block = parseBlockNumber(block);
     late.run();
     EXPECT_EQ(late.page.boxes,
               std::vector<std::string>{format("File does not fit from block %u", parseBlockNumber(block))});
@@ -310,7 +310,7 @@ TEST(NandJob, EmptyImageAndBlockNumbers) {
   for (const char* block : {"0x10", "16", "0X10"}) {
     JobRun job(Veskar, 0xDA);
     job.writeImage({});
-    job.settings.blockText = block;
+    job.settings.block = parseBlockNumber(block);
     job.settings.verify = 1;
     job.run();
     const unsigned base = std::string(block) == "0X10" ? 0 : 16 * 0x20000;
@@ -351,7 +351,7 @@ TEST(NandJob, VerifyMismatch) {
   config.flipMask = 0xFF;
   JobRun job(Obrin, 0xDA, config);
   job.writeImage(Bytes(2048, 0xFF));
-  job.settings.blockText = "1";
+  job.settings.block = 1;
   job.settings.verify = 1;
   job.run();
   EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying...   ERROR, ADDR: 0x20005\r\n"
@@ -460,7 +460,7 @@ TEST(NandJob, RunningOutOfGoodBlocksNeverWrapsToTheStart) {
   config.factoryBadBlocks = {2047};
   JobRun job(Veskar, 0x75, config);
   job.writeImage(pattern(job.blockSize + 10));
-  job.settings.blockText = "2046";
+  job.settings.block = 2046;
   job.run();
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Not enough good blocks"});
   EXPECT_TRUE(job.page.log.ends_with("\r\n  No good block left before the end of the device\r\n\r\n")) << job.page.log;
@@ -566,7 +566,7 @@ TEST(NandJob, ExactFitAtTheDeviceEndFromALaterBlock) {
   JobRun job(Veskar, 0x75);
   const Bytes image = pattern(2 * job.blockSize);
   job.writeImage(image);
-  job.settings.blockText = "2046";
+  job.settings.block = 2046;
   job.settings.verify = 1;
   job.run();
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;

@@ -14,6 +14,7 @@
 #include "sim/nor_attach.h"
 #include "sim/remote_bitbang_server.h"
 #include "targets/catalogue.h"
+#include "text/number_text.h"
 
 namespace zorv {
 namespace {
@@ -65,10 +66,8 @@ TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
     NorSettings settings;
     settings.product = c.product;
     settings.flashType = c.type;
-    settings.widthSelection = c.width == 16 ? 1 : 0;
-    settings.interleaveSelection = 0;
-    settings.baseText = "0";
-    settings.blockText = c.block;
+    settings.width = c.width;
+    settings.block = readSectorText(c.block);
     settings.imagePath = path;
     {
       RemoteBitbangLink port("127.0.0.1", server.port());

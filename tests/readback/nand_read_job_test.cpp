@@ -90,7 +90,7 @@ struct NandBoard {
     spit(image, bytes);
     NandSettings nand;
     nand.product = settings.product;
-    nand.blockText = std::to_string(block);
+    nand.block = block;
     nand.imagePath = image.string();
     nand.oob = oob;
     nand.verify = oob;
@@ -228,7 +228,7 @@ TEST(NandReadJob, SpareAreasSurviveABackupEraseAndRestoreOnEveryPart) {
     spit(nand.image, torn);
     NandSettings restore;
     restore.product = Veskar;
-    restore.blockText = "1";
+    restore.block = 1;
     restore.imagePath = nand.image.string();
     restore.oob = true;
     RecordingPage refused;

@@ -142,9 +142,8 @@ TEST(NorReadJob, RoundTripOnEveryProduct) {
     NorSettings download;
     download.product = chip;
     download.flashType = veskar ? AutoDetect : S29al008d;
-    download.widthSelection = veskar ? 0 : 1;
-    download.blockText = "2";
-    download.baseText = "0";
+    download.width = veskar ? 8 : 16;
+    download.block = 2;
     download.imagePath = nor.image.string();
     RecordingPage downloadPage;
     restoreProductImages();
@@ -163,6 +162,48 @@ TEST(NorReadJob, RoundTripOnEveryProduct) {
 
     nor.run(ReadMode::Verify);
     EXPECT_EQ(nor.page.boxes, std::vector<std::string>{"Verify Complete."}) << nor.page.log;
+  }
+}
+
+// The lines a NOR job logs between its header and its own work: its identification.
+std::string identificationLines(const std::string& log) {
+  std::string lines = log.substr(log.find("\r\n") + 2);
+  for (const char* own : {"  Erasing ", "  BASE: "}) lines = lines.substr(0, lines.find(own));
+  return lines;
+}
+
+// The download and a read-back identify the flash alike: the same board and bus give the same
+// lines, whether the flash is found or refused.
+TEST(NorReadJob, IdentifiesTheFlashAsTheDownloadDoes) {
+  struct IdCase {
+    const char* options;
+    TargetProduct chip;
+    int type;
+    int width;
+    int interleave;
+  };
+  for (const IdCase& c : {IdCase{"chip=OBRIN,nor=S29GL064M", Obrin, S29gl064m, 16, 1},
+                          IdCase{"chip=IKA,nor=EN29LV040A,interleave=2", Ika, En29lv040a, 8, 2},
+                          IdCase{"chip=VESKAR,nor=EN29LV010A", Veskar, AutoDetect, 8, 1},
+                          IdCase{"chip=TQR2400,nor=S29GL064M", Tqr2400, S29gl064m, 8, 1}}) {
+    NorBoard nor(c.options);
+    std::ofstream(nor.image, std::ios::binary).write("\x12\x34", 2);
+    nor.bus(c.type, c.width, c.interleave);
+    nor.run(ReadMode::Verify);
+
+    NorBoard target(c.options);
+    NorSettings download;
+    download.product = c.chip;
+    download.flashType = c.type;
+    download.width = c.width;
+    download.interleave = c.interleave;
+    download.imagePath = nor.image.string();
+    RecordingPage downloadPage;
+    restoreProductImages();
+    runNorJob(downloadPage, *target.board, download);
+
+    EXPECT_NE(identificationLines(nor.page.log).find("  JTAG ID: "), std::string::npos) << nor.page.log;
+    EXPECT_EQ(identificationLines(nor.page.log), identificationLines(downloadPage.log)) << c.options;
   }
 }
 

@@ -20,6 +20,7 @@
 
 #include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
+#include "targets/target_product.h"
 #include "ui_test_support.h"
 
 namespace zorv::ui::test {
@@ -229,7 +230,7 @@ TEST_F(PageJobsTest, PinTogglingUntilStop) {
   ASSERT_TRUE(open(kToggleBoard));
   ExtraPage& extra = window->extra();
   window->dialog->pageTabs().tabBar()->setCurrentIndex(2);
-  window->click(extra, ExtraPage::Tqr2400);
+  window->click(extra, ExtraPage::productRadio(Tqr2400));
   auto take = [&] { return snapshot(extra, ExtraPage::StartButton, kExtraInputs); };
   recordAtEveryAppend(extra, ExtraPage::Log, take);
 
@@ -377,7 +378,7 @@ TEST_F(PageJobsTest, ReadTabErasesNandBlocksOnlyAfterTheUserConfirms) {
   ASSERT_TRUE(open("sim:chip=VESKAR"));
   ReadPage& read = window->read();
   window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
-  window->click(read, ReadPage::Veskar);
+  window->click(read, ReadPage::productRadio(Veskar));
   static_cast<QLineEdit*>(read.control(ReadPage::BlockEdit))->setText("3");
   static_cast<QLineEdit*>(read.control(ReadPage::CountEdit))->setText("2");
   window->click(read, ReadPage::EraseButton);

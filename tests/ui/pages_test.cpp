@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include "cable/recording_port.h"
+#include "targets/target_product.h"
 #include "ui/dialog_units.h"
 #include "ui_test_support.h"
 
@@ -57,7 +58,7 @@ const std::vector<int> kExtraIds = {1049, 1014, 1007, 1008, 1050, 1001, 1024, 10
 
 TEST_F(PagesTest, FreshNandPage) {
   NandPage& nand = window.nand();
-  EXPECT_TRUE(checked(nand, NandPage::Obrin));
+  EXPECT_TRUE(checked(nand, NandPage::productRadio(Obrin)));
   EXPECT_EQ(text(nand, NandPage::BlockEdit), "0");
   EXPECT_FALSE(checked(nand, NandPage::Verify));
   EXPECT_EQ(text(nand, NandPage::PathBox), "");
@@ -81,7 +82,7 @@ TEST_F(PagesTest, FreshNandPage) {
 
 TEST_F(PagesTest, FreshNorPage) {
   NorPage& nor = window.nor();
-  EXPECT_TRUE(checked(nor, NorPage::Obrin));
+  EXPECT_TRUE(checked(nor, NorPage::productRadio(Obrin)));
   EXPECT_EQ(combo(NorPage::FlashType)->currentText(), "EN29LV010A");
   EXPECT_EQ(combo(NorPage::Interleave)->currentText(), "1");
   EXPECT_EQ(combo(NorPage::Width)->currentText(), "8");
@@ -98,7 +99,7 @@ TEST_F(PagesTest, FreshNorPage) {
 
 TEST_F(PagesTest, FreshExtraPage) {
   ExtraPage& extra = window.extra();
-  EXPECT_TRUE(checked(extra, ExtraPage::Obrin));
+  EXPECT_TRUE(checked(extra, ExtraPage::productRadio(Obrin)));
   EXPECT_TRUE(checked(extra, ExtraPage::PinToggling));
   EXPECT_FALSE(checked(extra, ExtraPage::ToggleCs));
   EXPECT_EQ(text(extra, ExtraPage::StartButton), "RUN");
@@ -123,19 +124,19 @@ TEST_F(PagesTest, TabOrderFollowsTheControlListAndSkipsRadioButtons) {
 TEST_F(PagesTest, RadioGroupsAreSeparate) {
   ExtraPage& extra = window.extra();
   window.click(extra, ExtraPage::ReadJtagId);
-  window.click(extra, ExtraPage::Veskar);
-  EXPECT_TRUE(checked(extra, ExtraPage::Veskar));
+  window.click(extra, ExtraPage::productRadio(Veskar));
+  EXPECT_TRUE(checked(extra, ExtraPage::productRadio(Veskar)));
   EXPECT_TRUE(checked(extra, ExtraPage::ReadJtagId));  // VESKAR keeps the function
-  EXPECT_FALSE(checked(extra, ExtraPage::Obrin));
+  EXPECT_FALSE(checked(extra, ExtraPage::productRadio(Obrin)));
 }
 
 TEST_F(PagesTest, ExtraProductChangeResetsToPinTogglingButKeepsCs) {
   ExtraPage& extra = window.extra();
   window.click(extra, ExtraPage::ToggleCs);
   window.click(extra, ExtraPage::ReadJtagId);
-  window.click(extra, ExtraPage::Tqr2400);
+  window.click(extra, ExtraPage::productRadio(Tqr2400));
   EXPECT_TRUE(checked(extra, ExtraPage::PinToggling));
-  EXPECT_TRUE(checked(extra, ExtraPage::Tqr2400));
+  EXPECT_TRUE(checked(extra, ExtraPage::productRadio(Tqr2400)));
   EXPECT_TRUE(checked(extra, ExtraPage::ToggleCs));
   EXPECT_EQ(extra.settings().product, 1);
   EXPECT_EQ(extra.settings().extraMode, zorv::PinToggling);
@@ -163,7 +164,7 @@ TEST_F(PagesTest, NorVeskarFixesTheBusAndOtherProductsRestoreIt) {
   edit(nor, NorPage::BlockEdit)->setText("7");
   edit(nor, NorPage::BaseEdit)->setText("8000");
 
-  window.click(nor, NorPage::Veskar);
+  window.click(nor, NorPage::productRadio(Veskar));
   EXPECT_EQ(combo(NorPage::FlashType)->currentText(), "AutoDetect");
   EXPECT_EQ(combo(NorPage::Width)->currentText(), "8");
   EXPECT_EQ(combo(NorPage::Interleave)->currentText(), "1");
@@ -175,24 +176,24 @@ TEST_F(PagesTest, NorVeskarFixesTheBusAndOtherProductsRestoreIt) {
   for (int id : fixed) EXPECT_FALSE(enabled(nor, id)) << id;
   EXPECT_EQ(nor.flashType(), 4);  // the page's own selection is not the user's
 
-  window.click(nor, NorPage::Veskar);  // twice: still one AutoDetect
+  window.click(nor, NorPage::productRadio(Veskar));  // twice: still one AutoDetect
   EXPECT_EQ(combo(NorPage::FlashType)->count(), 10);
 
-  window.click(nor, NorPage::Ika);
+  window.click(nor, NorPage::productRadio(Ika));
   EXPECT_EQ(combo(NorPage::FlashType)->count(), 9);
   EXPECT_EQ(combo(NorPage::FlashType)->currentText(), "S29AL008D");
   EXPECT_EQ(text(nor, NorPage::BaseEdit), "0x0");
   EXPECT_TRUE(disabled(nor, kNorIds).empty());
 
-  window.click(nor, NorPage::Obrin);  // twice: only one entry removed
-  window.click(nor, NorPage::Obrin);
+  window.click(nor, NorPage::productRadio(Obrin));  // twice: only one entry removed
+  window.click(nor, NorPage::productRadio(Obrin));
   EXPECT_EQ(combo(NorPage::FlashType)->count(), 9);
   EXPECT_EQ(combo(NorPage::FlashType)->itemText(8), "SST39VF6401");
 }
 
 TEST_F(PagesTest, NorAutoDetectChoiceLeavesNoSelectionForOtherProducts) {
   chooseType(9);
-  window.click(window.nor(), NorPage::Tqr2400);
+  window.click(window.nor(), NorPage::productRadio(Tqr2400));
   EXPECT_EQ(combo(NorPage::FlashType)->count(), 9);
   EXPECT_EQ(combo(NorPage::FlashType)->currentIndex(), -1);
   EXPECT_EQ(window.nor().flashType(), 9);
@@ -289,7 +290,7 @@ TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
   NandPage& nand = window.nand();
   std::atomic<int> started{0};
   nand.setJobFunction([&](JobPage& page, JtagLink&, const NandSettings& s) {
-    EXPECT_EQ(s.blockText, "16");
+    EXPECT_EQ(s.block, 16u);
     ++started;
     return waitForStop(page);
   });
@@ -357,7 +358,7 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   showTab(3);
   const std::vector<int> bus = {1078, 1079, 1081, 1082, 1088, 1089, 1090, 1091};
   EXPECT_TRUE(checked(read, ReadPage::Nand));
-  EXPECT_TRUE(checked(read, ReadPage::Obrin));
+  EXPECT_TRUE(checked(read, ReadPage::productRadio(Obrin)));
   EXPECT_EQ(disabled(read, bus), bus);  // a NAND read needs no bus settings
   window.click(read, ReadPage::Nor);
   EXPECT_TRUE(disabled(read, bus).empty());
@@ -367,12 +368,12 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   emit types->activated(4);
   EXPECT_EQ(types->currentText(), "S29AL008D");
   EXPECT_EQ(width->currentText(), "16");
-  window.click(read, ReadPage::Veskar);
+  window.click(read, ReadPage::productRadio(Veskar));
   EXPECT_EQ(types->currentText(), "AutoDetect");
   EXPECT_EQ(width->currentText(), "8");
   EXPECT_EQ(text(read, ReadPage::BaseEdit), "0x0");
   EXPECT_EQ(disabled(read, bus), (std::vector<int>{1079, 1082, 1088, 1089, 1090, 1091}));
-  window.click(read, ReadPage::Ika);
+  window.click(read, ReadPage::productRadio(Ika));
   EXPECT_EQ(types->currentText(), "S29AL008D");
   EXPECT_EQ(types->count(), 9);
   EXPECT_TRUE(disabled(read, bus).empty());

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/ftdi_link.h"
+#include "cable_choice/simulated_ftdi.h"
+#include "extra/extra_job.h"
+#include "page/recording_page.h"
+#include "targets/catalogue.h"
+
+namespace zorv {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// What the program and the adapter say to each other over the bulk endpoints.
+struct Transfer {
+  bool out;
+  Bytes bytes;
+};
+
+// Keeps the conversation with the modelled adapter.
+class RecordingAdapter : public MpsseTransport {
+ public:
+  explicit RecordingAdapter(std::shared_ptr<SimulatedFtdi> adapter) : adapter_(std::move(adapter)) {}
+  bool send(const uint8_t* data, size_t length) override {
+    transfers.push_back({true, Bytes(data, data + length)});
+    return adapter_->send(data, length);
+  }
+  bool receive(uint8_t* data, size_t length) override {
+    const bool ok = adapter_->receive(data, length);
+    transfers.push_back({false, Bytes(data, data + length)});
+    return ok;
+  }
+  std::string cause() const override { return adapter_->cause(); }
+  std::vector<Transfer> transfers;
+
+ private:
+  std::shared_ptr<SimulatedFtdi> adapter_;
+};
+
+// The bulk transfers of `zorvjtag --cable ftdi idcode --product IKA` on an IKA board.
+std::vector<Transfer> idcodeConversation() {
+  auto recorder = std::make_shared<RecordingAdapter>(
+      std::make_shared<SimulatedFtdi>(sim::makeBoard("chip=IKA"), sim::MpsseInterpreter::Wiring{}));
+  {
+    FtdiLink port(*findFtdiLayout("ft2232h"), [recorder](std::string&) {
+      FtdiDevice device;
+      device.transport = recorder;
+      return device;
+    });
+    RecordingPage page;
+    ExtraSettings settings;
+    settings.product = Ika;
+    settings.extraMode = ReadJtagId;
+    restoreProductImages();
+    runExtraJob(page, port, settings);
+  }
+  return recorder->transfers;
+}
+
+// A usbmon capture (pcap, link type 220) that umockdev replays to libusb in order: the URBs
+// libusb submits are matched by type, endpoint and length (and the bytes, going out), and answered
+// with the completion that follows.
+class Capture {
+ public:
+  Capture() { put32(0xA1B2C3D4), put16(2), put16(4), put32(0), put32(0), put32(65535), put32(220); }
+
+  // A control transfer: its setup packet (direction, request, value, index, length) and, going
+  // in, the device's answer.
+  void control(const Bytes& setup, const Bytes& answer = {}, int32_t status = 0) {
+    const bool in = (setup[0] & 0x80) != 0;
+    const uint8_t endpoint = in ? 0x80 : 0x00;
+    record(++id_, 'S', 2, endpoint, static_cast<uint32_t>(setup[6] | (setup[7] << 8)), {}, 0, setup);
+    record(id_, 'C', 2, endpoint, static_cast<uint32_t>(answer.size()), answer, status, {});
+  }
+  void bulkOut(const Bytes& bytes, int32_t status = 0) {
+    submit(3, 0x02, static_cast<uint32_t>(bytes.size()), bytes);
+    complete(3, 0x02, status == 0 ? static_cast<uint32_t>(bytes.size()) : 0u, {}, status);
+  }
+  void bulkIn(const Bytes& answer) {
+    submit(3, 0x81, 4096, {});
+    Bytes data(answer.size() + 2);
+    data[0] = 0x32;  // the modem status bytes that head every packet
+    data[1] = 0x60;
+    std::copy(answer.begin(), answer.end(), data.begin() + 2);
+    complete(3, 0x81, static_cast<uint32_t>(data.size()), data, 0);
+  }
+  void save(const fs::path& path) const {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()),
+                                                static_cast<std::streamsize>(bytes_.size()));
+  }
+
+ private:
+  void submit(uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data) {
+    record(++id_, 'S', type, endpoint, length, data, 0, {});
+  }
+  void complete(uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data, int32_t status) {
+    record(id_, 'C', type, endpoint, length, data, status, {});
+  }
+  void record(uint64_t id, char event, uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data,
+              int32_t status, const Bytes& setup) {
+    const auto size = static_cast<uint32_t>(64 + data.size());
+    put32(0), put32(0), put32(size), put32(size);
+    put32(static_cast<uint32_t>(id)), put32(static_cast<uint32_t>(id >> 32));
+    bytes_.push_back(static_cast<uint8_t>(event));
+    bytes_.push_back(type);
+    bytes_.push_back(endpoint);
+    bytes_.push_back(2);  // device address
+    put16(1);             // bus
+    bytes_.push_back(type == 2 && event == 'S' ? 0 : '-');
+    bytes_.push_back(data.empty() ? '<' : 0);
+    put32(0), put32(0), put32(0);  // time
+    put32(static_cast<uint32_t>(status));
+    put32(length);
+    put32(static_cast<uint32_t>(data.size()));
+    for (size_t i = 0; i < 8; ++i) bytes_.push_back(i < setup.size() ? setup[i] : 0);
+    put32(0), put32(0), put32(0), put32(0);
+    bytes_.insert(bytes_.end(), data.begin(), data.end());
+  }
+  void put16(uint16_t v) {
+    bytes_.push_back(static_cast<uint8_t>(v));
+    bytes_.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  void put32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+
+  Bytes bytes_;
+  uint64_t id_ = 0;
+};
+
+Bytes stringDescriptor(const std::string& text) {
+  Bytes d{static_cast<uint8_t>(2 + 2 * text.size()), 3};
+  for (const char c : text) d.push_back(static_cast<uint8_t>(c)), d.push_back(0);
+  return d;
+}
+
+// Vendor requests to channel A (index 1) of an FTDI chip.
+Bytes vendorRequest(uint8_t request, uint16_t value, uint16_t index = 1) {
+  return {0x40, request, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(index),
+          static_cast<uint8_t>(index >> 8), 0, 0};
+}
+constexpr uint8_t kReset = 0x00, kSetBaudRate = 0x03, kSetLatency = 0x09, kSetBitMode = 0x0B;
+
+// libusb and libftdi's way in: the product and serial strings while looking, reset and 9600 baud
+// on opening; then ours: reset, latency timer 1 ms, both buffers flushed, bit mode reset and MPSSE.
+void openingTransfers(Capture& usb) {
+  const Bytes languages = {0x80, 6, 0, 3, 0, 0, 4, 0};
+  usb.control(languages, {4, 3, 9, 4});
+  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor("Dual RS232-HS"));
+  usb.control(languages, {4, 3, 9, 4});
+  usb.control({0x80, 6, 3, 3, 9, 4, 255, 0}, stringDescriptor("FT0001"));
+  usb.control(vendorRequest(kReset, 0));
+  usb.control(vendorRequest(kSetBaudRate, 0x04E2, 0x0201));  // 9600 baud from the 120 MHz clock
+  usb.control(vendorRequest(kReset, 0));
+  usb.control(vendorRequest(kSetLatency, 1));
+  usb.control(vendorRequest(kReset, 1));  // flush: what the chip would send us
+  usb.control(vendorRequest(kReset, 2));  // and what it has not yet taken
+  usb.control(vendorRequest(kSetBitMode, 0x0000));
+  usb.control(vendorRequest(kSetBitMode, 0x0200));
+}
+
+std::string run(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return output;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  ::pclose(pipe);
+  return output;
+}
+
+// The real libftdi1 and libusb path, against an FT2232H that umockdev plays from a script: the
+// adapter opens (reset, latency timer, MPSSE mode), a scan's answers come back as the chip's ID,
+// and an adapter that vanishes mid-job fails the job with that cause.
+TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
+  if (run("command -v umockdev-run").empty()) GTEST_SKIP() << "umockdev-run is not installed";
+  const fs::path dir = fs::path(::testing::TempDir()) / ("zorv_umockdev_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string sysfs = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+  std::ofstream(dir / "ft2232h.umockdev")
+      << "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nN: bus/usb/001/002\nE: BUSNUM=001\n"
+         "E: DEVNAME=/dev/bus/usb/001/002\nE: DEVNUM=002\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+         "E: MAJOR=189\nE: MINOR=1\nE: PRODUCT=403/6010/700\nE: SUBSYSTEM=usb\nA: bConfigurationValue=1\n"
+         "A: bNumConfigurations=1\nA: bcdDevice=0700\nA: busnum=1\nA: devnum=2\nA: idProduct=6010\n"
+         "A: idVendor=0403\nA: speed=480\nH: descriptors="
+         "1201000200000040030410600007010203010902370002010080FA0904000002FFFFFF020705810200020007050202"
+         "0002000904010002FFFFFF020705830200020007050402000200\n";
+  const std::vector<Transfer> conversation = idcodeConversation();
+  ASSERT_GE(conversation.size(), 3u);
+
+  Capture whole;
+  openingTransfers(whole);
+  for (const Transfer& t : conversation) t.out ? whole.bulkOut(t.bytes) : whole.bulkIn(t.bytes);
+  whole.control(vendorRequest(kSetBitMode, 0x0000));  // back out of MPSSE mode
+  whole.save(dir / "whole.pcap");
+  // umockdev preloads its own library ahead of everything; a sanitizer build must be told that
+  // its runtime not coming first is expected here.
+  const std::string prefix = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" "
+                             "timeout 50 umockdev-run --device " + (dir / "ft2232h.umockdev").string() + " --pcap " +
+                             sysfs + "=";
+  const std::string job = " -- " ZORVJTAG_BINARY " --cable ftdi idcode --product IKA; echo status $?";
+  const std::string answered = run(prefix + (dir / "whole.pcap").string() + job);
+  EXPECT_NE(answered.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << answered;
+  EXPECT_NE(answered.find("status 0"), std::string::npos) << answered;
+
+  // Unplugged after the set-up: the first scan's transfer finds no device.
+  Capture vanishing;
+  openingTransfers(vanishing);
+  vanishing.bulkOut(conversation[0].bytes);
+  vanishing.bulkOut(conversation[1].bytes, -108);              // -ESHUTDOWN: the device is gone
+  vanishing.control({0x80, 0x00, 0, 0, 0, 0, 2, 0}, {}, -108);  // and answers no GET_STATUS
+  vanishing.save(dir / "vanishing.pcap");
+  const std::string lost = run(prefix + (dir / "vanishing.pcap").string() + job);
+  EXPECT_NE(lost.find("the FTDI adapter was unplugged"), std::string::npos) << lost;
+  EXPECT_NE(lost.find("status 1"), std::string::npos) << lost;
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace zorv
