@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "cable_choice/simulated_ftdi.h"
+#include "link/ftdi_link.h"
 #include "link/jtag_cable.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
@@ -20,7 +22,7 @@
 namespace zorv {
 namespace {
 
-enum class LinkKind { InProcess, RemoteBitbang, Xvc };
+enum class LinkKind { InProcess, RemoteBitbang, Xvc, Ftdi };
 
 // Forwards to the board until `limit` data-port writes have passed (0: never), then drops the
 // link: a served board's server stops, an in-process one answers as absent with a cause.
@@ -47,18 +49,31 @@ class DroppingBoard : public PortIo {
   uint64_t writes_ = 0;
 };
 
-// A virtual board reached over one kind of link.
+// A virtual board reached over one kind of link. An FTDI adapter's board sits behind its modelled
+// chip, and the adapter is unplugged after dropAfterTransfers USB transfers instead.
 struct LinkedBoard {
   std::unique_ptr<sim::Board> board = sim::makeBoard("chip=TQR2400,nand=none,nor=none");
   DroppingBoard gate{*board};
+  std::shared_ptr<SimulatedFtdi> adapter;
   std::unique_ptr<sim::RemoteBitbangServer> bitbang;
   std::unique_ptr<sim::XvcServer> xvc;
   std::thread serving;
   std::unique_ptr<JtagLink> link;
   std::string lostCause = "link to the test board lost";
 
-  LinkedBoard(LinkKind kind, uint64_t dropAfterWrites) {
+  LinkedBoard(LinkKind kind, uint64_t dropAfterWrites, uint64_t dropAfterTransfers = UINT64_MAX) {
     gate.limit = dropAfterWrites;
+    if (kind == LinkKind::Ftdi) {
+      adapter = std::make_shared<SimulatedFtdi>(std::move(board), sim::MpsseInterpreter::Wiring{});
+      adapter->unplugAfterTransfers(dropAfterTransfers);
+      link = std::make_unique<FtdiLink>(*findFtdiLayout("ft2232h"), [this](std::string&) {
+        FtdiDevice device;
+        device.transport = adapter;
+        return device;
+      });
+      lostCause = "the FTDI adapter was unplugged";
+      return;
+    }
     if (kind == LinkKind::InProcess) {
       link = std::make_unique<ParallelPortLink>(gate);
       return;
@@ -87,6 +102,7 @@ struct LinkedBoard {
     if (xvc) xvc->stop();
     if (serving.joinable()) serving.join();
   }
+  sim::Board& seen() { return adapter ? adapter->board() : *board; }
   ~LinkedBoard() {
     link.reset();
     stopServing();
@@ -133,15 +149,21 @@ Outcome runScans(LinkedBoard& linked) {
     out.failure = cable.linkFailure();
   }
   linked.stopServing();
-  out.tap = linked.board->tapState();
-  out.instruction = linked.board->instruction();
-  out.driven = linked.board->drivenPins();
-  out.updates = linked.board->updateCount();
+  out.tap = linked.seen().tapState();
+  out.instruction = linked.seen().instruction();
+  out.driven = linked.seen().drivenPins();
+  out.updates = linked.seen().updateCount();
   return out;
 }
 
 std::string kindName(LinkKind kind) {
-  return kind == LinkKind::InProcess ? "in-process" : kind == LinkKind::RemoteBitbang ? "remote" : "xvc";
+  switch (kind) {
+    case LinkKind::InProcess: return "in-process";
+    case LinkKind::RemoteBitbang: return "remote";
+    case LinkKind::Xvc: return "xvc";
+    case LinkKind::Ftdi: return "ftdi";
+  }
+  return "";
 }
 
 TEST(LinkContract, EveryLinkGivesTheSameCapturesAndBoardState) {
@@ -150,7 +172,7 @@ TEST(LinkContract, EveryLinkGivesTheSameCapturesAndBoardState) {
   ASSERT_EQ(expected.failure, "");
   ASSERT_EQ(expected.idLine, "  JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)\r\n");
   ASSERT_EQ(expected.captured.find_first_not_of("01"), std::string::npos);
-  for (const LinkKind kind : {LinkKind::RemoteBitbang, LinkKind::Xvc}) {
+  for (const LinkKind kind : {LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi}) {
     SCOPED_TRACE(kindName(kind));
     LinkedBoard linked(kind, 0);
     const Outcome got = runScans(linked);
@@ -166,12 +188,13 @@ TEST(LinkContract, EveryLinkGivesTheSameCapturesAndBoardState) {
 }
 
 TEST(LinkContract, ALinkThatDropsMidScanFailsWithItsCause) {
-  for (const LinkKind kind : {LinkKind::InProcess, LinkKind::RemoteBitbang, LinkKind::Xvc}) {
+  for (const LinkKind kind : {LinkKind::InProcess, LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi}) {
     SCOPED_TRACE(kindName(kind));
     // In the middle of the first data scan, after the chip was identified. A served board's
     // server plays what it has already taken in before it hangs up, so where the drop shows
-    // differs by link; from the last scan on every link answers as absent.
-    LinkedBoard linked(kind, 400);
+    // differs by link; from the last scan on every link answers as absent. The adapter goes
+    // with the transfers that read the identification back.
+    LinkedBoard linked(kind, 400, 3);
     const Outcome got = runScans(linked);
     EXPECT_EQ(got.failure, linked.lostCause);
     EXPECT_EQ(got.deferred, std::string(20, '1')) << "a lost link answers as absent";
