@@ -78,8 +78,8 @@ void toggle(JobContext& job, PinToggler& toggler, ToggleTarget& target, const Ex
 
 }  // namespace
 
-int runExtraJob(JobPage& page, JtagLink& port, const ExtraSettings& settings) {
-  return runExtraJob(page, port, settings, steadyMilliseconds);
+int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings) {
+  return runExtraJob(page, link, settings, steadyMilliseconds);
 }
 
 int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings, const TickSource& ticks) {
