@@ -87,17 +87,32 @@ std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options
 }
 
 constexpr CableKind kKinds[] = {
-    {"lpt", "lpt[:ADDRESS]",
-     "the parallel port at 0x378 or at ADDRESS (e.g. 0xD010), by port instructions (needs root or CAP_SYS_RAWIO)",
-     false, false, false, openLpt},
-    {"ppdev", "ppdev[:/dev/parportN]", "the parallel port through the Linux parport device (group lp)", false, false, false,
-     openPpdev},
-    {"remote", "remote:HOST:PORT", "a remote_bitbang server (OpenOCD's protocol) over TCP", false, false, false, openRemote},
-    {"xvc", "xvc:HOST:PORT", "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate", true, false, false, openXvc},
-    {"ftdi", "ftdi[:VID:PID[:SERIAL]]",
-     "an FTDI adapter in MPSSE mode (FT2232H, FT232H, FT4232H, FT2232D) through libftdi1; --tck sets its rate",
-     true, true, true, openFtdi},
-    {"sim", "sim[:OPTIONS]", "the virtual board, in this process", false, false, false, openSim},
+    {.name = "lpt",
+     .syntax = "lpt[:ADDRESS]",
+     .help = "the parallel port at 0x378 or at ADDRESS (e.g. 0xD010), by port instructions (needs root or "
+             "CAP_SYS_RAWIO)",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openLpt},
+    {.name = "ppdev",
+     .syntax = "ppdev[:/dev/parportN]",
+     .help = "the parallel port through the Linux parport device (group lp)",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openPpdev},
+    {.name = "remote",
+     .syntax = "remote:HOST:PORT",
+     .help = "a remote_bitbang server (OpenOCD's protocol) over TCP",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openRemote},
+    {.name = "xvc",
+     .syntax = "xvc:HOST:PORT",
+     .help = "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate",
+     .setsTck = true, .takesOptions = true, .opensAtChoice = false, .open = openXvc},
+    {.name = "ftdi",
+     .syntax = "ftdi[:VID:PID[:SERIAL]]",
+     .help = "an FTDI adapter in MPSSE mode (FT2232H, FT232H, FT4232H, FT2232D) through libftdi1; --tck sets its "
+             "rate",
+     .setsTck = true, .takesOptions = true, .opensAtChoice = true, .open = openFtdi},
+    {.name = "sim",
+     .syntax = "sim[:OPTIONS]",
+     .help = "the virtual board, in this process",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openSim},
 };
 
 }  // namespace
