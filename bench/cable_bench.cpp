@@ -3,9 +3,9 @@
 #include <string>
 #include <thread>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "cable/recording_port.h"
-#include "cable/remote_bitbang_port.h"
+#include "link/remote_bitbang_link.h"
 #include "sim/board.h"
 #include "sim/remote_bitbang_server.h"
 #include "targets/catalogue.h"
@@ -57,7 +57,7 @@ class RemoteBoard {
   RemoteBoard() : board_(zorv::sim::makeBoard("chip=OBRIN")), server_(*board_) {
     server_.listen(0);
     thread_ = std::thread([this] { server_.serve(); });
-    port_ = std::make_unique<zorv::RemoteBitbangPort>("127.0.0.1", server_.port());
+    port_ = std::make_unique<zorv::RemoteBitbangLink>("127.0.0.1", server_.port());
     cable_ = std::make_unique<zorv::JtagCable>(*port_);
     cable_->grantPortAccess();
     cable_->detectPort();
@@ -78,7 +78,7 @@ class RemoteBoard {
   std::unique_ptr<zorv::sim::Board> board_;
   zorv::sim::RemoteBitbangServer server_;
   std::thread thread_;
-  std::unique_ptr<zorv::RemoteBitbangPort> port_;
+  std::unique_ptr<zorv::RemoteBitbangLink> port_;
   std::unique_ptr<zorv::JtagCable> cable_;
 };
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cable/ftdi_port.h"
+#include "link/ftdi_link.h"
 #include "cable_choice/simulated_ftdi.h"
 #include "nand/nand_job.h"
 #include "nor/flash_types.h"
@@ -60,12 +60,12 @@ struct PhaseCounts {
   std::string phase = "setup";
   Counts mark;
 
-  Counts now(const zorv::FtdiPort& port, zorv::SimulatedFtdi& adapter) const {
+  Counts now(const zorv::FtdiLink& port, zorv::SimulatedFtdi& adapter) const {
     const zorv::MpsseEncoder* e = port.encoder();
     if (e == nullptr) return mark;
     return {e->bytesSent(), e->bytesAnswered(), e->roundTrips(), adapter.interpreter().clocks()};
   }
-  void watch(zorv::RecordingPage& page, const zorv::FtdiPort& port, zorv::SimulatedFtdi& adapter) {
+  void watch(zorv::RecordingPage& page, const zorv::FtdiLink& port, zorv::SimulatedFtdi& adapter) {
     page.onEvent = [this, &port, &adapter](zorv::RecordingPage&, const zorv::RecordingPage::Event& event) {
       if (event.what != "log") return;
       static const std::pair<const char*, const char*> kOpeners[] = {
@@ -75,7 +75,7 @@ struct PhaseCounts {
       }
     };
   }
-  void close(const zorv::FtdiPort& port, zorv::SimulatedFtdi& adapter, const std::string& next) {
+  void close(const zorv::FtdiLink& port, zorv::SimulatedFtdi& adapter, const std::string& next) {
     const Counts n = now(port, adapter);
     Counts& c = phases[phase];
     c.sent += n.sent - mark.sent;
@@ -105,10 +105,10 @@ void report(benchmark::State& state, const PhaseCounts& counts, const char* phas
 
 struct Rig {
   std::shared_ptr<zorv::SimulatedFtdi> adapter;
-  std::unique_ptr<zorv::FtdiPort> port;
+  std::unique_ptr<zorv::FtdiLink> port;
   explicit Rig(std::unique_ptr<zorv::sim::Board> board) {
     adapter = std::make_shared<zorv::SimulatedFtdi>(std::move(board), zorv::sim::MpsseInterpreter::Wiring{});
-    port = std::make_unique<zorv::FtdiPort>(*zorv::findFtdiLayout("ft2232h"), [this](std::string&) {
+    port = std::make_unique<zorv::FtdiLink>(*zorv::findFtdiLayout("ft2232h"), [this](std::string&) {
       zorv::FtdiDevice device;
       device.transport = adapter;
       return device;

@@ -8,8 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "cable/remote_bitbang_port.h"
+#include "link/remote_bitbang_link.h"
 #include "counting_port.h"
+#include "link/parallel_port_link.h"
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
@@ -32,15 +33,22 @@ struct DownloadCost {
   uint64_t roundTrips = 0;  // blocking waits for the cable's answers (0 where nothing waits)
 };
 
-DownloadCost runJob(zorv::PortIo& port, const zorv::NandSettings& settings) {
-  zorv::bench::CountingPort counting(port);
+DownloadCost runJob(zorv::JtagLink& link, const zorv::NandSettings& settings) {
   zorv::RecordingPage page;
   zorv::restoreProductImages();
   const auto start = std::chrono::steady_clock::now();
-  zorv::runNandJob(page, counting, settings);
+  zorv::runNandJob(page, link, settings);
   DownloadCost cost;
   cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   cost.complete = page.boxes == std::vector<std::string>{"Download Complete."};
+  return cost;
+}
+
+// A parallel-port backend: its port operations are counted.
+DownloadCost runJob(zorv::PortIo& port, const zorv::NandSettings& settings) {
+  zorv::bench::CountingPort counting(port);
+  zorv::ParallelPortLink link(counting);
+  DownloadCost cost = runJob(static_cast<zorv::JtagLink&>(link), settings);
   cost.portOperations = counting.writes + counting.reads;
   return cost;
 }
@@ -58,9 +66,9 @@ DownloadCost overRemoteBitbang(const zorv::NandSettings& settings) {
   std::thread serving([&server] { server.serve(); });
   DownloadCost cost;
   {
-    zorv::RemoteBitbangPort port("127.0.0.1", server.port());
-    cost = runJob(port, settings);
-    cost.roundTrips = port.roundTrips();
+    zorv::RemoteBitbangLink link("127.0.0.1", server.port());
+    cost = runJob(link, settings);
+    cost.roundTrips = link.roundTrips();
   }
   server.stop();
   serving.join();

@@ -29,7 +29,7 @@ uint16_t mpsseDivisorFor(bool highSpeed, uint32_t hz);
 
 // One FTDI adapter wired as its layout says: opened with loopback off, the TCK rate set and the
 // pins at their starting levels, and the encoder that turns its clocks into MPSSE commands. The
-// cable built on it (a port or a link) reports its failures.
+// link built on it reports its failures.
 class FtdiAdapter {
  public:
   // tckPeriodNs 0 runs TCK at kDefaultTckHz.

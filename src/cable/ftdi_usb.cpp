@@ -224,7 +224,7 @@ namespace zorv {
 
 // libftdi1 is not part of the Windows build: the adapter is named as missing, never opened.
 FtdiDevice openFtdiUsb(const FtdiUsbTarget&, std::string& cause) {
-  cause = "ftdi: FTDI adapters are not supported by this Windows build; use an XVC server (--cable xvc:HOST:PORT)";
+  cause = "FTDI adapters are not supported by this Windows build; use an XVC server (--cable xvc:HOST:PORT)";
   return {};
 }
 

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <vector>
 
 #include "cable/direct_io_port.h"
 #include "cable/ppdev_port.h"
-#include "cable/remote_bitbang_port.h"
-#include "cable/xvc_port.h"
+#include "link/parallel_port_link.h"
+#include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
 #include "cable_choice/ftdi_cable.h"
 #include "sim/board.h"
 
 namespace zorv {
 namespace {
-
-bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 struct NetworkAddress {
   std::string host;
@@ -54,13 +54,108 @@ uint16_t parseLptBase(const std::string& cableText) {
   return static_cast<uint16_t>(value);
 }
 
-}  // namespace
-
-bool isFtdiCable(const std::string& cableText) {
-  return cableText == "ftdi" || startsWith(cableText, "ftdi:") || startsWith(cableText, "ftdi,");
+std::unique_ptr<JtagLink> parallel(std::unique_ptr<PortIo> port) {
+  return std::make_unique<ParallelPortLink>(std::move(port));
 }
 
-bool cableSetsTck(const std::string& cableText) { return startsWith(cableText, "xvc:") || isFtdiCable(cableText); }
+std::unique_ptr<JtagLink> openLpt(const std::string& text, const std::string&, bool hasArgument, uint32_t) {
+  if (hasArgument) return parallel(std::make_unique<DirectIoPort>(parseLptBase(text)));
+  return parallel(std::make_unique<DirectIoPort>());
+}
+
+std::unique_ptr<JtagLink> openPpdev(const std::string& text, const std::string& device, bool hasArgument, uint32_t) {
+  if (hasArgument && device.empty()) throw std::invalid_argument("'" + text + "': expected ppdev:/dev/parportN");
+  return parallel(std::make_unique<PpdevPort>(hasArgument ? device : "/dev/parport0"));
+}
+
+std::unique_ptr<JtagLink> openRemote(const std::string& text, const std::string& target, bool, uint32_t) {
+  const NetworkAddress address = parseAddress(text, "remote", target);
+  return std::make_unique<RemoteBitbangLink>(address.host, address.port);
+}
+
+std::unique_ptr<JtagLink> openXvc(const std::string& text, const std::string& target, bool, uint32_t tckPeriodNs) {
+  const NetworkAddress address = parseAddress(text, "xvc", target);
+  return std::make_unique<XvcLink>(address.host, address.port, tckPeriodNs);
+}
+
+std::unique_ptr<JtagLink> openFtdi(const std::string& text, const std::string&, bool, uint32_t tckPeriodNs) {
+  return openFtdiCable(text, tckPeriodNs);
+}
+
+std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options, bool, uint32_t) {
+  return parallel(sim::makeBoard(options));
+}
+
+constexpr CableKind kKinds[] = {
+    {.name = "lpt",
+     .syntax = "lpt[:ADDRESS]",
+     .help = "the parallel port at 0x378 or at ADDRESS (e.g. 0xD010), by port instructions (needs root or "
+             "CAP_SYS_RAWIO)",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openLpt},
+    {.name = "ppdev",
+     .syntax = "ppdev[:/dev/parportN]",
+     .help = "the parallel port through the Linux parport device (group lp)",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openPpdev},
+    {.name = "remote",
+     .syntax = "remote:HOST:PORT",
+     .help = "a remote_bitbang server (OpenOCD's protocol) over TCP",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openRemote},
+    {.name = "xvc",
+     .syntax = "xvc:HOST:PORT",
+     .help = "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate",
+     .setsTck = true, .takesOptions = true, .opensAtChoice = false, .open = openXvc},
+    {.name = "ftdi",
+     .syntax = "ftdi[:VID:PID[:SERIAL]]",
+     .help = "an FTDI adapter in MPSSE mode (FT2232H, FT232H, FT4232H, FT2232D) through libftdi1; --tck sets its "
+             "rate",
+     .setsTck = true, .takesOptions = true, .opensAtChoice = true, .open = openFtdi},
+    {.name = "sim",
+     .syntax = "sim[:OPTIONS]",
+     .help = "the virtual board, in this process",
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openSim},
+};
+
+}  // namespace
+
+std::span<const CableKind> cableKinds() { return kKinds; }
+
+const CableKind* findCableKind(const std::string& cableText) {
+  const std::string head = cableText.substr(0, cableText.find(':'));
+  const std::string beforeComma = head.substr(0, head.find(','));
+  for (const CableKind& kind : kKinds) {
+    if (head == kind.name || (kind.takesOptions && beforeComma == kind.name)) return &kind;
+  }
+  return nullptr;
+}
+
+std::string cableSyntaxList() {
+  std::string list;
+  const size_t count = std::size(kKinds);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) list += i + 1 == count ? " or " : ", ";
+    list += kKinds[i].syntax;
+    if (i == 0) list += " (default)";
+  }
+  return list;
+}
+
+std::string tckCableSyntaxes() {
+  std::vector<const char*> names;
+  for (const CableKind& kind : kKinds) {
+    if (kind.setsTck) names.push_back(kind.syntax);
+  }
+  std::string list;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) list += i + 1 == names.size() ? " and " : ", ";
+    list += names[i];
+  }
+  return list;
+}
+
+bool cableSetsTck(const std::string& cableText) {
+  const CableKind* kind = findCableKind(cableText);
+  return kind != nullptr && kind->setsTck;
+}
 
 uint32_t tckPeriodOfRate(uint64_t hz) {
   constexpr uint64_t kNanosecondsPerSecond = 1000000000;
@@ -69,28 +164,14 @@ uint32_t tckPeriodOfRate(uint64_t hz) {
   return static_cast<uint32_t>((kNanosecondsPerSecond + hz - 1) / hz);
 }
 
-std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tckPeriodNs) {
-  if (cableText == "lpt") return std::make_unique<DirectIoPort>();
-  if (startsWith(cableText, "lpt:")) return std::make_unique<DirectIoPort>(parseLptBase(cableText));
-  if (cableText == "ppdev") return std::make_unique<PpdevPort>("/dev/parport0");
-  if (startsWith(cableText, "ppdev:")) {
-    if (cableText.size() == 6) throw std::invalid_argument("'" + cableText + "': expected ppdev:/dev/parportN");
-    return std::make_unique<PpdevPort>(cableText.substr(6));
+std::unique_ptr<JtagLink> openCableLink(const std::string& cableText, uint32_t tckPeriodNs) {
+  const CableKind* kind = findCableKind(cableText);
+  if (kind == nullptr) {
+    throw std::invalid_argument("unknown cable '" + cableText + "' (" + cableSyntaxList() + ")");
   }
-  if (startsWith(cableText, "remote:")) {
-    const NetworkAddress address = parseAddress(cableText, "remote", cableText.substr(7));
-    return std::make_unique<RemoteBitbangPort>(address.host, address.port);
-  }
-  if (startsWith(cableText, "xvc:")) {
-    const NetworkAddress address = parseAddress(cableText, "xvc", cableText.substr(4));
-    return std::make_unique<XvcPort>(address.host, address.port, tckPeriodNs);
-  }
-  if (isFtdiCable(cableText)) return openFtdiCable(cableText, tckPeriodNs);
-  if (cableText == "sim" || startsWith(cableText, "sim:")) {
-    return sim::makeBoard(cableText.size() > 4 ? cableText.substr(4) : std::string());
-  }
-  throw std::invalid_argument("unknown cable '" + cableText +
-                              "' (lpt[:ADDRESS], ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT, ftdi[...] or sim[:OPTIONS])");
+  const size_t colon = cableText.find(':');
+  const bool hasArgument = colon != std::string::npos;
+  return kind->open(cableText, hasArgument ? cableText.substr(colon + 1) : std::string(), hasArgument, tckPeriodNs);
 }
 
 }  // namespace zorv

@@ -2,24 +2,46 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 namespace zorv {
 
-// Opens the port that a --cable text names: "lpt" (the default, at 0x378), "lpt:ADDRESS", "ppdev[:/dev/parportN]",
-// "remote:HOST:PORT", "xvc:HOST:PORT", "ftdi[...]" (see ftdi_cable.h) or "sim[:OPTIONS]". The port lives for the whole process and
-// is lent to one job at a time. tckPeriodNs, when not 0, is the TCK period to ask of a cable that
-// sets one (see cableSetsTck). Throws std::invalid_argument with a readable message for a text it
-// cannot use.
-std::unique_ptr<PortIo> openCablePort(const std::string& cableText, uint32_t tckPeriodNs = 0);
+// One kind of cable that --cable can name: its name (the text before the first colon, or before
+// the first comma for a kind that takes options), how it is written, one line of help, whether it
+// can be asked for a TCK rate, whether it is opened as soon as it is chosen (a USB adapter that
+// cannot be opened says why before any job starts), and how it is opened from the text after the
+// name (empty when there is none; hasArgument tells "ppdev" from "ppdev:").
+struct CableKind {
+  const char* name;
+  const char* syntax;
+  const char* help;
+  bool setsTck;
+  bool takesOptions;
+  bool opensAtChoice;
+  std::unique_ptr<JtagLink> (*open)(const std::string& cableText, const std::string& argument, bool hasArgument,
+                                    uint32_t tckPeriodNs);
+};
 
-// Whether the cable a --cable text names can be asked for a TCK rate (XVC servers and FTDI
-// adapters can).
+// Every cable kind, the default (lpt) first. The command line's and the window's help and the
+// manual-page check all come from here.
+std::span<const CableKind> cableKinds();
+// The kind a --cable text names, or null.
+const CableKind* findCableKind(const std::string& cableText);
+// "lpt (default), ppdev[:/dev/parportN], ..., or sim[:OPTIONS]" for help texts.
+std::string cableSyntaxList();
+
+// Opens the link that a --cable text names. The link lives for the whole process and is lent to
+// one job at a time. tckPeriodNs, when not 0, is the TCK period to ask of a cable that sets one.
+// Throws std::invalid_argument with a readable message for a text it cannot use.
+std::unique_ptr<JtagLink> openCableLink(const std::string& cableText, uint32_t tckPeriodNs = 0);
+
+// Whether the cable a --cable text names can be asked for a TCK rate.
 bool cableSetsTck(const std::string& cableText);
-// Whether it names an FTDI adapter.
-bool isFtdiCable(const std::string& cableText);
+// The names of the cables that can, for messages ("xvc:HOST:PORT and ftdi").
+std::string tckCableSyntaxes();
 
 // The TCK range that --tck takes, in Hz, and the period of such a rate in ns, rounded up so that
 // TCK never runs faster than asked.

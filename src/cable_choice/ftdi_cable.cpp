@@ -3,8 +3,8 @@
 #include <charconv>
 #include <stdexcept>
 
-#include "cable/ftdi_port.h"
 #include "cable_choice/simulated_ftdi.h"
+#include "link/ftdi_link.h"
 
 namespace zorv {
 namespace {
@@ -77,13 +77,13 @@ FtdiCableText parseFtdiCable(const std::string& text) {
   return cable;
 }
 
-std::unique_ptr<PortIo> openFtdiCable(const std::string& text, uint32_t tckPeriodNs) {
+std::unique_ptr<JtagLink> openFtdiCable(const std::string& text, uint32_t tckPeriodNs) {
   FtdiCableText cable = parseFtdiCable(text);
   if (cable.simulated) {
     sim::MpsseInterpreter::Wiring wiring;
     wiring.trstPin = cable.layout->trst.data;
     auto adapter = std::make_shared<SimulatedFtdi>(sim::makeBoard(cable.boardOptions), wiring);
-    return std::make_unique<FtdiPort>(
+    return std::make_unique<FtdiLink>(
         *cable.layout,
         [adapter](std::string&) {
           FtdiDevice device;
@@ -93,7 +93,7 @@ std::unique_ptr<PortIo> openFtdiCable(const std::string& text, uint32_t tckPerio
         },
         tckPeriodNs);
   }
-  return std::make_unique<FtdiPort>(
+  return std::make_unique<FtdiLink>(
       *cable.layout, [usb = cable.usb](std::string& cause) { return openFtdiUsb(usb, cause); }, tckPeriodNs);
 }
 

@@ -6,7 +6,7 @@
 
 #include "cable/ftdi_layout.h"
 #include "cable/ftdi_usb.h"
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 namespace zorv {
 
@@ -24,6 +24,6 @@ struct FtdiCableText {
 std::string ftdiLayoutNames();
 // Throws std::invalid_argument with a readable message.
 FtdiCableText parseFtdiCable(const std::string& text);
-std::unique_ptr<PortIo> openFtdiCable(const std::string& text, uint32_t tckPeriodNs);
+std::unique_ptr<JtagLink> openFtdiCable(const std::string& text, uint32_t tckPeriodNs);
 
 }  // namespace zorv

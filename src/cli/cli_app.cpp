@@ -16,21 +16,22 @@
 
 namespace zorv::cli {
 
-std::unique_ptr<PortIo> CliContext::openPort() {
+std::unique_ptr<JtagLink> CliContext::openPort() {
   if (tckHz != 0 && !cableSetsTck(cableSpec)) {
-    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only xvc:HOST:PORT and ftdi have)\n";
+    std::cerr << "--tck: the cable '" << cableSpec << "' has no TCK setting (only " << tckCableSyntaxes() << " have)\n";
     exitStatus = ExitUsage;
     return nullptr;
   }
   try {
-    std::unique_ptr<PortIo> port = openCablePort(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
+    std::unique_ptr<JtagLink> link = openCableLink(cableSpec, tckHz == 0 ? 0 : tckPeriodOfRate(tckHz));
     // A USB adapter that cannot be opened says why before any job starts.
-    if (isFtdiCable(cableSpec) && port->grantAccess() && !port->linkFailure().empty()) {
-      std::cerr << "ftdi: " << port->linkFailure() << "\n";
+    const CableKind* kind = findCableKind(cableSpec);
+    if (kind != nullptr && kind->opensAtChoice && link->grantAccess() && !link->linkFailure().empty()) {
+      std::cerr << kind->name << ": " << link->linkFailure() << "\n";
       exitStatus = ExitJobFailed;
       return nullptr;
     }
-    return port;
+    return link;
   } catch (const std::exception& error) {
     std::cerr << "--cable: " << error.what() << "\n";
     exitStatus = ExitUsage;
@@ -113,9 +114,7 @@ int runCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("-V,--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
-  app.add_option("--cable", context.cableSpec,
-                 "lpt[:ADDRESS] (default), ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT, ftdi[:VID:PID[:SERIAL]] or "
-                 "sim[:OPTIONS]");
+  app.add_option("--cable", context.cableSpec, cableSyntaxList());
   app.add_option("--tck", context.tckHz,
                  "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the XVC server's own; "
                  "6 MHz on FTDI adapters)")

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 namespace zorv::cli {
 
@@ -17,7 +17,7 @@ struct CliContext {
   int exitStatus = ExitSuccess;
   // Opens the port named by --cable (at the --tck rate); on a bad text, or a --tck the cable cannot
   // set, prints why and returns null (exit status 2).
-  std::unique_ptr<PortIo> openPort();
+  std::unique_ptr<JtagLink> openPort();
 };
 
 // Reads a product name in any case; throws CLI::ValidationError for anything else.

@@ -20,7 +20,7 @@ void runExtra(CliContext& context, const ExtraOptions& options, ExtraMode mode) 
   settings.product = parseProduct(options.product);
   settings.toggleCs = options.toggleCs ? 1 : 0;
   settings.extraMode = mode;
-  std::unique_ptr<PortIo> port = context.openPort();
+  std::unique_ptr<JtagLink> port = context.openPort();
   if (!port) return;
   ConsolePage page(std::cout, std::cerr, false);
   // Reading the ID is over in a moment and leaves the pins alone, so Ctrl-C may kill it outright;

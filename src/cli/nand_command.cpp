@@ -29,7 +29,7 @@ void addNandCommand(CLI::App& app, CliContext& context) {
     settings->product = parseProduct(*product);
     // Validated: the option's check has refused anything else.
     settings->block = readNumberOption(*block, NumberForm::DecimalOrHexadecimal).value_or(0);
-    std::unique_ptr<PortIo> port = context.openPort();
+    std::unique_ptr<JtagLink> port = context.openPort();
     if (!port) return;
     ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
     page.installStopSignals();

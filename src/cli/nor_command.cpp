@@ -48,7 +48,7 @@ void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   settings.skipBlank = options.skipBlank;
   settings.skipUnchanged = options.skipUnchanged;
 
-  std::unique_ptr<PortIo> port = context.openPort();
+  std::unique_ptr<JtagLink> port = context.openPort();
   if (!port) return;
   ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
   page.installStopSignals();

@@ -57,7 +57,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   if (mode == ReadMode::Read) settings.outputPath = options.path;
   if (mode == ReadMode::Verify) settings.imagePath = options.path;
 
-  std::unique_ptr<PortIo> port = context.openPort();
+  std::unique_ptr<JtagLink> port = context.openPort();
   if (!port) return;
   ConsolePage page(std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
   page.installStopSignals();

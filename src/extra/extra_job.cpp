@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "page/job_frame.h"
 #include "targets/target_product.h"
 #include "targets/toggle_target.h"
@@ -59,10 +59,10 @@ void toggle(JobContext& job, PinToggler& toggler, ToggleTarget& target, const Ex
   // wait, or the pins would change in bursts instead of every half period.
   while (page.stopRequested.load() == 0) {
     toggler.driveHigh(cable, target);
-    cable.port().flush();
+    cable.collectCaptures();
     toggler.waitMs(kHalfPeriodMs);
     toggler.driveLow(cable, target, toggleCs);
-    cable.port().flush();
+    cable.collectCaptures();
     toggler.waitMs(kHalfPeriodMs);
     if (!job.status.linkHolds() && job.status.failed()) {
       // Toggling has no failure of its own: the cause is the whole message.
@@ -78,12 +78,12 @@ void toggle(JobContext& job, PinToggler& toggler, ToggleTarget& target, const Ex
 
 }  // namespace
 
-int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings) {
-  return runExtraJob(page, port, settings, steadyMilliseconds);
+int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings) {
+  return runExtraJob(page, link, settings, steadyMilliseconds);
 }
 
-int runExtraJob(JobPage& page, PortIo& port, const ExtraSettings& settings, const TickSource& ticks) {
-  return runJobFrame(page, port, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
+int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings, const TickSource& ticks) {
+  return runJobFrame(page, link, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
     std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
     PinToggler toggler(ticks);
     if (!target || headerLine(settings)[0] == '\0' || !readId(job, toggler, *target)) return;

@@ -4,7 +4,7 @@
 #include <functional>
 #include <utility>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/toggle_target.h"
 
 namespace zorv {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/nand_target.h"
 
 namespace zorv {

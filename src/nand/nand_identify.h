@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nand/nand_flash.h"
 #include "page/job_page.h"
 #include "targets/nand_target.h"

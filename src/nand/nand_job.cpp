@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nand/bad_block_list.h"
 #include "nand/nand_flash.h"
 #include "nand/nand_identify.h"
@@ -364,8 +364,8 @@ void NandDownload::complete() {
 
 }  // namespace
 
-int runNandJob(JobPage& page, PortIo& port, const NandSettings& settings) {
-  return runJobFrame(page, port, "[Download to NAND]\r\n", TrstPulse::AfterEmptyLine, [&](JobContext& context) {
+int runNandJob(JobPage& page, JtagLink& link, const NandSettings& settings) {
+  return runJobFrame(page, link, "[Download to NAND]\r\n", TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
     page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandDownload download(context, flash, settings);

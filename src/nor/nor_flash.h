@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "page/job_page.h"
 #include "targets/nor_target.h"

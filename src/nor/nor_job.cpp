@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/nor_identify.h"
@@ -263,8 +263,8 @@ void NorJob::logSkipped() {
 
 }  // namespace
 
-int runNorJob(JobPage& page, PortIo& port, const NorSettings& settings) {
-  return runJobFrame(page, port, "[Download to NOR]\r\n", TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+int runNorJob(JobPage& page, JtagLink& link, const NorSettings& settings) {
+  return runJobFrame(page, link, "[Download to NOR]\r\n", TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
     page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorJob job(context, settings);
     job.start();

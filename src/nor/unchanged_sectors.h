@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nor/nor_flash.h"
 #include "targets/nor_target.h"
 

@@ -2,12 +2,12 @@
 
 namespace zorv {
 
-int runJobFrame(JobPage& page, PortIo& port, const std::string& header, TrstPulse pulse,
+int runJobFrame(JobPage& page, JtagLink& link, const std::string& header, TrstPulse pulse,
                 const std::function<void(JobContext&)>& body) {
   JobOutcome outcome = JobOutcome::Failed;
-  port.watchStopFlag(&page.stopRequested);
+  link.watchStopFlag(&page.stopRequested);
   {
-    JtagCable cable(port);
+    JtagCable cable(link);
     JobStatus status(page, cable);
     // Refused access leaves the port answering as absent, so the job goes on and reports that no
     // port answers.
@@ -27,7 +27,7 @@ int runJobFrame(JobPage& page, PortIo& port, const std::string& header, TrstPuls
     // A cable that batches its writes must carry the pulse before the next job takes the port.
     cable.collectCaptures();
   }
-  port.watchStopFlag(nullptr);
+  link.watchStopFlag(nullptr);
   page.setOutcome(outcome);
   page.unlockPage();
   return 0;

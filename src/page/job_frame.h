@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "cable/jtag_cable.h"
-#include "cable/port_io.h"
+#include "link/jtag_cable.h"
+#include "link/jtag_link.h"
 #include "page/job_page.h"
 #include "page/job_status.h"
 
@@ -39,12 +39,12 @@ class JobBody {
   const int64_t startTime_;
 };
 
-// The frame every job shares: the port-access grant (its refusal box, after which the job goes
-// on and finds no port), the stop-flag watch, the page lock, the job clock and the header line
-// (none when empty); then the body; then the empty line and the nTRST pulse that hands the pins
-// back to the chip (only when a port was found), the outcome and the unlock. Returns 0, as a
-// thread body does.
-int runJobFrame(JobPage& page, PortIo& port, const std::string& header, TrstPulse pulse,
+// The frame every job shares, on the link the job was given: the access grant (its refusal box,
+// after which the job goes on and finds no cable), the stop-flag watch, the page lock, the job
+// clock and the header line (none when empty); then the body; then the empty line and the nTRST
+// pulse that hands the pins back to the chip (only when a cable was found), the outcome and the
+// unlock. Returns 0, as a thread body does.
+int runJobFrame(JobPage& page, JtagLink& link, const std::string& header, TrstPulse pulse,
                 const std::function<void(JobContext&)>& body);
 
 }  // namespace zorv

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "page/job_page.h"
 
 namespace zorv {

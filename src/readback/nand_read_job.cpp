@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nand/nand_flash.h"
 #include "nand/nand_identify.h"
 #include "page/flash_report.h"
@@ -402,8 +402,8 @@ void NandReadBack::scan() {
 
 }  // namespace
 
-int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
-  return runJobFrame(page, port, readJobHeader(ReadFlash::Nand, settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
+int runNandReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings) {
+  return runJobFrame(page, link, readJobHeader(ReadFlash::Nand, settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
     if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
     if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "nor/flash_types.h"
 #include "nor/nor_flash.h"
 #include "nor/nor_identify.h"
@@ -260,8 +260,8 @@ void NorReadBack::erase() {
 
 }  // namespace
 
-int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
-  return runJobFrame(page, port, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+int runNorReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings) {
+  return runJobFrame(page, link, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
     if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
     if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorReadBack job(context, settings);

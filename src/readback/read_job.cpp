@@ -22,8 +22,8 @@ const char* readJobHeader(ReadFlash flash, ReadMode mode) {
   return nand ? "[NAND]\r\n" : "[NOR]\r\n";
 }
 
-int runReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
-  return settings.flash == ReadFlash::Nor ? runNorReadJob(page, port, settings) : runNandReadJob(page, port, settings);
+int runReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings) {
+  return settings.flash == ReadFlash::Nor ? runNorReadJob(page, link, settings) : runNandReadJob(page, link, settings);
 }
 
 }  // namespace zorv

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "cable/port_io.h"
+#include "link/jtag_link.h"
+#include "link/parallel_port_link.h"
 #include "page/image_file.h"
 #include "page/job_page.h"
 
@@ -65,8 +67,23 @@ const char* readJobHeader(ReadFlash flash, ReadMode mode);
 
 // Thread bodies, as runNandJob and runNorJob: they lock the page, report through it, offer STOP
 // while they work, end on one common path (empty log line, nTRST pulse, unlock) and return 0.
-int runReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
-int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
-int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings);
+int runReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings);
+// A parallel-port backend (a board, a recording port) through the parallel-port link.
+inline int runReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  ParallelPortLink link(port);
+  return runReadJob(page, link, settings);
+}
+int runNandReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings);
+// A parallel-port backend (a board, a recording port) through the parallel-port link.
+inline int runNandReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  ParallelPortLink link(port);
+  return runNandReadJob(page, link, settings);
+}
+int runNorReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings);
+// A parallel-port backend (a board, a recording port) through the parallel-port link.
+inline int runNorReadJob(JobPage& page, PortIo& port, const ReadSettings& settings) {
+  ParallelPortLink link(port);
+  return runNorReadJob(page, link, settings);
+}
 
 }  // namespace zorv

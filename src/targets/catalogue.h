@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/target_product.h"
 
 namespace zorv {

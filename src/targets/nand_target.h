@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/product_wiring.h"
 
 namespace zorv {

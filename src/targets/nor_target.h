@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/product_wiring.h"
 
 namespace zorv {

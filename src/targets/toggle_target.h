@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/product_wiring.h"
 
 namespace zorv {

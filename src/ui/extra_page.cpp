@@ -32,10 +32,10 @@ const PageRoles kExtraRoles{1024, "RUN", 1001, 0, 0, 0, 0, 0};
 
 }  // namespace
 
-ExtraPage::ExtraPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+ExtraPage::ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
     : JobPageWidget(extraControls(), kExtraRoles, port, boxes, parent),
       // Through a lambda: the job's entry point may come with overloads.
-      job_([](JobPage& page, PortIo& io, const ExtraSettings& settings) { return runExtraJob(page, io, settings); }) {
+      job_([](JobPage& page, JtagLink& io, const ExtraSettings& settings) { return runExtraJob(page, io, settings); }) {
   // VESKAR only moves the product selection.
   for (int id : {ProductRadio0, ProductRadio1, ProductRadio2})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ExtraPage::resetToPinToggling);

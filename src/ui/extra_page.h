@@ -7,7 +7,7 @@
 
 namespace zorv::ui {
 
-using ExtraJobFunction = std::function<int(JobPage&, PortIo&, const ExtraSettings&)>;
+using ExtraJobFunction = std::function<int(JobPage&, JtagLink&, const ExtraSettings&)>;
 
 // The "Extra Function" tab: Pin Toggling (optionally with the chip selects) or Read JTAG ID.
 class ExtraPage : public JobPageWidget {
@@ -25,7 +25,7 @@ class ExtraPage : public JobPageWidget {
     return kRadios[product];
   }
 
-  ExtraPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+  ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 
   void lockPage() override;
   void unlockPage() override;

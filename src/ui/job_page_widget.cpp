@@ -23,7 +23,7 @@ QString chooseWithFileDialog(QWidget* owner, const QString& filter) {
   return QFileDialog::getOpenFileName(owner, QString(), QString(), filter, &selected);
 }
 
-JobPageWidget::JobPageWidget(const std::vector<ControlRow>& controls, const PageRoles& roles, PortIo& port,
+JobPageWidget::JobPageWidget(const std::vector<ControlRow>& controls, const PageRoles& roles, JtagLink& port,
                              MessageBoxHost& boxes, QWidget* parent)
     : QWidget(parent), roles_(roles), port_(&port), boxes_(boxes), bridge_(*this) {
   setFont(pageFont());

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 #include "page/job_slot.h"
 #include "ui/control_table.h"
 #include "ui/page_bridge.h"
@@ -39,7 +39,7 @@ class JobPageWidget : public QWidget {
   Q_OBJECT
 
  public:
-  JobPageWidget(const std::vector<ControlRow>& controls, const PageRoles& roles, PortIo& port,
+  JobPageWidget(const std::vector<ControlRow>& controls, const PageRoles& roles, JtagLink& port,
                 MessageBoxHost& boxes, QWidget* parent);
   ~JobPageWidget() override;
 
@@ -71,8 +71,8 @@ class JobPageWidget : public QWidget {
   int stopRequested() const { return bridge_.stopRequested.load(); }
   PageBridge& jobPage() { return bridge_; }
   // The cable the page's jobs use. It is changed only while no job runs on any page.
-  PortIo& cablePort() const { return *port_; }
-  void setPort(PortIo& port) { port_ = &port; }
+  JtagLink& cablePort() const { return *port_; }
+  void setPort(JtagLink& port) { port_ = &port; }
 
   QWidget* control(int id) const { return controls_.widget(id); }
   const ControlSet& controls() const { return controls_; }
@@ -105,7 +105,7 @@ class JobPageWidget : public QWidget {
   void setStartButtonId(int id) { roles_.startButton = id; }
   int startButtonId() const { return roles_.startButton; }
 
-  PortIo& port() { return *port_; }
+  JtagLink& port() { return *port_; }
   PageBridge& bridge() { return bridge_; }
   ControlSet controls_;
   QString imagePath_;
@@ -117,7 +117,7 @@ class JobPageWidget : public QWidget {
   void onJobThreadEnded(uint64_t run);
 
   PageRoles roles_;
-  PortIo* port_;
+  JtagLink* port_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;

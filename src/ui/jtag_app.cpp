@@ -12,6 +12,7 @@
 
 #include "cable/recording_port.h"
 #include "cable_choice/cable_port.h"
+#include "link/parallel_port_link.h"
 #include "cable_choice/tck_rate.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
@@ -28,7 +29,8 @@ bool saveScreenshots(const QString& directory, QString* error) {
     return false;
   }
   NullPort port;  // the pictures show fresh pages; no job runs
-  MainDialog window(port);
+  ParallelPortLink link(port);
+  MainDialog window(link);
   window.show();
   const char* names[] = {"nand-page.png", "nor-page.png", "extra-page.png", "read-page.png"};
   for (int i = 0; i < 4; ++i) {
@@ -87,8 +89,7 @@ int JtagApp::run(int argc, char** argv) {
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption cable(QStringLiteral("cable"),
-                                 QStringLiteral("lpt (default), ppdev[:DEVICE], remote:HOST:PORT, xvc:HOST:PORT, "
-                                                "ftdi[...] (see zorvjtag --help) or sim[:OPTIONS]."),
+                                 QString::fromStdString(cableSyntaxList() + "."),
                                  QStringLiteral("CABLE"), QStringLiteral("lpt"));
   const QCommandLineOption screenshot(QStringLiteral("screenshot"),
                                       QStringLiteral("Save a picture of each page into DIR and end."),
@@ -143,25 +144,25 @@ int JtagApp::run(int argc, char** argv) {
       return 2;
     }
     if (!cableSetsTck(cableText)) {
-      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only xvc:HOST:PORT and ftdi have)\n",
-                   cableText.c_str());
+      std::fprintf(stderr, "zorvjtag-gui: --tck: the cable '%s' has no TCK setting (only %s have)\n",
+                   cableText.c_str(), tckCableSyntaxes().c_str());
       return 2;
     }
     tckPeriod = tckPeriodOfRate(*hz);
   }
-  std::unique_ptr<PortIo> port;
+  std::unique_ptr<JtagLink> port;
   try {
-    port = openCablePort(cableText, tckPeriod);
+    port = openCableLink(cableText, tckPeriod);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorvjtag-gui: %s\n", e.what());
     if (!fromSettings) return 2;
     cableText = "lpt";  // a remembered text that no longer opens must not keep the window from starting
-    port = openCablePort(cableText, 0);
+    port = openCableLink(cableText, 0);
   }
   {
     MainDialog window(*port);
     window.setCableChoice(QString::fromStdString(cableText), [tckPeriod](const std::string& text) {
-      return openCablePort(text, cableSetsTck(text) ? tckPeriod : 0);
+      return openCableLink(text, cableSetsTck(text) ? tckPeriod : 0);
     });
     QObject::connect(&window, &MainDialog::cableChosen,
                      [&settings](const QString& text) { settings.setValue(QStringLiteral("cable"), text); });

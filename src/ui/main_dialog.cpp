@@ -9,6 +9,7 @@
 #include <QTabBar>
 #include <exception>
 
+#include "cable_choice/cable_port.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
@@ -18,7 +19,7 @@
 
 namespace zorv::ui {
 
-MainDialog::MainDialog(PortIo& port, QWidget* parent)
+MainDialog::MainDialog(JtagLink& port, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       boxes_(new MessageBoxHost(this)),
@@ -83,7 +84,7 @@ QString askWithInputDialog(QWidget* owner, const QString& current) {
   bool ok = false;
   const QString text = QInputDialog::getItem(
       owner, QStringLiteral("Cable"),
-      QStringLiteral("lpt, ppdev[:/dev/parportN], remote:HOST:PORT, xvc:HOST:PORT or sim[:OPTIONS]:"), items,
+      QString::fromStdString(cableSyntaxList()) + QStringLiteral(":"), items,
       static_cast<int>(items.indexOf(current)), true, &ok);
   return ok ? text.trimmed() : QString();
 }
@@ -112,7 +113,7 @@ void MainDialog::chooseCable() {
 
 bool MainDialog::useCable(const QString& text) {
   if (!openCable_ || anyJobRunning()) return false;
-  std::unique_ptr<PortIo> port;
+  std::unique_ptr<JtagLink> port;
   try {
     port = openCable_(text.toStdString());
   } catch (const std::exception& e) {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 class QAction;
 class QMenu;
@@ -29,7 +29,7 @@ class MainDialog : public QDialog {
 
  public:
   // The port is the process-wide cable; it must outlive the window.
-  explicit MainDialog(PortIo& port, QWidget* parent = nullptr);
+  explicit MainDialog(JtagLink& port, QWidget* parent = nullptr);
   ~MainDialog() override;
 
   PageTabCtrl& pageTabs() const { return *pageTabs_; }
@@ -41,7 +41,7 @@ class MainDialog : public QDialog {
   bool anyJobRunning() const;
 
   // Opens the port a cable text names, or throws std::exception saying why it cannot.
-  using CableOpener = std::function<std::unique_ptr<PortIo>(const std::string& cableText)>;
+  using CableOpener = std::function<std::unique_ptr<JtagLink>(const std::string& cableText)>;
   // Asks the user for a cable text, offering the current one; empty when cancelled.
   using CableAsker = std::function<QString(QWidget* owner, const QString& current)>;
   // Names the cable the window started with and how to open another; without it the cable
@@ -83,8 +83,8 @@ class MainDialog : public QDialog {
   QString cableText_;
   CableOpener openCable_;
   CableAsker askCable_;
-  std::unique_ptr<PortIo> ownPort_;  // after the pages are gone (see the destructor)
-  PortIo* port_;
+  std::unique_ptr<JtagLink> ownPort_;  // after the pages are gone (see the destructor)
+  JtagLink* port_;
   bool closing_ = false;
 };
 

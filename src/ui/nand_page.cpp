@@ -42,10 +42,10 @@ const PageRoles kNandRoles{1011, "Download", 1029, 1004, 1010, 1009, 1028, 1002}
 
 }  // namespace
 
-NandPage::NandPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+NandPage::NandPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
     : JobPageWidget(nandControls(), kNandRoles, port, boxes, parent),
       // Through a lambda: the job's entry point may come with overloads.
-      job_([](JobPage& page, PortIo& io, const NandSettings& settings) { return runNandJob(page, io, settings); }) {
+      job_([](JobPage& page, JtagLink& io, const NandSettings& settings) { return runNandJob(page, io, settings); }) {
   onInitDialog();
 }
 

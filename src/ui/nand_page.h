@@ -8,7 +8,7 @@
 
 namespace zorv::ui {
 
-using NandJobFunction = std::function<int(JobPage&, PortIo&, const NandSettings&)>;
+using NandJobFunction = std::function<int(JobPage&, JtagLink&, const NandSettings&)>;
 
 // The "NAND" tab: product, start block, verify option and image file for the NAND download.
 class NandPage : public JobPageWidget {
@@ -27,7 +27,7 @@ class NandPage : public JobPageWidget {
     return kRadios[product];
   }
 
-  NandPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+  NandPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 
   void lockPage() override;
   void unlockPage() override;

@@ -61,10 +61,10 @@ QStringList flashTypeList() {
 
 }  // namespace
 
-NorPage::NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+NorPage::NorPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
     : JobPageWidget(norControls(), kNorRoles, port, boxes, parent),
       // Through a lambda: the job's entry point may come with overloads.
-      job_([](JobPage& page, PortIo& io, const NorSettings& settings) { return runNorJob(page, io, settings); }) {
+      job_([](JobPage& page, JtagLink& io, const NorSettings& settings) { return runNorJob(page, io, settings); }) {
   controls_.comboBox(Interleave)->addItems({"1", "2"});
   controls_.comboBox(Width)->addItems({"8", "16"});
   controls_.comboBox(FlashType)->addItems(flashTypeList());

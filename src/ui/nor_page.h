@@ -9,7 +9,7 @@
 
 namespace zorv::ui {
 
-using NorJobFunction = std::function<int(JobPage&, PortIo&, const NorSettings&)>;
+using NorJobFunction = std::function<int(JobPage&, JtagLink&, const NorSettings&)>;
 
 // The "NOR" tab: product, flash type, bus setting, base, start block and image for the NOR
 // download. VESKAR fixes the flash type, interleave, width and base, and the page shows them fixed.
@@ -31,7 +31,7 @@ class NorPage : public JobPageWidget {
   }
   static constexpr int kAutoDetect = AutoDetect;  // the list entry offered for VESKAR only
 
-  NorPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+  NorPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 
   void lockPage() override;
   void unlockPage() override;

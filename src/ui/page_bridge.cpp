@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cable/direct_io_port.h"
+#include "link/parallel_port_link.h"
 #include "ui/job_page_widget.h"
 
 namespace zorv::ui {
@@ -89,8 +90,9 @@ namespace {
 // Why the port is absent when the kernel refused the lpt rights to the calling job thread: the
 // job's own box names a Windows driver, and a window started from the desktop has nobody reading
 // standard error, where the cable itself tells it.
-QString lptRefusalHint(const PortIo& port) {
-  const auto* lpt = dynamic_cast<const DirectIoPort*>(&port);
+QString lptRefusalHint(const JtagLink& link) {
+  const auto* parallel = dynamic_cast<const ParallelPortLink*>(&link);
+  const auto* lpt = parallel == nullptr ? nullptr : dynamic_cast<const DirectIoPort*>(&parallel->port());
   if (lpt == nullptr || lpt->granted()) return {};
   return QString::fromUtf8(kLptRefusedHint).trimmed();
 }

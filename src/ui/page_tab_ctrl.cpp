@@ -32,7 +32,7 @@ NorPage* PageTabCtrl::norPage() const { return static_cast<NorPage*>(pages_[1]);
 ExtraPage* PageTabCtrl::extraPage() const { return static_cast<ExtraPage*>(pages_[2]); }
 ReadPage* PageTabCtrl::readPage() const { return static_cast<ReadPage*>(pages_[3]); }
 
-void PageTabCtrl::createPages(PortIo& port, MessageBoxHost& boxes) {
+void PageTabCtrl::createPages(JtagLink& port, MessageBoxHost& boxes) {
   currentPage_ = 0;
   pages_[0] = new NandPage(port, boxes, this);
   pages_[1] = new NorPage(port, boxes, this);
@@ -43,7 +43,7 @@ void PageTabCtrl::createPages(PortIo& port, MessageBoxHost& boxes) {
   layoutPages();
 }
 
-void PageTabCtrl::setPort(PortIo& port) {
+void PageTabCtrl::setPort(JtagLink& port) {
   for (int i = 0; i < pageCount_; ++i) pages_[i]->setPort(port);
 }
 

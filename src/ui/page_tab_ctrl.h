@@ -3,7 +3,7 @@
 #include <QWidget>
 #include <array>
 
-#include "cable/port_io.h"
+#include "link/jtag_link.h"
 
 class QTabBar;
 
@@ -26,9 +26,9 @@ class PageTabCtrl : public QWidget {
   explicit PageTabCtrl(QWidget* parent);
   ~PageTabCtrl() override;
 
-  void createPages(PortIo& port, MessageBoxHost& boxes);
+  void createPages(JtagLink& port, MessageBoxHost& boxes);
   // Every page's jobs use this cable from their next start on.
-  void setPort(PortIo& port);
+  void setPort(JtagLink& port);
   // Shows the page as a key on the strip asks: the focus stays on the strip.
   void selectFromKeyboard(int index);
   void layoutPages();

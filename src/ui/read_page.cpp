@@ -84,10 +84,10 @@ QString chooseWithSaveDialog(QWidget* owner, const QString& filter) {
   return QFileDialog::getSaveFileName(owner, QString(), QString(), filter, &selected);
 }
 
-ReadPage::ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent)
+ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
     : JobPageWidget(readControls(), kReadRoles, port, boxes, parent),
       // Through a lambda: the job's entry point may come with overloads.
-      job_([](JobPage& page, PortIo& io, const ReadSettings& settings) { return runReadJob(page, io, settings); }) {
+      job_([](JobPage& page, JtagLink& io, const ReadSettings& settings) { return runReadJob(page, io, settings); }) {
   controls_.comboBox(Interleave)->addItems({"1", "2"});
   controls_.comboBox(Width)->addItems({"8", "16"});
   for (int type = 0; type < kFlashTypeCount; ++type)

@@ -8,7 +8,7 @@
 
 namespace zorv::ui {
 
-using ReadJobFunction = std::function<int(JobPage&, PortIo&, const ReadSettings&)>;
+using ReadJobFunction = std::function<int(JobPage&, JtagLink&, const ReadSettings&)>;
 
 QString chooseWithSaveDialog(QWidget* owner, const QString& filter);
 inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*.*)";
@@ -39,7 +39,7 @@ class ReadPage : public JobPageWidget {
     return kRadios[product];
   }
 
-  ReadPage(PortIo& port, MessageBoxHost& boxes, QWidget* parent);
+  ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent);
 
   void lockPage() override;
   void unlockPage() override;

@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 
 namespace zorv {
 namespace {

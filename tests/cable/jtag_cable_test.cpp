@@ -1,4 +1,4 @@
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 
 namespace zorv {
 namespace {

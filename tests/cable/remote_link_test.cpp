@@ -17,8 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "cable/remote_bitbang_port.h"
-#include "cable/xvc_port.h"
+#include "link/parallel_port_link.h"
+#include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
 #include "nand/nand_job.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
@@ -62,15 +63,16 @@ fs::path writeImage(const std::string& tag, size_t size) {
 
 // Runs job once in process to count its port writes, then over a served board whose server goes
 // away two thirds of the way through.
-void runWithServerLost(const std::string& boardOptions, const std::function<void(JobPage&, PortIo&)>& job,
+void runWithServerLost(const std::string& boardOptions, const std::function<void(JobPage&, JtagLink&)>& job,
                        RecordingPage& page, std::string& causeLine) {
   uint64_t total = 0;
   {
     auto board = sim::makeBoard(boardOptions);
     VanishingBoard counting(*board);
+    ParallelPortLink link(counting);
     RecordingPage inProcess;
     restoreProductImages();
-    job(inProcess, counting);
+    job(inProcess, link);
     ASSERT_EQ(inProcess.boxes, std::vector<std::string>{"Download Complete."});
     total = counting.writes;
   }
@@ -81,7 +83,7 @@ void runWithServerLost(const std::string& boardOptions, const std::function<void
   gate.limit = total * 2 / 3;
   server.listen(0);
   std::thread serving([&server] { server.serve(); });
-  RemoteBitbangPort port("127.0.0.1", server.port());
+  RemoteBitbangLink port("127.0.0.1", server.port());
   restoreProductImages();
   job(page, port);
   serving.join();
@@ -102,7 +104,7 @@ TEST(RemoteLinkTest, ServerLostMidDownloadFailsNandAndBufferedNorWithTheCause) {
   nand.verify = 1;
   RecordingPage nandPage;
   std::string cause;
-  runWithServerLost("chip=IKA,nand=0xDA", [&](JobPage& p, PortIo& io) { runNandJob(p, io, nand); }, nandPage,
+  runWithServerLost("chip=IKA,nand=0xDA", [&](JobPage& p, JtagLink& io) { runNandJob(p, io, nand); }, nandPage,
                     cause);
   EXPECT_EQ(nandPage.boxes, std::vector<std::string>{"Verify ERROR"});
   EXPECT_EQ(occurrences(nandPage.log, cause), 1u) << nandPage.log;
@@ -116,7 +118,7 @@ TEST(RemoteLinkTest, ServerLostMidDownloadFailsNandAndBufferedNorWithTheCause) {
   nor.block = 1;
   nor.imagePath = norImage.string();
   RecordingPage norPage;
-  runWithServerLost("chip=OBRIN,nor=S29GL064M", [&](JobPage& p, PortIo& io) { runNorJob(p, io, nor); }, norPage,
+  runWithServerLost("chip=OBRIN,nor=S29GL064M", [&](JobPage& p, JtagLink& io) { runNorJob(p, io, nor); }, norPage,
                     cause);
   EXPECT_EQ(norPage.boxes, std::vector<std::string>{"WRITE ERROR."});
   EXPECT_EQ(occurrences(norPage.log, cause), 1u) << norPage.log;
@@ -138,7 +140,7 @@ TEST(RemoteLinkTest, NandPageProgrammedAndVerifiedCostsAFewRoundTrips) {
   RecordingPage page;
   uint64_t roundTrips = 0;
   {
-    RemoteBitbangPort port("127.0.0.1", server.port());
+    RemoteBitbangLink port("127.0.0.1", server.port());
     restoreProductImages();
     runNandJob(page, port, settings);
     roundTrips = port.roundTrips();
@@ -203,17 +205,17 @@ TEST(RemoteLinkTest, StopWhileTheServerIsSilentEndsTheJobAsStoppedAtOnce) {
     });
     const auto start = Clock::now();
     {
-      std::unique_ptr<PortIo> port;
+      std::unique_ptr<JtagLink> port;
       if (xvc) {
-        port = std::make_unique<XvcPort>("127.0.0.1", server.port);
+        port = std::make_unique<XvcLink>("127.0.0.1", server.port);
       } else {
-        port = std::make_unique<RemoteBitbangPort>("127.0.0.1", server.port);
+        port = std::make_unique<RemoteBitbangLink>("127.0.0.1", server.port);
       }
       runNandJob(page, *port, settings);
     }
     const auto waited = Clock::now() - start;
     stopper.join();
-    EXPECT_LT(waited, std::chrono::milliseconds(RemoteBitbangPort::kReplyTimeoutMs / 2));
+    EXPECT_LT(waited, std::chrono::milliseconds(TcpConnection::kSilenceLimitMs / 2));
     EXPECT_TRUE(page.boxes.empty()) << page.boxes.front();
     EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
     EXPECT_EQ(page.outcome(), JobOutcome::Stopped);

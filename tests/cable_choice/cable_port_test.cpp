@@ -6,40 +6,49 @@
 #include <utility>
 
 #include "cable/direct_io_port.h"
-#include "cable/ftdi_port.h"
 #include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
 #include "extra/extra_job.h"
 #include "page/recording_page.h"
 #include "cable/ppdev_port.h"
-#include "cable/remote_bitbang_port.h"
+#include "link/ftdi_link.h"
+#include "link/parallel_port_link.h"
+#include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
 #include "sim/board.h"
 
 namespace zorv {
 namespace {
 
+// The port under a parallel-port link, or null.
+PortIo* portOf(JtagLink* link) {
+  auto* parallel = dynamic_cast<ParallelPortLink*>(link);
+  return parallel != nullptr ? &parallel->port() : nullptr;
+}
+
 TEST(CablePortTest, EachCableTextOpensItsBackend) {
-  EXPECT_NE(dynamic_cast<DirectIoPort*>(openCablePort("lpt").get()), nullptr);
+  EXPECT_NE(dynamic_cast<DirectIoPort*>(portOf(openCableLink("lpt").get())), nullptr);
   for (const auto& [text, base] : {std::pair{"lpt", 0x378}, {"lpt:0xD010", 0xD010}, {"lpt:888", 888}}) {
-    auto lpt = openCablePort(text);
-    EXPECT_EQ(static_cast<DirectIoPort&>(*lpt).base(), base) << text;
+    auto lpt = openCableLink(text);
+    EXPECT_EQ(static_cast<DirectIoPort&>(*portOf(lpt.get())).base(), base) << text;
   }
 
-  auto ppdev = openCablePort("ppdev");
-  ASSERT_NE(dynamic_cast<PpdevPort*>(ppdev.get()), nullptr);
-  EXPECT_EQ(static_cast<PpdevPort&>(*ppdev).device(), "/dev/parport0");
-  auto other = openCablePort("ppdev:/dev/parport2");
-  EXPECT_EQ(static_cast<PpdevPort&>(*other).device(), "/dev/parport2");
+  auto ppdev = openCableLink("ppdev");
+  ASSERT_NE(dynamic_cast<PpdevPort*>(portOf(ppdev.get())), nullptr);
+  EXPECT_EQ(static_cast<PpdevPort&>(*portOf(ppdev.get())).device(), "/dev/parport0");
+  auto other = openCableLink("ppdev:/dev/parport2");
+  EXPECT_EQ(static_cast<PpdevPort&>(*portOf(other.get())).device(), "/dev/parport2");
 
   // Opening does not connect yet: a missing server is reported by the job, as a missing port.
-  auto remote = openCablePort("remote:127.0.0.1:4444");
-  ASSERT_NE(dynamic_cast<RemoteBitbangPort*>(remote.get()), nullptr);
-  EXPECT_FALSE(static_cast<RemoteBitbangPort&>(*remote).connected());
-  EXPECT_NE(dynamic_cast<RemoteBitbangPort*>(openCablePort("remote:[::1]:1").get()), nullptr);
+  auto remote = openCableLink("remote:127.0.0.1:4444");
+  ASSERT_NE(dynamic_cast<RemoteBitbangLink*>(remote.get()), nullptr);
+  EXPECT_FALSE(static_cast<RemoteBitbangLink&>(*remote).connected());
+  EXPECT_NE(dynamic_cast<RemoteBitbangLink*>(openCableLink("remote:[::1]:1").get()), nullptr);
+  EXPECT_NE(dynamic_cast<XvcLink*>(openCableLink("xvc:127.0.0.1:2542").get()), nullptr);
 
-  auto board = openCablePort("sim:chip=IKA");
-  ASSERT_NE(dynamic_cast<sim::Board*>(board.get()), nullptr);
-  EXPECT_EQ(static_cast<sim::Board&>(*board).options().chip, Ika);
+  auto board = openCableLink("sim:chip=IKA");
+  ASSERT_NE(dynamic_cast<sim::Board*>(portOf(board.get())), nullptr);
+  EXPECT_EQ(static_cast<sim::Board&>(*portOf(board.get())).options().chip, Ika);
 }
 
 TEST(CablePortTest, TckRatesTakeKAndMSuffixesWithinRange) {
@@ -55,10 +64,10 @@ TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
                            "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80",
                            "lpt:", "lpt:0x", "lpt:0xFFFE", "lpt:0", "lpt:D010", "lpt:0x378x"}) {
     SCOPED_TRACE(text);
-    EXPECT_THROW(openCablePort(text), std::invalid_argument);
+    EXPECT_THROW(openCableLink(text), std::invalid_argument);
   }
   try {
-    openCablePort("remote:h:99999");
+    openCableLink("remote:h:99999");
   } catch (const std::invalid_argument& error) {
     EXPECT_NE(std::string(error.what()).find("1 to 65535"), std::string::npos);
   }
@@ -83,18 +92,18 @@ TEST(CablePortTest, FtdiTextsPickLayoutChannelAndAdapter) {
   for (const char* text : {"ftdi:", "ftdi:0403", "ftdi:0403:60100", "ftdi:xyz:6010", "ftdi:0403:6010:", "ftdi,layout=x",
                            "ftdi,channel=E", "ftdi,speed=1", "ftdi,layout=olimex-arm-usb-ocd:sim", "ftdix"}) {
     SCOPED_TRACE(text);
-    EXPECT_THROW(openCablePort(text), std::invalid_argument);
+    EXPECT_THROW(openCableLink(text), std::invalid_argument);
   }
 
-  auto port = openCablePort("ftdi,layout=tigard:sim:chip=IKA", 100);
-  ASSERT_NE(dynamic_cast<FtdiPort*>(port.get()), nullptr);
+  auto port = openCableLink("ftdi,layout=tigard:sim:chip=IKA", 100);
+  ASSERT_NE(dynamic_cast<FtdiLink*>(port.get()), nullptr);
   RecordingPage page;
   ExtraSettings settings;
   settings.product = Ika;
   settings.extraMode = ReadJtagId;
   runExtraJob(page, *port, settings);
   EXPECT_NE(page.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << page.log;
-  EXPECT_EQ(static_cast<FtdiPort&>(*port).tckHz(), 10000000u);
+  EXPECT_EQ(static_cast<FtdiLink&>(*port).tckHz(), 10000000u);
 }
 
 }  // namespace

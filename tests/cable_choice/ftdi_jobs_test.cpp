@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "cable/ftdi_port.h"
 #include "cable_choice/simulated_ftdi.h"
 #include "extra/extra_run.h"
+#include "link/ftdi_link.h"
+#include "link/parallel_port_link.h"
 #include "nand/nand_job.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
@@ -36,7 +37,8 @@ Bytes slurp(const fs::path& path) {
 struct Rig {
   std::unique_ptr<sim::Board> ownBoard;
   std::shared_ptr<SimulatedFtdi> adapter;
-  std::unique_ptr<FtdiPort> ftdi;
+  std::unique_ptr<ParallelPortLink> boardLink;
+  std::unique_ptr<FtdiLink> ftdi;
   sim::Board* board = nullptr;
   sim::NandDevice* nand = nullptr;
   sim::AttachedNor nor;
@@ -54,18 +56,19 @@ struct Rig {
     }
     if (layout == nullptr) {
       ownBoard = std::move(made);
+      boardLink = std::make_unique<ParallelPortLink>(*ownBoard);
       return;
     }
     sim::MpsseInterpreter::Wiring wiring;
     wiring.trstPin = layout->trst.data;
     adapter = std::make_shared<SimulatedFtdi>(std::move(made), wiring);
-    ftdi = std::make_unique<FtdiPort>(*layout, [this](std::string&) {
+    ftdi = std::make_unique<FtdiLink>(*layout, [this](std::string&) {
       FtdiDevice device;
       device.transport = adapter;
       return device;
     });
   }
-  PortIo& port() { return ftdi ? static_cast<PortIo&>(*ftdi) : *ownBoard; }
+  JtagLink& port() { return ftdi ? static_cast<JtagLink&>(*ftdi) : *boardLink; }
 
   // Everything a job can leave behind on the board.
   std::vector<std::string> state() const {
@@ -99,7 +102,7 @@ struct JobCase {
   uint8_t nandCode;  // 0: a NOR board
   // Prepares the board's old contents (same on both boards) and runs the job; the files given
   // are the image to write and the output to read into.
-  std::function<void(Rig&, JobPage&, PortIo&, const fs::path& image, const fs::path& output)> run;
+  std::function<void(Rig&, JobPage&, JtagLink&, const fs::path& image, const fs::path& output)> run;
 };
 
 const char* const kChips[] = {"OBRIN", "TQR2400", "IKA", "VESKAR"};
@@ -115,13 +118,13 @@ std::vector<JobCase> allJobs() {
   const uint8_t nandCodes[] = {0x75, 0xF1, 0xF1, 0xF1};  // few blocks: the bad-block scan reads them all
   for (int p = 0; p < kProductCount; ++p) {
     const std::string chip = std::string("chip=") + kChips[p];
-    cases.push_back({std::string(kChips[p]) + " idcode", chip, 0, [p](Rig&, JobPage& page, PortIo& port, auto&, auto&) {
+    cases.push_back({std::string(kChips[p]) + " idcode", chip, 0, [p](Rig&, JobPage& page, JtagLink& port, auto&, auto&) {
                        ExtraSettings s;
                        s.product = p;
                        s.extraMode = ReadJtagId;
                        runExtraJob(page, port, s);
                      }});
-    cases.push_back({std::string(kChips[p]) + " toggle", chip, 0, [p](Rig&, JobPage& page, PortIo& port, auto&, auto&) {
+    cases.push_back({std::string(kChips[p]) + " toggle", chip, 0, [p](Rig&, JobPage& page, JtagLink& port, auto&, auto&) {
                        ExtraSettings s;
                        s.product = p;
                        s.extraMode = PinToggling;
@@ -130,7 +133,7 @@ std::vector<JobCase> allJobs() {
                      }});
     const uint8_t code = nandCodes[p];
     cases.push_back({std::string(kChips[p]) + " NAND download with verify", chip, code,
-                     [p](Rig& rig, JobPage& page, PortIo& port, const fs::path& image, auto&) {
+                     [p](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, auto&) {
                        rig.nand->preload(0, imageOf(rig.nand->geometry().pageSize, 9));
                        const Bytes bytes = imageOf(rig.nand->geometry().pageSize + 300, 1);
                        std::ofstream(image, std::ios::binary)
@@ -144,7 +147,7 @@ std::vector<JobCase> allJobs() {
                      }});
     for (const ReadMode mode : {ReadMode::Read, ReadMode::Verify, ReadMode::Erase, ReadMode::BadScan}) {
       cases.push_back({std::string(kChips[p]) + " NAND read-back " + std::to_string(static_cast<int>(mode)), chip,
-                       code, [p, mode](Rig& rig, JobPage& page, PortIo& port, const fs::path& image, const fs::path& out) {
+                       code, [p, mode](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, const fs::path& out) {
                          const uint32_t pageSize = rig.nand->geometry().pageSize;
                          const uint32_t block = rig.nand->geometry().blockSize();
                          rig.nand->preload(block, imageOf(pageSize * 2, 3));
@@ -179,7 +182,7 @@ std::vector<JobCase> allJobs() {
   };
   for (const NorType& t : types) {
     cases.push_back({std::string(t.options) + " NOR download", t.options, 0,
-                     [t](Rig& rig, JobPage& page, PortIo& port, const fs::path& image, auto&) {
+                     [t](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, auto&) {
                        for (uint32_t o = 0; o < 0x300; ++o) rig.nor.setBusByte(0x10000 + o, 0x5A);
                        const Bytes bytes = imageOf(200, static_cast<unsigned>(t.type));
                        std::ofstream(image, std::ios::binary)
@@ -197,7 +200,7 @@ std::vector<JobCase> allJobs() {
   for (const NorType& t : {types[3], types[9]}) {
     for (const ReadMode mode : {ReadMode::Read, ReadMode::Verify, ReadMode::Erase}) {
       cases.push_back({std::string(t.options) + " NOR read-back " + std::to_string(static_cast<int>(mode)), t.options, 0,
-                       [t, mode](Rig& rig, JobPage& page, PortIo& port, const fs::path& image, const fs::path& out) {
+                       [t, mode](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, const fs::path& out) {
                          for (uint32_t o = 0; o < 0x200; ++o) rig.nor.setBusByte(o, static_cast<uint8_t>(o * 5));
                          const Bytes bytes = imageOf(0x100, 4);
                          std::ofstream(image, std::ios::binary)

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cable/ftdi_port.h"
+#include "link/ftdi_link.h"
 #include "cable_choice/simulated_ftdi.h"
 #include "extra/extra_job.h"
 #include "page/recording_page.h"
@@ -52,7 +52,7 @@ std::vector<Transfer> idcodeConversation() {
   auto recorder = std::make_shared<RecordingAdapter>(
       std::make_shared<SimulatedFtdi>(sim::makeBoard("chip=IKA"), sim::MpsseInterpreter::Wiring{}));
   {
-    FtdiPort port(*findFtdiLayout("ft2232h"), [recorder](std::string&) {
+    FtdiLink port(*findFtdiLayout("ft2232h"), [recorder](std::string&) {
       FtdiDevice device;
       device.transport = recorder;
       return device;

@@ -26,6 +26,11 @@ TEST(ExtraCommands, ACableThatCannotBeReachedNamesItsCauseBeforeTheBox) {
     EXPECT_EQ(refused.out, "[READ JTAG ID]\n  Cable: cannot connect to 127.0.0.1:1 (Connection refused)\n\n") << cable;
     EXPECT_EQ(refused.err, "Cannot get LPT Base.\n") << cable;
   }
+  // A USB adapter that cannot be opened says why before any job starts.
+  const Outcome usb = runZorvjtag({"--cable", "ftdi:0403:6010:NO-SUCH-SERIAL", "idcode", "--product", "OBRIN"});
+  EXPECT_EQ(usb.status, 1);
+  EXPECT_EQ(usb.out, "");
+  EXPECT_EQ(usb.err.rfind("ftdi: ", 0), 0u) << usb.err;
 #if defined(__linux__)  // the parport device is Linux only
   const Outcome missing = runZorvjtag({"--cable", "ppdev:/nonexistent/parport0", "idcode", "--product", "OBRIN"});
   EXPECT_EQ(missing.status, 1);

@@ -9,14 +9,15 @@ allowed() {
   case $1 in
     text) echo "" ;;
     cable) echo "text" ;;
-    targets) echo "text cable" ;;
-    page) echo "text cable targets" ;;
-    nand | nor | extra) echo "text cable targets page" ;;
-    readback) echo "text cable targets page nand nor" ;;
+    link) echo "text cable" ;;
+    targets) echo "text cable link" ;;
+    page) echo "text cable link targets" ;;
+    nand | nor | extra) echo "text cable link targets page" ;;
+    readback) echo "text cable link targets page nand nor" ;;
     sim) echo "text cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
-    cable_choice) echo "text cable sim" ;;
-    cli) echo "text cable targets page nand nor extra readback cable_choice" ;;
-    ui) echo "text cable targets page nand nor extra readback cable_choice" ;;
+    cable_choice) echo "text cable link sim" ;;
+    cli) echo "text cable link targets page nand nor extra readback cable_choice" ;;
+    ui) echo "text cable link targets page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac
 }

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "cable/remote_bitbang_port.h"
+#include "link/remote_bitbang_link.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
@@ -70,7 +70,7 @@ TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
     settings.block = readSectorText(c.block);
     settings.imagePath = path;
     {
-      RemoteBitbangPort port("127.0.0.1", server.port());
+      RemoteBitbangLink port("127.0.0.1", server.port());
       runNorJob(page, port, settings);
     }
     server.stop();

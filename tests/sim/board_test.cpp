@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "targets/catalogue.h"
 
 namespace zorv::sim {

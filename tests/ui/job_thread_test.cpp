@@ -7,7 +7,7 @@
 #include <atomic>
 #include <thread>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 #include "cable/recording_port.h"
 #include "page/job_slot.h"
 #include "ui_test_support.h"
@@ -18,7 +18,7 @@ namespace {
 QString caption(JobPageWidget& page, int id) { return static_cast<QPushButton*>(page.control(id))->text(); }
 
 // Ends a fake job the way every job ends: a blank line, the reset pulse, the page unlocked.
-void commonEnd(JobPage& page, PortIo& port) {
+void commonEnd(JobPage& page, JtagLink& port) {
   page.appendLog("\r\n");
   JtagCable cable(port);
   cable.dataPort = kLptDataPort;
@@ -103,7 +103,7 @@ TEST(JobThreadTest, ASecondStartIsRefusedWithABoxAndNothingElseChanges) {
   NandPage& nand = window.nand();
   NorPage& nor = window.nor();
   std::atomic<int> runs{0};
-  nand.setJobFunction([&](JobPage& page, PortIo& io, const NandSettings&) {
+  nand.setJobFunction([&](JobPage& page, JtagLink& io, const NandSettings&) {
     ++runs;
     page.lockPage();
     // Set-up: the button still reads "Download", disabled; Enter in the log box tries a second start.
@@ -113,7 +113,7 @@ TEST(JobThreadTest, ASecondStartIsRefusedWithABoxAndNothingElseChanges) {
     return 0;
   });
   std::atomic<int> norRuns{0};
-  nor.setJobFunction([&](JobPage&, PortIo&, const NorSettings&) { return ++norRuns; });
+  nor.setJobFunction([&](JobPage&, JtagLink&, const NorSettings&) { return ++norRuns; });
 
   window.click(nand, NandPage::StartButton);
   ASSERT_TRUE(waitUntil([&] { return !nand.control(NandPage::StartButton)->isEnabled(); }));
@@ -144,7 +144,7 @@ TEST(JobThreadTest, ASecondStartIsRefusedWithABoxAndNothingElseChanges) {
 }
 
 // A long job that polls its stop flag and, once stopped, still has a box and its common end ahead.
-int stoppableJob(JobPage& page, PortIo& port, std::atomic<bool>& ended) {
+int stoppableJob(JobPage& page, JtagLink& port, std::atomic<bool>& ended) {
   page.lockPage();
   page.appendLog("[Toggling All Boundary]\r\n");
   page.setStartButton("STOP", true);
@@ -163,7 +163,7 @@ TEST(JobThreadTest, ClosingMidJobStopsTheJobLetsItEndAndThenCloses) {
   Window window(port);
   ExtraPage& extra = window.extra();
   std::atomic<bool> ended{false};
-  extra.setJobFunction([&](JobPage& page, PortIo& io, const ExtraSettings&) { return stoppableJob(page, io, ended); });
+  extra.setJobFunction([&](JobPage& page, JtagLink& io, const ExtraSettings&) { return stoppableJob(page, io, ended); });
   window.dialog->pageTabs().tabBar()->setCurrentIndex(2);
   window.click(extra, ExtraPage::StartButton);
   ASSERT_TRUE(waitUntil([&] { return caption(extra, ExtraPage::StartButton) == "STOP"; }));
@@ -183,7 +183,7 @@ TEST(JobThreadTest, ClosingWhileAJobBoxIsOpenAnswersTheBox) {
   Window window(port);
   NorPage& nor = window.nor();
   std::atomic<bool> ended{false};
-  nor.setJobFunction([&](JobPage& page, PortIo& io, const NorSettings&) {
+  nor.setJobFunction([&](JobPage& page, JtagLink& io, const NorSettings&) {
     page.lockPage();
     page.messageBox("Cannot find LPT PORT");
     commonEnd(page, io);
@@ -203,7 +203,7 @@ TEST(JobThreadTest, DestroyingTheWindowMidJobNeitherHangsNorTouchesTheGonePage) 
   auto window = std::make_unique<Window>(port);
   std::atomic<bool> ended{false};
   std::atomic<int> requestsAfterStop{0};
-  window->nand().setJobFunction([&](JobPage& page, PortIo& io, const NandSettings&) {
+  window->nand().setJobFunction([&](JobPage& page, JtagLink& io, const NandSettings&) {
     page.lockPage();
     page.setStartButton("STOP", true);
     while (page.stopRequested.load() == 0) page.appendLog(".");  // keeps the UI thread busy with requests

@@ -167,9 +167,9 @@ TEST_F(MainWindowTest, RightClickOnTheTabStripOffersTheAboutEntry) {
 
 TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   EXPECT_FALSE(window.dialog->cableAction()->isEnabled());  // nothing to open cables with yet
-  window.dialog->setCableChoice("lpt", [&](const std::string& text) -> std::unique_ptr<PortIo> {
+  window.dialog->setCableChoice("lpt", [&](const std::string& text) -> std::unique_ptr<JtagLink> {
     if (text != "sim") throw std::invalid_argument("unknown cable '" + text + "'");
-    return std::make_unique<NullPort>();
+    return std::make_unique<ParallelPortLink>(std::make_unique<NullPort>());
   });
   EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: lpt...");
   QStringList answers = {"bogus", "", "sim"};
@@ -186,11 +186,12 @@ TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   EXPECT_EQ(window.boxes, QStringList{"unknown cable 'bogus'"});
   window.dialog->cableAction()->trigger();  // cancelled
   EXPECT_EQ(window.dialog->cableText(), "lpt");
-  for (int i = 0; i < pageTabs().pageCount(); ++i) EXPECT_EQ(&pageTabs().page(i)->cablePort(), &port);
+  JtagLink* first = window.ownedLink.get();
+  for (int i = 0; i < pageTabs().pageCount(); ++i) EXPECT_EQ(&pageTabs().page(i)->cablePort(), first);
 
   // A running job keeps the cable it started with: freeing it under the job would be fatal.
   NandPage& nand = *pageTabs().nandPage();
-  nand.setJobFunction([](JobPage& page, PortIo&, const NandSettings&) {
+  nand.setJobFunction([](JobPage& page, JtagLink&, const NandSettings&) {
     while (page.stopRequested.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 0;
   });
@@ -198,7 +199,7 @@ TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   ASSERT_TRUE(nand.jobRunning());
   window.dialog->cableAction()->trigger();
   EXPECT_EQ(window.boxes.last(), "The cable can be changed when no job runs");
-  EXPECT_EQ(&nand.cablePort(), &port);
+  EXPECT_EQ(&nand.cablePort(), first);
   nand.requestStop();
   ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
 
@@ -207,8 +208,10 @@ TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: sim...");
   EXPECT_EQ(remembered, QStringList{"sim"});
   for (int i = 0; i < pageTabs().pageCount(); ++i) {
-    EXPECT_NE(&pageTabs().page(i)->cablePort(), &port);
-    EXPECT_NE(dynamic_cast<NullPort*>(&pageTabs().page(i)->cablePort()), nullptr);
+    EXPECT_NE(&pageTabs().page(i)->cablePort(), first);
+    auto* link = dynamic_cast<ParallelPortLink*>(&pageTabs().page(i)->cablePort());
+    ASSERT_NE(link, nullptr);
+    EXPECT_NE(dynamic_cast<NullPort*>(&link->port()), nullptr);
   }
 }
 

@@ -48,7 +48,7 @@ class PageJobsTest : public ::testing::Test {
   // False when this build's virtual board does not know the board's devices yet.
   bool open(const char* board) {
     try {
-      port = openCablePort(board);
+      port = openCableLink(board);
     } catch (const std::invalid_argument&) {
       return false;
     }
@@ -101,7 +101,7 @@ class PageJobsTest : public ::testing::Test {
   static bool jobNotBuilt(JobPageWidget& page, const char* header) { return !page.logText().contains(header); }
 
   QTemporaryDir dir;
-  std::unique_ptr<PortIo> port;
+  std::unique_ptr<JtagLink> port;
   std::unique_ptr<Window> window;
   std::vector<Snapshot> history;
 };
@@ -168,7 +168,8 @@ const std::vector<int> kNorInputs = {1030, 1034, 1035, 1007, 1039, 1041, 1027, 1
                                      1019, 1044, 1020, 1045, 1013, 1021, 1046, 1047, 1048};
 
 TEST_F(PageJobsTest, RefusedLptRightsShowTheWayThatWorksInTheBox) {
-  port = std::make_unique<DirectIoPort>([](unsigned long, unsigned long, int) { return -1; });
+  port = std::make_unique<ParallelPortLink>(
+      std::make_unique<DirectIoPort>([](unsigned long, unsigned long, int) { return -1; }));
   window = std::make_unique<Window>(*port);
   QStringList details;
   window->onBox = [&](QMessageBox& box) { details << box.informativeText(); };

@@ -289,7 +289,7 @@ int waitForStop(JobPage& page) {
 TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
   NandPage& nand = window.nand();
   std::atomic<int> started{0};
-  nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings& s) {
+  nand.setJobFunction([&](JobPage& page, JtagLink&, const NandSettings& s) {
     EXPECT_EQ(s.block, 16u);
     ++started;
     return waitForStop(page);
@@ -321,7 +321,7 @@ TEST_F(PagesTest, EnterStartsOrStopsFromAnyControlAndEscapeDoesNothing) {
 TEST_F(PagesTest, EnterWhereverTheFocusWentStopsAJobStartedFromTheBlockBox) {
   NandPage& nand = window.nand();
   std::atomic<int> started{0};
-  nand.setJobFunction([&](JobPage& page, PortIo&, const NandSettings&) {
+  nand.setJobFunction([&](JobPage& page, JtagLink&, const NandSettings&) {
     ++started;
     return waitForStop(page);
   });
@@ -340,7 +340,7 @@ TEST_F(PagesTest, EnterOnAFocusedButtonStartsOnlyOnce) {
   ExtraPage& extra = window.extra();
   showTab(2);
   std::atomic<int> started{0};
-  extra.setJobFunction([&](JobPage& page, PortIo&, const ExtraSettings&) {
+  extra.setJobFunction([&](JobPage& page, JtagLink&, const ExtraSettings&) {
     ++started;
     return waitForStop(page);
   });
@@ -381,7 +381,7 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   emit types->activated(4);
 
   std::vector<ReadSettings> runs;
-  read.setJobFunction([&](JobPage& page, PortIo&, const ReadSettings& settings) {
+  read.setJobFunction([&](JobPage& page, JtagLink&, const ReadSettings& settings) {
     page.lockPage();
     runs.push_back(settings);
     page.unlockPage();
@@ -457,7 +457,7 @@ TEST_F(PagesTest, ByteCountersHoldTheLargestCountWhole) {
 TEST_F(PagesTest, ReadTabRefusesABlockPast32BitsRatherThanWrapToBlockZero) {
   ReadPage& read = window.read();
   int runs = 0;
-  read.setJobFunction([&](JobPage&, PortIo&, const ReadSettings&) { return ++runs; });
+  read.setJobFunction([&](JobPage&, JtagLink&, const ReadSettings&) { return ++runs; });
   read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/backups/nand.bin"); });
   window.click(read, ReadPage::SaveButton);
   edit(read, ReadPage::SizeEdit)->setText("64K");

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "cable/port_io.h"
+#include "link/parallel_port_link.h"
 #include "ui/extra_page.h"
 #include "ui/main_dialog.h"
 #include "ui/message_box_host.h"
@@ -35,7 +36,16 @@ bool waitUntil(Condition cond, int timeoutMs = 20000) {
 // A shown main window on the given port, with every message box answered (OK) and recorded.
 class Window {
  public:
-  explicit Window(PortIo& port) : dialog(std::make_unique<MainDialog>(port)) {
+  // A parallel-port backend (a recording port) through the parallel-port link.
+  explicit Window(PortIo& port) : Window(std::make_unique<ParallelPortLink>(port)) {}
+  explicit Window(JtagLink& link) : dialog(std::make_unique<MainDialog>(link)) { show(); }
+
+ private:
+  explicit Window(std::unique_ptr<JtagLink> link)
+      : ownedLink(std::move(link)), dialog(std::make_unique<MainDialog>(*ownedLink)) {
+    show();
+  }
+  void show() {
     dialog->boxes().onShown = [this](QMessageBox& box) {
       boxes << box.text();
       if (onBox) onBox(box);
@@ -46,6 +56,8 @@ class Window {
     (void)QTest::qWaitForWindowActive(dialog.get());
   }
 
+ public:
+
   NandPage& nand() const { return *dialog->pageTabs().nandPage(); }
   NorPage& nor() const { return *dialog->pageTabs().norPage(); }
   ExtraPage& extra() const { return *dialog->pageTabs().extraPage(); }
@@ -53,6 +65,7 @@ class Window {
   QAbstractButton* button(JobPageWidget& page, int id) const { return static_cast<QAbstractButton*>(page.control(id)); }
   void click(JobPageWidget& page, int id) const { QTest::mouseClick(page.control(id), Qt::LeftButton); }
 
+  std::unique_ptr<JtagLink> ownedLink;
   std::unique_ptr<MainDialog> dialog;
   QStringList boxes;
   // Called with each box before it is answered: the test can look at the page at that moment.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cable/recording_port.h"
+#include "link/parallel_port_link.h"
 #include "ui/about_dialog.h"
 #include "ui/jtag_app.h"
 #include "ui/main_dialog.h"
@@ -45,7 +46,8 @@ std::string windowManagerName(QWidget& window) {
 
 TEST(WindowNamesTest, CaptionsReachTheWindowManagerExactly) {
   NullPort port;
-  MainDialog window(port);
+  ParallelPortLink link(port);
+  MainDialog window(link);
   window.show();
   EXPECT_EQ(windowManagerName(window), "ZORV Parallel JTAG (v1.0)");
   AboutDialog about(&window);

@@ -1,4 +1,4 @@
-#include "cable/remote_bitbang_port.h"
+#include "link/remote_bitbang_link.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 
 namespace zorv {
 namespace {
@@ -68,91 +68,96 @@ class ScriptedServer {
   std::thread thread_;
 };
 
-TEST(RemoteBitbangPortTest, DataBytesBecomePinCommandsWithNtrstOnlyWhenItChanges) {
+// Captures one bit per entry of tdo, each after a clock of its own.
+void captureEach(RemoteBitbangLink& link, uint8_t* tdo, size_t count) {
+  for (size_t i = 0; i < count; ++i) link.shiftBits("0", 1, false, {tdo + i, 0, 1});
+}
+
+TEST(RemoteBitbangLinkTest, ClocksBecomePinCommandsAndNtrstItsOwnCommands) {
   ScriptedServer server("");
   {
-    RemoteBitbangPort port("127.0.0.1", server.port);
-    JtagCable cable(port);
+    RemoteBitbangLink link("127.0.0.1", server.port);
+    JtagCable cable(link);
     ASSERT_TRUE(cable.grantPortAccess());
-    ASSERT_TRUE(port.connected());
-    ASSERT_EQ(cable.detectPort(), 0);  // 0x55 (nTRST low) then 0x0C; reads back the byte written
+    ASSERT_TRUE(link.connected());
+    ASSERT_EQ(cable.detectPort(), 0);
     cable.clockTck(0, 0);
     cable.clockTck(1, 1);
     cable.pulseTrst();
-    port.write(kLptStatusPort, 0x0F);  // only the data port drives pins
-    port.write(kLptDataPort, 0xF9);    // bits 4-7 carry nothing
-    EXPECT_EQ(port.roundTrips(), 0u);
+    EXPECT_EQ(link.roundTrips(), 0u);
   }
-  EXPECT_EQ(server.received(), "t5r4" "04" "37" "4t4r4" "1Q");
+  // nTRST released first (the server's level is not known), TCK low then high for each clock.
+  EXPECT_EQ(server.received(), "r" "04" "37" "tr" "Q");
 }
 
-TEST(RemoteBitbangPortTest, DeferredStatusReadsArriveTogetherAtFlush) {
+TEST(RemoteBitbangLinkTest, CapturesArriveTogetherAtFlush) {
   ScriptedServer server("1011");
-  RemoteBitbangPort port("localhost", server.port);
-  port.grantAccess();
+  RemoteBitbangLink link("localhost", server.port);
+  link.grantAccess();
   uint8_t values[3] = {0xAA, 0xAA, 0xAA};
-  for (auto& v : values) port.readDeferred(kLptStatusPort, &v);
+  captureEach(link, values, 3);
   EXPECT_EQ(values[0], 0xAA);  // nothing waited for yet
-  EXPECT_EQ(port.roundTrips(), 0u);
-  port.flush();
-  EXPECT_EQ(port.roundTrips(), 1u);
+  EXPECT_EQ(link.roundTrips(), 0u);
+  link.flush();
+  EXPECT_EQ(link.roundTrips(), 1u);
   EXPECT_EQ(values[0], 0x40);
   EXPECT_EQ(values[1], 0x00);
   EXPECT_EQ(values[2], 0x40);
-  port.flush();  // nothing pending: no round trip
-  EXPECT_EQ(port.roundTrips(), 1u);
-  EXPECT_EQ(port.read(kLptStatusPort), 0x40);
-  EXPECT_EQ(port.roundTrips(), 2u);
+  link.flush();  // nothing pending: no round trip
+  EXPECT_EQ(link.roundTrips(), 1u);
+  captureEach(link, values, 1);
+  link.flush();
+  EXPECT_EQ(values[0], 0x40);
+  EXPECT_EQ(link.roundTrips(), 2u);
 }
 
-TEST(RemoteBitbangPortTest, UnreachableServerLooksLikeNoPort) {
+TEST(RemoteBitbangLinkTest, UnreachableServerLooksLikeNoCable) {
   uint16_t closedPort;
   {
     ScriptedServer gone("");
     closedPort = gone.port;
   }
-  RemoteBitbangPort port("127.0.0.1", closedPort);
-  JtagCable cable(port);
-  EXPECT_TRUE(cable.grantPortAccess());  // the job then says no port answers
-  EXPECT_FALSE(port.connected());
+  RemoteBitbangLink link("127.0.0.1", closedPort);
+  JtagCable cable(link);
+  EXPECT_TRUE(cable.grantPortAccess());  // the job then says no cable answers
+  EXPECT_FALSE(link.connected());
   EXPECT_NE(cable.detectPort(), 0);
+  EXPECT_EQ(link.linkFailure(), "cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " (Connection refused)");
   uint8_t status = 0;
-  port.readDeferred(kLptStatusPort, &status);
-  port.flush();
+  captureEach(link, &status, 1);
+  link.flush();
   EXPECT_EQ(status, 0xFF);
-  EXPECT_EQ(port.roundTrips(), 0u);
+  EXPECT_EQ(link.roundTrips(), 0u);
 }
 
-TEST(RemoteBitbangPortTest, ServerLostMidScanFailsThePendingReads) {
+TEST(RemoteBitbangLinkTest, ServerLostMidScanFailsThePendingCaptures) {
   ScriptedServer server("", 2);  // hangs up after two bytes
-  RemoteBitbangPort port("127.0.0.1", server.port);
-  port.grantAccess();
-  port.write(kLptDataPort, 0x0C);  // "r4"
+  RemoteBitbangLink link("127.0.0.1", server.port);
+  link.grantAccess();
   uint8_t status[2] = {0, 0};
-  port.readDeferred(kLptStatusPort, &status[0]);
-  port.readDeferred(kLptStatusPort, &status[1]);
-  port.flush();
+  captureEach(link, status, 2);
+  link.flush();
   EXPECT_EQ(status[0], 0xFF);
   EXPECT_EQ(status[1], 0xFF);
-  EXPECT_FALSE(port.connected());
-  EXPECT_EQ(port.read(kLptDataPort), 0xFF);
-  EXPECT_EQ(port.linkFailure(), "connection to 127.0.0.1:" + std::to_string(server.port) + " lost");
+  EXPECT_FALSE(link.connected());
+  EXPECT_FALSE(link.detect());
+  EXPECT_EQ(link.linkFailure(), "connection to 127.0.0.1:" + std::to_string(server.port) + " lost");
 }
 
-TEST(RemoteBitbangPortTest, AnswerOutsideTheProtocolEndsTheLinkWithItsCause) {
+TEST(RemoteBitbangLinkTest, AnswerOutsideTheProtocolEndsTheLinkWithItsCause) {
   ScriptedServer server("1x1");
-  RemoteBitbangPort port("127.0.0.1", server.port);
-  port.grantAccess();
+  RemoteBitbangLink link("127.0.0.1", server.port);
+  link.grantAccess();
   uint8_t status[3] = {0, 0, 0};
-  for (auto& s : status) port.readDeferred(kLptStatusPort, &s);
-  port.flush();
+  captureEach(link, status, 3);
+  link.flush();
   EXPECT_EQ(status[0], 0x40);
   EXPECT_EQ(status[1], 0xFF);
   EXPECT_EQ(status[2], 0xFF);
-  EXPECT_EQ(port.linkFailure(), "127.0.0.1:" + std::to_string(server.port) + " answered outside the protocol");
-  EXPECT_EQ(port.read(kLptStatusPort), 0xFF);  // absent from then on
-  port.grantAccess();                          // the next job starts afresh
-  EXPECT_EQ(port.linkFailure(), "");
+  EXPECT_EQ(link.linkFailure(), "127.0.0.1:" + std::to_string(server.port) + " answered outside the protocol");
+  EXPECT_FALSE(link.detect());  // absent from then on
+  link.grantAccess();           // the next job starts afresh
+  EXPECT_EQ(link.linkFailure(), "");
 }
 
 }  // namespace

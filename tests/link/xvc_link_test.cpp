@@ -1,4 +1,4 @@
-#include "cable/xvc_port.h"
+#include "link/xvc_link.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "cable/jtag_cable.h"
+#include "link/jtag_cable.h"
 
 namespace zorv {
 namespace {
@@ -124,59 +124,72 @@ std::string shiftMessage(const std::vector<std::pair<bool, bool>>& tmsTdi) {
   return "shift:" + count + tms + tdi;
 }
 
-TEST(XvcPortTest, ClocksBecomeShiftsWithinTheServersLengthAndTdoReachesTheReads) {
+TEST(XvcLinkTest, ClocksBecomeShiftsWithinTheServersLengthAndTdoReachesTheCaptures) {
   ScriptedXvcServer server("xvcServer_v1.0:4\n");  // two bytes of TMS and two of TDI per shift
-  std::vector<std::pair<bool, bool>> bits(5, {true, false});  // the nTRST pulse of detectPort
+  std::vector<std::pair<bool, bool>> bits(5, {true, false});  // the nTRST pulse XVC has not
   std::vector<uint8_t> tdo(20, 0xAA);
   {
-    XvcPort port("127.0.0.1", server.port);
-    JtagCable cable(port);
-    ASSERT_TRUE(cable.grantPortAccess());
-    ASSERT_EQ(port.shiftBytes(), 2u);
-    ASSERT_EQ(cable.detectPort(), 0);  // the data port reads back the byte written
+    XvcLink link("127.0.0.1", server.port);
+    ASSERT_TRUE(link.grantAccess());
+    ASSERT_EQ(link.shiftBytes(), 2u);
+    ASSERT_TRUE(link.detect());
+    EXPECT_FALSE(link.hasTrst());
+    link.pulseTrst();
     for (int i = 0; i < 20; ++i) {
       const bool tms = i % 3 == 0, tdi = i % 2 == 1;
-      cable.clockTck(tms, tdi);
-      port.readDeferred(kLptStatusPort, &tdo[i]);
+      const char bit = tdi ? '1' : '0';
+      link.shiftBits(&bit, 1, tms, {&tdo[i], 0, 1});
       bits.emplace_back(tms, tdi);
     }
-    port.write(kLptDataPort, 0x0D);  // TCK already high: no edge, no bit
     EXPECT_EQ(tdo[0], 0xAA);
-    port.flush();
-    EXPECT_EQ(port.roundTrips(), 1u) << "the two shifts travel before either answer is read";
+    link.flush();
+    EXPECT_EQ(link.roundTrips(), 1u) << "the two shifts travel before either answer is read";
     for (int i = 0; i < 20; ++i) EXPECT_EQ(tdo[i], i % 2 == 1 ? 0x40 : 0x00) << i;
   }
   const std::vector<std::pair<bool, bool>> first(bits.begin(), bits.begin() + 16), rest(bits.begin() + 16, bits.end());
   EXPECT_EQ(server.received(), "getinfo:" + shiftMessage(first) + shiftMessage(rest));
 }
 
-TEST(XvcPortTest, TckPeriodIsAskedWhenWantedAndTheGrantedOneReported) {
+TEST(XvcLinkTest, TckPeriodIsAskedWhenWantedAndTheGrantedOneReported) {
   ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::Answer, 125);
   {
-    XvcPort port("127.0.0.1", server.port, 100);
+    XvcLink link("127.0.0.1", server.port, 100);
     testing::internal::CaptureStderr();
-    port.grantAccess();
+    link.grantAccess();
     const std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(port.grantedTckPeriodNs(), 125u);
+    EXPECT_EQ(link.tckPeriodNs(), 125u);
     EXPECT_NE(log.find("period of 125 ns (100 ns asked)"), std::string::npos) << log;
   }
   EXPECT_EQ(server.received(), std::string("getinfo:settck:d\0\0\0", 19));
 }
 
-// The port answers as absent once the link is gone, and keeps the cause for the job.
-void expectAbsent(XvcPort& port) {
-  EXPECT_EQ(port.read(kLptStatusPort), 0xFF);
-  EXPECT_EQ(port.read(kLptDataPort), 0xFF);
-  EXPECT_FALSE(port.connected());
+// The link answers as absent once it is gone, and keeps the cause for the job.
+void expectAbsent(XvcLink& link) {
+  uint8_t tdo = 0;
+  const char bit = '0';
+  link.shiftBits(&bit, 1, false, {&tdo, 0, 1});
+  link.flush();
+  EXPECT_EQ(tdo, 0xFF);
+  EXPECT_FALSE(link.detect());
+  EXPECT_FALSE(link.connected());
 }
 
-TEST(XvcPortTest, UnreachableOrForeignServerIsALostLink) {
+// One clock whose TDO is wanted, and the wait for it.
+uint8_t captureOne(XvcLink& link) {
+  uint8_t tdo = 0;
+  const char bit = '0';
+  link.shiftBits(&bit, 1, false, {&tdo, 0, 1});
+  link.flush();
+  return tdo;
+}
+
+TEST(XvcLinkTest, UnreachableOrForeignServerIsALostLink) {
   uint16_t closedPort;
   {
     ScriptedXvcServer gone("");
     closedPort = gone.port;
   }
-  XvcPort refused("127.0.0.1", closedPort);
+  XvcLink refused("127.0.0.1", closedPort);
   JtagCable cable(refused);
   EXPECT_TRUE(cable.grantPortAccess());
   EXPECT_NE(cable.detectPort(), 0);
@@ -184,74 +197,66 @@ TEST(XvcPortTest, UnreachableOrForeignServerIsALostLink) {
   expectAbsent(refused);
 
   ScriptedXvcServer foreign("HTTP/1.1 400 Bad Request\n");
-  XvcPort port("127.0.0.1", foreign.port);
-  port.grantAccess();
-  EXPECT_EQ(port.linkFailure(), "127.0.0.1:" + std::to_string(foreign.port) + " does not answer as an XVC server");
-  expectAbsent(port);
+  XvcLink link("127.0.0.1", foreign.port);
+  link.grantAccess();
+  EXPECT_EQ(link.linkFailure(), "127.0.0.1:" + std::to_string(foreign.port) + " does not answer as an XVC server");
+  expectAbsent(link);
 }
 
-TEST(XvcPortTest, ServerThatGoesAwayOrFallsSilentMidJobIsALostLink) {
+TEST(XvcLinkTest, ServerThatGoesAwayOrFallsSilentMidJobIsALostLink) {
   ScriptedXvcServer closing("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::CloseAtFirstShift);
-  XvcPort port("127.0.0.1", closing.port);
-  JtagCable cable(port);
+  XvcLink link("127.0.0.1", closing.port);
+  JtagCable cable(link);
   cable.grantPortAccess();
   ASSERT_EQ(cable.detectPort(), 0);
   std::string id;
   EXPECT_EQ(cable.readIdCode(id), 0u);
-  EXPECT_EQ(port.linkFailure(), "connection to 127.0.0.1:" + std::to_string(closing.port) + " lost");
-  expectAbsent(port);
+  EXPECT_EQ(link.linkFailure(), "connection to 127.0.0.1:" + std::to_string(closing.port) + " lost");
+  expectAbsent(link);
 
   ScriptedXvcServer silent("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::SilentAtFirstShift);
-  XvcPort waiting("127.0.0.1", silent.port, 0, 200);
+  XvcLink waiting("127.0.0.1", silent.port, 0, 200);
   waiting.grantAccess();
-  waiting.write(kLptDataPort, 0x08);
-  waiting.write(kLptDataPort, 0x0C);
-  EXPECT_EQ(waiting.read(kLptStatusPort), 0xFF);
+  EXPECT_EQ(captureOne(waiting), 0xFF);
   EXPECT_EQ(waiting.linkFailure(), "no answer from 127.0.0.1:" + std::to_string(silent.port) + " within 200 ms");
   expectAbsent(waiting);
 
   // Each byte comes within the limit, the whole answer does not.
   ScriptedXvcServer trickling("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::Trickle);
-  XvcPort slow("127.0.0.1", trickling.port, 0, 200);
+  XvcLink slow("127.0.0.1", trickling.port, 0, 200);
   slow.grantAccess();
-  for (int i = 0; i < 32; ++i) {
-    slow.write(kLptDataPort, 0x08);
-    slow.write(kLptDataPort, 0x0C);
-  }
-  EXPECT_EQ(slow.read(kLptStatusPort), 0xFF);
+  slow.clockTms(0, 31, false);
+  EXPECT_EQ(captureOne(slow), 0xFF);
   EXPECT_EQ(slow.linkFailure(), "no answer from 127.0.0.1:" + std::to_string(trickling.port) + " within 200 ms");
 
   // Closing owes nobody an answer: it never waits for one.
   ScriptedXvcServer mute("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::SilentAtFirstShift);
   const auto start = std::chrono::steady_clock::now();
   {
-    XvcPort quitting("127.0.0.1", mute.port);
+    XvcLink quitting("127.0.0.1", mute.port);
     quitting.grantAccess();
-    quitting.write(kLptDataPort, 0x08);
-    quitting.write(kLptDataPort, 0x0C);
+    quitting.clockTms(0, 1, false);
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
-TEST(XvcPortTest, StopFlagEndsTheWaitOnASilentServer) {
+TEST(XvcLinkTest, StopFlagEndsTheWaitOnASilentServer) {
   ScriptedXvcServer silent("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::SilentAtFirstShift);
   std::atomic<int> stop{0};
-  XvcPort port("127.0.0.1", silent.port);  // the full time-out: only the flag can end the wait soon
-  port.watchStopFlag(&stop);
-  port.grantAccess();
-  port.write(kLptDataPort, 0x08);
-  port.write(kLptDataPort, 0x0C);
+  XvcLink link("127.0.0.1", silent.port);  // the full time-out: only the flag can end the wait soon
+  link.watchStopFlag(&stop);
+  link.grantAccess();
   std::thread stopper([&stop] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stop = 1;
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(port.read(kLptStatusPort), 0xFF);
+  EXPECT_EQ(captureOne(link), 0xFF);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   stopper.join();
-  EXPECT_EQ(port.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(silent.port))
+  EXPECT_EQ(link.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(silent.port))
       << "the stop is kept as the cause, so the job ends as stopped instead of reading an absent port";
-  EXPECT_FALSE(port.connected()) << "answers still owed must not reach the next job";
+  EXPECT_FALSE(link.connected()) << "answers still owed must not reach the next job";
 }
 
 }  // namespace

@@ -1,0 +1,235 @@
+#include "link/xvc_link.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace zorv {
+namespace {
+
+constexpr size_t kShiftHeader = 10;  // "shift:" and the 32-bit bit count
+constexpr size_t kMaxInfoLine = 64;
+
+void putLittleEndian32(char* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+uint32_t getLittleEndian32(const char* at) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(static_cast<uint8_t>(at[i])) << (8 * i);
+  return value;
+}
+
+// "xvcServer_v1.N:LENGTH\n" gives LENGTH, anything else 0.
+uint64_t vectorLengthFromInfo(const std::string& line) {
+  static const std::string prefix = "xvcServer_v1.";
+  if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return 0;
+  size_t at = prefix.size();
+  const size_t minorStart = at;
+  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at]))) ++at;
+  if (at == minorStart || at >= line.size() || line[at] != ':') return 0;
+  ++at;
+  uint64_t length = 0;
+  const size_t lengthStart = at;
+  while (at < line.size() && std::isdigit(static_cast<unsigned char>(line[at]))) {
+    length = std::min<uint64_t>(length * 10 + static_cast<uint64_t>(line[at] - '0'), uint64_t{1} << 40);
+    ++at;
+  }
+  if (at == lengthStart || at + 1 != line.size()) return 0;
+  return length;
+}
+
+}  // namespace
+
+XvcLink::XvcLink(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int silenceLimitMs)
+    : tcp_(std::move(host), tcpPort, silenceLimitMs), tckPeriodNs_(tckPeriodNs) {}
+
+// The job's last answers were collected when its cable was done with the link: closing sends what
+// is left and waits for no answer nobody would read.
+XvcLink::~XvcLink() {
+  if (!tcp_.isOpen()) return;
+  sendShift();
+  tcp_.close();
+}
+
+bool XvcLink::grantAccess() {
+  tcp_.dropIfClosedByPeer();
+  if (!tcp_.isOpen()) {
+    // A new connection: the previous job has reported its failure, if it had one.
+    clearLinkFailure();
+    dropPending();
+    if (!tcp_.connect()) {
+      noteLinkFailure(tcp_.cause());
+      return true;
+    }
+    bitsInShift_ = 0;
+    bitsClocked_ = 0;
+    handshake();
+  }
+  return true;
+}
+
+void XvcLink::watchStopFlag(const std::atomic<int>* flag) {
+  JtagLink::watchStopFlag(flag);
+  tcp_.watchStopFlag(flag);
+}
+
+// Asks for the server's vector length and, when wanted, the TCK period.
+bool XvcLink::handshake() {
+  std::string line;
+  char c = 0;
+  if (!tcp_.sendAll("getinfo:", 8)) {
+    fail();
+    return false;
+  }
+  while (c != '\n' && line.size() < kMaxInfoLine) {
+    if (!tcp_.receiveAll(&c, 1)) {
+      fail();
+      return false;
+    }
+    line += c;
+  }
+  const uint64_t vectorLength = vectorLengthFromInfo(line);
+  // The server's length bounds one shift's TMS and TDI vectors together: some servers keep both
+  // in one buffer of that size.
+  if (vectorLength < 2) {
+    noteLinkFailure(tcp_.where() + " does not answer as an XVC server");
+    tcp_.close();
+    return false;
+  }
+  const size_t bytes = static_cast<size_t>(std::min<uint64_t>(vectorLength / 2, kMaxShiftBytes));
+  if (bytes != shiftBytes_) {
+    shiftBytes_ = bytes;
+    message_ = std::make_unique<char[]>(kShiftHeader + 2 * bytes);
+    std::memcpy(message_.get(), "shift:", 6);
+    answer_ = std::make_unique<uint8_t[]>(bytes);
+  }
+  if (tckPeriodNs_ != 0) {
+    char request[11] = "settck:";
+    putLittleEndian32(request + 7, tckPeriodNs_);
+    char granted[4];
+    if (!tcp_.sendAll(request, 11) || !tcp_.receiveAll(granted, 4)) {
+      fail();
+      return false;
+    }
+    grantedPeriodNs_ = getLittleEndian32(granted);
+    if (grantedPeriodNs_ != tckPeriodNs_) {
+      std::fprintf(stderr, "xvc: %s runs TCK with a period of %u ns (%u ns asked)\n", tcp_.where().c_str(),
+                   grantedPeriodNs_, tckPeriodNs_);
+    }
+  }
+  return true;
+}
+
+void XvcLink::fail() {
+  noteLinkFailure(tcp_.cause());
+  tcp_.close();
+  dropPending();
+}
+
+void XvcLink::dropPending() {
+  bitsInShift_ = 0;
+  shiftsInFlight_ = 0;
+  answerBytesInFlight_ = 0;
+  for (size_t i = resolved_; i < pendingCount_; ++i) {
+    PendingCapture& capture = pending_[i];
+    std::memset(capture.dest + capture.done, 0xFF, capture.count - capture.done);
+  }
+  pendingCount_ = 0;
+  resolved_ = 0;
+}
+
+void XvcLink::clockTms(uint32_t tmsBits, int count, bool tdi) {
+  for (int i = 0; i < count && tcp_.isOpen(); ++i) addClock(((tmsBits >> i) & 1) != 0, tdi);
+}
+
+void XvcLink::shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) {
+  if (capture.dest != nullptr && capture.count > 0) {
+    if (pendingCount_ == kMaxPendingCaptures) flush();
+    if (!tcp_.isOpen()) {
+      std::memset(capture.dest, 0xFF, capture.count);
+      return;
+    }
+    pending_[pendingCount_++] = {bitsClocked_ + capture.first, capture.count, 0, capture.dest};
+  }
+  for (uint32_t i = 0; i < length && tcp_.isOpen(); ++i) addClock(exitOnLast && i + 1 == length, (tdi[i] & 1) != 0);
+}
+
+void XvcLink::addClock(bool tms, bool tdi) {
+  const size_t byte = bitsInShift_ / 8;
+  const auto mask = static_cast<uint8_t>(1u << (bitsInShift_ % 8));
+  char* tmsVector = message_.get() + kShiftHeader;
+  char* tdiVector = tmsVector + shiftBytes_;
+  if (mask == 1) {
+    tmsVector[byte] = 0;
+    tdiVector[byte] = 0;
+  }
+  if (tms) tmsVector[byte] = static_cast<char>(tmsVector[byte] | mask);
+  if (tdi) tdiVector[byte] = static_cast<char>(tdiVector[byte] | mask);
+  ++bitsInShift_;
+  ++bitsClocked_;
+  if (bitsInShift_ == shiftBytes_ * 8) sendShift();
+}
+
+void XvcLink::sendShift() {
+  if (bitsInShift_ == 0 || !tcp_.isOpen()) return;
+  const size_t bytes = (bitsInShift_ + 7) / 8;
+  if (shiftsInFlight_ == kMaxShiftsInFlight || (shiftsInFlight_ > 0 && answerBytesInFlight_ + bytes > kAnswerWindow)) {
+    collectAnswers();
+    if (!tcp_.isOpen()) return;
+  }
+  char* message = message_.get();
+  putLittleEndian32(message + 6, bitsInShift_);
+  // A short shift's TDI vector follows its TMS vector directly.
+  if (bytes < shiftBytes_) std::memmove(message + kShiftHeader + bytes, message + kShiftHeader + shiftBytes_, bytes);
+  inFlight_[shiftsInFlight_++] = Shift{bitsClocked_ - bitsInShift_, bitsInShift_};
+  answerBytesInFlight_ += bytes;
+  bitsInShift_ = 0;
+  if (!tcp_.sendAll(message, kShiftHeader + 2 * bytes)) fail();
+}
+
+// Hands the shift's TDO bits to the captures waiting for them, in clock order.
+void XvcLink::resolve(const Shift& shift) {
+  const uint64_t end = shift.firstBit + shift.bits;
+  for (; resolved_ < pendingCount_; ++resolved_) {
+    PendingCapture& capture = pending_[resolved_];
+    while (capture.done < capture.count && capture.firstBit + capture.done < end) {
+      const uint64_t offset = capture.firstBit + capture.done - shift.firstBit;
+      capture.dest[capture.done++] = ((answer_[offset / 8] >> (offset % 8)) & 1) != 0 ? kTdoCaptured : 0;
+    }
+    if (capture.done < capture.count) return;
+  }
+}
+
+// Takes every TDO answer in flight.
+void XvcLink::collectAnswers() {
+  if (shiftsInFlight_ == 0 || !tcp_.isOpen()) return;
+  ++roundTrips_;
+  for (size_t s = 0; s < shiftsInFlight_; ++s) {
+    const Shift shift = inFlight_[s];
+    if (!tcp_.receiveAll(reinterpret_cast<char*>(answer_.get()), (shift.bits + 7) / 8)) {
+      fail();
+      return;
+    }
+    resolve(shift);
+  }
+  shiftsInFlight_ = 0;
+  answerBytesInFlight_ = 0;
+  std::copy(pending_ + resolved_, pending_ + pendingCount_, pending_);
+  pendingCount_ -= resolved_;
+  resolved_ = 0;
+}
+
+void XvcLink::flush() {
+  if (!tcp_.isOpen()) return;
+  sendShift();
+  collectAnswers();
+  // Every answer is in: anything more is not the protocol.
+  if (tcp_.hasUnaskedBytes()) {
+    tcp_.failOutsideProtocol("XVC protocol");
+    fail();
+  }
+}
+
+}  // namespace zorv

@@ -1,0 +1,205 @@
+// One contract for every link: the same scans give the same captures and leave the board the same,
+// and a link that drops in the middle of a scan fails with its cause.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cable_choice/simulated_ftdi.h"
+#include "link/ftdi_link.h"
+#include "link/jtag_cable.h"
+#include "link/parallel_port_link.h"
+#include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
+#include "sim/board.h"
+#include "sim/remote_bitbang_server.h"
+#include "sim/xvc_server.h"
+#include "targets/catalogue.h"
+
+namespace zorv {
+namespace {
+
+enum class LinkKind { InProcess, RemoteBitbang, Xvc, Ftdi };
+
+// Forwards to the board until `limit` data-port writes have passed (0: never), then drops the
+// link: a served board's server stops, an in-process one answers as absent with a cause.
+class DroppingBoard : public PortIo {
+ public:
+  explicit DroppingBoard(PortIo& board) : board_(board) {}
+  void write(uint16_t port, uint8_t value) override {
+    if (!linkFailure().empty()) return;
+    board_.write(port, value);
+    if (++writes_ != limit) return;
+    if (drop) {
+      drop();
+    } else {
+      noteLinkFailure("link to the test board lost");
+    }
+  }
+  uint8_t read(uint16_t port) override { return linkFailure().empty() ? board_.read(port) : 0xFF; }
+
+  uint64_t limit = 0;
+  std::function<void()> drop;  // set for a served board
+
+ private:
+  PortIo& board_;
+  uint64_t writes_ = 0;
+};
+
+// A virtual board reached over one kind of link. An FTDI adapter's board sits behind its modelled
+// chip, and the adapter is unplugged after dropAfterTransfers USB transfers instead.
+struct LinkedBoard {
+  std::unique_ptr<sim::Board> board = sim::makeBoard("chip=TQR2400,nand=none,nor=none");
+  DroppingBoard gate{*board};
+  std::shared_ptr<SimulatedFtdi> adapter;
+  std::unique_ptr<sim::RemoteBitbangServer> bitbang;
+  std::unique_ptr<sim::XvcServer> xvc;
+  std::thread serving;
+  std::unique_ptr<JtagLink> link;
+  std::string lostCause = "link to the test board lost";
+
+  LinkedBoard(LinkKind kind, uint64_t dropAfterWrites, uint64_t dropAfterTransfers = UINT64_MAX) {
+    gate.limit = dropAfterWrites;
+    if (kind == LinkKind::Ftdi) {
+      adapter = std::make_shared<SimulatedFtdi>(std::move(board), sim::MpsseInterpreter::Wiring{});
+      adapter->unplugAfterTransfers(dropAfterTransfers);
+      link = std::make_unique<FtdiLink>(*findFtdiLayout("ft2232h"), [this](std::string&) {
+        FtdiDevice device;
+        device.transport = adapter;
+        return device;
+      });
+      lostCause = "the FTDI adapter was unplugged";
+      return;
+    }
+    if (kind == LinkKind::InProcess) {
+      link = std::make_unique<ParallelPortLink>(gate);
+      return;
+    }
+    uint16_t port = 0;
+    if (kind == LinkKind::RemoteBitbang) {
+      bitbang = std::make_unique<sim::RemoteBitbangServer>(gate);
+      bitbang->listen(0);
+      port = bitbang->port();
+      gate.drop = [this] { bitbang->stop(); };
+      serving = std::thread([this] { bitbang->serve(); });
+      link = std::make_unique<RemoteBitbangLink>("127.0.0.1", port);
+    } else {
+      xvc = std::make_unique<sim::XvcServer>(gate, 4);  // two bytes of TMS and two of TDI per shift
+      xvc->listen(0);
+      port = xvc->port();
+      gate.drop = [this] { xvc->stop(); };
+      serving = std::thread([this] { xvc->serve(); });
+      link = std::make_unique<XvcLink>("127.0.0.1", port);
+    }
+    lostCause = "connection to 127.0.0.1:" + std::to_string(port) + " lost";
+  }
+  // Stops serving; afterwards the board may be looked at from this thread.
+  void stopServing() {
+    if (bitbang) bitbang->stop();
+    if (xvc) xvc->stop();
+    if (serving.joinable()) serving.join();
+  }
+  sim::Board& seen() { return adapter ? adapter->board() : *board; }
+  ~LinkedBoard() {
+    link.reset();
+    stopServing();
+  }
+};
+
+// What the scans gave and where they left the board.
+struct Outcome {
+  std::string idLine;
+  std::string captured;
+  std::string deferred;
+  std::string failure;
+  sim::TapState tap = sim::TapState::TestLogicReset;
+  uint8_t instruction = 0;
+  std::string driven;
+  uint64_t updates = 0;
+};
+
+Outcome runScans(LinkedBoard& linked) {
+  Outcome out;
+  {
+    JtagCable cable(*linked.link);
+    EXPECT_TRUE(cable.grantPortAccess());
+    EXPECT_EQ(cable.detectPort(), 0);
+    cable.pulseTrst();
+    cable.resetTap();
+    char name[16];
+    restoreProductImages();
+    loadChip(cable, Tqr2400, name, ChipVariant::Boundary);
+    cable.readIdCode(out.idLine);
+    cable.loadExtest();  // an instruction scan
+    std::string image(static_cast<size_t>(cable.bsrLength), '0');
+    for (size_t i = 0; i < image.size(); i += 3) image[i] = '1';
+    cable.shiftDr(image.data(), cable.bsrLength);
+    // Captures the pins the last scan drove, and drives their inverse.
+    std::string inverse = image;
+    for (char& c : inverse) c = c == '1' ? '0' : '1';
+    out.captured.assign(image.size(), ' ');
+    cable.shiftDrCapture(inverse.data(), out.captured.data(), cable.bsrLength);
+    std::vector<uint8_t> raw(20, 0xAA);
+    cable.shiftDrCaptureDeferred(image.data(), cable.bsrLength, 7, 20, raw.data());
+    cable.collectCaptures();
+    for (const uint8_t byte : raw) out.deferred += JtagCable::capturedBit(byte);
+    out.failure = cable.linkFailure();
+  }
+  linked.stopServing();
+  out.tap = linked.seen().tapState();
+  out.instruction = linked.seen().instruction();
+  out.driven = linked.seen().drivenPins();
+  out.updates = linked.seen().updateCount();
+  return out;
+}
+
+std::string kindName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::InProcess: return "in-process";
+    case LinkKind::RemoteBitbang: return "remote";
+    case LinkKind::Xvc: return "xvc";
+    case LinkKind::Ftdi: return "ftdi";
+  }
+  return "";
+}
+
+TEST(LinkContract, EveryLinkGivesTheSameCapturesAndBoardState) {
+  LinkedBoard reference(LinkKind::InProcess, 0);
+  const Outcome expected = runScans(reference);
+  ASSERT_EQ(expected.failure, "");
+  ASSERT_EQ(expected.idLine, "  JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)\r\n");
+  ASSERT_EQ(expected.captured.find_first_not_of("01"), std::string::npos);
+  for (const LinkKind kind : {LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi}) {
+    SCOPED_TRACE(kindName(kind));
+    LinkedBoard linked(kind, 0);
+    const Outcome got = runScans(linked);
+    EXPECT_EQ(got.failure, "");
+    EXPECT_EQ(got.idLine, expected.idLine);
+    EXPECT_EQ(got.captured, expected.captured);
+    EXPECT_EQ(got.deferred, expected.deferred);
+    EXPECT_EQ(got.tap, expected.tap);
+    EXPECT_EQ(got.instruction, expected.instruction);
+    EXPECT_EQ(got.driven, expected.driven);
+    EXPECT_EQ(got.updates, expected.updates);
+  }
+}
+
+TEST(LinkContract, ALinkThatDropsMidScanFailsWithItsCause) {
+  for (const LinkKind kind : {LinkKind::InProcess, LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi}) {
+    SCOPED_TRACE(kindName(kind));
+    // In the middle of the first data scan, after the chip was identified. A served board's
+    // server plays what it has already taken in before it hangs up, so where the drop shows
+    // differs by link; from the last scan on every link answers as absent. The adapter goes
+    // with the transfers that read the identification back.
+    LinkedBoard linked(kind, 400, 3);
+    const Outcome got = runScans(linked);
+    EXPECT_EQ(got.failure, linked.lostCause);
+    EXPECT_EQ(got.deferred, std::string(20, '1')) << "a lost link answers as absent";
+  }
+}
+
+}  // namespace
+}  // namespace zorv
