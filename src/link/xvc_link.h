@@ -30,6 +30,7 @@ class XvcLink : public JtagLink {
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;
   void flush() override;
+  bool answersLate() const override { return true; }
   bool hasTrst() const override { return false; }
   void pulseTrst() override { clockTms(0x1F, 5, false); }
   bool setsTckPeriod() const override { return true; }
