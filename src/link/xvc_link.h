@@ -72,7 +72,7 @@ class XvcLink : public JtagLink {
   // server takes no more of its shifts, so neither side blocks on a full socket buffer however
   // large the window; the window bounds how far the link runs ahead of the board (a flush then
   // waits for at most this much work). 4 MiB is 32 Mbit of TDO: seconds at an adapter's TCK
-  // rate, and more than a NAND page or a 64 KiB NOR sector costs at any vector length.
+  // rate, about ten NAND pages at any vector length, half a 64 KiB NOR sector by write buffers.
   static constexpr uint64_t kAnswerWindow = 4 * 1024 * 1024;
   static constexpr size_t kReceiveChunk = 64 * 1024;
   static constexpr size_t kSendChunk = 64 * 1024;
