@@ -49,9 +49,12 @@ XvcLink::XvcLink(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int s
       pending_(std::make_unique<PendingCapture[]>(kMaxPendingCaptures)) {}
 
 // The job's last answers were collected when its cable was done with the link: closing sends what
-// is left and waits for no answer nobody would read.
+// is left and waits for no answer nobody would read. Answers taken in on the way go nowhere: the
+// buffers of captures still waiting may be gone.
 XvcLink::~XvcLink() {
   if (!tcp_.isOpen()) return;
+  pendingCount_ = 0;
+  resolved_ = 0;
   sendShift(false);
   sendGathered();
   tcp_.close();
