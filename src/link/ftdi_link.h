@@ -24,6 +24,8 @@ class FtdiLink : public JtagLink {
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;
   void flush() override;
+  // Every flush is a USB round trip: reads are worth gathering into runs.
+  bool answersLate() const override { return true; }
   bool hasTrst() const override { return adapter_.hasTrst(); }
   void pulseTrst() override;
   bool setsTckPeriod() const override { return true; }

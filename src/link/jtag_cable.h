@@ -54,6 +54,15 @@ class JtagCable {
   void shiftDrCaptureDeferred(const char* bitsIn, int length, int first, int count, uint8_t* raw);
   // Waits for every deferred capture (one round trip on a remote cable).
   void collectCaptures() { link_.flush(); }
+  // Whether deferred captures save waiting (see JtagLink::answersLate).
+  bool answersLate() const { return link_.answersLate(); }
+  // The TCK period of the link in ns; 0 where it is not known.
+  uint32_t tckPeriodNs() const { return link_.tckPeriodNs(); }
+  // count clocks with TMS low: the TAP waits in Run-Test/Idle, where every scan ends.
+  void idle(uint32_t count) {
+    for (; count > 32; count -= 32) link_.clockTms(0, 32, false);
+    if (count > 0) link_.clockTms(0, static_cast<int>(count), false);
+  }
   // A captured byte as the bit character it carries.
   static char capturedBit(uint8_t raw) { return (raw & kTdoCaptured) != 0 ? '1' : '0'; }
 

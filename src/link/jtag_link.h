@@ -47,6 +47,9 @@ class JtagLink {
   virtual void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) = 0;
   // Returns when every capture asked for so far is in place.
   virtual void flush() = 0;
+  // Whether captures come back over a round trip of their own, so that callers gather their reads
+  // into runs that one flush collects; false where every capture is in place at once.
+  virtual bool answersLate() const { return false; }
 
   // Whether the cable drives nTRST. pulseTrst on a link without it clocks five times with TMS
   // high, which brings the TAP to Test-Logic-Reset as the pulse does.

@@ -28,6 +28,7 @@ class RemoteBitbangLink : public JtagLink {
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;
   void flush() override;
+  bool answersLate() const override { return true; }
   void pulseTrst() override;
   void watchStopFlag(const std::atomic<int>* flag) override;
 

@@ -43,13 +43,20 @@ uint64_t vectorLengthFromInfo(const std::string& line) {
 }  // namespace
 
 XvcLink::XvcLink(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int silenceLimitMs)
-    : tcp_(std::move(host), tcpPort, silenceLimitMs), tckPeriodNs_(tckPeriodNs) {}
+    : tcp_(std::move(host), tcpPort, silenceLimitMs),
+      tckPeriodNs_(tckPeriodNs),
+      received_(std::make_unique<uint8_t[]>(kReceiveChunk)),
+      pending_(std::make_unique<PendingCapture[]>(kMaxPendingCaptures)) {}
 
 // The job's last answers were collected when its cable was done with the link: closing sends what
-// is left and waits for no answer nobody would read.
+// is left and waits for no answer nobody would read. Answers taken in on the way go nowhere: the
+// buffers of captures still waiting may be gone.
 XvcLink::~XvcLink() {
   if (!tcp_.isOpen()) return;
-  sendShift();
+  pendingCount_ = 0;
+  resolved_ = 0;
+  sendShift(false);
+  sendGathered();
   tcp_.close();
 }
 
@@ -65,6 +72,8 @@ bool XvcLink::grantAccess() {
     }
     bitsInShift_ = 0;
     bitsClocked_ = 0;
+    bitsSent_ = 0;
+    bitsAnswered_ = 0;
     handshake();
   }
   return true;
@@ -104,6 +113,8 @@ bool XvcLink::handshake() {
     message_ = std::make_unique<char[]>(kShiftHeader + 2 * bytes);
     std::memcpy(message_.get(), "shift:", 6);
     answer_ = std::make_unique<uint8_t[]>(bytes);
+    gatheredCapacity_ = std::max(kSendChunk, kShiftHeader + 2 * bytes);
+    gathered_ = std::make_unique<char[]>(gatheredCapacity_);
   }
   if (tckPeriodNs_ != 0) {
     char request[11] = "settck:";
@@ -130,8 +141,12 @@ void XvcLink::fail() {
 
 void XvcLink::dropPending() {
   bitsInShift_ = 0;
-  shiftsInFlight_ = 0;
-  answerBytesInFlight_ = 0;
+  gatheredLength_ = 0;
+  gatheredAnswerBytes_ = 0;
+  bitsSent_ = bitsClocked_;
+  bitsAnswered_ = bitsClocked_;
+  answerBytesOwed_ = 0;
+  oldestAnswerBytes_ = 0;
   for (size_t i = resolved_; i < pendingCount_; ++i) {
     PendingCapture& capture = pending_[i];
     std::memset(capture.dest + capture.done, 0xFF, capture.count - capture.done);
@@ -169,13 +184,13 @@ void XvcLink::addClock(bool tms, bool tdi) {
   if (tdi) tdiVector[byte] = static_cast<char>(tdiVector[byte] | mask);
   ++bitsInShift_;
   ++bitsClocked_;
-  if (bitsInShift_ == shiftBytes_ * 8) sendShift();
+  if (bitsInShift_ == shiftBytes_ * 8) sendShift(true);
 }
 
-void XvcLink::sendShift() {
+void XvcLink::sendShift(bool keepWindow) {
   if (bitsInShift_ == 0 || !tcp_.isOpen()) return;
   const size_t bytes = (bitsInShift_ + 7) / 8;
-  if (shiftsInFlight_ == kMaxShiftsInFlight || (shiftsInFlight_ > 0 && answerBytesInFlight_ + bytes > kAnswerWindow)) {
+  if (keepWindow && answerBytesOwed_ + gatheredAnswerBytes_ + bytes > kAnswerWindow) {
     collectAnswers();
     if (!tcp_.isOpen()) return;
   }
@@ -183,47 +198,98 @@ void XvcLink::sendShift() {
   putLittleEndian32(message + 6, bitsInShift_);
   // A short shift's TDI vector follows its TMS vector directly.
   if (bytes < shiftBytes_) std::memmove(message + kShiftHeader + bytes, message + kShiftHeader + shiftBytes_, bytes);
-  inFlight_[shiftsInFlight_++] = Shift{bitsClocked_ - bitsInShift_, bitsInShift_};
-  answerBytesInFlight_ += bytes;
+  bitsSent_ += bitsInShift_;
+  gatheredAnswerBytes_ += bytes;
   bitsInShift_ = 0;
-  if (!tcp_.sendAll(message, kShiftHeader + 2 * bytes)) fail();
+  const size_t length = kShiftHeader + 2 * bytes;
+  if (gatheredLength_ + length > gatheredCapacity_) sendGathered();
+  std::memcpy(gathered_.get() + gatheredLength_, message, length);
+  gatheredLength_ += length;
+}
+
+// Short shifts go out many to a send, not one packet each.
+void XvcLink::sendGathered() {
+  if (gatheredLength_ == 0 || !tcp_.isOpen()) return;
+  const size_t length = gatheredLength_;
+  gatheredLength_ = 0;
+  answerBytesOwed_ += gatheredAnswerBytes_;
+  gatheredAnswerBytes_ = 0;
+  // A server blocked on sending its answers reads nothing: they are taken in on the way.
+  if (!tcp_.sendAll(gathered_.get(), length, [this] { return takeArrivedAnswers(); })) fail();
 }
 
 // Hands the shift's TDO bits to the captures waiting for them, in clock order.
-void XvcLink::resolve(const Shift& shift) {
-  const uint64_t end = shift.firstBit + shift.bits;
+void XvcLink::resolve(uint64_t firstBit, uint32_t bits) {
+  const uint64_t end = firstBit + bits;
   for (; resolved_ < pendingCount_; ++resolved_) {
     PendingCapture& capture = pending_[resolved_];
     while (capture.done < capture.count && capture.firstBit + capture.done < end) {
-      const uint64_t offset = capture.firstBit + capture.done - shift.firstBit;
+      const uint64_t offset = capture.firstBit + capture.done - firstBit;
       capture.dest[capture.done++] = ((answer_[offset / 8] >> (offset % 8)) & 1) != 0 ? kTdoCaptured : 0;
     }
     if (capture.done < capture.count) return;
   }
 }
 
-// Takes every TDO answer in flight.
+bool XvcLink::takeArrivedAnswers() {
+  const size_t fullShiftBits = shiftBytes_ * 8;
+  while (answerBytesOwed_ > 0) {
+    // Never more than was asked for: a byte beyond is the server breaking the protocol.
+    const long got = tcp_.receiveAvailable(reinterpret_cast<char*>(received_.get()),
+                                           std::min(answerBytesOwed_, kReceiveChunk));
+    if (got < 0) {
+      fail();
+      return false;
+    }
+    if (got == 0) return true;
+    answerBytesOwed_ -= static_cast<size_t>(got);
+    const uint8_t* data = received_.get();
+    auto left = static_cast<size_t>(got);
+    while (left > 0) {
+      // Only the last shift in flight can be short.
+      const auto bits = static_cast<uint32_t>(std::min<uint64_t>(fullShiftBits, bitsSent_ - bitsAnswered_));
+      const size_t wanted = (bits + 7) / 8 - oldestAnswerBytes_;
+      const size_t take = std::min(wanted, left);
+      std::memcpy(answer_.get() + oldestAnswerBytes_, data, take);
+      oldestAnswerBytes_ += take;
+      data += take;
+      left -= take;
+      if (take == wanted) {
+        resolve(bitsAnswered_, bits);
+        bitsAnswered_ += bits;
+        oldestAnswerBytes_ = 0;
+      }
+    }
+  }
+  return true;
+}
+
 void XvcLink::collectAnswers() {
-  if (shiftsInFlight_ == 0 || !tcp_.isOpen()) return;
+  sendGathered();
+  if (answerBytesOwed_ == 0 || !tcp_.isOpen()) return;
   ++roundTrips_;
-  for (size_t s = 0; s < shiftsInFlight_; ++s) {
-    const Shift shift = inFlight_[s];
-    if (!tcp_.receiveAll(reinterpret_cast<char*>(answer_.get()), (shift.bits + 7) / 8)) {
+  // The silence limit runs from the last whole shift answered: a long window of slow shifts is
+  // not silence, a server trickling one answer is.
+  TcpConnection::Deadline until = tcp_.deadline();
+  uint64_t answered = bitsAnswered_;
+  while (answerBytesOwed_ > 0) {
+    if (!tcp_.waitReadable(until) || !takeArrivedAnswers()) {
       fail();
       return;
     }
-    resolve(shift);
+    if (bitsAnswered_ != answered) {
+      answered = bitsAnswered_;
+      until = tcp_.deadline();
+    }
   }
-  shiftsInFlight_ = 0;
-  answerBytesInFlight_ = 0;
-  std::copy(pending_ + resolved_, pending_ + pendingCount_, pending_);
+  std::copy(pending_.get() + resolved_, pending_.get() + pendingCount_, pending_.get());
   pendingCount_ -= resolved_;
   resolved_ = 0;
 }
 
 void XvcLink::flush() {
   if (!tcp_.isOpen()) return;
-  sendShift();
+  sendShift(false);
   collectAnswers();
   // Every answer is in: anything more is not the protocol.
   if (tcp_.hasUnaskedBytes()) {

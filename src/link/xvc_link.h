@@ -12,8 +12,9 @@ namespace zorv {
 
 // The link as a Xilinx Virtual Cable (XVC 1.0) client over TCP. Clocks gather into shifts no
 // longer than the server allows; full shifts are sent at once and their TDO answers collected at
-// flush(), so several shifts are in flight per round trip. XVC carries no nTRST: pulseTrst clocks
-// five times with TMS high, which brings the TAP to Test-Logic-Reset as the pulse does.
+// flush(), so that however short the server's vectors, a round trip carries a window of answer
+// bytes rather than a number of shifts. XVC carries no nTRST: pulseTrst clocks five times with TMS
+// high, which brings the TAP to Test-Logic-Reset as the pulse does.
 class XvcLink : public JtagLink {
  public:
   // tckPeriodNs 0 leaves the server's own TCK rate; otherwise settck asks for that period.
@@ -30,6 +31,7 @@ class XvcLink : public JtagLink {
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;
   void flush() override;
+  bool answersLate() const override { return true; }
   bool hasTrst() const override { return false; }
   void pulseTrst() override { clockTms(0x1F, 5, false); }
   bool setsTckPeriod() const override { return true; }
@@ -49,25 +51,31 @@ class XvcLink : public JtagLink {
     uint32_t done;
     uint8_t* dest;
   };
-  struct Shift {
-    uint64_t firstBit;
-    uint32_t bits;
-  };
 
   bool handshake();
   void fail();
   void dropPending();
   void addClock(bool tms, bool tdi);
-  void sendShift();
+  // Sends the shift being gathered. Beyond the answer window it first waits for the answers in
+  // flight, unless the caller waits for them right after (flush).
+  void sendShift(bool keepWindow);
+  void sendGathered();
+  // Takes in the answers that have arrived, without waiting; false when the link failed.
+  bool takeArrivedAnswers();
+  // Waits for every answer in flight: one blocking round trip.
   void collectAnswers();
-  void resolve(const Shift& shift);
+  void resolve(uint64_t firstBit, uint32_t bits);
 
-  static constexpr size_t kMaxPendingCaptures = 4096;
-  static constexpr size_t kMaxShiftsInFlight = 64;
+  static constexpr size_t kMaxPendingCaptures = 32768;
   static constexpr size_t kMaxShiftBytes = 512 * 1024;
-  // The TDO answers in flight stay within what the socket buffers hold, so the server is never
-  // blocked on an answer while the link is blocked sending.
-  static constexpr size_t kAnswerWindow = 32 * 1024;
+  // Answer bytes asked for before the link waits for them. The link takes answers in whenever the
+  // server takes no more of its shifts, so neither side blocks on a full socket buffer however
+  // large the window; the window bounds how far the link runs ahead of the board (a flush then
+  // waits for at most this much work). 4 MiB is 32 Mbit of TDO: seconds at an adapter's TCK
+  // rate, about ten NAND pages at any vector length, half a 64 KiB NOR sector by write buffers.
+  static constexpr uint64_t kAnswerWindow = 4 * 1024 * 1024;
+  static constexpr size_t kReceiveChunk = 64 * 1024;
+  static constexpr size_t kSendChunk = 64 * 1024;
 
   TcpConnection tcp_;
   uint32_t tckPeriodNs_;
@@ -76,14 +84,22 @@ class XvcLink : public JtagLink {
 
   size_t shiftBytes_ = 0;
   std::unique_ptr<char[]> message_;  // "shift:", the bit count, the TMS vector, the TDI vector
-  std::unique_ptr<uint8_t[]> answer_;
+  std::unique_ptr<uint8_t[]> answer_;  // the answer of the oldest shift in flight, as it arrives
+  std::unique_ptr<uint8_t[]> received_;
+  std::unique_ptr<char[]> gathered_;  // whole shift messages not yet sent
+  size_t gatheredCapacity_ = 0;
+  size_t gatheredLength_ = 0;
+  size_t gatheredAnswerBytes_ = 0;  // the answers the gathered shifts will bring
   uint32_t bitsInShift_ = 0;
   uint64_t bitsClocked_ = 0;
 
-  Shift inFlight_[kMaxShiftsInFlight];
-  size_t shiftsInFlight_ = 0;
-  size_t answerBytesInFlight_ = 0;
-  PendingCapture pending_[kMaxPendingCaptures];
+  // The shifts in flight (sent or gathered) are the clocked bits from bitsAnswered_ to bitsSent_:
+  // full shifts, then perhaps one shorter that a flush sent last.
+  uint64_t bitsSent_ = 0;
+  uint64_t bitsAnswered_ = 0;
+  size_t answerBytesOwed_ = 0;
+  size_t oldestAnswerBytes_ = 0;  // of the oldest shift's answer, received so far
+  std::unique_ptr<PendingCapture[]> pending_;
   size_t pendingCount_ = 0;
   size_t resolved_ = 0;  // captures before this one are complete
 };

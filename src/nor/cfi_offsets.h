@@ -11,6 +11,10 @@ inline constexpr uint32_t kRegionCount = 0x2C;  // number of erase-block regions
 // Four words per region, least significant first: blocks - 1 (16 bits), block size / 256 (16 bits).
 inline constexpr uint32_t kRegionInfo = 0x2D;
 inline constexpr uint32_t kRegionInfoWords = 4;
+// Program times, as exponents: typical unit (2^n us) and typical write buffer, then two erase
+// times, then the maximum multipliers (2^n times typical) in the same order.
+inline constexpr uint32_t kProgramTimes = 0x1F;
+inline constexpr uint32_t kProgramTimeWords = 6;
 
 // The query answers one value per word; the bus addresses the words by byte.
 constexpr uint32_t byteOffset(uint32_t wordOffset) { return 2 * wordOffset; }

@@ -1,6 +1,9 @@
 #include "nor/nor_flash.h"
 
+#include <algorithm>
+
 #include "nor/cfi_offsets.h"
+#include "text/format.h"
 
 namespace zorv {
 
@@ -58,6 +61,40 @@ uint32_t NorFlash::read(JtagCable& cable, NorTarget& target, uint32_t address) {
   return value;
 }
 
+void NorFlash::readBatch(JtagCable& cable, NorTarget& target, const uint32_t* addresses, uint32_t count,
+                         uint32_t* values) {
+  const size_t span = target.rawBytes();
+  if (raw_.size() < count * span) raw_.resize(count * span);
+  for (uint32_t i = 0; i < count; ++i) {
+    target.readCycleDeferred(cable, bsrImage, capture.data(), addresses[i], raw_.data() + i * span, busWidth);
+  }
+  cable.collectCaptures();
+  for (uint32_t i = 0; i < count; ++i) values[i] = target.rawData(raw_.data() + i * span, busWidth) & dataMask;
+}
+
+void NorFlash::readUnits(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t count, uint8_t* bytes) {
+  const uint32_t unit = static_cast<uint32_t>(busWidth) / 8;
+  runAddresses_.resize(count);
+  runValues_.resize(count);
+  for (uint32_t i = 0; i < count; ++i) runAddresses_[i] = address + i * unit;
+  readBatch(cable, target, runAddresses_.data(), count, runValues_.data());
+  for (uint32_t i = 0; i < count; ++i) {
+    bytes[i * unit] = static_cast<uint8_t>(runValues_[i]);
+    if (unit == 2) bytes[i * unit + 1] = static_cast<uint8_t>(runValues_[i] >> 8);
+  }
+}
+
+uint32_t NorFlash::unitsPerRun(const JtagCable& cable) const {
+  return cable.answersLate() ? kReadRunBytes / (static_cast<uint32_t>(busWidth) / 8) : 1;
+}
+
+void NorFlash::queryWords(JtagCable& cable, NorTarget& target, uint32_t word, uint32_t count, uint32_t* values) {
+  uint32_t addresses[cfi::kRegionInfoWords * kMaxRegions] = {};
+  for (uint32_t i = 0; i < count; ++i) addresses[i] = base + cfi::byteOffset(word + i);
+  readBatch(cable, target, addresses, count, values);
+  for (uint32_t i = 0; i < count; ++i) values[i] &= 0xFF;
+}
+
 void NorFlash::unlock(JtagCable& cable, NorTarget& target) {
   write(cable, target, base + unlockAddress1, unlockData1);
   write(cable, target, base + unlockAddress2, unlockData2);
@@ -69,8 +106,11 @@ int NorFlash::readIds(JtagCable& cable, NorTarget& target) {
   unlock(cable, target);
   write(cable, target, base + unlockAddress1, autoselectCommand);
   // Lines above the bus width are driven by nobody (IKA samples all sixteen).
-  makerId = read(cable, target, base + makerIdAddress) & dataMask;
-  deviceId = read(cable, target, base + deviceIdAddress) & dataMask;
+  const uint32_t addresses[2] = {base + makerIdAddress, base + deviceIdAddress};
+  uint32_t codes[2] = {};
+  readBatch(cable, target, addresses, 2, codes);
+  makerId = codes[0];
+  deviceId = codes[1];
   write(cable, target, base, resetCommand);
   target.setPin(cable, csCell, bsrImage, '1');
   return 0;
@@ -117,6 +157,11 @@ int NorFlash::loadFromDeviceCode() {
   return -1;
 }
 
+void NorFlash::enterQuery(JtagCable& cable, NorTarget& target) {
+  if (flashTypeRow(deviceIndex).cfiUnlockFirst) unlock(cable, target);
+  write(cable, target, base + cfiQueryAddress, cfiQueryCommand);
+}
+
 int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   queryId.fill(0);
   deviceSize = 0;
@@ -124,11 +169,16 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   regions.fill(0);
   target.setPin(cable, csCell, bsrImage, '0');
   const FlashTypeRow& type = flashTypeRow(deviceIndex);
-  if (type.cfiUnlockFirst) unlock(cable, target);
-  write(cable, target, base + cfiQueryAddress, cfiQueryCommand);
+  enterQuery(cable, target);
   // The query's values that the table needs all fit in their low byte.
-  const auto query = [&](uint32_t word) { return read(cable, target, base + cfi::byteOffset(word)) & 0xFF; };
-  for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(query(cfi::kQueryString + i));
+  const auto query = [&](uint32_t word) {
+    uint32_t value = 0;
+    queryWords(cable, target, word, 1, &value);
+    return value;
+  };
+  uint32_t marker[3] = {};
+  queryWords(cable, target, cfi::kQueryString, 3, marker);
+  for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(marker[i]);
   const bool answered = queryId[0] == 'Q' && queryId[1] == 'R' && queryId[2] == 'Y';
   // The size is read only from a device that answered the query.
   const uint32_t sizePower = answered ? query(cfi::kDeviceSize) : 0;
@@ -149,10 +199,12 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
     regionCount = 1;
     firstRegion = static_cast<uint32_t>(type.cfiOnlyRegion);
   }
+  uint32_t info[cfi::kRegionInfoWords * kMaxRegions] = {};
+  queryWords(cable, target, cfi::kRegionInfo + firstRegion * cfi::kRegionInfoWords,
+             regionCount * cfi::kRegionInfoWords, info);
   for (uint32_t i = 0; i < regionCount; ++i) {
-    const uint32_t info = cfi::kRegionInfo + (firstRegion + i) * cfi::kRegionInfoWords;
     uint32_t value = 0;
-    for (uint32_t b = 0; b < cfi::kRegionInfoWords; ++b) value |= query(info + b) << (8 * b);
+    for (uint32_t b = 0; b < cfi::kRegionInfoWords; ++b) value |= info[i * cfi::kRegionInfoWords + b] << (8 * b);
     regions[i] = value;
   }
   target.writeCycle(cable, bsrImage, alignedBase, resetCommand, 0, busWidth);
@@ -205,9 +257,10 @@ void NorFlash::resetDevice(JtagCable& cable, NorTarget& target) {
 }
 
 int NorFlash::isToggling(JtagCable& cable, NorTarget& target, uint32_t address) {
-  const uint32_t a = read(cable, target, address);
-  const uint32_t b = read(cable, target, address);
-  return static_cast<int>((((a ^ b) & dataMask) >> 6) & 1u);
+  const uint32_t addresses[2] = {address, address};
+  uint32_t values[2] = {};
+  readBatch(cable, target, addresses, 2, values);
+  return static_cast<int>((((values[0] ^ values[1]) & dataMask) >> 6) & 1u);
 }
 
 int NorFlash::eraseSector(JtagCable& cable, NorTarget& target, int k, uint32_t& failAddress) {
@@ -272,11 +325,15 @@ int NorFlash::eraseRange(JobPage& page, JtagCable& cable, NorTarget& target, uin
   return result;
 }
 
-int NorFlash::programUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value, uint32_t& lastRead) {
-  const uint32_t v = value & dataMask;
+void NorFlash::startProgramCommand(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value) {
   unlock(cable, target);
   write(cable, target, base + unlockAddress1, programCommand);
-  write(cable, target, address, v);
+  write(cable, target, address, value);
+}
+
+int NorFlash::programUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value, uint32_t& lastRead) {
+  const uint32_t v = value & dataMask;
+  startProgramCommand(cable, target, address, v);
   for (int poll = 0; poll < kProgramPolls; ++poll) {
     lastRead = read(cable, target, address) & dataMask;
     if (lastRead == v) return 0;
@@ -288,6 +345,16 @@ int NorFlash::programBuffer(JtagCable& cable, NorTarget& target, uint32_t addres
                             uint32_t byteCount) {
   const uint32_t words = byteCount / 2;
   if (words == 0) return -1;
+  loadBuffer(cable, target, address, data, words);
+  const uint32_t a = address + 2 * (words - 1);
+  for (int poll = 0; poll < kProgramPolls; ++poll) {
+    if (isToggling(cable, target, a) == 0) return 0;
+  }
+  return -1;
+}
+
+void NorFlash::loadBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data,
+                          uint32_t words) {
   unlock(cable, target);
   write(cable, target, address, writeBufferCommand);
   write(cable, target, address, words - 1);
@@ -295,10 +362,76 @@ int NorFlash::programBuffer(JtagCable& cable, NorTarget& target, uint32_t addres
   for (uint32_t w = 0; w + 1 < words; ++w, a += 2) write(cable, target, a, data[w]);
   write(cable, target, a, data[words - 1]);
   write(cable, target, a, bufferConfirmCommand);
-  for (int poll = 0; poll < kProgramPolls; ++poll) {
-    if (isToggling(cable, target, a) == 0) return 0;
+}
+
+ProgramTimes NorFlash::readProgramTimes(JtagCable& cable, NorTarget& target) {
+  const FlashTypeRow& type = flashTypeRow(deviceIndex);
+  if (type.geometry != GeometrySource::Cfi) return {type.maxProgramUs, 0};
+  selectChip(cable, target);
+  enterQuery(cable, target);
+  uint32_t words[cfi::kProgramTimeWords] = {};
+  queryWords(cable, target, cfi::kProgramTimes, cfi::kProgramTimeWords, words);
+  write(cable, target, base, resetCommand);
+  deselectChip(cable, target);
+  return programTimesFromQuery(words[0], words[1], words[4], words[5]);
+}
+
+std::string NorFlash::chooseProgramWait(JtagCable& cable, NorTarget& target) {
+  unitWaitClocks_ = 0;
+  bufferWaitClocks_ = 0;
+  started_.clear();
+  const uint32_t period = cable.tckPeriodNs();
+  if (period == 0 || !isFlashType(deviceIndex)) return "  Program status: polled (TCK period unknown)\r\n";
+  const ProgramTimes times = readProgramTimes(cable, target);
+  const bool buffers = usesWriteBuffer(deviceIndex);
+  const uint32_t us = buffers ? times.bufferUs : times.unitUs;
+  (buffers ? bufferWaitClocks_ : unitWaitClocks_) = clocksLasting(us, period);
+  if (us == 0) return "  Program status: polled (the part states no program time)\r\n";
+  return format("  Program status: timed, %u us each at TCK %u ns, read back once per sector\r\n", us, period);
+}
+
+void NorFlash::startUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value) {
+  const uint32_t v = value & dataMask;
+  startProgramCommand(cable, target, address, v);
+  cable.idle(unitWaitClocks_);
+  started_.emplace_back(address, v);
+}
+
+void NorFlash::startBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data,
+                           uint32_t byteCount) {
+  const uint32_t words = byteCount / 2;
+  if (words == 0) return;
+  loadBuffer(cable, target, address, data, words);
+  cable.idle(bufferWaitClocks_);
+  for (uint32_t w = 0; w < words; ++w) started_.emplace_back(address + 2 * w, data[w] & dataMask);
+}
+
+bool NorFlash::checkDue(uint32_t next) const {
+  if (started_.empty()) return false;
+  if (started_.size() >= kMaxUncheckedPrograms) return true;
+  const uint32_t* first = sectorStart.data();
+  const uint32_t* last = first + sectorCount + 1;
+  return std::binary_search(first, last, next);
+}
+
+int NorFlash::checkPrograms(JtagCable& cable, NorTarget& target, uint32_t& failAddress, uint32_t& wanted,
+                            uint32_t& got) {
+  if (started_.empty()) return 0;
+  const auto count = static_cast<uint32_t>(started_.size());
+  runAddresses_.resize(count);
+  runValues_.resize(count);
+  for (uint32_t i = 0; i < count; ++i) runAddresses_[i] = started_[i].first;
+  readBatch(cable, target, runAddresses_.data(), count, runValues_.data());
+  int result = 0;
+  for (uint32_t i = 0; i < count && result == 0; ++i) {
+    if (runValues_[i] == started_[i].second) continue;
+    failAddress = started_[i].first;
+    wanted = started_[i].second;
+    got = runValues_[i];
+    result = -1;
   }
-  return -1;
+  started_.clear();
+  return result;
 }
 
 }  // namespace zorv

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <array>
+#include <string>
+#include <utility>
 #include <cstdint>
 #include <vector>
 
 #include "link/jtag_cable.h"
 #include "nor/flash_types.h"
+#include "nor/program_times.h"
 #include "page/job_page.h"
 #include "targets/nor_target.h"
 
@@ -83,6 +86,31 @@ class NorFlash {
   int programUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value, uint32_t& lastRead);
   int programBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data, uint32_t byteCount);
 
+  // Reads the bus at each of count addresses into values (masked to the data lines), as one run
+  // of deferred reads that waits on the cable once.
+  void readBatch(JtagCable& cable, NorTarget& target, const uint32_t* addresses, uint32_t count, uint32_t* values);
+  // count consecutive bus units from address into bytes (16-bit units little-endian), as one run.
+  void readUnits(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t count, uint8_t* bytes);
+  // How many units one run of reads takes: a cable that answers late waits once per run; on the
+  // others a run of one keeps every comparison stopping at its first difference.
+  uint32_t unitsPerRun(const JtagCable& cable) const;
+
+  // Timed programming, where the link knows its TCK period and the part its worst-case program
+  // times: each program is followed by that long in Run-Test/Idle instead of status polls, and
+  // the programs are read back once per sector. Chooses the mode and returns its log line.
+  std::string chooseProgramWait(JtagCable& cable, NorTarget& target);
+  bool timedUnits() const { return unitWaitClocks_ != 0; }
+  bool timedBuffers() const { return bufferWaitClocks_ != 0; }
+  // Programs and waits out the worst case; the result is known at the next checkPrograms.
+  void startUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value);
+  void startBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data, uint32_t byteCount);
+  // Whether the programs started so far are due to be read back before writing at next: it opens
+  // a sector, or a run of reads is full.
+  bool checkDue(uint32_t next) const;
+  // Reads back every program started since the last check as one run: 0 when each unit holds its
+  // value, else -1 with the first that does not (a failed part, or one still busy).
+  int checkPrograms(JtagCable& cable, NorTarget& target, uint32_t& failAddress, uint32_t& wanted, uint32_t& got);
+
   // Where writing for a block number starts: the sector's start moved by base's offset within the
   // device. Only meaningful once the sector table is built and blockNumber < sectorCount.
   uint32_t startAddress(uint32_t blockNumber) const;
@@ -98,6 +126,26 @@ class NorFlash {
   void unlock(JtagCable& cable, NorTarget& target);
   int loadFromDeviceCode();
   int loadFromCfi(JtagCable& cable, NorTarget& target);
+  // count query words from word into values (low byte), as one run of reads.
+  void queryWords(JtagCable& cable, NorTarget& target, uint32_t word, uint32_t count, uint32_t* values);
+  // The worst-case program times the part states (its query, or the flash-type table).
+  ProgramTimes readProgramTimes(JtagCable& cable, NorTarget& target);
+  void enterQuery(JtagCable& cable, NorTarget& target);
+  void startProgramCommand(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value);
+  void loadBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data, uint32_t words);
+
+  uint32_t unitWaitClocks_ = 0;
+  uint32_t bufferWaitClocks_ = 0;
+  std::vector<std::pair<uint32_t, uint32_t>> started_;  // address and value of unchecked programs
+
+  std::vector<uint8_t> raw_;
+  std::vector<uint32_t> runAddresses_;
+  std::vector<uint32_t> runValues_;
 };
+
+// Bytes one run of reads covers where the cable answers late.
+inline constexpr uint32_t kReadRunBytes = 4096;
+// Timed programs read back together at most: a 64 KB sector of 16-bit units.
+inline constexpr size_t kMaxUncheckedPrograms = 32768;
 
 }  // namespace zorv

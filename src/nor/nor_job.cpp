@@ -49,6 +49,11 @@ class NorJob : JobBody {
   bool openImage();
   void programInBuffers();
   void programInUnits();
+  // The timed programs not yet read back: 0 when each took (or none waits), else the first that
+  // did not, for the failure lines that a failed poll writes.
+  int checkTimed(uint32_t& failAddress, uint32_t* wanted, uint32_t* got);
+  void bufferFailed(uint32_t address);
+  void unitFailed(uint32_t address, uint32_t wanted, uint32_t got);
   // Reads the next chunk of the image into the buffer, with the erased value after it so that an
   // odd last byte is padded with a byte that leaves the flash as it is; false on a short read.
   bool readChunk(uint32_t chunk);
@@ -127,6 +132,9 @@ void NorJob::program() {
   const uint32_t unit = static_cast<uint32_t>(flash.busWidth) / 8;
   step_ = fileSize_ / 100;
   if (unit == 2) step_ = (step_ + 1) & ~1u;
+  const std::string waitLine = flash.chooseProgramWait(cable_, *target_);
+  // A parallel port is always polled: only a link says which way it went.
+  if (cable_.answersLate()) page_.appendLog(waitLine);
   page_.appendLog(format("  Programming and Verifying to 0x%X ... ", address_));
   flash.selectChip(cable_, *target_);
   programmingRan_ = true;
@@ -197,13 +205,16 @@ void NorJob::programInBuffers() {
         // The sector already holds these bytes.
       } else if (blank) {
         ++skippedBlank_;
+      } else if (flash_->timedBuffers()) {
+        flash_->startBuffer(cable_, *target_, address_, words.data(), m);
       } else {
         programmed = flash_->programBuffer(cable_, *target_, address_, words.data(), m);
       }
+      uint32_t failAt = address_;
+      if (programmed == 0 && flash_->checkDue(address_ + m)) programmed = checkTimed(failAt, nullptr, nullptr);
       if (!status_.linkHoldsElseStop("  Stop.\r\n") && status_.stopped()) return;
       if (programmed != 0 || status_.failed()) {
-        page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address_));
-        status_.failNow("WRITE ERROR.");
+        bufferFailed(failAt);
         return;
       }
       written += m;
@@ -215,6 +226,27 @@ void NorJob::programInBuffers() {
     }
     remaining -= chunk;
   }
+  uint32_t failAt = 0;
+  if (checkTimed(failAt, nullptr, nullptr) != 0) bufferFailed(failAt);
+}
+
+void NorJob::bufferFailed(uint32_t address) {
+  page_.appendLog(format("  Write ERROR, ADDR: 0x%X\r\n", address));
+  status_.failNow("WRITE ERROR.");
+}
+
+void NorJob::unitFailed(uint32_t address, uint32_t wanted, uint32_t got) {
+  page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address));
+  page_.appendLog(format("  Data: 0x%X, Read: 0x%X\r\n", wanted, got));
+  status_.failNow();
+}
+
+int NorJob::checkTimed(uint32_t& failAddress, uint32_t* wanted, uint32_t* got) {
+  uint32_t w = 0, g = 0;
+  const int held = flash_->checkPrograms(cable_, *target_, failAddress, w, g);
+  if (wanted != nullptr) *wanted = w;
+  if (got != nullptr) *got = g;
+  return held;
 }
 
 void NorJob::programInUnits() {
@@ -234,14 +266,17 @@ void NorJob::programInUnits() {
         // The sector already holds this unit.
       } else if (settings_.skipBlank && value == (unit == 1 ? 0xFFu : 0xFFFFu)) {
         ++skippedBlank_;
+      } else if (flash_->timedUnits()) {
+        flash_->startUnit(cable_, *target_, address_, value);
       } else {
         programmed = flash_->programUnit(cable_, *target_, address_, value, lastRead);
       }
+      uint32_t failAt = address_;
+      uint32_t wanted = value;
+      if (programmed == 0 && flash_->checkDue(address_ + unit)) programmed = checkTimed(failAt, &wanted, &lastRead);
       if (!status_.linkHoldsElseStop("  Stop.\r\n") && status_.stopped()) return;
       if (programmed != 0 || status_.failed()) {
-        page_.appendLog(format("\r\n  Write to 0x%X failed\r\n", address_));
-        page_.appendLog(format("  Data: 0x%X, Read: 0x%X\r\n", value, lastRead));
-        status_.failNow();
+        unitFailed(failAt, wanted, lastRead);
         return;
       }
       address_ += unit;
@@ -251,6 +286,8 @@ void NorJob::programInUnits() {
     }
     remaining -= chunk;
   }
+  uint32_t failAt = 0, wanted = 0, got = 0;
+  if (checkTimed(failAt, &wanted, &got) != 0) unitFailed(failAt, wanted, got);
 }
 
 void NorJob::logSkipped() {

@@ -56,11 +56,12 @@ bool UnchangedSectors::covers(const NorFlash& flash, uint32_t address) const {
 bool UnchangedSectors::sectorHolds(NorFlash& flash, JtagCable& cable, NorTarget& target, uint32_t start,
                                    const uint8_t* expected, uint32_t size) {
   const uint32_t unit = static_cast<uint32_t>(flash.busWidth) / 8;
-  for (uint32_t at = 0; at < size; at += unit) {
-    uint32_t value = 0;
-    target.readCycle(cable, flash.bsrImage, flash.capture.data(), start + at, &value, 1, flash.busWidth);
-    const uint32_t wanted = unit == 1 ? expected[at] : static_cast<uint32_t>(expected[at] | (expected[at + 1] << 8));
-    if ((value & flash.dataMask) != wanted) return false;
+  const uint32_t perRun = flash.unitsPerRun(cable);
+  read_.resize(static_cast<size_t>(perRun) * unit);
+  for (uint32_t at = 0; at < size; at += perRun * unit) {
+    const uint32_t units = std::min(perRun, (size - at) / unit);
+    flash.readUnits(cable, target, start + at, units, read_.data());
+    if (!std::equal(read_.begin(), read_.begin() + units * unit, expected + at)) return false;
   }
   return true;
 }

@@ -37,6 +37,7 @@ class UnchangedSectors {
                    uint32_t size);
 
   std::vector<bool> marks_;
+  std::vector<uint8_t> read_;
   uint32_t count_ = 0;
 };
 

@@ -147,18 +147,14 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
   flash.selectChip(cable_, *target_);
   while (done < length) {
     const uint32_t chunk = std::min(kChunkBytes, length - done);
-    for (uint32_t at = 0; at < chunk; at += unit) {
-      // Polled per unit, as the download's write loop does.
+    // A run of reads waits on the cable once; stops and a lost link are seen between runs.
+    for (uint32_t at = 0; at < chunk; at += kReadRunBytes) {
       if (status_.stopSeen()) break;
-      uint32_t value = 0;
-      target_->readCycle(cable_, flash.bsrImage, flash.capture.data(), address + done + at, &value, 1,
-                         flash.busWidth);
-      if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) break;
-      value &= flash.dataMask;
+      const uint32_t bytes = std::min(kReadRunBytes, chunk - at);
       // 16-bit units are little-endian in the file, as the download takes them.
-      chunkBuffer[at] = static_cast<uint8_t>(value);
-      if (unit == 2) chunkBuffer[at + 1] = static_cast<uint8_t>(value >> 8);
-      if (at % 1024 == 0) page_.showProgress(done + at, length, startTime_);
+      flash.readUnits(cable_, *target_, address + done + at, (bytes + unit - 1) / unit, chunkBuffer.data() + at);
+      if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) break;
+      page_.showProgress(done + at, length, startTime_);
     }
     if (!status_.running()) break;
     if (!sink(address + done, chunkBuffer.data(), chunk)) break;

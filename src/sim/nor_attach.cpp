@@ -19,6 +19,9 @@ namespace zorv::sim {
 //   veskarnodebug       VESKAR refuses the debug-mode entry sequence
 //   veskarcfgmask=HEX   VESKAR's bank-0 configuration register keeps only these bits
 //   norload=FILE        the flash starts with the file's bytes, from bus offset 0
+//   nortck=NS           strict timing for a TCK period of NS ns: each program takes exactly the
+//                       worst case the part's query states (typical time times maximum multiplier)
+//   norslow             with nortck: each program takes twice that, longer than the part claims
 namespace {
 
 std::string take(BoardOptions& options, const std::string& key, const std::string& fallback) {
@@ -41,6 +44,16 @@ uint32_t parseHex(const std::string& key, const std::string& value) {
   } catch (const std::exception&) {
   }
   throw std::invalid_argument(key + " needs a hexadecimal number, not '" + value + "'");
+}
+
+uint32_t parseNanoseconds(const std::string& key, const std::string& value) {
+  try {
+    size_t used = 0;
+    const unsigned long number = std::stoul(value, &used, 10);
+    if (used == value.size() && number > 0 && number <= 1000000ul) return static_cast<uint32_t>(number);
+  } catch (const std::exception&) {
+  }
+  throw std::invalid_argument(key + " needs a period of 1 to 1000000 ns, not '" + value + "'");
 }
 
 int parseChoice(const std::string& key, const std::string& value, std::initializer_list<int> allowed) {
@@ -92,6 +105,8 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const bool noDebug = takeFlag(options, "veskarnodebug");
   const std::string configMask = take(options, "veskarcfgmask", "");
   const std::string loadPath = take(options, "norload", "");
+  const std::string tckText = take(options, "nortck", "");
+  const bool slow = takeFlag(options, "norslow");
   if (typeText == "none") return {};
 
   const NorPart* catalogued = findNorPart(typeText);
@@ -121,7 +136,9 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   for (int i = 0; i < interleave; ++i) {
     chips.push_back(std::make_unique<NorChip>(*part, wordMode));
     chips.back()->setCfiAbsent(noCfi);
+    if (!tckText.empty()) chips.back()->timeForTck(parseNanoseconds("nortck", tckText), slow ? 2 : 1);
   }
+  if (slow && tckText.empty()) throw std::invalid_argument("norslow needs nortck");
   // Fault offsets are bus offsets; find the chip and byte behind them.
   auto place = [&](const std::string& text, const char* key, bool erase) {
     if (text.empty()) return;

@@ -88,6 +88,15 @@ NorChip::NorChip(const NorPart& part, bool wordMode, NorTiming timing)
   }
 }
 
+void NorChip::timeForTck(uint32_t periodNs, uint32_t slowdown) {
+  const auto ticks = [&](uint16_t typical, uint16_t multiplier) {
+    const uint64_t ns = (uint64_t{1} << typical) * (uint64_t{1} << multiplier) * 1000 * slowdown;
+    return (ns + periodNs - 1) / periodNs;
+  };
+  timing_.programTicks = ticks(cfi_[0x1F], cfi_[0x23]);
+  if (cfi_[0x20] != 0) timing_.bufferTicks = ticks(cfi_[0x20], cfi_[0x24]);
+}
+
 void NorChip::setViolationSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
 
 void NorChip::violation(const std::string& text) {

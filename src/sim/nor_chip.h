@@ -66,6 +66,10 @@ class NorChip {
   // Fault: the device does not answer the CFI query.
   void setCfiAbsent(bool absent) { cfiAbsent_ = absent; }
 
+  // Times the embedded programs for a TCK period in ns: each takes exactly the worst case the
+  // query states (typical time times maximum multiplier), times slowdown.
+  void timeForTck(uint32_t periodNs, uint32_t slowdown);
+
   // Reports protocol errors (a write-buffer abort, say); may be empty.
   void setViolationSink(std::function<void(const std::string&)> sink);
 

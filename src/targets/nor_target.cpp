@@ -1,6 +1,7 @@
 #include "targets/nor_target.h"
 
 #include <algorithm>
+#include <cstring>
 #include <span>
 
 #include "cable/bit_string.h"
@@ -15,6 +16,19 @@ void NorTarget::setPin(JtagCable& cable, int position, char* image, char level) 
 }
 
 int NorTarget::prepare(JtagCable&, char*, char*) { return BusReady; }
+
+void NorTarget::readCycleDeferred(JtagCable& cable, char* image, char* capture, uint32_t address, uint8_t* raw,
+                                  int width) {
+  uint32_t value = 0;
+  readCycle(cable, image, capture, address, &value, 1, width);
+  std::memcpy(raw, &value, sizeof value);
+}
+
+uint32_t NorTarget::rawData(const uint8_t* raw, int) {
+  uint32_t value = 0;
+  std::memcpy(&value, raw, sizeof value);
+  return value;
+}
 
 namespace {
 
@@ -45,18 +59,61 @@ void BoundaryNorTarget<wiring>::setAddress(char* image, uint32_t address) {
 }
 
 template <const ProductWiring& wiring>
-int BoundaryNorTarget<wiring>::readCycle(JtagCable& cable, char* image, char* capture, uint32_t address,
-                                         uint32_t* values, int, int width) {
+void BoundaryNorTarget<wiring>::beginRead(JtagCable& cable, char* image, uint32_t address) {
   const NorBus& bus = *wiring.norBus;
   for (const int enable : bus.dataEnables) image[enable] = bus.releaseLevel;
   setAddress(image, address);
   image[bus.outputEnable] = '0';
   cable.shiftDr(image, cable.bsrLength);
-  cable.shiftDrCapture(image, capture, cable.bsrLength);
-  image[bus.outputEnable] = '1';
+}
+
+template <const ProductWiring& wiring>
+void BoundaryNorTarget<wiring>::endRead(JtagCable& cable, char* image) {
+  image[wiring.norBus->outputEnable] = '1';
   cable.shiftDr(image, cable.bsrLength);
+}
+
+template <const ProductWiring& wiring>
+int BoundaryNorTarget<wiring>::readCycle(JtagCable& cable, char* image, char* capture, uint32_t address,
+                                         uint32_t* values, int, int width) {
+  beginRead(cable, image, address);
+  cable.shiftDrCapture(image, capture, cable.bsrLength);
+  endRead(cable, image);
   values[0] = getData(capture, width);
   return 0;
+}
+
+template <const ProductWiring& wiring>
+int BoundaryNorTarget<wiring>::firstDataCell() {
+  const std::span<const int> data = wiring.norBus->data;
+  return *std::min_element(data.begin(), data.end());
+}
+
+template <const ProductWiring& wiring>
+size_t BoundaryNorTarget<wiring>::rawBytes() const {
+  const std::span<const int> data = wiring.norBus->data;
+  return static_cast<size_t>(*std::max_element(data.begin(), data.end()) - firstDataCell() + 1);
+}
+
+template <const ProductWiring& wiring>
+void BoundaryNorTarget<wiring>::readCycleDeferred(JtagCable& cable, char* image, char*, uint32_t address,
+                                                  uint8_t* raw, int) {
+  beginRead(cable, image, address);
+  cable.shiftDrCaptureDeferred(image, cable.bsrLength, firstDataCell(), static_cast<int>(rawBytes()), raw);
+  endRead(cable, image);
+}
+
+template <const ProductWiring& wiring>
+uint32_t BoundaryNorTarget<wiring>::rawData(const uint8_t* raw, int width) {
+  const NorBus& bus = *wiring.norBus;
+  const int lines = static_cast<int>(bus.data.size());
+  const int sampled = bus.samplesWholeBus ? lines : std::clamp(width, 0, lines);
+  const int first = firstDataCell();
+  uint32_t value = 0;
+  for (int n = 0; n < sampled; ++n) {
+    value |= static_cast<uint32_t>(JtagCable::capturedBit(raw[bus.data[n] - first]) == '1') << n;
+  }
+  return value;
 }
 
 template <const ProductWiring& wiring>

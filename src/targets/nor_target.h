@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,6 +36,14 @@ class NorTarget {
   virtual int writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int count,
                          int width) = 0;
   virtual uint32_t getData(const char* capture, int width) = 0;
+  // A read access whose value is needed only later, so that a run of reads waits on the cable
+  // once: what it leaves in raw (rawBytes() of them) becomes the value with rawData() after the
+  // cable's collectCaptures(). The cable sees exactly what readCycle gives it. Targets that cannot
+  // defer read at once.
+  virtual size_t rawBytes() const { return sizeof(uint32_t); }
+  virtual void readCycleDeferred(JtagCable& cable, char* image, char* capture, uint32_t address, uint8_t* raw,
+                                 int width);
+  virtual uint32_t rawData(const uint8_t* raw, int width);
   // The low-active chip-select cell serving the address, or -1 when no cell serves it.
   virtual int chipSelectCell(uint32_t address) = 0;
   // Writes one cell and shifts the image; a position below 0 is ignored.
@@ -56,7 +65,18 @@ class BoundaryNorTarget final : public NorTarget {
                 int width) override;
   int writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int count, int width) override;
   uint32_t getData(const char* capture, int width) override;
+  size_t rawBytes() const override;
+  void readCycleDeferred(JtagCable& cable, char* image, char* capture, uint32_t address, uint8_t* raw,
+                         int width) override;
+  uint32_t rawData(const uint8_t* raw, int width) override;
   int chipSelectCell(uint32_t address) override;
+
+ private:
+  // The cells from the lowest data line to the highest: the one range a read captures.
+  static int firstDataCell();
+  // Drives the read's address with the output enable low; the caller captures, then ends it.
+  void beginRead(JtagCable& cable, char* image, uint32_t address);
+  void endRead(JtagCable& cable, char* image);
 };
 
 using ObrinNorTarget = BoundaryNorTarget<kObrinWiring>;

@@ -22,7 +22,9 @@ namespace {
 // sends. The behaviour picks how it goes wrong.
 class ScriptedXvcServer {
  public:
-  enum class Behaviour { Answer, CloseAtFirstShift, SilentAtFirstShift, Trickle };
+  // SmallBuffers answers as Answer through socket buffers that hold little (a few KiB of answers):
+  // it stops reading soon after its answers are no longer taken.
+  enum class Behaviour { Answer, CloseAtFirstShift, SilentAtFirstShift, Trickle, SmallBuffers };
 
   explicit ScriptedXvcServer(std::string infoLine, Behaviour behaviour = Behaviour::Answer, uint32_t grantedPeriod = 0)
       : infoLine_(std::move(infoLine)), behaviour_(behaviour), grantedPeriod_(grantedPeriod) {
@@ -54,16 +56,19 @@ class ScriptedXvcServer {
 
  private:
   bool take(int fd, char* data, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-      if (::recv(fd, data + i, 1, 0) != 1) return false;
-      received_ += data[i];
-    }
+    if (::recv(fd, data, length, MSG_WAITALL) != static_cast<ssize_t>(length)) return false;
+    received_.append(data, length);
     return true;
   }
 
   void run() {
     const int fd = ::accept(listenFd_, nullptr, nullptr);
     if (fd < 0) return;
+    if (behaviour_ == Behaviour::SmallBuffers) {
+      const int sendBytes = 4096, receiveBytes = 65536;
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBytes, sizeof sendBytes);
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
+    }
     std::string command;
     char c;
     while (take(fd, &c, 1)) {
@@ -257,6 +262,26 @@ TEST(XvcLinkTest, StopFlagEndsTheWaitOnASilentServer) {
   EXPECT_EQ(link.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(silent.port))
       << "the stop is kept as the cause, so the job ends as stopped instead of reading an absent port";
   EXPECT_FALSE(link.connected()) << "answers still owed must not reach the next job";
+}
+
+// Megabytes of shifts in flight to a server whose socket buffers hold a few KiB: the server stops
+// reading while its answers wait, so the link must take them in as it sends; one wait at the end
+// and every bit answered.
+TEST(XvcLinkTest, AnswersBeyondTheSocketBuffersAreTakenInWhileSending) {
+  ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::SmallBuffers);
+  constexpr uint32_t kBits = 24u << 20;  // 3 MiB of answers, 6 MiB of vectors
+  std::vector<char> tdi(kBits);
+  for (uint32_t i = 0; i < kBits; ++i) tdi[i] = static_cast<char>((i * 7 / 3) & 1);
+  std::vector<uint8_t> tdo(64, 0xAA);
+  {
+    XvcLink link("127.0.0.1", server.port, 0, 2000);
+    ASSERT_TRUE(link.grantAccess());
+    link.shiftBits(tdi.data(), kBits, false, {tdo.data(), kBits - 64, 64});
+    link.flush();
+    EXPECT_EQ(link.linkFailure(), "");
+    EXPECT_EQ(link.roundTrips(), 1u);
+  }
+  for (uint32_t i = 0; i < 64; ++i) EXPECT_EQ(tdo[i], tdi[kBits - 64 + i] != 0 ? 0x40 : 0x00) << i;
 }
 
 }  // namespace

@@ -2,17 +2,21 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/remote_bitbang_link.h"
+#include "link/xvc_link.h"
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
+#include "readback/read_job.h"
 #include "sim/board.h"
 #include "sim/nor_attach.h"
 #include "sim/remote_bitbang_server.h"
+#include "sim/xvc_server.h"
 #include "targets/catalogue.h"
 #include "text/number_text.h"
 
@@ -29,10 +33,7 @@ struct RemoteCase {
   uint32_t size;
 };
 
-// A download of every flash type through the remote_bitbang protocol on loopback, to a board whose
-// devices behave as their data sheets say; what lands in the flash is compared byte for byte.
-TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
-  const RemoteCase cases[] = {
+const RemoteCase kEveryType[] = {
       {"chip=TQR2400,nor=EN29LV010A", Tqr2400, En29lv010a, 8, "1", 0x4000, 100},
       {"chip=IKA,nor=EN29LV040A", Ika, En29lv040a, 8, "1", 0x10000, 100},
       {"chip=OBRIN,nor=AM29LV040B", Obrin, Am29lv040b, 8, "2", 0x20000, 100},
@@ -43,7 +44,12 @@ TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
       {"chip=IKA,nor=K8D6316", Ika, K8d6316, 16, "8", 0x10000, 100},
       // Past the first 4 KB of its 64 KB block, which only the block erase clears.
       {"chip=OBRIN,nor=SST39VF6401", Obrin, Sst39vf6401, 16, "1", 0x10000, 0x1000 + 64},
-  };
+};
+
+// A download of every flash type through the remote_bitbang protocol on loopback, to a board whose
+// devices behave as their data sheets say; what lands in the flash is compared byte for byte.
+TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
+  const RemoteCase (&cases)[std::size(kEveryType)] = kEveryType;
   const std::string path = ::testing::TempDir() + "nor_remote_" + std::to_string(getpid()) + ".bin";
   for (const RemoteCase& c : cases) {
     SCOPED_TRACE(c.board);
@@ -84,6 +90,121 @@ TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
     EXPECT_TRUE(board.violations().empty()) << board.violations().front();
   }
   unlink(path.c_str());
+}
+
+// A read-back over a link with a round trip of its own gathers its reads into runs of 4 KiB, each
+// collected by one wait; what it reads is the flash.
+TEST(NorOverRemoteCable, ReadBackWaitsOncePerRunOf4KiB) {
+  constexpr uint32_t kSize = 16 * 1024;
+  sim::BoardOptions options = sim::parseBoardOptions("chip=OBRIN,nor=S29AL008D");
+  sim::Board board(options);
+  sim::AttachedNor nor = sim::attachNorDevice(board, options);
+  for (uint32_t o = 0; o < kSize; ++o) nor.setBusByte(o, static_cast<uint8_t>(o * 7 + (o >> 9)));
+  sim::RemoteBitbangServer server(board);
+  server.listen(0);
+  std::thread serving([&server] { server.serve(); });
+  RecordingPage page;
+  ReadSettings settings;
+  settings.flash = ReadFlash::Nor;
+  settings.product = Obrin;
+  settings.flashType = S29al008d;
+  settings.width = 16;
+  settings.size = kSize;
+  settings.outputPath = ::testing::TempDir() + "nor_runs_" + std::to_string(getpid()) + ".bin";
+  uint64_t roundTrips = 0;
+  {
+    RemoteBitbangLink port("127.0.0.1", server.port());
+    restoreProductImages();
+    runNorReadJob(page, port, settings);
+    roundTrips = port.roundTrips();
+  }
+  server.stop();
+  serving.join();
+  ASSERT_EQ(page.boxes, std::vector<std::string>{kReadCompleteText}) << page.log;
+  // The identification and the closing pulse wait a few times more.
+  EXPECT_LE(roundTrips, kSize / 4096 + 6);
+  std::ifstream in(settings.outputPath, std::ios::binary);
+  const std::vector<char> read((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(read.size(), kSize);
+  for (uint32_t o = 0; o < kSize; ++o) ASSERT_EQ(static_cast<uint8_t>(read[o]), nor.busByte(o)) << o;
+  unlink(settings.outputPath.c_str());
+}
+
+// A download over XVC with a TCK period, to a board whose NOR parts take exactly the worst-case
+// program time their query states (slower still with norslow); the port's round trips are kept.
+struct TimedRun {
+  RecordingPage page;
+  std::vector<uint8_t> image;
+  uint64_t roundTrips = 0;
+};
+
+constexpr uint32_t kTckNs = 1000;
+
+void downloadOverXvc(TimedRun& run, const RemoteCase& c, sim::AttachedNor& nor, sim::Board& board) {
+  const std::string path = ::testing::TempDir() + "nor_timed_" + std::to_string(getpid()) + ".bin";
+  run.image.resize(c.size);
+  for (size_t i = 0; i < run.image.size(); ++i) run.image[i] = static_cast<uint8_t>(i * 13 + c.type);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(run.image.data()), static_cast<std::streamsize>(run.image.size()));
+  for (uint32_t o = 0; o < c.size + 0x100; ++o) nor.setBusByte(c.start + o, 0x5A);
+  sim::XvcServer server(board, 2048);
+  server.listen(0);
+  std::thread serving([&server] { server.serve(); });
+  NorSettings settings;
+  settings.product = c.product;
+  settings.flashType = c.type;
+  settings.width = c.width;
+  settings.block = readSectorText(c.block);
+  settings.imagePath = path;
+  {
+    XvcLink port("127.0.0.1", server.port(), kTckNs);
+    restoreProductImages();
+    runNorJob(run.page, port, settings);
+    run.roundTrips = port.roundTrips();
+  }
+  server.stop();
+  serving.join();
+  unlink(path.c_str());
+}
+
+// Where the link knows its TCK period, each program waits out the part's worst case in
+// Run-Test/Idle and the programs are read back once per sector: every type lands exactly on a
+// board whose parts take exactly that long, and the parts the table gives no time are polled.
+TEST(NorOverRemoteCable, TimedProgrammingWritesEveryTypeExactly) {
+  for (const RemoteCase& c : kEveryType) {
+    SCOPED_TRACE(c.board);
+    sim::BoardOptions options = sim::parseBoardOptions(std::string(c.board) + ",nortck=" + std::to_string(kTckNs));
+    sim::Board board(options);
+    sim::AttachedNor nor = sim::attachNorDevice(board, options);
+    TimedRun run;
+    downloadOverXvc(run, c, nor, board);
+    EXPECT_EQ(run.page.boxes, std::vector<std::string>{"Download Complete."}) << run.page.log;
+    const bool stated = c.type != En29lv010a && c.type != En29lv040a && c.type != S29al004d && c.type != S29al008d;
+    EXPECT_NE(run.page.log.find(stated ? "Program status: timed" : "Program status: polled"), std::string::npos)
+        << run.page.log;
+    for (uint32_t o = 0; o < c.size + 0x100; ++o) {
+      ASSERT_EQ(nor.busByte(c.start + o), o < c.size ? run.image[o] : 0xFF) << std::hex << "offset 0x" << c.start + o;
+    }
+    EXPECT_TRUE(board.violations().empty()) << board.violations().front();
+  }
+}
+
+// A part slower than its query says is still busy when the next command or the read-back comes:
+// the job fails as a failed poll fails it, by units and by write buffers.
+TEST(NorOverRemoteCable, TimedProgrammingCatchesAPartSlowerThanItSays) {
+  for (const RemoteCase& c : {kEveryType[7], kEveryType[5]}) {
+    SCOPED_TRACE(c.board);
+    sim::BoardOptions options =
+        sim::parseBoardOptions(std::string(c.board) + ",nortck=" + std::to_string(kTckNs) + ",norslow");
+    sim::Board board(options);
+    sim::AttachedNor nor = sim::attachNorDevice(board, options);
+    TimedRun run;
+    downloadOverXvc(run, c, nor, board);
+    EXPECT_EQ(run.page.outcome(), JobOutcome::Failed) << run.page.log;
+    EXPECT_EQ(run.page.log.find("Download Complete"), std::string::npos);
+    const char* failure = c.type == S29gl064m ? "Write ERROR, ADDR: 0x" : "Write to 0x";
+    EXPECT_NE(run.page.log.find(failure), std::string::npos) << run.page.log;
+  }
 }
 
 }  // namespace
