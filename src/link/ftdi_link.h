@@ -26,6 +26,9 @@ class FtdiLink : public JtagLink {
   void flush() override;
   // Every flush is a USB round trip: reads are worth gathering into runs.
   bool answersLate() const override { return true; }
+  // One USB round trip (well under a millisecond) per poll, against waits of up to several
+  // milliseconds that the worst case of a write-buffer program asks for.
+  bool pollsCheaply() const override { return true; }
   bool hasTrst() const override { return adapter_.hasTrst(); }
   void pulseTrst() override;
   bool setsTckPeriod() const override { return true; }

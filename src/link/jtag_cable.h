@@ -56,6 +56,7 @@ class JtagCable {
   void collectCaptures() { link_.flush(); }
   // Whether deferred captures save waiting (see JtagLink::answersLate).
   bool answersLate() const { return link_.answersLate(); }
+  bool pollsCheaply() const { return link_.pollsCheaply(); }
   // The TCK period of the link in ns; 0 where it is not known.
   uint32_t tckPeriodNs() const { return link_.tckPeriodNs(); }
   // count clocks with TMS low: the TAP waits in Run-Test/Idle, where every scan ends.

@@ -50,6 +50,10 @@ class JtagLink {
   // Whether captures come back over a round trip of their own, so that callers gather their reads
   // into runs that one flush collects; false where every capture is in place at once.
   virtual bool answersLate() const { return false; }
+  // Whether a status poll costs less than waiting out a part's worst-case program time, so that
+  // programs are polled even where the TCK period is known (a USB adapter a few hundred
+  // microseconds away, as against a server across a network).
+  virtual bool pollsCheaply() const { return false; }
 
   // Whether the cable drives nTRST. pulseTrst on a link without it clocks five times with TMS
   // high, which brings the TAP to Test-Logic-Reset as the pulse does.

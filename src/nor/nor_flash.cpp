@@ -382,6 +382,7 @@ std::string NorFlash::chooseProgramWait(JtagCable& cable, NorTarget& target) {
   started_.clear();
   const uint32_t period = cable.tckPeriodNs();
   if (period == 0 || !isFlashType(deviceIndex)) return "  Program status: polled (TCK period unknown)\r\n";
+  if (cable.pollsCheaply()) return "  Program status: polled (a poll costs less than the worst-case wait)\r\n";
   const ProgramTimes times = readProgramTimes(cable, target);
   const bool buffers = usesWriteBuffer(deviceIndex);
   const uint32_t us = buffers ? times.bufferUs : times.unitUs;
