@@ -150,10 +150,19 @@ TEST(RemoteLinkTest, NandPageProgrammedAndVerifiedCostsAFewRoundTrips) {
   serving.join();
   EXPECT_EQ(page.boxes, std::vector<std::string>{"Download Complete."});  // verify compared every byte
   EXPECT_LE(roundTrips, 16u * kPages);
+  fs::remove(image);
+}
 
-  // Over XVC a round trip carries a window of answer bytes, not a number of shifts: a server with
-  // the shortest vectors costs no more waits per page than one with the longest. Per page: the
-  // difference between two image sizes, without what the job costs once.
+// Over XVC a round trip carries a window of answer bytes, not a number of shifts: a server with
+// the shortest vectors costs no more waits per page than one with the longest. Per page: the
+// difference between two image sizes, without what the job costs once.
+TEST(RemoteLinkTest, XvcWaitsPerPageDoNotGrowWithShortVectors) {
+  constexpr uint32_t kPages = 1;
+  const fs::path image = writeImage("pages", kPages * 2048);
+  NandSettings settings;
+  settings.product = Obrin;
+  settings.verify = 1;
+  auto board = sim::makeBoard("chip=OBRIN,nand=0xDA");
   const fs::path twice = writeImage("twice", 2 * kPages * 2048);
   for (const size_t vectorBytes : {size_t{32}, size_t{1} << 20}) {
     SCOPED_TRACE(vectorBytes);

@@ -211,11 +211,11 @@ TEST(NorReadJob, IdentifiesTheFlashAsTheDownloadDoes) {
 // where the device answers the query; it is never erased.
 TEST(NorReadJob, AnUnknownDeviceIsReadOnTheBusAsItIs) {
   NorBoard bare("chip=VESKAR,nor=EN29LV040A,nordevice=A7,nornocfi");
-  bare.fill(0, 0x100000);
-  bare.settings.size = 0x100000;
+  bare.fill(0, 0x20000);
+  bare.settings.size = 0x20000;
   bare.run(ReadMode::Read);
   ASSERT_EQ(bare.page.boxes, std::vector<std::string>{"Read Complete."}) << bare.page.log;
-  EXPECT_EQ(slurp(bare.out), bare.flash(0, 0x100000));
+  EXPECT_EQ(slurp(bare.out), bare.flash(0, 0x20000));
   EXPECT_NE(bare.page.log.find("Device: 0x00A7"), std::string::npos) << bare.page.log;
 
   NorBoard cfi("chip=OBRIN,nor=S29GL064M,nordevice=22FF");
