@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/run_zorvjtag.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
 #include "link/xvc_link.h"
@@ -247,6 +248,17 @@ TEST(RemoteLinkTest, StopWhileTheServerIsSilentEndsTheJobAsStoppedAtOnce) {
     EXPECT_TRUE(page.boxes.empty()) << page.boxes.front();
     EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
     EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
+
+    // The command line's idcode as well: its stop signal ends the wait, not the time-out.
+    SilentServer idServer;
+    const auto idStart = Clock::now();
+    const testing::Outcome id = testing::runZorvjtag(
+        {"--cable", std::string(xvc ? "xvc" : "remote") + ":127.0.0.1:" + std::to_string(idServer.port), "idcode",
+         "--product", "OBRIN"},
+        "[READ JTAG ID]");
+    EXPECT_LT(Clock::now() - idStart, std::chrono::milliseconds(TcpConnection::kSilenceLimitMs / 2));
+    EXPECT_EQ(id.status, 130) << id.out << id.err;
+    EXPECT_EQ(id.err, "");
   }
 }
 
