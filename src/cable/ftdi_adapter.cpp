@@ -8,6 +8,7 @@ namespace {
 
 constexpr uint32_t kHighSpeedBaseHz = 60000000;
 constexpr uint32_t kFullSpeedBaseHz = 12000000;
+constexpr uint64_t kNanosecondsPerSecond = 1000000000;
 
 }  // namespace
 
@@ -21,6 +22,15 @@ uint16_t mpsseDivisorFor(bool highSpeed, uint32_t hz) {
   // The smallest divisor whose rate base / (2 * (1 + d)) is not above hz.
   const uint64_t d = (base + 2 * uint64_t{hz} - 1) / (2 * uint64_t{hz});
   return static_cast<uint16_t>(std::clamp<uint64_t>(d, 1, 0x10000) - 1);
+}
+
+uint16_t mpsseDivisorForPeriod(bool highSpeed, uint32_t periodNs) {
+  const uint64_t base = highSpeed ? kHighSpeedBaseHz : kFullSpeedBaseHz;
+  if (periodNs == 0) return 0;
+  // A divisor's period 2 * (1 + d) / base, rounded up, reaches periodNs once it is above
+  // periodNs - 1 ns; the smallest such d is the fastest rate that is not faster than asked.
+  const uint64_t d = (uint64_t{periodNs} - 1) * base / (2 * kNanosecondsPerSecond);
+  return static_cast<uint16_t>(std::min<uint64_t>(d, 0xFFFF));
 }
 
 FtdiAdapter::FtdiAdapter(const FtdiLayout& layout, FtdiOpener opener, uint32_t tckPeriodNs)
@@ -42,11 +52,12 @@ std::string FtdiAdapter::open() {
   device_ = opener_(why);
   if (!device_.transport) return why.empty() ? "the FTDI adapter cannot be opened" : why;
   encoder_.emplace(*device_.transport, device_.readWindow);
-  const uint32_t askedHz = tckPeriodNs_ == 0 ? kDefaultTckHz : static_cast<uint32_t>(1000000000u / tckPeriodNs_);
-  const uint16_t divisor = mpsseDivisorFor(device_.highSpeed, askedHz);
+  const uint16_t divisor = tckPeriodNs_ == 0 ? mpsseDivisorFor(device_.highSpeed, kDefaultTckHz)
+                                             : mpsseDivisorForPeriod(device_.highSpeed, tckPeriodNs_);
   tckHz_ = mpsseTckHz(device_.highSpeed, divisor);
   if (tckPeriodNs_ != 0) {
-    const uint32_t grantedNs = 1000000000u / tckHz_;
+    // Rounded up as the asked period was, so that a rate asked exactly is not reported as changed.
+    const auto grantedNs = static_cast<uint32_t>((kNanosecondsPerSecond + tckHz_ - 1) / tckHz_);
     if (grantedNs != tckPeriodNs_) {
       std::fprintf(stderr, "ftdi: %s runs TCK with a period of %u ns (%u ns asked)\n", device_.name.c_str(),
                    grantedNs, tckPeriodNs_);

@@ -26,6 +26,9 @@ using FtdiOpener = std::function<FtdiDevice(std::string& cause)>;
 // The rate a divisor gives, and the divisor for the fastest rate not above the one asked.
 uint32_t mpsseTckHz(bool highSpeed, uint16_t divisor);
 uint16_t mpsseDivisorFor(bool highSpeed, uint32_t hz);
+// The divisor for the fastest rate whose period, rounded up to whole ns as a --tck period is, is
+// not shorter than periodNs: a rate asked exactly gets itself back, not the one below it.
+uint16_t mpsseDivisorForPeriod(bool highSpeed, uint32_t periodNs);
 
 // One FTDI adapter wired as its layout says: opened with loopback off, the TCK rate set and the
 // pins at their starting levels, and the encoder that turns its clocks into MPSSE commands. The

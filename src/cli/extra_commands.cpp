@@ -23,9 +23,9 @@ void runExtra(CliContext& context, const ExtraOptions& options, ExtraMode mode) 
   std::unique_ptr<JtagLink> port = context.openPort();
   if (!port) return;
   ConsolePage page(std::cout, std::cerr, false);
-  // Reading the ID is over in a moment and leaves the pins alone, so Ctrl-C may kill it outright;
-  // toggling runs until asked to stop and then hands the pins back to the chip.
-  if (mode == PinToggling) page.installStopSignals();
+  // Even reading the ID can wait on a silent server: Ctrl-C ends that wait as it ends any job's,
+  // and toggling runs until asked to stop and then hands the pins back to the chip.
+  page.installStopSignals();
   runExtraJob(page, *port, settings);
   context.exitStatus = page.exitStatus();
 }

@@ -13,7 +13,7 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   auto settings = std::make_shared<NandSettings>();
   auto product = std::make_shared<std::string>();
   auto block = std::make_shared<std::string>("0");
-  CLI::App* command = app.add_subcommand("nand", "download an image into the NAND flash");
+  CLI::App* command = app.add_subcommand("nand", "Download an image into the NAND flash");
   addProductOption(*command, *product);
   command->add_option("--block", *block, "first block: decimal, or hexadecimal after 0x")
       ->default_str("0")

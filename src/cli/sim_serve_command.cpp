@@ -41,7 +41,7 @@ int serveBoard(const ServeOptions& options) {
 }  // namespace
 
 void addSimServeCommand(CLI::App& app, CliContext& context) {
-  auto* command = app.add_subcommand("sim-serve", "serve a virtual board over remote_bitbang or XVC on 127.0.0.1");
+  auto* command = app.add_subcommand("sim-serve", "Serve a virtual board over remote_bitbang or XVC on 127.0.0.1");
   auto settings = std::make_shared<ServeOptions>();
   command->add_option("--port", settings->tcpPort, "TCP port (0 picks a free one and prints it)")->required();
   command->add_option("--protocol", settings->protocol, "remote_bitbang (default) or xvc")

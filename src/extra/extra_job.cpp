@@ -25,6 +25,7 @@ const char* headerLine(const ExtraSettings& settings) {
 bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target) {
   JtagCable& cable = job.cable;
   if (cable.detectPort() != 0) {
+    if (job.status.linkCutByStop()) return false;
     job.status.logLinkFailure();
     job.page.messageBox("Cannot get LPT Base.");
     return false;

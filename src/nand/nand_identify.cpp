@@ -10,6 +10,7 @@ namespace zorv {
 
 NandStart identifyNand(JobPage& page, JtagCable& cable, NandTarget& target, NandFlash& flash) {
   if (cable.detectPort() != 0) {
+    if (linkCutByStop(cable, page)) return NandStart::NoPort;
     logLinkFailure(cable, page);
     page.messageBox("Cannot get LPT Base.");
     return NandStart::NoPort;

@@ -119,7 +119,7 @@ void NandDownload::run() {
 bool NandDownload::identify() {
   switch (identifyNand(page_, cable_, *target_, flash_)) {
     case NandStart::Identified: return true;
-    case NandStart::NoPort: break;
+    case NandStart::NoPort: status_.linkCutByStop(); break;
     case NandStart::NoIdCode: status_.fail("Cannot read JTAG ID"); break;
     case NandStart::NotSupported: status_.fail("Cannot Support NAND."); break;
   }

@@ -15,6 +15,7 @@ std::string typeName(int index) { return std::string(flashTypeLogName(index)); }
 bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus) {
   const NorAbilities& abilities = norAbilities(bus.product);
   if (job.cable.detectPort() != 0) {
+    if (job.status.linkCutByStop()) return false;
     job.status.logLinkFailure();
     job.page.messageBox("Cannot find LPT PORT");
     return false;

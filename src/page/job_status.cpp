@@ -59,6 +59,10 @@ JobOutcome JobStatus::outcome() const {
   return completed_ && running() ? JobOutcome::Succeeded : JobOutcome::Failed;
 }
 
+bool linkCutByStop(JtagCable& cable, const JobPage& page) {
+  return !cable.linkFailure().empty() && page.stopRequested.load() != 0;
+}
+
 void logLinkFailure(JtagCable& cable, JobPage& page) {
   if (cable.linkFailure().empty() || cable.linkFailureLogged) return;
   cable.linkFailureLogged = true;

@@ -9,6 +9,9 @@ namespace zorv {
 
 // The one log line naming why the cable's link failed (none while it holds), given once per job.
 void logLinkFailure(JtagCable& cable, JobPage& page);
+// The cable's link failed while the user's stop was pending: the stop cut its wait short (say, for a
+// server's greeting), so there is no missing cable to report.
+bool linkCutByStop(JtagCable& cable, const JobPage& page);
 
 // Where a job stands: running until the user's stop cuts it short or a step fails. It is the one
 // place that decides how a lost cable link ends a job: a link that failed while the user's stop
@@ -35,6 +38,9 @@ class JobStatus {
   bool stopSeen();
   // The same, logging line and clearing the stop request.
   bool stopSeen(const char* line);
+  // True when the user's stop cut the cable's link (see linkCutByStop); the job is then stopped,
+  // with nothing shown.
+  bool linkCutByStop() { return zorv::linkCutByStop(cable_, page_) && stopSeen(); }
   // The job is stopped: line logged (none when null) and the stop request cleared.
   void stop(const char* line = nullptr);
 

@@ -96,7 +96,7 @@ void NandReadBack::run() {
 bool NandReadBack::identify() {
   switch (identifyNand(page_, cable_, *target_, flash_)) {
     case NandStart::Identified: return true;
-    case NandStart::NoPort: break;
+    case NandStart::NoPort: status_.linkCutByStop(); break;
     case NandStart::NoIdCode:
       if (status_.linkHoldsElseFail("Cannot read JTAG ID")) box("Cannot read JTAG ID");
       break;

@@ -147,14 +147,16 @@ void NorReadBack::readRange(uint32_t address, uint32_t length, Sink sink) {
   flash.selectChip(cable_, *target_);
   while (done < length) {
     const uint32_t chunk = std::min(kChunkBytes, length - done);
-    // A run of reads waits on the cable once; stops and a lost link are seen between runs.
-    for (uint32_t at = 0; at < chunk; at += kReadRunBytes) {
+    // A run of reads waits once on a cable that answers late; stops and a lost link are seen
+    // between runs. A parallel port reads unit by unit, so that a stop is seen at once.
+    const uint32_t run = cable_.answersLate() ? kReadRunBytes : unit;
+    for (uint32_t at = 0; at < chunk; at += run) {
       if (status_.stopSeen()) break;
-      const uint32_t bytes = std::min(kReadRunBytes, chunk - at);
+      const uint32_t bytes = std::min(run, chunk - at);
       // 16-bit units are little-endian in the file, as the download takes them.
       flash.readUnits(cable_, *target_, address + done + at, (bytes + unit - 1) / unit, chunkBuffer.data() + at);
       if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) break;
-      page_.showProgress(done + at, length, startTime_);
+      if (at % 1024 == 0) page_.showProgress(done + at, length, startTime_);
     }
     if (!status_.running()) break;
     if (!sink(address + done, chunkBuffer.data(), chunk)) break;

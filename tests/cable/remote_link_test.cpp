@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "cli/run_zorvjtag.h"
+#include "extra/extra_job.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
 #include "link/xvc_link.h"
@@ -190,10 +192,11 @@ TEST(RemoteLinkTest, XvcWaitsPerPageDoNotGrowWithShortVectors) {
 }
 
 // A loopback listener that takes one client, reads everything it sends and never answers it a
-// scan: a remote_bitbang 'R' or an XVC shift (an XVC client is told the vector length first).
+// scan: a remote_bitbang 'R' or an XVC shift (an XVC client is told the vector length first, unless
+// the server does not even greet).
 class SilentServer {
  public:
-  SilentServer() {
+  explicit SilentServer(bool greets = true) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -203,13 +206,19 @@ class SilentServer {
     EXPECT_EQ(::listen(listenFd_, 1), 0);
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
+    thread_ = std::thread([this, greets] {
       const int fd = ::accept(listenFd_, nullptr, nullptr);
       char c;
       std::string received;
       while (fd >= 0 && ::recv(fd, &c, 1, 0) == 1) {
         received += c;
-        if (received.ends_with("getinfo:")) ::send(fd, "xvcServer_v1.0:2048\n", 20, MSG_NOSIGNAL);
+        if (received.ends_with("getinfo:")) {
+          if (greets) {
+            ::send(fd, "xvcServer_v1.0:2048\n", 20, MSG_NOSIGNAL);
+          } else {
+            askedForAnswer.store(true);
+          }
+        }
         if (c == 'R' || received.ends_with("shift:")) askedForAnswer.store(true);
       }
       if (fd >= 0) ::close(fd);
@@ -253,6 +262,47 @@ TEST(RemoteLinkTest, StopWhileTheServerIsSilentEndsTheJobAsStoppedAtOnce) {
     const auto waited = Clock::now() - start;
     stopper.join();
     EXPECT_LT(waited, std::chrono::milliseconds(TcpConnection::kSilenceLimitMs / 2));
+    EXPECT_TRUE(page.boxes.empty()) << page.boxes.front();
+    EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
+    EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
+
+    // The command line's idcode as well: its stop signal ends the wait, not the time-out.
+    SilentServer idServer;
+    const auto idStart = Clock::now();
+    const testing::Outcome id = testing::runZorvjtag(
+        {"--cable", std::string(xvc ? "xvc" : "remote") + ":127.0.0.1:" + std::to_string(idServer.port), "idcode",
+         "--product", "OBRIN"},
+        "[READ JTAG ID]");
+    EXPECT_LT(Clock::now() - idStart, std::chrono::milliseconds(TcpConnection::kSilenceLimitMs / 2));
+    EXPECT_EQ(id.status, 130) << id.out << id.err;
+    EXPECT_EQ(id.err, "");
+  }
+
+  // An XVC server that never answers the greeting: the stop cuts the connection's wait, and the
+  // job ends as stopped, not as one that found no cable.
+  for (const bool nand : {true, false}) {
+    SCOPED_TRACE(nand ? "nand, no greeting" : "idcode, no greeting");
+    SilentServer mute(false);
+    RecordingPage page;
+    std::thread stopper([&] {
+      while (!mute.askedForAnswer.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      page.stopRequested.store(1);
+    });
+    {
+      XvcLink port("127.0.0.1", mute.port);
+      if (nand) {
+        NandSettings settings;
+        settings.product = Ika;
+        settings.imagePath = "/nonexistent";
+        runNandJob(page, port, settings);
+      } else {
+        ExtraSettings settings;
+        settings.product = Obrin;
+        settings.extraMode = ReadJtagId;
+        runExtraJob(page, port, settings);
+      }
+    }
+    stopper.join();
     EXPECT_TRUE(page.boxes.empty()) << page.boxes.front();
     EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
     EXPECT_EQ(page.outcome(), JobOutcome::Stopped);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "cable/direct_io_port.h"
@@ -104,6 +105,21 @@ TEST(CablePortTest, FtdiTextsPickLayoutChannelAndAdapter) {
   runExtraJob(page, *port, settings);
   EXPECT_NE(page.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << page.log;
   EXPECT_EQ(static_cast<FtdiLink&>(*port).tckHz(), 10000000u);
+}
+
+// A --tck that is exactly one of the adapter's rates runs at it, without a word; one between two
+// runs at the slower.
+TEST(CablePortTest, FtdiTckAtADivisorRateRunsAtIt) {
+  for (const auto& [text, granted] : {std::pair{"30M", 30000000u}, {"15M", 15000000u}, {"6M", 6000000u},
+                                      {"14M", 10000000u}}) {
+    SCOPED_TRACE(text);
+    auto port = openCableLink("ftdi:sim", tckPeriodOfRate(*readTckRate(text)));
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(port->grantAccess());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(static_cast<FtdiLink&>(*port).tckHz(), granted);
+    EXPECT_EQ(said.find("runs TCK with a period") == std::string::npos, granted != 10000000u) << said;
+  }
 }
 
 }  // namespace
