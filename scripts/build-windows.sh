@@ -5,16 +5,7 @@
 # Linux only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-packages=(g++-mingw-w64-x86-64-posix wine wine64 googletest libcli11-dev cmake ninja-build zip unzip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 googletest libcli11-dev cmake ninja-build zip unzip
 
 # CLI11 is headers only; a folder of its own keeps the host's other headers out of the build.
 mkdir -p build-windows/deps/include

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs what building and testing zorvjtag needs on Debian 12 (run as root).
+# Installs what building and testing zorvjtag needs on Debian 12 (run as root), or, given package
+# names, only those.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
+packages=("$@")
+[ ${#packages[@]} -gt 0 ] || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum xvfb xauth libxcb1-dev pkg-config openocd
           scdoc dpkg-dev file desktop-file-utils appstream openfpgaloader libftdi1-dev umockdev)
 missing=()

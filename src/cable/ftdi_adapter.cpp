@@ -16,14 +16,6 @@ uint32_t mpsseTckHz(bool highSpeed, uint16_t divisor) {
   return (highSpeed ? kHighSpeedBaseHz : kFullSpeedBaseHz) / ((1u + divisor) * 2u);
 }
 
-uint16_t mpsseDivisorFor(bool highSpeed, uint32_t hz) {
-  const uint64_t base = highSpeed ? kHighSpeedBaseHz : kFullSpeedBaseHz;
-  if (hz == 0) return 0xFFFF;
-  // The smallest divisor whose rate base / (2 * (1 + d)) is not above hz.
-  const uint64_t d = (base + 2 * uint64_t{hz} - 1) / (2 * uint64_t{hz});
-  return static_cast<uint16_t>(std::clamp<uint64_t>(d, 1, 0x10000) - 1);
-}
-
 uint16_t mpsseDivisorForPeriod(bool highSpeed, uint32_t periodNs) {
   const uint64_t base = highSpeed ? kHighSpeedBaseHz : kFullSpeedBaseHz;
   if (periodNs == 0) return 0;
@@ -52,8 +44,9 @@ std::string FtdiAdapter::open() {
   device_ = opener_(why);
   if (!device_.transport) return why.empty() ? "the FTDI adapter cannot be opened" : why;
   encoder_.emplace(*device_.transport, device_.readWindow);
-  const uint16_t divisor = tckPeriodNs_ == 0 ? mpsseDivisorFor(device_.highSpeed, kDefaultTckHz)
-                                             : mpsseDivisorForPeriod(device_.highSpeed, tckPeriodNs_);
+  const uint32_t periodNs =
+      tckPeriodNs_ != 0 ? tckPeriodNs_ : static_cast<uint32_t>((kNanosecondsPerSecond + kDefaultTckHz - 1) / kDefaultTckHz);
+  const uint16_t divisor = mpsseDivisorForPeriod(device_.highSpeed, periodNs);
   tckHz_ = mpsseTckHz(device_.highSpeed, divisor);
   if (tckPeriodNs_ != 0) {
     // Rounded up as the asked period was, so that a rate asked exactly is not reported as changed.

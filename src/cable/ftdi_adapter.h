@@ -23,9 +23,8 @@ struct FtdiDevice {
 // Opens the adapter; on failure returns a device without transport and puts the reason in cause.
 using FtdiOpener = std::function<FtdiDevice(std::string& cause)>;
 
-// The rate a divisor gives, and the divisor for the fastest rate not above the one asked.
+// The rate a divisor gives.
 uint32_t mpsseTckHz(bool highSpeed, uint16_t divisor);
-uint16_t mpsseDivisorFor(bool highSpeed, uint32_t hz);
 // The divisor for the fastest rate whose period, rounded up to whole ns as a --tck period is, is
 // not shorter than periodNs: a rate asked exactly gets itself back, not the one below it.
 uint16_t mpsseDivisorForPeriod(bool highSpeed, uint32_t periodNs);
