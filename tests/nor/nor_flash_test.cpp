@@ -281,9 +281,28 @@ TEST_F(NorFlashTest, CfiQueryBuildsTheTableAndRefusesWithoutRegions) {
     const uint32_t word = address / 2;
     return word == 0x10 ? 'Q' : word == 0x11 ? 'R' : word == 0x12 ? 'Y' : word == 0x27 ? 23 : 0;
   };
-  EXPECT_EQ(flash.loadGeometry(cable, target), -1);
-  EXPECT_EQ(target.writes().size(), 3u);  // no reset on this way out
-  EXPECT_EQ(target.log.back(), (FakeNorTarget::Access{'p', 77, '1'}));
+  // No regions (or more than 8): refused, with the part back in read mode before the chip select
+  // goes up and before any other read.
+  for (const uint32_t regions : {0u, 9u}) {
+    target.log.clear();
+    target.answer = [regions](uint32_t address) -> uint32_t {
+      const uint32_t word = address / 2;
+      return word == 0x10 ? 'Q' : word == 0x11 ? 'R' : word == 0x12 ? 'Y' : word == 0x27 ? 23 : word == 0x2C ? regions : 0;
+    };
+    EXPECT_EQ(flash.loadGeometry(cable, target), -1);
+    ASSERT_EQ(target.writes().size(), 4u);
+    EXPECT_EQ(target.writes().back(), (FakeNorTarget::Access{'w', 0, 0xF0}));
+    EXPECT_EQ(target.log.back(), (FakeNorTarget::Access{'p', 77, '1'}));
+    EXPECT_EQ(target.log[target.log.size() - 2], target.writes().back());
+  }
+}
+
+// The query's maximum multiplier 0 states no maximum: no wait can be derived, the part is polled.
+TEST(ProgramTimes, AMultiplierOfZeroStatesNoMaximum) {
+  EXPECT_EQ(programTimesFromQuery(4, 6, 4, 5).unitUs, 256u);
+  EXPECT_EQ(programTimesFromQuery(4, 6, 4, 5).bufferUs, 2048u);
+  EXPECT_EQ(programTimesFromQuery(4, 6, 0, 0).unitUs, 0u);
+  EXPECT_EQ(programTimesFromQuery(4, 6, 0, 0).bufferUs, 0u);
 }
 
 TEST_F(NorFlashTest, ProgramBufferCountsAndAddresses) {
@@ -321,11 +340,15 @@ TEST_F(NorFlashTest, ProgramUnitMasksAndComparesToTheBus) {
   EXPECT_EQ(target.writes().back(), (FakeNorTarget::Access{'w', 0x20, 0x80}));
   EXPECT_EQ(lastRead, 0x80u);
 
+  // A unit that never reads back: the part is reset as after a failed program, and what the
+  // address then holds is the value reported.
   target.log.clear();
-  target.answer = [](uint32_t) { return 0x7Fu; };
+  uint32_t reads = 0;
+  target.answer = [&reads](uint32_t) { return ++reads <= NorFlash::kProgramPolls ? 0x7Fu : 0x3Fu; };
   EXPECT_EQ(flash.programUnit(cable, target, 0x20, 0x80, lastRead), -1);
-  EXPECT_EQ(lastRead, 0x7Fu);
-  EXPECT_EQ(target.log.size(), 4u + NorFlash::kProgramPolls);
+  EXPECT_EQ(lastRead, 0x3Fu);
+  ASSERT_EQ(target.log.size(), 6u + NorFlash::kProgramPolls);
+  EXPECT_EQ(target.log[target.log.size() - 2], (FakeNorTarget::Access{'w', 0, 0xF0}));
 }
 
 class EraseRangeTest : public NorFlashTest {
