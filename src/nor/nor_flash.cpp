@@ -231,9 +231,8 @@ int NorFlash::loadCfiGeometry(JtagCable& cable, NorTarget& target) {
   return loadFromCfi(cable, target);
 }
 
+// Only the types with a query ask it, and they run one device on a 16-bit bus: the part must run x16.
 bool NorFlash::cfiConfirmsBusWidth() const {
-  if (interleave != 1) return false;
-  if (busWidth == 8) return interfaceCode == 0 || interfaceCode == 2;
   return interfaceCode == 1 || interfaceCode == 2 || interfaceCode == 5;
 }
 

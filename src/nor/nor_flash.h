@@ -75,8 +75,8 @@ class NorFlash {
   // The sector table from the device's CFI answer, whatever its type's own source: for a device
   // the table does not know. 0, or -1 when it does not answer (or its type has no query).
   int loadCfiGeometry(JtagCable& cable, NorTarget& target);
-  // Whether the query's device interface code lets the part run on this bus as one device per
-  // bus unit, so that its size is the size the bus reads.
+  // Whether the query's device interface code says the part runs on the 16-bit bus the query
+  // types use, so that its size is the size the bus reads.
   bool cfiConfirmsBusWidth() const;
 
   void selectChip(JtagCable& cable, NorTarget& target);

@@ -297,6 +297,30 @@ TEST_F(NorFlashTest, CfiQueryBuildsTheTableAndRefusesWithoutRegions) {
   }
 }
 
+// A part that is not the type's is read over its query's size only where the query says it runs on
+// this bus: an x8-only part (interface code 0) or an x32-only one (3) does not confirm a 16-bit bus.
+TEST_F(NorFlashTest, OnlyAQueryForThisBusWidthConfirmsItsSize) {
+  flash.deviceIndex = S29gl064m;
+  ASSERT_EQ(flash.applySetting(16, 1), 0);
+  for (const auto& [code, confirms] : {std::pair<uint32_t, bool>{0, false}, {1, true}, {2, true}, {3, false}, {5, true}}) {
+    target.answer = [code = code](uint32_t address) -> uint32_t {
+      switch (address / 2) {
+        case 0x10: return 'Q';
+        case 0x11: return 'R';
+        case 0x12: return 'Y';
+        case 0x27: return 23;
+        case 0x28: return code;
+        case 0x2C: return 1;
+        case 0x2D: return 0x7F;
+        case 0x30: return 0x01;
+        default: return 0;
+      }
+    };
+    ASSERT_EQ(flash.loadCfiGeometry(cable, target), 0) << code;
+    EXPECT_EQ(flash.cfiConfirmsBusWidth(), confirms) << code;
+  }
+}
+
 // The query's maximum multiplier 0 states no maximum: no wait can be derived, the part is polled.
 TEST(ProgramTimes, AMultiplierOfZeroStatesNoMaximum) {
   EXPECT_EQ(programTimesFromQuery(4, 6, 4, 5).unitUs, 256u);

@@ -393,8 +393,12 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   edit(read, ReadPage::BaseEdit)->setText("8000");
   edit(read, ReadPage::BlockEdit)->setText("0x10");
   edit(read, ReadPage::SizeEdit)->setText("64K");
+  // Raw reads a NOR bus whose part is not identified, as the command line's --raw.
+  ASSERT_TRUE(enabled(read, ReadPage::Raw));
+  window.click(read, ReadPage::Raw);
   window.click(read, ReadPage::ReadButton);
   ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 1; }));
+  EXPECT_TRUE(runs[0].raw);
   EXPECT_EQ(runs[0].flash, ReadFlash::Nor);
   EXPECT_EQ(runs[0].mode, ReadMode::Read);
   EXPECT_EQ(runs[0].product, 2);
