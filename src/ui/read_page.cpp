@@ -272,7 +272,7 @@ void ReadPage::lockPage() {
                        false);
   controls_.setEnabled(kBusControls, false);
   controls_.setEnabled(kNandOnly, false);
-  controls_.setEnabled({Raw}, false);
+  controls_.setEnabled({Raw}, false);  // not among the NAND's own: it serves the NOR too
 }
 
 void ReadPage::unlockPage() {
@@ -282,7 +282,7 @@ void ReadPage::unlockPage() {
   controls_.pushButton(ScanButton)->setText(QStringLiteral("Bad Blocks"));
   useStartButton(ReadMode::Read);
   controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
-                        BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
+                        BlockEdit, SizeLabel, ToEnd, Raw, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
                         CompareGroup, PathBox, OpenButton},
                        true);
   enableForChoices();

@@ -114,6 +114,8 @@ TEST(ReadCommands, NorReadRefusesAPartItDoesNotKnowUnlessAskedAndAnOddBase) {
   EXPECT_EQ(read.status, 0) << read.out << read.err;
   EXPECT_NE(read.out.find("  Unknown device, no CFI: the bus is read as it is\n"), std::string::npos) << read.out;
   EXPECT_EQ(slurp(out).size(), 1024u);
+  read = runZorvjtag({"--cable", "sim", "nor-verify", "--product", "OBRIN", "--raw", out});
+  EXPECT_EQ(read.status, 0) << read.out << read.err;
   fs::remove(out);
 
   read = runZorvjtag(

@@ -31,6 +31,7 @@ struct RemoteCase {
   const char* block;
   uint32_t start;  // bus offset of the block
   uint32_t size;
+  int interleave = 1;
 };
 
 const RemoteCase kEveryType[] = {
@@ -44,6 +45,7 @@ const RemoteCase kEveryType[] = {
       {"chip=IKA,nor=K8D6316", Ika, K8d6316, 16, "8", 0x10000, 100},
       // Past the first 4 KB of its 64 KB block, which only the block erase clears.
       {"chip=OBRIN,nor=SST39VF6401", Obrin, Sst39vf6401, 16, "1", 0x10000, 0x1000 + 64},
+      {"chip=TQR2400,nor=EN29LV040A,interleave=2", Tqr2400, En29lv040a, 8, "1", 0x20000, 100, 2},
 };
 
 // A download of every flash type through the remote_bitbang protocol on loopback, to a board whose
@@ -74,6 +76,7 @@ TEST(NorOverRemoteCable, EveryFlashTypeWritesExactly) {
     settings.flashType = c.type;
     settings.width = c.width;
     settings.block = readSectorText(c.block);
+    settings.interleave = c.interleave;
     settings.imagePath = path;
     {
       RemoteBitbangLink port("127.0.0.1", server.port());
@@ -160,6 +163,7 @@ void downloadOverXvc(TimedRun& run, const RemoteCase& c, sim::AttachedNor& nor, 
   settings.flashType = c.type;
   settings.width = c.width;
   settings.block = readSectorText(c.block);
+  settings.interleave = c.interleave;
   settings.imagePath = path;
   {
     XvcLink port("127.0.0.1", server.port(), kTckNs);

@@ -138,14 +138,23 @@ TEST(NorChip, WriteBufferStaysInsideOnePage) {
   EXPECT_EQ(violations.size(), 1u);
 }
 
-// A program that does not take runs past its limit: status with DQ5 until the reset command.
+// A program that does not take runs past its limit: status with DQ5 until the reset command. One
+// that takes shows no DQ5 and ignores a reset while it runs.
 TEST(NorChip, AFailedProgramShowsStatusUntilReset) {
   NorChip chip = makeChip("EN29LV040A", false);
   chip.setProgramFail(0x10);
+  const uint64_t ticks = NorTiming{}.programTicks;
   unlock(chip);
   chip.write(0x555, 0xA0, 0);
-  chip.write(0x10, 0x00, 0);
-  const uint64_t late = NorTiming{}.programTicks;
+  chip.write(0x0F, 0x00, 0);
+  chip.write(0, 0xF0, 1);
+  EXPECT_EQ(chip.read(0x0F, ticks - 1) & 0x20, 0u);
+  EXPECT_EQ(chip.read(0x0F, ticks), 0x00u);
+
+  unlock(chip, ticks);
+  chip.write(0x555, 0xA0, ticks);
+  chip.write(0x10, 0x00, ticks);
+  const uint64_t late = 2 * ticks;
   EXPECT_EQ(chip.read(0x10, late) & 0x20, 0x20u);
   EXPECT_NE(chip.read(0x20, late), chip.read(0x20, late));
   unlock(chip, late);

@@ -440,6 +440,14 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_EQ(runs[2].mode, ReadMode::Read);
   EXPECT_TRUE(runs[2].toEnd);
   EXPECT_EQ(boxes.size(), 1);
+
+  // OOB is the NAND's: a NAND read takes it.
+  window.click(read, ReadPage::Nand);
+  window.click(read, ReadPage::Oob);
+  window.click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 4; }));
+  EXPECT_EQ(runs[3].flash, ReadFlash::Nand);
+  EXPECT_TRUE(runs[3].oob);
 }
 
 TEST_F(PagesTest, ByteCountersHoldTheLargestCountWhole) {
