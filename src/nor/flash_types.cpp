@@ -50,9 +50,10 @@ constexpr NorIdRule kExactId = {.byLowByte = false, .lowBytes = {}};
 
 // Worst-case program times of the parts without a query, from each data sheet's table "Erase and
 // Programming Performance" (maximum byte and word programming time, system overhead excluded):
-// Am29LV040B 300 us a byte. S29AL004D and S29AL008D 150 us a byte, 210 us a word. EN29LV010A and
-// EN29LV040A give 8 us typical a byte; they replace the Am29LV040B pin for pin and are held to its
-// 300 us.
+// Am29LV040B 300 us a byte. S29AL004D and S29AL008D 150 us a byte, 210 us a word (as remembered from
+// that table; no copy of it could be checked here, so a wait that proves short still ends in the
+// reset and re-read that name the first unit that differs). EN29LV010A and EN29LV040A give 8 us
+// typical a byte; they replace the Am29LV040B pin for pin and are held to its 300 us.
 constexpr uint32_t kAm29lv040bByteUs = 300;
 constexpr uint32_t kEonByteUs = 300;
 constexpr uint32_t kS29alByteUs = 150;
