@@ -59,6 +59,10 @@ TEST(ExtraCommands, CommandLineHabits) {
   const Outcome typo = runZorvjtag({"--cable", "sim", "idcod", "--product", "OBRIN"});
   EXPECT_EQ(typo.status, 2);
   EXPECT_NE(typo.err.find("did you mean 'idcode'?"), std::string::npos) << typo.err;
+  // The values of the global options are not the word looked for.
+  const Outcome afterValues = runZorvjtag({"--tck", "6M", "--chain", "8,target", "idcod", "--product", "OBRIN"});
+  EXPECT_NE(afterValues.err.find("'idcod' is not a subcommand; did you mean 'idcode'?"), std::string::npos)
+      << afterValues.err;
 }
 
 TEST(ExtraCommands, ToggleRunsUntilTerminatedThenStopsCleanly) {
