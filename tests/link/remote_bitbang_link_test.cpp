@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/jtag_cable.h"
 
@@ -16,10 +18,12 @@ namespace {
 
 // A loopback listener that takes one client, records every byte it sends and answers each 'R'
 // from a script ('0' once the script is used up). closeAfter > 0 drops the client after that
-// many bytes.
+// many bytes. With smallBuffers its socket buffers hold a few KiB: it stops reading soon after its
+// answers are no longer taken.
 class ScriptedServer {
  public:
-  explicit ScriptedServer(std::string replies, size_t closeAfter = 0) : replies_(std::move(replies)) {
+  explicit ScriptedServer(std::string replies, size_t closeAfter = 0, bool smallBuffers = false)
+      : replies_(std::move(replies)), smallBuffers_(smallBuffers) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -49,20 +53,30 @@ class ScriptedServer {
   void run(size_t closeAfter) {
     const int fd = ::accept(listenFd_, nullptr, nullptr);
     if (fd < 0) return;
-    char c;
+    if (smallBuffers_) {
+      const int sendBytes = 4096, receiveBytes = 65536;
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBytes, sizeof sendBytes);
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBytes, sizeof receiveBytes);
+    }
+    char in[4096];
     size_t next = 0;
-    while (::recv(fd, &c, 1, 0) == 1) {
-      received_ += c;
-      if (closeAfter > 0 && received_.size() == closeAfter) break;
-      if (c == 'R') {
-        const char reply = next < replies_.size() ? replies_[next++] : '0';
-        ::send(fd, &reply, 1, MSG_NOSIGNAL);
+    bool closing = false;
+    while (!closing) {
+      const ssize_t got = ::recv(fd, in, sizeof in, 0);
+      if (got <= 0) break;
+      std::string replies;
+      for (ssize_t i = 0; i < got && !closing; ++i) {
+        received_ += in[i];
+        closing = closeAfter > 0 && received_.size() == closeAfter;
+        if (in[i] == 'R' && !closing) replies += next < replies_.size() ? replies_[next++] : '0';
       }
+      if (!replies.empty()) ::send(fd, replies.data(), replies.size(), MSG_NOSIGNAL);
     }
     ::close(fd);
   }
 
   std::string replies_;
+  bool smallBuffers_;
   std::string received_;
   int listenFd_;
   std::thread thread_;
@@ -158,6 +172,23 @@ TEST(RemoteBitbangLinkTest, AnswerOutsideTheProtocolEndsTheLinkWithItsCause) {
   EXPECT_FALSE(link.detect());  // absent from then on
   link.grantAccess();           // the next job starts afresh
   EXPECT_EQ(link.linkFailure(), "");
+}
+
+// Megabytes of reads in flight to a server whose socket buffers hold a few KiB: blocked on sending
+// its answers, it reads nothing more, so the link must take them in as it sends. One wait at the
+// end, and every bit answered.
+TEST(RemoteBitbangLinkTest, AnswersAreTakenInWhileSendingSoAServerThatAnswersLateCannotDeadlockIt) {
+  ScriptedServer server("", 0, true);
+  RemoteBitbangLink link("127.0.0.1", server.port, 2000);
+  link.grantAccess();
+  constexpr uint32_t kBits = 3u << 20;  // 9 MiB of commands, 3 MiB of answers
+  const std::vector<char> tdi(kBits, '0');
+  std::vector<uint8_t> tdo(kBits, 0xAA);
+  link.shiftBits(tdi.data(), kBits, false, {tdo.data(), 0, kBits});
+  link.flush();
+  EXPECT_EQ(link.linkFailure(), "");
+  EXPECT_EQ(link.roundTrips(), 1u);
+  EXPECT_EQ(static_cast<uint32_t>(std::count(tdo.begin(), tdo.end(), uint8_t{0})), kBits);
 }
 
 }  // namespace
