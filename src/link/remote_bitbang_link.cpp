@@ -64,7 +64,6 @@ void RemoteBitbangLink::stopAtRest() {
     sendBuffered();
   }
   tcp_.close();
-  dropPending();
   outLength_ = 0;
   finishing_ = false;
 }

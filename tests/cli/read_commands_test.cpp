@@ -138,14 +138,15 @@ TEST(ReadCommands, InterruptedReadExitsWith130AndLeavesNoFile) {
 }
 
 #ifndef _WIN32
-// A closed terminal (SIGHUP) and a reader that went away (`| head -1`, then SIGPIPE at the next
-// line) stop the job as Ctrl-C does: no partial file is left beside the older file.
+// A closed terminal (SIGHUP) and a reader that went away (`| head -1`) stop the job as Ctrl-C
+// does, even in a long read that prints nothing more until it ends: no partial file is left
+// beside the older file.
 TEST(ReadCommands, HangUpAndAClosedOutputStopTheReadAndLeaveNoFile) {
   for (const int signal : {SIGHUP, SIGPIPE}) {
     SCOPED_TRACE(signal == SIGHUP ? "SIGHUP" : "closed stdout");
     const std::string out = spit("hung_up.bin", "an older backup");
     const auto run = runZorvjtag({"--cable", "sim", "nand-read", "--product", "OBRIN", "--size", "all", out},
-                                 signal == SIGHUP ? "  Reading from 0x0 ... " : "[Read NAND]\n", signal);
+                                 "  Reading from 0x0 ... ", signal);
     EXPECT_EQ(run.status, 130) << run.out << run.err;
     if (signal == SIGHUP) {
       EXPECT_NE(run.out.find("  STOP.\n"), std::string::npos) << run.out;

@@ -378,7 +378,7 @@ uint64_t clocksSent(const std::string& received) {
 
 // A stop seen while the link waits to send the middle of a long scan: the scan goes out to its
 // end in Run-Test/Idle, nothing after it does, and the connection closes once the server has
-// answered every shift.
+// answered every shift. A capture still unanswered when the caller waits for it reads as absent.
 TEST(XvcLinkTest, AStopInTheMiddleOfAScanSendsTheScanToItsEndAndNothingMore) {
   ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::PauseAtFirstShift);
   constexpr uint32_t kBits = 40u << 20;  // 10 MiB of vectors: more than the socket buffers take
@@ -393,9 +393,13 @@ TEST(XvcLinkTest, AStopInTheMiddleOfAScanSendsTheScanToItsEndAndNothingMore) {
       stop = 1;
     });
     link.clockTms(0b0010, 4, false);  // Run-Test/Idle to Shift-DR
-    link.shiftBits(tdi.data(), kBits, true, {});
-    link.clockTms(0b01, 2, false);  // Update-DR, Run-Test/Idle
+    uint8_t tdo = 0;
+    link.shiftBits(tdi.data(), kBits - 1, false, {&tdo, kBits - 2, 1});  // its last bit, not sent yet
     stopper.join();
+    link.flush();
+    EXPECT_EQ(tdo, 0xFF);
+    link.shiftBits(tdi.data(), 1, true, {});
+    link.clockTms(0b01, 2, false);  // Update-DR, Run-Test/Idle
     EXPECT_EQ(link.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(server.port));
     EXPECT_FALSE(link.connected());
     link.clockTms(0b0010, 4, false);  // the next scan goes nowhere
