@@ -57,8 +57,8 @@ void RemoteBitbangLink::stopAtRest() {
     finishing_ = true;
   }
   if (!tap_.atRest()) return;
-  ++owed_;
-  put('R');
+  // The answers owed are read first: a connection closed on bytes unread is reset, and a server
+  // whose answer then fails may drop the commands it has not played.
   if (collectAnswers()) {
     put('Q');
     sendBuffered();

@@ -17,9 +17,9 @@ namespace zorv {
 // one; answers that arrive while commands are still being sent are taken in on the way.
 //
 // Once a wait sees the job's stop, the link fails with the stop as its cause, but carries the scan
-// in flight to its end (as the TMS levels sent tell) and asks for one more TDO bit, whose answer
-// says the server has played everything, before it closes: a scan cut short would leave its half
-// in the chip's register for the next reset to drive onto the pins.
+// in flight to its end (as the TMS levels sent tell) and takes the answers still owed before it
+// closes: a scan cut short would leave its half in the chip's register for a reset through the
+// TAP (a server without nTRST wired) to drive onto the pins.
 class RemoteBitbangLink : public JtagLink {
  public:
   RemoteBitbangLink(std::string host, uint16_t tcpPort, int silenceLimitMs = TcpConnection::kSilenceLimitMs);
@@ -61,7 +61,7 @@ class RemoteBitbangLink : public JtagLink {
   // Keeps the connection's cause and answers as absent from here on.
   void fail();
   void dropPending();
-  // Once a wait has seen the job's stop: at the end of a scan, the last answer and the close.
+  // Once a wait has seen the job's stop: at the end of a scan, the last answers and the close.
   void stopAtRest();
 
   static constexpr size_t kBufferSize = 16384;

@@ -334,8 +334,6 @@ void XvcLink::flush() {
   if (!finishing_) {
     sendShift(false);
     collectAnswers();
-    // Every answer is in: a byte more is not the protocol.
-    if (answerBytesOwed_ == 0 && tcp_.isOpen()) takeArrivedAnswers();
   }
   if (tcp_.stopSeen()) stopAtRest();
   // Stopped in the middle of a scan: what the caller waits for will not come.
