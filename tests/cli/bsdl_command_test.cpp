@@ -12,8 +12,25 @@ using zorv::testing::bsdlFilePath;
 using zorv::testing::Outcome;
 using zorv::testing::runZorvjtag;
 
+// A test file copied where the program takes its path as a file on every system: on Windows a path
+// that starts with '/' reads as an option.
+class TestFileCopy {
+ public:
+  explicit TestFileCopy(const std::string& name)
+      : path_(std::filesystem::temp_directory_path() / ("zorv_bsdl_command_" + name)) {
+    std::filesystem::copy_file(bsdlFilePath(name), path_, std::filesystem::copy_options::overwrite_existing);
+  }
+  ~TestFileCopy() { std::filesystem::remove(path_); }
+  std::string path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
 TEST(BsdlCommand, PrintsTheSummaryAndAPortsCells) {
-  const Outcome summary = runZorvjtag({"bsdl", bsdlFilePath("hard_cases.bsd")});
+  const TestFileCopy hardCases("hard_cases.bsd");
+  const TestFileCopy obrin("obrin.bsd");
+  const Outcome summary = runZorvjtag({"bsdl", hardCases.path()});
   EXPECT_EQ(summary.status, 0) << summary.err;
   EXPECT_EQ(summary.err, "");
   EXPECT_EQ(summary.out,
@@ -31,14 +48,14 @@ TEST(BsdlCommand, PrintsTheSummaryAndAPortsCells) {
             "Design warning:\n"
             "  Hold nReset high during EXTEST -- the reset line has no boundary cell; the \"safe\" values assume it.\n");
 
-  const Outcome merged = runZorvjtag({"bsdl", bsdlFilePath("hard_cases.bsd"), "--port", "data(3)"});
+  const Outcome merged = runZorvjtag({"bsdl", hardCases.path(), "--port", "data(3)"});
   EXPECT_EQ(merged.status, 0) << merged.err;
   EXPECT_EQ(merged.out,
             "Port DATA(3) (inout):\n"
             "  input:    cell 5 (BC_1, INPUT)\n"
             "  output:   cell 5 (BC_1, OUTPUT3)\n"
             "  control:  cell 3, disable value 0 (PULL0)\n");
-  const Outcome product = runZorvjtag({"bsdl", "--port", "NAND_CE_N", bsdlFilePath("obrin.bsd")});
+  const Outcome product = runZorvjtag({"bsdl", "--port", "NAND_CE_N", obrin.path()});
   EXPECT_EQ(product.out,
             "Port NAND_CE_N (out):\n"
             "  input:    none\n"
@@ -60,9 +77,10 @@ TEST(BsdlCommand, RefusalsNameTheFileAndLine) {
   EXPECT_EQ(refused.err, broken.string() + ":3: BOUNDARY_LENGTH needs BOUNDARY_REGISTER\n");
   std::filesystem::remove(broken);
 
-  const Outcome noPort = runZorvjtag({"bsdl", bsdlFilePath("obrin.bsd"), "--port", "MEM_D"});
+  const TestFileCopy obrin("obrin.bsd");
+  const Outcome noPort = runZorvjtag({"bsdl", obrin.path(), "--port", "MEM_D"});
   EXPECT_EQ(noPort.status, 1);
-  EXPECT_EQ(noPort.err, bsdlFilePath("obrin.bsd") + ": MEM_D is a bit_vector(0 to 31): name one bit, as MEM_D(0)\n");
+  EXPECT_EQ(noPort.err, obrin.path() + ": MEM_D is a bit_vector(0 to 31): name one bit, as MEM_D(0)\n");
   EXPECT_EQ(runZorvjtag({"bsdl"}).status, 2);
 }
 
