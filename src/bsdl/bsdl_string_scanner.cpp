@@ -68,7 +68,6 @@ std::string StringScanner::word(std::string_view what) {
 }
 
 int StringScanner::number(std::string_view what) {
-  skipBlanks();
   const size_t start = at_;
   const std::string digits = word(what);
   long long value = 0;

@@ -18,6 +18,9 @@ struct Fault {
 const Fault kFaults[] = {
     {"GND: C7\";", "GND: C7;", 33, "the string does not end on its line: expected '\"'"},
     {"   Port (", "   signal x : bit; Port (", 9, "expected generic, port, use, attribute, constant or end, found 'signal'"},
+    // A long word is cut in the message.
+    {"   Port (", "   Port_AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA (", 9,
+     "expected generic, port, use, attribute, constant or end, found 'Port_AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA...'"},
     {"Sense         : in bit", "Sense         : input bit", 16,
      "expected the port's direction (in, out, inout, buffer or linkage), found 'input'"},
     {"of HARD_CASE_CHIP", "of Other_Chip", 40, "INSTRUCTION_OPCODE is given of Other_Chip, not of the entity Hard_Case_Chip"},
@@ -95,6 +98,14 @@ TEST(BsdlErrors, NameTheLineAndWhatWasExpected) {
     ADD_FAILURE() << "an empty file was read";
   } catch (const BsdlError& error) {
     EXPECT_STREQ(error.what(), "empty.bsd:1: expected 'entity' at the start of the description, found the end of the file");
+  }
+  // A text whose last character closes a string ends there, whatever follows it in memory.
+  const std::string buffer = "entity X is attribute DESIGN_WARNING of X : entity is \"w\"\"\n; end X;";
+  try {
+    parseBsdl(std::string_view(buffer).substr(0, buffer.find("\"\"\n") + 1), "cut.bsd");
+    ADD_FAILURE() << "a text without its end was read";
+  } catch (const BsdlError& error) {
+    EXPECT_STREQ(error.what(), "cut.bsd:1: expected ';' after DESIGN_WARNING's value, found the end of the file");
   }
 }
 
