@@ -24,6 +24,8 @@ const Fault kFaults[] = {
     {"Sense         : in bit", "Sense         : input bit", 16,
      "expected the port's direction (in, out, inout, buffer or linkage), found 'input'"},
     {"of HARD_CASE_CHIP", "of Other_Chip", 40, "INSTRUCTION_OPCODE is given of Other_Chip, not of the entity Hard_Case_Chip"},
+    {"\"BYPASS   (11111)", "\"BYPASS   [11111]", 41,
+     "INSTRUCTION_OPCODE: expected '(' before the instruction's opcodes, found '['"},
     {"\"sample   (00001)", "\"sample   (0001)", 43, "INSTRUCTION_OPCODE: '0001' has 4 bits, not the 5 of INSTRUCTION_LENGTH"},
     {"(0010X)", "(0010Z)", 47, "INSTRUCTION_OPCODE: '0010Z' is not an opcode (only 0, 1 and X)"},
     {"\"PRELOAD  (00001)", "\"SAMPLE  (00001)", 44, "INSTRUCTION_OPCODE: the instruction SAMPLE is listed twice"},

@@ -81,6 +81,9 @@ TEST(BsdlCommand, RefusalsNameTheFileAndLine) {
   const Outcome noPort = runZorvjtag({"bsdl", obrin.path(), "--port", "MEM_D"});
   EXPECT_EQ(noPort.status, 1);
   EXPECT_EQ(noPort.err, obrin.path() + ": MEM_D is a bit_vector(0 to 31): name one bit, as MEM_D(0)\n");
+  const Outcome hugeBit = runZorvjtag({"bsdl", obrin.path(), "--port", "MEM_D(9999999999)"});
+  EXPECT_EQ(hugeBit.status, 1);
+  EXPECT_EQ(hugeBit.err, obrin.path() + ": MEM_D(9999999999) is not a bit of MEM_D(0 to 31)\n");
   EXPECT_EQ(runZorvjtag({"bsdl"}).status, 2);
 }
 
