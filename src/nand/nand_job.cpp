@@ -82,6 +82,19 @@ class NandDownload : JobBody {
     const int marked = flash_.markBad(cable_, *target_, block);
     marks_.push_back({block / blockSize(), marked == 0});
   }
+  // A block whose erase the device reported failed (its ID checked). It is marked only once a later
+  // block erases well or the program pass ends: a run of kSuspectRun failures in a row stops the
+  // job as a cable fault and marks none of them. False when this failure ends the run so.
+  bool takeEraseFailure(uint32_t block);
+  // An erase went well: the failures before it were the blocks' own.
+  void eraseWorked() {
+    failureRun_ = 0;
+    markPendingBlocks();
+  }
+  void markPendingBlocks() {
+    for (uint32_t block : pendingMarks_) markFailedBlock(block);
+    pendingMarks_.clear();
+  }
 
   NandFlash& flash_;
   const NandSettings& settings_;
@@ -95,10 +108,29 @@ class NandDownload : JobBody {
   std::vector<uint32_t> usedBlocks_;  // in image order
   std::vector<uint8_t> pageBuffer_;
   std::vector<std::pair<uint32_t, bool>> marks_;  // block number, and whether the mark went through
+  std::vector<uint32_t> pendingMarks_;            // failed erases not yet marked
+  int failureRun_ = 0;                            // blocks in a row whose erase failed
   uint32_t address_ = 0;
   bool programPassRan_ = false;
   uint32_t skippedPages_ = 0;
 };
+
+// Worn blocks fail one here and there, and the device still gives its ID; three erases in a row
+// that fail point at what lies between (a line that picks up noise, the write protect held low, a
+// board that browns out), not at three worn blocks, so marking them would only cost good blocks.
+constexpr int kSuspectRun = 3;
+
+bool NandDownload::takeEraseFailure(uint32_t block) {
+  if (++failureRun_ < kSuspectRun) {
+    pendingMarks_.push_back(block);
+    return true;
+  }
+  pendingMarks_.clear();
+  cable_.noteCableFault(format("%d blocks in a row failed their erase (the last at 0x%X) although the NAND still "
+                               "gives its ID: the cable is suspect, none of them was marked bad",
+                               kSuspectRun, block));
+  return false;
+}
 
 void NandDownload::run() {
   target_ = makeNandTarget(settings_.product);
@@ -177,11 +209,12 @@ void NandDownload::erasePass() {
     // ends the pass like an erase timeout.
     const int marker = flash_.factoryMarker(cable_, *target_, address);
     result = marker == 0 && status_.linkHolds() ? flash_.eraseBlock(cable_, *target_, address) : marker;
+    if (result == 1 && marker == 0) takeEraseFailure(address);
+    if (result == 0) eraseWorked();
     if (!status_.linkHolds()) result = -1;
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
-      if (marker == 0) markFailedBlock(address);
     }
     if (result == -1) break;
     address += blockSize();
@@ -225,13 +258,14 @@ bool NandDownload::nextUsableBlock() {
     if (!wasErased(address_)) {
       const int marker = flash_.factoryMarker(cable_, *target_, address_);
       int result = marker == 0 && status_.linkHolds() ? flash_.eraseBlock(cable_, *target_, address_) : marker;
+      if (result == 1 && marker == 0) takeEraseFailure(address_);
+      if (result == 0) eraseWorked();
       if (!status_.linkHolds()) {
         if (status_.stopped()) return false;
         result = -1;
       }
       if (result == 1) {
         failedErase_.push_back(address_);
-        if (marker == 0) markFailedBlock(address_);
         continue;
       }
       if (result == -1) {
@@ -288,6 +322,7 @@ void NandDownload::programPass() {
     if (!status_.linkHolds() && status_.stopped()) break;
     if (programmed != 0 || status_.failed()) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
+      if (!status_.failed()) markPendingBlocks();
       if (!status_.failed() && !flash_.programTimedOut) markFailedBlock(address_ - address_ % blockSize());
       status_.fail("Programming Error");
       break;
@@ -297,6 +332,8 @@ void NandDownload::programPass() {
     page_.showProgress(done, size_, startTime_);
     remaining -= chunk;
   }
+  // Failures the run did not end as a cable fault are the blocks' own.
+  if (cable_.linkFailure().empty()) markPendingBlocks();
   flash_.setChipEnable(cable_, '1');
   file_.reset();
   if (status_.stopped()) log("  STOP.\r\n");
@@ -335,6 +372,14 @@ bool NandDownload::verifyPass() {
       break;
     }
     if (!readImage(count)) break;
+    // A dead cable reads all ones or all zeros: a difference is the flash's only while it is itself.
+    if (!std::equal(readBuffer.begin(), readBuffer.begin() + count, pageBuffer_.begin()) &&
+        !flash_.answersAsItself(cable_, *target_)) {
+      log("\r\n");
+      status_.linkHolds();
+      status_.fail("Verify ERROR");
+      break;
+    }
     if (!compareWithImage(page_, address, pageBuffer_.data(), readBuffer.data(), count, chunk)) {
       status_.markFailed();
       break;

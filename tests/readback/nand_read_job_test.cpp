@@ -393,6 +393,48 @@ TEST(NandReadJob, EraseFailureIsAnError) {
   EXPECT_NE(nand.page.log.find("Erase failed #\r\n[0001]\r\n"), std::string::npos) << nand.page.log;
 }
 
+// TDO that sticks during a read-back job: what it reads is the cable's, not the flash's. The job
+// stops with the cable's line; no block is listed as bad or failed, nothing more is erased.
+TEST(NandReadJob, ATdoThatSticksIsNamedAsTheCable) {
+  const auto stuckAfter = [](uint8_t command, bool level) {
+    sim::NandDeviceConfig config;
+    config.forceTdo = true;
+    config.tdoAfter = command;
+    config.tdoLevel = level;
+    return config;
+  };
+  // High from the first erase's status on: every erase would read failed.
+  NandBoard erase(Veskar, 0x75, stuckAfter(0x70, true));
+  erase.settings.count = 4;
+  erase.run(ReadMode::Erase);
+  EXPECT_NE(erase.page.log.find("  Cable: the NAND answers with ID FF FF FF FF, not EC 75 A5 00 as at the start"),
+            std::string::npos)
+      << erase.page.log;
+  EXPECT_EQ(erase.page.log.find("Erase failed"), std::string::npos) << erase.page.log;
+  EXPECT_EQ(erase.page.boxes, std::vector<std::string>{"ERASE ERROR."});
+  EXPECT_EQ(erase.device->eraseLog(), std::vector<uint32_t>{0});
+
+  // Low from the first marker read on: R/B never rises, for the cable, not the device.
+  NandBoard scan(Veskar, 0x75, stuckAfter(0x50, false));
+  scan.run(ReadMode::BadScan);
+  EXPECT_NE(scan.page.log.find("  Cable: TDO does not carry the chip's answers (its instruction register captured "
+                               "0000, not ..01)"),
+            std::string::npos)
+      << scan.page.log;
+  EXPECT_EQ(scan.page.boxes, std::vector<std::string>{"Read ERROR"});
+
+  // High from the first page read of a verify: the difference is the cable's.
+  NandBoard verify(Veskar, 0x75, stuckAfter(0x00, true));
+  verify.device->preload(0, pattern(512));
+  spit(verify.image, pattern(512));
+  verify.run(ReadMode::Verify);
+  EXPECT_NE(verify.page.log.find("  Verifying... \r\n  Cable: the NAND answers with ID FF FF FF FF"),
+            std::string::npos)
+      << verify.page.log;
+  EXPECT_EQ(verify.page.log.find("[Write:"), std::string::npos) << verify.page.log;
+  EXPECT_EQ(verify.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
+
 TEST(NandReadJob, BadScanListsEveryMarkedBlockThenTheirCount) {
   sim::NandDeviceConfig config;
   config.factoryBadBlocks = {0, 7, 2047};
