@@ -48,6 +48,10 @@ class NandDownload : JobBody {
  private:
   bool identify();
   bool openAndSize();
+  // An image with the spare areas holds no block that carries a bad-block marker (a read with
+  // --raw keeps the bad blocks): written, the marker would make a good block bad for good. False,
+  // with the refusal shown, when one does; records is the image's count of page+spare records.
+  bool imageCarriesNoMarker(uint64_t records);
   void erasePass();
   void programPass();
   bool nextUsableBlock();
@@ -172,6 +176,7 @@ bool NandDownload::openAndSize() {
                  pageSize(), imageSpare()));
       return false;
     }
+    if (!imageCarriesNoMarker(fileSize / record)) return false;
     fileSize = fileSize / record * pageSize();
   }
   if (fileSize >= flash_.totalSize) {
@@ -191,6 +196,36 @@ bool NandDownload::openAndSize() {
   page_.showElapsed(0);
   log(format("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, size_));
   return true;
+}
+
+bool NandDownload::imageCarriesNoMarker(uint64_t records) {
+  const uint64_t record = pageSize() + imageSpare();
+  const uint64_t pagesPerBlock = blockSize() / pageSize();
+  // Where the parts keep the marker: the first spare byte of a large page, the sixth of a small one,
+  // in a block's first or second page (Samsung K9F1G08U0A and K9F1208U0A, "Identifying Invalid
+  // Block(s)").
+  const uint32_t column = flash_.largePage ? 0 : 5;
+  std::FILE* file = file_.get();
+  for (uint64_t first = 0; first < records; first += pagesPerBlock) {
+    for (uint64_t page = first; page < std::min(first + 2, records); ++page) {
+      const uint64_t offset = page * record + pageSize() + column;
+      // An image is smaller than the device (at most 1 GiB and its spare areas), so the offset fits.
+      uint8_t marker = 0xFF;
+      if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(&marker, 1, 1, file) != 1) {
+        box("Cannot read " + settings_.imagePath);
+        return false;
+      }
+      if (marker == 0xFF) continue;
+      box(format("Block %u of the image carries a bad-block marker (spare byte %u of its page %u is 0x%02X): "
+                 "written back, it would mark a good block bad. Make the image with nand-read --oob without "
+                 "--raw, which leaves the bad blocks out",
+                 static_cast<uint32_t>(first / pagesPerBlock), column, static_cast<uint32_t>(page - first), marker));
+      return false;
+    }
+  }
+  if (std::fseek(file, 0, SEEK_SET) == 0) return true;
+  box("Cannot read " + settings_.imagePath);
+  return false;
 }
 
 void NandDownload::erasePass() {

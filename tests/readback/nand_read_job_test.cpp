@@ -263,6 +263,46 @@ TEST(NandReadJob, SpareAreasSurviveABackupEraseAndRestoreOnEveryPart) {
   }
 }
 
+// A --raw copy keeps the bad blocks' spare areas, markers and all; written back with --oob, a
+// marker would land in a good block and make it bad for good. Refused before anything is erased.
+TEST(NandReadJob, ARawCopyWithMarkersIsRefusedBeforeAnyErase) {
+  struct Case {
+    uint8_t code;
+    bool secondPageOnly;
+    uint32_t size;
+    std::string box;
+  };
+  const std::string howTo = ": written back, it would mark a good block bad. Make the image with nand-read --oob "
+                            "without --raw, which leaves the bad blocks out";
+  const Case cases[] = {
+      {0x75, false, 3 * 0x4000, "Block 1 of the image carries a bad-block marker (spare byte 5 of its page 0 is 0x00)"},
+      {0xDA, true, 2 * 2048, "Block 0 of the image carries a bad-block marker (spare byte 0 of its page 1 is 0x00)"},
+  };
+  for (const Case& c : cases) {
+    sim::NandDeviceConfig config;
+    (c.secondPageOnly ? config.secondPageMarkBlocks : config.factoryBadBlocks) = {c.code == 0x75 ? 1u : 0u};
+    NandBoard nand(Veskar, c.code, config);
+    nand.settings.size = c.size;
+    nand.settings.raw = true;
+    nand.settings.oob = true;
+    nand.run(ReadMode::Read);
+    ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+    fs::copy_file(nand.out, nand.image, fs::copy_options::overwrite_existing);
+    NandSettings restore;
+    restore.product = Veskar;
+    restore.block = 4;
+    restore.imagePath = nand.image.string();
+    restore.oob = true;
+    RecordingPage page;
+    restoreProductImages();
+    runNandJob(page, *nand.board, restore);
+    EXPECT_EQ(page.boxes, std::vector<std::string>{c.box + howTo}) << int{c.code};
+    EXPECT_EQ(page.log.find("Erasing"), std::string::npos) << page.log;
+    EXPECT_TRUE(nand.device->eraseLog().empty());
+    EXPECT_TRUE(nand.device->programLog().empty());
+  }
+}
+
 // A block whose erase fails during a download is marked, so that the read-back commands pass over
 // it as the download did.
 TEST(NandReadJob, ABlockThatFailedItsEraseIsMarkedAndPassedOverAfterwards) {
