@@ -20,6 +20,7 @@ namespace {
 //                         small-page spare read
 //   nandtdo=L@CMD[/N][+S] from the Nth (default first) command CMD on, TDO reads L (0 or 1): for good,
 //                         or for the S scans after it (a glitch)
+//   nanddropspare         programs leave the spare area as it was
 //   nandid4=BYTE          fourth ID byte (page, spare and block size) instead of the part's own
 //   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
 //   nandload=FILE         the main area starts with the file's bytes, from address 0
@@ -108,6 +109,7 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       if (config.tdoAfterCount == 0) throw std::invalid_argument("nandtdo: counts start at 1");
     }
   }
+  if (take(items, "nanddropspare", value)) config.dropSpare = true;
   if (take(items, "nandid4", value)) {
     const uint32_t byte = number("nandid4", value);
     if (byte > 0xFF) throw std::invalid_argument("nandid4: one byte, 0x00 to 0xFF");

@@ -359,7 +359,8 @@ void NandDevice::program(uint64_t tck) {
   if (failed_) return;
   auto [it, fresh] = pages_.try_emplace(row_, pageBytes_, uint8_t{0xFF});
   // Programming can only clear bits.
-  for (uint32_t i = 0; i < pageBytes_; ++i) it->second[i] &= register_[i];
+  const uint32_t kept = config_.dropSpare ? geometry_.pageSize : pageBytes_;
+  for (uint32_t i = 0; i < kept; ++i) it->second[i] &= register_[i];
 }
 
 void NandDevice::erase(uint64_t tck) {

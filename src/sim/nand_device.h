@@ -61,6 +61,8 @@ struct NandDeviceConfig {
   uint32_t tdoAfterCount = 1;
   bool tdoLevel = true;
   uint32_t tdoScans = 0;
+  // Programs leave the spare area as it was, as a part or a path that drops spare bytes would.
+  bool dropSpare = false;
   bool flipBit = false;                 // reads of main byte flipAddress come back XOR flipMask
   uint32_t flipAddress = 0;
   uint8_t flipMask = 0x01;

@@ -363,6 +363,24 @@ TEST(NandJob, VerifyMismatch) {
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Verify ERROR"});
 }
 
+// With the spare areas, the read-back compares them too: a part (or a path) that drops the spare
+// bytes fails the verify at the first one.
+TEST(NandJob, VerifyWithSpareAreasComparesThem) {
+  sim::NandDeviceConfig config;
+  config.dropSpare = true;
+  JobRun job(Obrin, 0x75, config);
+  Bytes record = pattern(512 + 16);
+  record[512 + 5] = 0xFF;  // a good block's marker
+  record[512] = 0x3C;
+  job.writeImage(record);
+  job.settings.oob = true;
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying...   ERROR, ADDR: 0x0, SPARE BYTE: 0x0\r\n"
+                                     "    [Write: 0x3C, Read: 0xFF]\r\nError.\r\n\r\n"))
+      << job.page.log;
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
 
 TEST(NandJob, ImageFileChangingUnderTheJob) {
   // Gone before the verify pass.

@@ -50,7 +50,7 @@ TEST(NandDevice, BoardOptions) {
                           "nandtdo=1", "nandtdo=1@0x100", "nandtdo=0@0x70/0", "nandtdo=1@0x70+0"})
     EXPECT_THROW(makeBoard(bad), std::invalid_argument) << bad;
   EXPECT_NO_THROW(makeBoard("nandbad=3:7,nanderasefail=5,nandprogfail=9,nandbusy,nandflip=0x20005/0xFF,"
-                            "nandmarkonly=4,nandbusyafter=0x30/2,nandtdo=0@0x00/3+4"));
+                            "nandmarkonly=4,nandbusyafter=0x30/2,nandtdo=0@0x00/3+4,nanddropspare"));
   EXPECT_EQ(Probe("nandid4=0x26").flash.id[3], 0x26);
 
   Probe faults("chip=IKA,nand=0x76,nandbad=3:7,nanderasefail=5,nandprogfail=9", Ika);
