@@ -210,7 +210,8 @@ uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
   uint32_t done = 0;
   uint64_t written = 0;
   flash_.setChipEnable(cable_, '0');
-  while (settings_.toEnd ? address_ < flash_.totalSize : remaining != 0) {
+  // Never past the device's end, whatever the count says: the address bytes would wrap to block 0.
+  while (address_ < flash_.totalSize && (settings_.toEnd || remaining != 0)) {
     if (status_.stopSeen()) break;
     if (address_ % blockSize() == 0 && settings_.padBad && !settings_.raw) {
       bool bad = false;
@@ -247,6 +248,7 @@ uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
     remaining -= chunk;
     page_.showProgress(done, total, startTime_);
   }
+  if (status_.running() && !settings_.toEnd && remaining != 0) outOfBlocks("Read ERROR");
   return written;
 }
 

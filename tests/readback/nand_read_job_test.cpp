@@ -303,6 +303,38 @@ TEST(NandReadJob, ARawCopyWithMarkersIsRefusedBeforeAnyErase) {
   }
 }
 
+// A size that ends inside a bad block gives exactly that many bytes, the padding with --oob in whole
+// page+spare records. The bad block is the device's last, so padding that ran past the size would
+// run into its end.
+TEST(NandReadJob, PaddingABadBlockStopsAtTheSize) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {2047};
+  NandBoard nand(Veskar, 0x75, config);
+  const uint32_t block = nand.blockSize();
+  const Bytes data = pattern(block);
+  nand.device->preload(2046 * block, data);
+  nand.settings.block = 2046;
+  nand.settings.padBad = true;
+  nand.settings.size = block + 1000;
+  nand.run(ReadMode::Read);
+  ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+  Bytes expected = data;
+  expected.resize(block + 1000, 0xFF);
+  EXPECT_EQ(slurp(nand.out), expected);
+
+  nand.settings.oob = true;
+  nand.settings.size = block + 2 * 512;
+  nand.run(ReadMode::Read);
+  ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+  expected.clear();
+  for (uint32_t page = 0; page < 32; ++page) {
+    expected.insert(expected.end(), data.begin() + page * 512, data.begin() + (page + 1) * 512);
+    for (uint32_t i = 0; i < 16; ++i) expected.push_back(nand.device->spareByte(2046 * 32 + page, i));
+  }
+  expected.resize(expected.size() + 2 * (512 + 16), 0xFF);
+  EXPECT_EQ(slurp(nand.out), expected);
+}
+
 // A block whose erase fails during a download is marked, so that the read-back commands pass over
 // it as the download did.
 TEST(NandReadJob, ABlockThatFailedItsEraseIsMarkedAndPassedOverAfterwards) {
