@@ -9,6 +9,7 @@
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
 #include "readback/losing_port.h"
+#include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
@@ -333,6 +334,39 @@ TEST(NandReadJob, PaddingABadBlockStopsAtTheSize) {
   }
   expected.resize(expected.size() + 2 * (512 + 16), 0xFF);
   EXPECT_EQ(slurp(nand.out), expected);
+}
+
+// A file left under the name a read picks for its partial file is never written into: the read
+// takes the next free name, and the result holds only what was read.
+TEST(NandReadJob, AFileLeftUnderAPartialNameIsNeverWrittenInto) {
+  NandBoard nand(Veskar, 0x75);
+  const Bytes data = pattern(1024);
+  nand.device->preload(0, data);
+  // The names the next reads will pick, found from one taken and given back.
+  std::string taken;
+  {
+    OutputFile probe(nand.out.string());
+    ASSERT_TRUE(probe.open());
+    taken = probe.partPath();
+  }
+  const size_t dash = taken.rfind('-');
+  ASSERT_NE(dash, std::string::npos) << taken;
+  const std::string stem = taken.substr(0, dash + 1);
+  const unsigned next = static_cast<unsigned>(std::stoul(taken.substr(dash + 1))) + 1;
+  const Bytes stale(4096, 0x5A);
+  std::vector<fs::path> left;
+  for (unsigned n = next; n < next + 3; ++n) {
+    left.push_back(stem + std::to_string(n) + ".part");
+    spit(left.back(), stale);
+  }
+  nand.settings.size = data.size();
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+  EXPECT_EQ(slurp(nand.out), data);
+  for (const fs::path& path : left) {
+    EXPECT_EQ(slurp(path), stale) << path;
+    fs::remove(path);
+  }
 }
 
 // A block whose erase fails during a download is marked, so that the read-back commands pass over
