@@ -88,8 +88,8 @@ class NandDownload : JobBody {
   }
   // A block whose erase the device reported failed (its ID checked). It is marked only once a later
   // block erases well or the program pass ends: a run of kSuspectRun failures in a row stops the
-  // job as a cable fault and marks none of them. False when this failure ends the run so.
-  bool takeEraseFailure(uint32_t block);
+  // job as a cable fault (noted on the cable) and marks none of them.
+  void takeEraseFailure(uint32_t block);
   // An erase went well: the failures before it were the blocks' own.
   void eraseWorked() {
     failureRun_ = 0;
@@ -124,16 +124,15 @@ class NandDownload : JobBody {
 // board that browns out), not at three worn blocks, so marking them would only cost good blocks.
 constexpr int kSuspectRun = 3;
 
-bool NandDownload::takeEraseFailure(uint32_t block) {
+void NandDownload::takeEraseFailure(uint32_t block) {
   if (++failureRun_ < kSuspectRun) {
     pendingMarks_.push_back(block);
-    return true;
+    return;
   }
   pendingMarks_.clear();
   cable_.noteCableFault(format("%d blocks in a row failed their erase (the last at 0x%X) although the NAND still "
                                "gives its ID: the cable is suspect, none of them was marked bad",
                                kSuspectRun, block));
-  return false;
 }
 
 void NandDownload::run() {
@@ -168,6 +167,7 @@ bool NandDownload::openAndSize() {
   if (!file_) return false;
   const uint32_t block = settings_.block;
   const uint64_t base = uint64_t{block} * blockSize();
+  uint64_t records = 0;
   if (settings_.oob) {
     // Whole records of a page and its spare area, or the image was not read with them.
     const uint64_t record = pageSize() + imageSpare();
@@ -176,8 +176,8 @@ bool NandDownload::openAndSize() {
                  pageSize(), imageSpare()));
       return false;
     }
-    if (!imageCarriesNoMarker(fileSize / record)) return false;
-    fileSize = fileSize / record * pageSize();
+    records = fileSize / record;
+    fileSize = records * pageSize();
   }
   if (fileSize >= flash_.totalSize) {
     box("File size is too big");
@@ -189,6 +189,7 @@ bool NandDownload::openAndSize() {
     box(format("File does not fit from block %u", block));
     return false;
   }
+  if (settings_.oob && !imageCarriesNoMarker(records)) return false;
   base_ = static_cast<uint32_t>(base);
   size_ = static_cast<uint32_t>(fileSize);
   page_.resetProgressBar();
