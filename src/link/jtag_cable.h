@@ -79,11 +79,11 @@ class JtagCable {
   void noteCableFault(std::string cause) {
     if (cableFault_.empty()) cableFault_ = std::move(cause);
   }
-  // Whether TDO still carries the chip's answers: shifts the boundary-scan instruction in again
-  // and looks at what the instruction register captured, whose two lowest bits are 01 on every
-  // IEEE 1149.1 TAP, which a TDO stuck at either level cannot give. EXTEST stays in force, so no
-  // pin moves. False, with the cable fault noted, when they are not 01.
-  bool tdoAnswers();
+  // Notes a cable fault when TDO does not carry the chip's answers: shifts the boundary-scan
+  // instruction in again and looks at what the instruction register captured, whose two lowest
+  // bits are 01 on every IEEE 1149.1 TAP, which a TDO stuck at either level cannot give. EXTEST
+  // stays in force, so no pin moves.
+  void checkTdoCarriesAnswers();
   // Set once a job has logged the link failure, so it is logged once.
   bool linkFailureLogged = false;
 

@@ -187,7 +187,7 @@ int NandFlash::readArea(JtagCable& cable, const NandTarget& target, uint8_t comm
     writeCommand(cable, target, cmd::kReset);
     if (waitReady(cable) == 0) return -1;
     // R/B that never rises may be TDO stuck low rather than the device.
-    cable.tdoAnswers();
+    cable.checkTdoCarriesAnswers();
     return -2;
   }
   readData(cable, target, buffer, count);
@@ -270,22 +270,18 @@ uint8_t NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
   return status;
 }
 
-bool NandFlash::failureConfirmed(JtagCable& cable, const NandTarget& target, uint8_t status) {
+void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status) {
   // The status register keeps its value until the next operation, so a second read gives the
   // same unless the first came through a glitch.
   const uint8_t again = readStatus(cable, target);
-  if (!answersAsItself(cable, target)) return false;
+  if (!answersAsItself(cable, target)) return;
   if (again != status) {
     cable.noteCableFault(format("the NAND's status read 0x%02X, then 0x%02X: the answers through the cable change",
                                 status, again));
-    return false;
-  }
-  if ((status & kNandStatusReady) == 0) {
+  } else if ((status & kNandStatusReady) == 0) {
     cable.noteCableFault(format("the NAND's status 0x%02X says busy although R/B says ready: no NAND answers so",
                                 status));
-    return false;
   }
-  return true;
 }
 
 bool NandFlash::answersAsItself(JtagCable& cable, const NandTarget& target) {
@@ -309,12 +305,12 @@ int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t 
   writeCommand(cable, target, cmd::kProgramConfirm);
   programTimedOut = waitReady(cable) != 0;
   if (programTimedOut) {
-    cable.tdoAnswers();
+    cable.checkTdoCarriesAnswers();
     return -1;
   }
   const uint8_t status = readStatus(cable, target);
   if (statusPasses(status)) return 0;
-  failureConfirmed(cable, target, status);
+  checkFailure(cable, target, status);
   return -1;
 }
 
@@ -323,12 +319,13 @@ int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t b
   writeAddress(cable, target, BlockAddress, blockAddress);
   writeCommand(cable, target, cmd::kEraseConfirm);
   if (waitReady(cable) != 0) {
-    cable.tdoAnswers();
+    cable.checkTdoCarriesAnswers();
     return -1;
   }
   const uint8_t status = readStatus(cable, target);
   if (statusPasses(status)) return 0;
-  return failureConfirmed(cable, target, status) ? 1 : -1;
+  checkFailure(cable, target, status);
+  return cable.linkFailure().empty() ? 1 : -1;
 }
 
 void NandFlash::idleControlPins(JtagCable& cable) {

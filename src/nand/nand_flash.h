@@ -72,7 +72,7 @@ class NandFlash {
   // spare area of the block's first and second page, so either way of reading the marker finds
   // it. 0 when both programs went through, -1 otherwise (a block that failed may refuse this too).
   int markBad(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
-  // 0 erased, 1 the device reports an erase failure, -1 timeout.
+  // 0 erased, 1 the device reports an erase failure, -1 timeout or a cable fault.
   int eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
 
   // Whether the device still answers as itself: its ID reads as readId read it. When it does not,
@@ -98,10 +98,10 @@ class NandFlash {
   // Finds the cells the data bus is read from, so that reads keep only those.
   void locateDataCells(const NandTarget& target);
   uint8_t readStatus(JtagCable& cable, const NandTarget& target);
-  // After a status that says the operation failed or that no part gives: true when a second read
-  // says the same, it is one a part gives and the device still gives its ID; otherwise the cable
-  // fault is noted.
-  bool failureConfirmed(JtagCable& cable, const NandTarget& target, uint8_t status);
+  // After a status that says the operation failed or that no part gives: reads it again and the
+  // device's ID, and notes a cable fault unless the second read says the same, it is a status a
+  // part gives and the device still gives its ID.
+  void checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status);
   // Raw captures of a read in progress, dataSpan bytes per byte read; sized once per job.
   std::vector<uint8_t> readCaptures_;
   int readArea(JtagCable& cable, const NandTarget& target, uint8_t command, NandAddressKind kind,

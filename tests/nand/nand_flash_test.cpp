@@ -257,6 +257,17 @@ TEST(NandFlash, DeviceFailuresAndTimeouts) {
   EXPECT_EQ(f.eraseBlock(rig.cable, *rig.target, 0x20000), 1);
   EXPECT_EQ(f.programPage(rig.cable, *rig.target, 0x40000, &byte, 1), -1);
   EXPECT_EQ(f.programPage(rig.cable, *rig.target, 0x60000, &byte, 1), 0);
+  EXPECT_TRUE(rig.cable.linkFailure().empty()) << "the part's own failures";
+
+  // A failure that TDO stuck high reads is the cable's: noted, and no block's.
+  sim::NandDeviceConfig stuck = part(0xDA);
+  stuck.forceTdo = true;
+  stuck.tdoAfter = 0x60;
+  Rig dead(Tqr2400, stuck);
+  dead.flash.setChipEnable(dead.cable, '0');
+  EXPECT_EQ(dead.flash.eraseBlock(dead.cable, *dead.target, 0x20000), -1);
+  EXPECT_EQ(dead.cable.linkFailure().rfind("the NAND answers with ID FF FF FF FF, not EC DA 10 15", 0), 0u)
+      << dead.cable.linkFailure();
 
   sim::NandDeviceConfig busy = part(0xDA);
   busy.stuckBusy = true;
