@@ -131,6 +131,7 @@ int runCommandLine(int argc, char** argv) {
   addNorCommand(app, context);
   addReadCommands(app, context);
   addSimServeCommand(app, context);
+  addBsdlCommand(app, context);
   // After the subcommands, so that only the program's own help carries it.
   app.footer("FTDI adapters (FT2232H, FT232H, FT4232H, FT2232D in MPSSE mode), as --cable:\n"
              "    ftdi[,layout=NAME][,channel=A|B|C|D][:VID:PID[:SERIAL]]\n"
