@@ -3,6 +3,7 @@
 namespace zorv {
 
 DapIo SimulatedCmsisDap::send(const uint8_t* data, size_t length) {
+  ++transfers_;
   if (answersLeft_ == 0 && misbehaviour_ == Misbehaviour::Unplugged) {
     unplugged_ = true;
     cause_ = "the CMSIS-DAP probe was unplugged";
@@ -18,6 +19,7 @@ DapIo SimulatedCmsisDap::send(const uint8_t* data, size_t length) {
 }
 
 DapIo SimulatedCmsisDap::receive(uint8_t* data, size_t capacity, size_t& length, int) {
+  ++transfers_;
   if (unplugged_ || !cause_.empty()) return DapIo::Failed;
   if (answersLeft_ == 0) {
     switch (misbehaviour_) {

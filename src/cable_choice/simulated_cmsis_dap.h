@@ -27,6 +27,8 @@ class SimulatedCmsisDap : public DapTransport {
   std::string name() const override { return "simulated CMSIS-DAP v2 probe"; }
 
   sim::Board& board() { return *board_; }
+  // Sends and receives the link has asked for, whatever came of them.
+  uint64_t transfers() const { return transfers_; }
   sim::DapProbe& probe() { return probe_; }
   // From the answer after `answers` more on (the count includes DAP_Info's at opening), the probe
   // misbehaves: unplugged (every transfer fails), DAP_JTAG_Sequence answers with error status, an
@@ -44,6 +46,7 @@ class SimulatedCmsisDap : public DapTransport {
   Misbehaviour misbehaviour_ = Misbehaviour::None;
   bool unplugged_ = false;
   bool late_ = false;
+  uint64_t transfers_ = 0;
 };
 
 }  // namespace zorv

@@ -189,6 +189,7 @@ void CmsisDapLink::sendPacked() {
 }
 
 bool CmsisDapLink::sendCommand(const uint8_t* command, size_t length, size_t answerLength, uint32_t clocks) {
+  if (!live()) return false;
   if (inFlightCount_ == packetCount_) {
     ++stalls_;
     if (!readAnswer(false)) return false;
@@ -204,6 +205,8 @@ bool CmsisDapLink::sendCommand(const uint8_t* command, size_t length, size_t ans
 }
 
 bool CmsisDapLink::readAnswer(bool stopMayEnd) {
+  // A failed link waits for nothing more: its cause is known.
+  if (!live()) return false;
   const InFlight oldest = inFlight_[oldest_];
   // The probe answers once it has clocked the command's sequences.
   const uint64_t periodNs = tckPeriodNs_ != 0 ? 2ull * tckPeriodNs_ : kSlowestUnaskedPeriodNs;

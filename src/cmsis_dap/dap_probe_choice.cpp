@@ -39,22 +39,27 @@ int chooseDapProbe(const std::vector<DapProbeFound>& found, const DapUsbTarget& 
             (list.empty() ? std::string("no USB interface names CMSIS-DAP") : "found: " + list);
     return -1;
   }
-  bool apart = true;
+  // Each is named by its USB id where no other has it, else by its id and serial.
   for (const int i : chosen) {
     const DapProbeFound& probe = found[static_cast<size_t>(i)];
+    bool idShared = false;
+    bool serialShared = probe.serial.empty();
     for (const int j : chosen) {
-      if (i != j && found[static_cast<size_t>(j)].serial == probe.serial) apart = false;
+      const DapProbeFound& other = found[static_cast<size_t>(j)];
+      if (i == j || other.vendor != probe.vendor || other.product != probe.product) continue;
+      idShared = true;
+      serialShared = serialShared || other.serial == probe.serial;
     }
-    list += (list.empty() ? "" : ", ") +
-            format("cmsis-dap:%04x:%04x:%s for ", probe.vendor, probe.product, probe.serial.c_str()) +
-            describeProbe(probe);
-  }
-  if (!apart) {
-    list.clear();
-    for (const int i : chosen) list += (list.empty() ? "" : ", ") + describeProbe(found[static_cast<size_t>(i)]);
-    cause = format("%zu CMSIS-DAP probes found that no serial number tells apart (%s): unplug all but one",
-                   chosen.size(), list.c_str());
-    return -1;
+    if (idShared && serialShared) {
+      list.clear();
+      for (const int k : chosen) list += (list.empty() ? "" : ", ") + describeProbe(found[static_cast<size_t>(k)]);
+      cause = format("%zu CMSIS-DAP probes found that no serial number tells apart (%s): unplug all but one",
+                     chosen.size(), list.c_str());
+      return -1;
+    }
+    std::string text = format("cmsis-dap:%04x:%04x", probe.vendor, probe.product);
+    if (idShared) text += ":" + probe.serial;
+    list += (list.empty() ? "" : ", ") + text + " for " + describeProbe(probe);
   }
   cause = format("%zu CMSIS-DAP probes found; name one: %s", chosen.size(), list.c_str());
   return -1;

@@ -335,7 +335,10 @@ std::unique_ptr<DapTransport> openDapUsb(const DapUsbTarget& target, std::string
     libusb_device_handle* handle = nullptr;
     int r = libusb_open(probe.device, &handle);
     if (r == 0) {
-      libusb_set_auto_detach_kernel_driver(handle, 1);
+      // A vendor-specific interface has no kernel driver as a rule; one that has is let go first.
+      if (libusb_kernel_driver_active(handle, probe.interfaceNumber) == 1) {
+        libusb_detach_kernel_driver(handle, probe.interfaceNumber);
+      }
       r = libusb_claim_interface(handle, probe.interfaceNumber);
       if (r != 0) libusb_close(handle);
     }

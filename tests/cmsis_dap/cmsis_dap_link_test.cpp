@@ -146,8 +146,8 @@ TEST(CmsisDapLink, OpeningLearnsTheProbeAndClosingDisconnectsIt) {
 }
 
 // A probe that is unplugged, answers a sequence with an error status, answers short or not at all
-// fails the link with that cause; every capture waiting reads as absent, and a probe that still
-// listens gets its DAP_Disconnect.
+// fails the link with that cause; every capture waiting reads as absent, nothing more is sent or
+// waited for, and a probe that still listens gets its DAP_Disconnect.
 TEST(CmsisDapLink, EveryProbeFaultFailsTheLinkNamingIt) {
   const std::pair<Misbehaviour, const char*> faults[] = {
       {Misbehaviour::Unplugged, "the CMSIS-DAP probe was unplugged"},
@@ -169,6 +169,11 @@ TEST(CmsisDapLink, EveryProbeFaultFailsTheLinkNamingIt) {
         cable.shiftDrCaptureDeferred(pattern(1000).data(), 1000, 0, 1000, reinterpret_cast<uint8_t*>(&raw[i * 1000]));
       }
       cable.collectCaptures();
+      // Failed, the link neither sends nor waits again until the next job opens it.
+      const uint64_t transfers = rig.probe->transfers();
+      cable.shiftDrCaptureDeferred(pattern(1000).data(), 1000, 0, 1000, reinterpret_cast<uint8_t*>(&raw[3000]));
+      cable.collectCaptures();
+      EXPECT_EQ(rig.probe->transfers(), transfers);
     }
     EXPECT_EQ(rig.link->linkFailure(), cause);
     EXPECT_EQ(raw.substr(3000), std::string(1000, '\xFF'));
