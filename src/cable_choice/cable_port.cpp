@@ -116,8 +116,8 @@ constexpr CableKind kKinds[] = {
      .setsTck = true, .takesOptions = true, .opensAtChoice = true, .open = openFtdi},
     {.name = "cmsis-dap",
      .syntax = "cmsis-dap[:VID:PID[:SERIAL]]",
-     .help = "a CMSIS-DAP probe in JTAG mode (Raspberry Pi Debug Probe, DAPLink and others) through libusb-1.0 or "
-             "hidapi; --tck asks it for a highest rate",
+     .help = "a CMSIS-DAP probe whose firmware offers JTAG (DAPLink boards and others) through libusb-1.0 or hidapi; "
+             "--tck asks it for a highest rate",
      .setsTck = true, .takesOptions = false, .opensAtChoice = true, .open = openCmsisDap},
     {.name = "sim",
      .syntax = "sim[:OPTIONS]",

@@ -137,7 +137,7 @@ int runCommandLine(int argc, char** argv) {
              "    Without VID:PID the layout's own USB ids are looked for; without channel, the layout's.\n"
              "    Layouts: " + ftdiLayoutNames() + " (ft2232h, the default: ADBUS0 TCK, 1 TDI, 2 TDO, 3 TMS).\n"
              "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.\n"
-             "CMSIS-DAP probes (Raspberry Pi Debug Probe, DAPLink and others with JTAG), as --cable:\n"
+             "CMSIS-DAP probes whose firmware offers JTAG (DAPLink boards and others), as --cable:\n"
              "    cmsis-dap[:VID:PID[:SERIAL]]\n"
              "    Without VID:PID any probe whose USB strings name CMSIS-DAP; SERIAL picks one of several.\n"
              "    cmsis-dap:sim[:OPTIONS] plays the virtual board through a modelled v2 probe (dappacket=BYTES,\n"

@@ -58,7 +58,7 @@ void CmsisDapLink::connect() {
   }
   if ((capabilities & dap::kCapabilityJtag) == 0) {
     fail("the CMSIS-DAP probe " + transport_->name() +
-         " has no JTAG (it offers SWD only); boundary scan needs a probe with JTAG");
+         " has no JTAG (its firmware offers SWD only); boundary scan needs a probe whose firmware offers JTAG");
     return;
   }
   if (reportedSize < 4 || reportedCount == 0) {
