@@ -64,7 +64,6 @@ class DapProbe {
   Config config_;
   std::deque<std::vector<uint8_t>> answers_;
   bool connected_ = false;
-  bool released_ = false;  // after DAP_Disconnect
   uint32_t clockHz_ = 0;
   bool tms_ = true;
   bool tdi_ = true;
