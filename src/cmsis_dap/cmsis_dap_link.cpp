@@ -122,16 +122,21 @@ void CmsisDapLink::close() {
   // The buffers of captures still waiting may be gone: their answers go nowhere.
   capturesDone_ = capturesQueued_;
   if (live() && packer_ && !packer_->empty()) sendPacked();
-  bool listening = !transportBroken_;
-  size_t length = 0;
   const size_t capacity = std::max(packetSize_, kFirstPacketBytes);
-  for (; inFlightCount_ > 0 && listening; --inFlightCount_) {
-    listening = transport_->receive(answer_.get(), capacity, length, kClosingWaitMs) == DapIo::Done;
-  }
+  size_t length = 0;
+  const auto answered = [&] {
+    DapIo got = DapIo::TimedOut;
+    for (int waited = 0; got == DapIo::TimedOut && waited < kClosingWaitMs; waited += kWaitSliceMs) {
+      got = transport_->receive(answer_.get(), capacity, length, kWaitSliceMs);
+    }
+    return got == DapIo::Done;
+  };
+  bool listening = !transportBroken_;
+  for (; inFlightCount_ > 0 && listening; --inFlightCount_) listening = answered();
   // A probe that stopped answering may still take the command that releases its pins.
   uint8_t command[8];
   if (!transportBroken_ && transport_->send(command, dap::disconnectCommand(command)) == DapIo::Done && listening) {
-    transport_->receive(answer_.get(), capacity, length, kClosingWaitMs);
+    answered();
   }
   transport_.reset();
   inFlightCount_ = 0;

@@ -45,24 +45,26 @@ void expectLength(const char* name, size_t length, size_t wanted) {
 
 DapProbe::DapProbe(PortIo& board, Config config) : board_(board), config_(config) {}
 
-void DapProbe::drive(bool tck) {
+void DapProbe::drive() {
   uint8_t lpt = 0;
   if (tdi_) lpt |= kTdi;
   if (tms_) lpt |= kTms;
-  if (tck) lpt |= kTck;
+  if (tckHigh_) lpt |= kTck;
   if (!config_.trstWired || trstHigh_) lpt |= kTrst;
   board_.write(kLptDataPort, lpt);
 }
 
+// TMS and TDI change as TCK falls; the TAP takes them as it rises, and TDO is sampled while it is
+// high. TCK idles high between clocks, as the parallel cable leaves it.
 bool DapProbe::clock(bool tms, bool tdi) {
   tms_ = tms;
   tdi_ = tdi;
-  drive(false);
-  drive(true);
-  const bool tdo = (board_.read(kLptStatusPort) & kTdo) != 0;
-  drive(false);
+  tckHigh_ = false;
+  drive();
+  tckHigh_ = true;
+  drive();
   ++clocks_;
-  return tdo;
+  return (board_.read(kLptStatusPort) & kTdo) != 0;
 }
 
 void DapProbe::command(const uint8_t* packet, size_t length) {
@@ -127,23 +129,21 @@ std::vector<uint8_t> DapProbe::pins(const uint8_t* packet, size_t length) {
   const uint8_t select = packet[2];
   const uint32_t wait = packet[3] | (packet[4] << 8) | (packet[5] << 16) | (static_cast<uint32_t>(packet[6]) << 24);
   if (wait > kLongestPinWaitUs) throw DapProbeFault("DAP_SWJ_Pins with a pin wait over 3 s");
-  bool tck = false;
   if (select & kPinTms) tms_ = (output & kPinTms) != 0;
   if (select & kPinTdi) tdi_ = (output & kPinTdi) != 0;
-  if (select & kPinTck) tck = (output & kPinTck) != 0;
+  if (select & kPinTck) tckHigh_ = (output & kPinTck) != 0;
   if (select & kPinTrst) {
     const bool high = (output & kPinTrst) != 0;
     if (config_.trstWired && trstHigh_ && !high) ++trstPulses_;
     trstHigh_ = high;
   }
-  drive(tck);
+  drive();
   uint8_t input = kPinReset;
-  if (tck) input |= kPinTck;
+  if (tckHigh_) input |= kPinTck;
   if (tms_) input |= kPinTms;
   if (tdi_) input |= kPinTdi;
   if (board_.read(kLptStatusPort) & kTdo) input |= kPinTdo;
   if (config_.trstWired && trstHigh_) input |= kPinTrst;
-  if (tck) drive(false);
   return {SwjPins, input};
 }
 

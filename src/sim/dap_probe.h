@@ -19,8 +19,8 @@ class DapProbeFault : public std::runtime_error {
 // A CMSIS-DAP v2 probe (bulk endpoints) wired to a board's JTAG pins, as Arm's CMSIS-DAP
 // documentation describes one: each command packet gets one answer packet, kept until the host
 // reads it; DAP_Info tells the packet size, the packet count and the capabilities (JTAG); after
-// DAP_Connect in JTAG mode DAP_JTAG_Sequence clocks the board (TMS and TDI set with TCK low, TCK
-// high, TDO sampled, TCK low, as the parallel cable does) and DAP_SWJ_Pins moves nTRST; commands
+// DAP_Connect in JTAG mode DAP_JTAG_Sequence clocks the board (TMS and TDI set as TCK falls, TCK
+// high, TDO sampled, as the parallel cable does) and DAP_SWJ_Pins moves the pins; commands
 // it does not implement are answered 0xFF. Strict where a real probe would do something else than
 // meant or lose data: a packet longer than the packet size, a command cut short or with bytes left
 // over (a TDI byte count that does not match the clocks), a JTAG sequence before DAP_Connect or
@@ -58,7 +58,7 @@ class DapProbe {
   std::vector<uint8_t> sequences(const uint8_t* packet, size_t length);
   std::vector<uint8_t> pins(const uint8_t* packet, size_t length);
   bool clock(bool tms, bool tdi);
-  void drive(bool tck);
+  void drive();
 
   PortIo& board_;
   Config config_;
@@ -67,6 +67,7 @@ class DapProbe {
   uint32_t clockHz_ = 0;
   bool tms_ = true;
   bool tdi_ = true;
+  bool tckHigh_ = true;
   bool trstHigh_ = true;
   uint64_t clocks_ = 0;
   uint64_t commands_ = 0;

@@ -186,25 +186,30 @@ TEST(CmsisDapLink, EveryProbeFaultFailsTheLinkNamingIt) {
 }
 
 // A stop ends the wait of a flush at once (the scans before it are whole on the wire) but never a
-// wait inside a scan: a probe that answers late still gets every sequence of the scan.
+// wait inside a scan: a probe that answers late still gets every sequence of the scan, and its
+// DAP_Disconnect at the end.
 TEST(CmsisDapLink, AStopEndsAFlushWaitButNeverCutsAScan) {
   ProbeRig rig(probeOf(64, 1));
   std::atomic<int> stop{0};
   rig.link->watchStopFlag(&stop);
-  JtagCable cable(*rig.link);
-  cable.grantPortAccess();
-  cable.resetTap();
-  cable.shiftIr("1111", 4);
-  rig.link->flush();
-  rig.probe->misbehaveAfter(0, Misbehaviour::Slow);
-  stop = 1;
-  const uint64_t clocks = rig.board().tckCount();
-  cable.shiftDr(pattern(5000).data(), 5000);
-  EXPECT_EQ(rig.link->linkFailure(), "");
-  rig.link->flush();
-  EXPECT_EQ(rig.link->linkFailure(), "stopped while waiting for the CMSIS-DAP probe");
-  EXPECT_EQ(rig.board().tckCount(), clocks + 4 + 5000 + 2);
-  EXPECT_EQ(rig.board().tapState(), sim::TapState::RunTestIdle);
+  {
+    JtagCable cable(*rig.link);
+    cable.grantPortAccess();
+    cable.resetTap();
+    cable.shiftIr("1111", 4);
+    rig.link->flush();
+    rig.probe->misbehaveAfter(0, Misbehaviour::Slow);
+    stop = 1;
+    const uint64_t clocks = rig.board().tckCount();
+    cable.shiftDr(pattern(5000).data(), 5000);
+    EXPECT_EQ(rig.link->linkFailure(), "");
+    rig.link->flush();
+    EXPECT_EQ(rig.link->linkFailure(), "stopped while waiting for the CMSIS-DAP probe");
+    EXPECT_EQ(rig.board().tckCount(), clocks + 4 + 5000 + 2);
+    EXPECT_EQ(rig.board().tapState(), sim::TapState::RunTestIdle);
+  }
+  rig.link.reset();  // what was still in flight is taken in, and the probe let go
+  EXPECT_EQ(rig.probe->probe().disconnects(), 1u);
 }
 
 }  // namespace
