@@ -196,7 +196,7 @@ void CmsisDapLink::sendPacked() {
 bool CmsisDapLink::sendCommand(const uint8_t* command, size_t length, size_t answerLength, uint32_t clocks) {
   if (!live()) return false;
   if (inFlightCount_ == packetCount_) {
-    ++stalls_;
+    ++windowWaits_;
     if (!readAnswer(false)) return false;
   }
   if (transport_->send(command, length) != DapIo::Done) {
@@ -255,7 +255,7 @@ bool CmsisDapLink::readAnswer(bool stopMayEnd) {
 void CmsisDapLink::flush() {
   if (!live()) return;
   sendPacked();
-  if (inFlightCount_ > 0 && live()) ++stalls_;
+  if (inFlightCount_ > 0 && live()) ++flushWaits_;
   while (inFlightCount_ > 0 && readAnswer(true)) {
   }
 }

@@ -53,9 +53,10 @@ class CmsisDapLink : public JtagLink {
   int packetCount() const { return packetCount_; }
   uint64_t packetsSent() const { return packetsSent_; }
   uint64_t answersRead() const { return answersRead_; }
-  // Answers the link waited for with nothing left to send: at a flush, or with the probe's
-  // packets all in flight.
-  uint64_t stalls() const { return stalls_; }
+  // Flushes that waited for answers (each a blocking round trip), and answers waited for before a
+  // packet could go out because the probe's packets were all in flight.
+  uint64_t flushWaits() const { return flushWaits_; }
+  uint64_t windowWaits() const { return windowWaits_; }
 
   // The largest packet the link fills, whatever the probe reports.
   static constexpr size_t kMaxPacketBytes = 16384;
@@ -112,7 +113,8 @@ class CmsisDapLink : public JtagLink {
 
   uint64_t packetsSent_ = 0;
   uint64_t answersRead_ = 0;
-  uint64_t stalls_ = 0;
+  uint64_t flushWaits_ = 0;
+  uint64_t windowWaits_ = 0;
 };
 
 }  // namespace zorv

@@ -51,10 +51,17 @@ int chooseDapProbe(const std::vector<DapProbeFound>& found, const DapUsbTarget& 
       serialShared = serialShared || other.serial == probe.serial;
     }
     if (idShared && serialShared) {
-      list.clear();
-      for (const int k : chosen) list += (list.empty() ? "" : ", ") + describeProbe(found[static_cast<size_t>(k)]);
-      cause = format("%zu CMSIS-DAP probes found that no serial number tells apart (%s): unplug all but one",
-                     chosen.size(), list.c_str());
+      // The probes of this id, which neither the id nor a serial tells apart.
+      std::string same;
+      int count = 0;
+      for (const int k : chosen) {
+        const DapProbeFound& other = found[static_cast<size_t>(k)];
+        if (other.vendor != probe.vendor || other.product != probe.product) continue;
+        same += (same.empty() ? "" : ", ") + describeProbe(other);
+        ++count;
+      }
+      cause = format("%d CMSIS-DAP probes %04x:%04x found that no serial number tells apart (%s): unplug all but one",
+                     count, probe.vendor, probe.product, same.c_str());
       return -1;
     }
     std::string text = format("cmsis-dap:%04x:%04x", probe.vendor, probe.product);

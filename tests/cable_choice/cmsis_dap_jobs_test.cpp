@@ -11,6 +11,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
+#include "readback/read_job.h"
 #include "targets/catalogue.h"
 
 namespace zorv {
@@ -54,6 +55,31 @@ class CmsisDapJobs : public ::testing::TestWithParam<size_t> {};
 TEST_P(CmsisDapJobs, LeaveTheBoardAsTheParallelPortDoes) { jobrig::expectSameAsParallelPort(GetParam(), kProbe); }
 
 INSTANTIATE_TEST_SUITE_P(EveryJobEveryProduct, CmsisDapJobs, ::testing::Range<size_t>(0, jobrig::allJobs().size()));
+
+// A NOR read over the probe gathers its reads into runs that one wait collects, rather than
+// waiting for every unit on its own.
+TEST(CmsisDapCable, NorReadsGatherIntoRunsOfOneWait) {
+  restoreProductImages();
+  const jobrig::AdapterMaker keep = [](std::unique_ptr<sim::Board> board, size_t) {
+    return std::make_unique<ProbeOnBoard>(std::move(board), sim::DapProbe::Config{});
+  };
+  jobrig::Rig rig("chip=OBRIN,nor=S29AL008D", 0, &keep);
+  const fs::path out = fs::temp_directory_path() / ("zorv_dap_read_" + std::to_string(getpid()) + ".bin");
+  RecordingPage page;
+  ReadSettings s;
+  s.flash = ReadFlash::Nor;
+  s.mode = ReadMode::Read;
+  s.product = Obrin;
+  s.flashType = S29al008d;
+  s.width = 16;
+  s.size = 4096;
+  s.outputPath = out.string();
+  const auto& link = static_cast<const CmsisDapLink&>(rig.port());
+  runNorReadJob(page, rig.port(), s);
+  fs::remove(out);
+  EXPECT_EQ(page.boxes, std::vector<std::string>{kReadCompleteText});
+  EXPECT_LE(link.flushWaits(), 10u) << "2048 units read";
+}
 
 // A probe that is unplugged, answers with an error status, answers short or falls silent in the
 // middle of a download fails the job with its message and the cause, never a success.
