@@ -25,7 +25,8 @@ CmsisDapLink::CmsisDapLink(DapOpener opener, uint32_t tckPeriodNs)
     : opener_(std::move(opener)),
       tckPeriodNs_(tckPeriodNs),
       answer_(std::make_unique<uint8_t[]>(kMaxPacketBytes)),
-      captures_(std::make_unique<Capture[]>(kMaxCaptures)) {}
+      captureStorage_(std::make_unique<Capture[]>(kMaxCaptures)),
+      captures_(captureStorage_.get()) {}
 
 CmsisDapLink::~CmsisDapLink() { close(); }
 
@@ -45,6 +46,7 @@ void CmsisDapLink::connect() {
     noteLinkFailure(why.empty() ? "the CMSIS-DAP probe cannot be opened" : why);
     return;
   }
+  live_ = true;
   transportBroken_ = false;
   packetSize_ = kFirstPacketBytes;
   packetCount_ = 1;
@@ -70,7 +72,8 @@ void CmsisDapLink::connect() {
   transport_->usePacketSize(reportedSize);
   packetSize_ = std::min<size_t>(reportedSize, kMaxPacketBytes);
   packetCount_ = std::min<int>(static_cast<int>(reportedCount), kMaxInFlight);
-  packer_ = std::make_unique<dap::SequencePacker>(packetSize_);
+  packerStorage_ = std::make_unique<dap::SequencePacker>(packetSize_);
+  packer_ = packerStorage_.get();
 
   uint8_t command[8];
   if (!exchange(command, dap::connectCommand(command), 2)) return;
@@ -112,6 +115,7 @@ bool CmsisDapLink::exchange(const uint8_t* command, size_t length, size_t answer
 
 void CmsisDapLink::fail(const std::string& cause) {
   noteLinkFailure(cause);
+  live_ = false;
   // Captures still waiting read as a port that does not answer.
   for (; capturesDone_ < capturesQueued_; ++capturesDone_) *captures_[capturesDone_ % kMaxCaptures].dest = 0xFF;
   if (packer_) packer_->clear();
@@ -139,9 +143,11 @@ void CmsisDapLink::close() {
     answered();
   }
   transport_.reset();
+  live_ = false;
   inFlightCount_ = 0;
   oldest_ = 0;
-  packer_.reset();
+  packer_ = nullptr;
+  packerStorage_.reset();
   packetSize_ = 0;
   packetCount_ = 0;
 }

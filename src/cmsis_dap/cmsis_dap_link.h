@@ -74,7 +74,8 @@ class CmsisDapLink : public JtagLink {
     uint32_t clocks;
   };
 
-  bool live() const { return transport_ != nullptr && linkFailure().empty(); }
+  // Open and not failed; asked on every clock.
+  bool live() const { return live_; }
   void connect();
   // One command and its answer, before any scan; false when the link failed.
   bool exchange(const uint8_t* command, size_t length, size_t answerLength);
@@ -95,16 +96,19 @@ class CmsisDapLink : public JtagLink {
   DapOpener opener_;
   uint32_t tckPeriodNs_;
   std::shared_ptr<DapTransport> transport_;
+  bool live_ = false;
   bool transportBroken_ = false;  // the probe no longer listens: nothing more is sent
   size_t packetSize_ = 0;
   int packetCount_ = 0;
   bool hasTrst_ = false;
-  std::unique_ptr<dap::SequencePacker> packer_;
+  std::unique_ptr<dap::SequencePacker> packerStorage_;
+  dap::SequencePacker* packer_ = nullptr;  // packerStorage_, taken once for the path of every clock
   std::unique_ptr<uint8_t[]> answer_;
 
   static constexpr size_t kMaxCaptures = 65536;
   static constexpr int kMaxInFlight = 256;
-  std::unique_ptr<Capture[]> captures_;
+  std::unique_ptr<Capture[]> captureStorage_;
+  Capture* captures_;
   uint64_t capturesQueued_ = 0;
   uint64_t capturesDone_ = 0;
   InFlight inFlight_[kMaxInFlight] = {};

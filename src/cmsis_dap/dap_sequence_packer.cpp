@@ -5,7 +5,9 @@
 namespace zorv::dap {
 
 SequencePacker::SequencePacker(size_t packetSize)
-    : packetSize_(packetSize < 4 ? 4 : packetSize), command_(std::make_unique<uint8_t[]>(packetSize_)) {
+    : packetSize_(packetSize < 4 ? 4 : packetSize),
+      storage_(std::make_unique<uint8_t[]>(packetSize_)),
+      command_(storage_.get()) {
   clear();
 }
 

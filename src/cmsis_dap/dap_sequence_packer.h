@@ -23,7 +23,7 @@ class SequencePacker {
 
   bool empty() const { return sequences_ == 0; }
   // The command as it stands, and the length of the answer it asks for.
-  const uint8_t* command() const { return command_.get(); }
+  const uint8_t* command() const { return command_; }
   size_t length() const { return length_; }
   size_t answerLength() const { return 2 + answerBytes_; }
   // TCK clocks in the command.
@@ -32,7 +32,8 @@ class SequencePacker {
 
  private:
   size_t packetSize_;
-  std::unique_ptr<uint8_t[]> command_;
+  std::unique_ptr<uint8_t[]> storage_;
+  uint8_t* command_;  // storage_, taken once: this is the path of every clock
   size_t length_ = 2;
   size_t answerBytes_ = 0;  // TDO bytes of the captured sequences so far
   int sequences_ = 0;

@@ -59,10 +59,11 @@ void DapProbe::drive() {
 bool DapProbe::clock(bool tms, bool tdi) {
   tms_ = tms;
   tdi_ = tdi;
-  tckHigh_ = false;
-  drive();
+  uint8_t lpt = (tdi ? kTdi : 0) | (tms ? kTms : 0);
+  if (!config_.trstWired || trstHigh_) lpt |= kTrst;
+  board_.write(kLptDataPort, lpt);
+  board_.write(kLptDataPort, lpt | kTck);
   tckHigh_ = true;
-  drive();
   ++clocks_;
   return (board_.read(kLptStatusPort) & kTdo) != 0;
 }
@@ -171,6 +172,7 @@ std::vector<uint8_t> DapProbe::sequences(const uint8_t* packet, size_t length) {
                         " sequences: the TDI bytes do not match the clocks");
   }
   std::vector<uint8_t> reply{JtagSequence, kOk};
+  reply.reserve(length);  // no more TDO bytes than the command brought TDI bytes
   at = 2;
   for (int s = 0; s < count; ++s) {
     const uint8_t seqInfo = packet[at++];

@@ -42,7 +42,7 @@ class ProbeOnBoard : public jobrig::Adapter {
 // Small and large packets, with and without room for several in flight, with and without nTRST.
 const jobrig::AdapterMaker kProbe = [](std::unique_ptr<sim::Board> board, size_t caseIndex) {
   sim::DapProbe::Config config;
-  config.packetSize = caseIndex % 2 == 0 ? 64 : 512;
+  config.packetSize = caseIndex % 2 == 0 ? 512 : 64;
   config.packetCount = (caseIndex / 2) % 2 == 0 ? 1 : 4;
   config.trstWired = caseIndex % 3 != 0;
   return std::make_unique<ProbeOnBoard>(std::move(board), config);
