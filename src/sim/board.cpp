@@ -95,6 +95,7 @@ void Board::risingEdge(bool tms, bool tdi) {
         case Selected::Boundary:
           ring_[static_cast<size_t>(ringPos_)] = tdi ? '1' : '0';
           if (++ringPos_ == chip_.boundaryLength) ringPos_ = 0;
+          ++shiftedBits_;
           break;
         case Selected::Idcode: idShift_ = (idShift_ >> 1) | (tdi ? 0x80000000u : 0u); break;
         case Selected::Bypass: bypassBit_ = tdi; break;
@@ -145,6 +146,7 @@ void Board::captureDr() {
     case Selected::Boundary: {
       ring_ = latch_;
       ringPos_ = 0;
+      shiftedBits_ = 0;
       for (auto& device : devices_) device->capturePins(ring_.data(), chip_.boundaryLength, tck_);
       break;
     }
@@ -166,6 +168,7 @@ void Board::updateDr() {
       std::memcpy(latch_.data(), ring_.data() + pos, n - pos);
       std::memcpy(latch_.data() + (n - pos), ring_.data(), pos);
       ++updates_;
+      if (recording_) boundaryUpdates_.push_back({shiftedBits_, mark_});
       for (size_t i = 0; i < n; ++i) {
         if (latch_[i] == '1') {
           everHigh_[i] = true;

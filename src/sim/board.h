@@ -56,6 +56,16 @@ class Board : public PortIo {
   const std::vector<bool>& everHigh() const { return everHigh_; }
   void clearPinHistory();
   uint64_t updateCount() const { return updates_; }
+  // Each Update-DR of the boundary register once recording is asked for: how many bits were
+  // shifted in since its Capture-DR (a whole scan shifts exactly the register's length) and the
+  // mark given last, so that a test can tell which job's scans reached the pins.
+  struct BoundaryUpdate {
+    uint64_t shiftedBits;
+    int mark;
+  };
+  void recordBoundaryUpdates() { recording_ = true; }
+  void markUpdates(int mark) { mark_ = mark; }
+  const std::vector<BoundaryUpdate>& boundaryUpdates() const { return boundaryUpdates_; }
   bool tdoLevel() const { return tdo_; }
 
   // From now on TDO reads level, as a line that sticks or a glitch would make it: for the next scans
@@ -105,6 +115,10 @@ class Board : public PortIo {
   std::vector<bool> everLow_;
   std::vector<bool> everHigh_;
   uint64_t updates_ = 0;
+  uint64_t shiftedBits_ = 0;  // into the boundary register since its Capture-DR
+  bool recording_ = false;
+  int mark_ = 0;
+  std::vector<BoundaryUpdate> boundaryUpdates_;
 };
 
 // The contents of a file a board option names (nandload=FILE, norload=FILE); throws

@@ -117,9 +117,10 @@ inline Outcome runZorvjtag(std::vector<std::string> args, const std::string& sto
 
 #else
 
-// Runs the built command line. When stopAfter is seen on its stdout, it gets SIGTERM, as from a
-// user ending a run that only ends when asked to.
-inline Outcome runZorvjtag(std::vector<std::string> args, const std::string& stopAfter = "") {
+// Runs the built command line. When stopAfter is seen on its stdout, it gets stopSignal (SIGTERM,
+// as from a user ending a run that only ends when asked to); SIGPIPE stands for its reader going
+// away (`| head -1`): the read end of its stdout is closed instead.
+inline Outcome runZorvjtag(std::vector<std::string> args, const std::string& stopAfter = "", int stopSignal = SIGTERM) {
   // Everything the child needs is made before the fork: it only redirects and execs.
   std::string binary = ZORVJTAG_BINARY;
   std::vector<char*> argv{binary.data()};
@@ -156,8 +157,14 @@ inline Outcome runZorvjtag(std::vector<std::string> args, const std::string& sto
       (i == 0 ? outcome.out : outcome.err).append(buffer, static_cast<size_t>(n));
     }
     if (!stopAfter.empty() && !signalled && outcome.out.find(stopAfter) != std::string::npos) {
-      kill(pid, SIGTERM);
       signalled = true;
+      if (stopSignal != SIGPIPE) {
+        kill(pid, stopSignal);
+      } else if (fds[0].fd >= 0) {
+        close(fds[0].fd);
+        fds[0].fd = -1;
+        --open;
+      }
     }
   }
   int status = 0;
