@@ -133,7 +133,7 @@ int runCommandLine(int argc, char** argv) {
   addSimServeCommand(app, context);
   // After the subcommands, so that only the program's own help carries it.
   app.footer("FTDI adapters (FT2232H, FT232H, FT4232H, FT2232D in MPSSE mode), as --cable:\n"
-             "    ftdi[,layout=NAME][,channel=A|B|C|D][:VID:PID[:SERIAL]]\n"
+             "    ftdi[,layout=NAME][,channel=A|B][:VID:PID[:SERIAL]]\n"
              "    Without VID:PID the layout's own USB ids are looked for; without channel, the layout's.\n"
              "    Layouts: " + ftdiLayoutNames() + " (ft2232h, the default: ADBUS0 TCK, 1 TDI, 2 TDO, 3 TMS).\n"
              "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.");

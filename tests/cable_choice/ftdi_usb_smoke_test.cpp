@@ -151,14 +151,19 @@ Bytes vendorRequest(uint8_t request, uint16_t value, uint16_t index = 1) {
 }
 constexpr uint8_t kReset = 0x00, kSetBaudRate = 0x03, kSetLatency = 0x09, kSetBitMode = 0x0B;
 
-// libusb and libftdi's way in: the product and serial strings while looking, reset and 9600 baud
-// on opening; then ours: reset, latency timer 1 ms, both buffers flushed, bit mode reset and MPSSE.
-void openingTransfers(Capture& usb) {
+// libusb and libftdi's way to an adapter: its product and serial strings.
+void lookingTransfers(Capture& usb, const std::string& product) {
   const Bytes languages = {0x80, 6, 0, 3, 0, 0, 4, 0};
   usb.control(languages, {4, 3, 9, 4});
-  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor("Dual RS232-HS"));
+  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor(product));
   usb.control(languages, {4, 3, 9, 4});
   usb.control({0x80, 6, 3, 3, 9, 4, 255, 0}, stringDescriptor("FT0001"));
+}
+
+// Then reset and 9600 baud on opening; then ours: reset, latency timer 1 ms, both buffers
+// flushed, bit mode reset and MPSSE.
+void openingTransfers(Capture& usb) {
+  lookingTransfers(usb, "Dual RS232-HS");
   usb.control(vendorRequest(kReset, 0));
   usb.control(vendorRequest(kSetBaudRate, 0x04E2, 0x0201));  // 9600 baud from the 120 MHz clock
   usb.control(vendorRequest(kReset, 0));
@@ -224,6 +229,35 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
   const std::string lost = run(prefix + (dir / "vanishing.pcap").string() + job);
   EXPECT_NE(lost.find("the FTDI adapter was unplugged"), std::string::npos) << lost;
   EXPECT_NE(lost.find("status 1"), std::string::npos) << lost;
+  fs::remove_all(dir);
+}
+
+// An FT232H has one channel: asked for channel B it is refused by its name before it is opened,
+// not reported as held by another program.
+TEST(FtdiUsbSmoke, ChannelTheChipLacksIsRefusedByTheChipsName) {
+  if (run("command -v umockdev-run").empty()) GTEST_SKIP() << "umockdev-run is not installed";
+  const fs::path dir = fs::path(::testing::TempDir()) / ("zorv_umockdev_ft232h_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string sysfs = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+  std::ofstream(dir / "ft232h.umockdev")
+      << "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nN: bus/usb/001/002\nE: BUSNUM=001\n"
+         "E: DEVNAME=/dev/bus/usb/001/002\nE: DEVNUM=002\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+         "E: MAJOR=189\nE: MINOR=1\nE: PRODUCT=403/6014/900\nE: SUBSYSTEM=usb\nA: bConfigurationValue=1\n"
+         "A: bNumConfigurations=1\nA: bcdDevice=0900\nA: busnum=1\nA: devnum=2\nA: idProduct=6014\n"
+         "A: idVendor=0403\nA: speed=480\nH: descriptors="
+         "120100020000004003041460000901020301"
+         "0902200001010080FA0904000002FFFFFF020705810200020007050202000200\n";
+  Capture looking;
+  lookingTransfers(looking, "Single RS232-HS");
+  looking.save(dir / "looking.pcap");
+  const std::string said = run("timeout 50 umockdev-run --device " + (dir / "ft232h.umockdev").string() + " --pcap " +
+                               sysfs + "=" + (dir / "looking.pcap").string() + " -- " ZORVJTAG_BINARY
+                               " --cable ftdi,channel=B:0403:6014 idcode --product IKA 2>&1; echo status $?");
+  EXPECT_NE(said.find("ftdi: the FTDI adapter 0403:6014 \"Single RS232-HS\" serial FT0001 cannot be opened on "
+                      "channel B: an FT232H has one channel (A), no channel B\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("status 1"), std::string::npos) << said;
   fs::remove_all(dir);
 }
 
