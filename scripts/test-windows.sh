@@ -24,6 +24,7 @@ excluded=(
   ExtraCommands.ToggleRunsUntilTerminatedThenStopsCleanly
   # plays a USB adapter with umockdev to libftdi1, neither of which is part of the Windows build
   FtdiUsbSmoke.ScriptedFt2232hAnswersAndVanishes
+  FtdiUsbSmoke.ChannelTheChipLacksIsRefusedByTheChipsName
 )
 filter="-$(IFS=:; echo "${excluded[*]}")"
 cd build-windows/bin
