@@ -8,16 +8,17 @@ src=$1
 allowed() {
   case $1 in
     text) echo "" ;;
+    bsdl) echo "text" ;;
     cable) echo "text" ;;
     link) echo "text cable" ;;
-    targets) echo "text cable link" ;;
-    page) echo "text cable link targets" ;;
-    nand | nor | extra) echo "text cable link targets page" ;;
-    readback) echo "text cable link targets page nand nor" ;;
-    sim) echo "text cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
+    targets) echo "text cable link bsdl" ;;
+    page) echo "text bsdl cable link targets" ;;
+    nand | nor | extra) echo "text bsdl cable link targets page" ;;
+    readback) echo "text bsdl cable link targets page nand nor" ;;
+    sim) echo "text bsdl cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
     cable_choice) echo "text cable link sim" ;;
-    cli) echo "text cable link targets page nand nor extra readback cable_choice" ;;
-    ui) echo "text cable link targets page nand nor extra readback cable_choice" ;;
+    cli) echo "text bsdl cable link targets page nand nor extra readback cable_choice" ;;
+    ui) echo "text bsdl cable link targets page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac
 }
