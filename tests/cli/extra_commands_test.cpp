@@ -89,10 +89,12 @@ TEST(ExtraCommands, HelpShowsTheProgramNameAndWhatEachValueIs) {
     all += help.out;
   }
   EXPECT_FALSE(std::regex_search(all, std::regex(R"((^|[ :])(TEXT|UINT|INT|NUMBER|FLOAT)\b)"))) << all;
-  for (const char* placeholder : {"--cable CABLE", "--tck HZ", "--product PRODUCT", "--block BLOCK", "--base ADDRESS",
-                                  "--size SIZE", "--width 8|16", "IMAGE FILE", "OUT FILE", "--port PORT"}) {
+  for (const char* placeholder : {"--cable CABLE", "--tck HZ", "--product PRODUCT", "--base ADDRESS", "--size SIZE",
+                                  "--width 8|16", "IMAGE FILE", "OUT FILE", "--port PORT"}) {
     EXPECT_NE(all.find(placeholder), std::string::npos) << placeholder;
   }
+  EXPECT_NE(runZorvjtag({"nand-read", "--help"}).out.find("--block BLOCK "), std::string::npos);
+  EXPECT_NE(runZorvjtag({"nor-read", "--help"}).out.find("--block SECTOR "), std::string::npos);
 }
 
 }  // namespace

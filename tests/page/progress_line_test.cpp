@@ -12,6 +12,7 @@ TEST(ProgressLine, RateAndEtaComeFromTheCurrentPhaseOnly) {
   ProgressLine line;
   const Clock::time_point t0{};
   line.count(0, 1 << 20, t0);
+  EXPECT_EQ(line.text(), "  0%  0 B / 1.0 MiB  elapsed 0:00");  // no rate, and so no ETA, before one is measured
   // A slow first phase at 2 KiB/s, timed from its first count with bytes done...
   line.count(1024, 1 << 20, t0 + seconds(100));
   line.count(1024 + 256 * 2048, 1 << 20, t0 + seconds(356));
