@@ -71,9 +71,10 @@ const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
-// What only the NAND has: its erase, its bad-block scan, its spare areas and its raw read.
+// What only the NAND has: its erase, its bad-block scan and its spare areas. Raw serves both: every
+// NAND block as it is, or a NOR bus whose part is not identified as it answers.
 const std::vector<int> kNandOnly = {ReadPage::EraseButton, ReadPage::ScanButton, ReadPage::CountLabel,
-                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::Raw};
+                                    ReadPage::CountEdit,   ReadPage::Oob};
 const std::vector<int> kFixedBusControls = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
@@ -254,10 +255,8 @@ QString ReadPage::startRefusal() {
       return QStringLiteral("Count \"%1\" is not a number of blocks (decimal, or hexadecimal after 0x)").arg(countText);
     settings.count = *count;
   }
-  if (settings.flash == ReadFlash::Nand) {
-    settings.oob = oob_;
-    settings.raw = raw_;
-  }
+  if (settings.flash == ReadFlash::Nand) settings.oob = oob_;
+  settings.raw = raw_;
   settings_ = settings;
   return {};
 }
@@ -273,6 +272,7 @@ void ReadPage::lockPage() {
                        false);
   controls_.setEnabled(kBusControls, false);
   controls_.setEnabled(kNandOnly, false);
+  controls_.setEnabled({Raw}, false);  // not among the NAND's own: it serves the NOR too
 }
 
 void ReadPage::unlockPage() {
@@ -282,7 +282,7 @@ void ReadPage::unlockPage() {
   controls_.pushButton(ScanButton)->setText(QStringLiteral("Bad Blocks"));
   useStartButton(ReadMode::Read);
   controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
-                        BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
+                        BlockEdit, SizeLabel, ToEnd, Raw, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
                         CompareGroup, PathBox, OpenButton},
                        true);
   enableForChoices();

@@ -393,8 +393,12 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   edit(read, ReadPage::BaseEdit)->setText("8000");
   edit(read, ReadPage::BlockEdit)->setText("0x10");
   edit(read, ReadPage::SizeEdit)->setText("64K");
+  // Raw reads a NOR bus whose part is not identified, as the command line's --raw.
+  ASSERT_TRUE(enabled(read, ReadPage::Raw));
+  window.click(read, ReadPage::Raw);
   window.click(read, ReadPage::ReadButton);
   ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 1; }));
+  EXPECT_TRUE(runs[0].raw);
   EXPECT_EQ(runs[0].flash, ReadFlash::Nor);
   EXPECT_EQ(runs[0].mode, ReadMode::Read);
   EXPECT_EQ(runs[0].product, 2);
@@ -436,6 +440,14 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_EQ(runs[2].mode, ReadMode::Read);
   EXPECT_TRUE(runs[2].toEnd);
   EXPECT_EQ(boxes.size(), 1);
+
+  // OOB is the NAND's: a NAND read takes it.
+  window.click(read, ReadPage::Nand);
+  window.click(read, ReadPage::Oob);
+  window.click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 4; }));
+  EXPECT_EQ(runs[3].flash, ReadFlash::Nand);
+  EXPECT_TRUE(runs[3].oob);
 }
 
 TEST_F(PagesTest, ByteCountersHoldTheLargestCountWhole) {
