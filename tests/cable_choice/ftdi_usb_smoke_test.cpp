@@ -174,6 +174,14 @@ void openingTransfers(Capture& usb) {
   usb.control(vendorRequest(kSetBitMode, 0x0200));
 }
 
+// The command that runs the program under umockdev, with the device and its recorded transfers.
+// umockdev preloads its own library ahead of everything; a sanitizer build must be told that its
+// runtime not coming first is expected here.
+std::string underUmockdev(const fs::path& device, const std::string& sysfs, const fs::path& pcap) {
+  return "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" timeout 50 umockdev-run --device " +
+         device.string() + " --pcap " + sysfs + "=" + pcap.string() + " -- " ZORVJTAG_BINARY;
+}
+
 std::string run(const std::string& command) {
   std::string output;
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -209,13 +217,8 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
   for (const Transfer& t : conversation) t.out ? whole.bulkOut(t.bytes) : whole.bulkIn(t.bytes);
   whole.control(vendorRequest(kSetBitMode, 0x0000));  // back out of MPSSE mode
   whole.save(dir / "whole.pcap");
-  // umockdev preloads its own library ahead of everything; a sanitizer build must be told that
-  // its runtime not coming first is expected here.
-  const std::string prefix = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" "
-                             "timeout 50 umockdev-run --device " + (dir / "ft2232h.umockdev").string() + " --pcap " +
-                             sysfs + "=";
-  const std::string job = " -- " ZORVJTAG_BINARY " --cable ftdi idcode --product IKA; echo status $?";
-  const std::string answered = run(prefix + (dir / "whole.pcap").string() + job);
+  const std::string job = " --cable ftdi idcode --product IKA; echo status $?";
+  const std::string answered = run(underUmockdev(dir / "ft2232h.umockdev", sysfs, dir / "whole.pcap") + job);
   EXPECT_NE(answered.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << answered;
   EXPECT_NE(answered.find("status 0"), std::string::npos) << answered;
 
@@ -226,7 +229,7 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
   vanishing.bulkOut(conversation[1].bytes, -108);              // -ESHUTDOWN: the device is gone
   vanishing.control({0x80, 0x00, 0, 0, 0, 0, 2, 0}, {}, -108);  // and answers no GET_STATUS
   vanishing.save(dir / "vanishing.pcap");
-  const std::string lost = run(prefix + (dir / "vanishing.pcap").string() + job);
+  const std::string lost = run(underUmockdev(dir / "ft2232h.umockdev", sysfs, dir / "vanishing.pcap") + job);
   EXPECT_NE(lost.find("the FTDI adapter was unplugged"), std::string::npos) << lost;
   EXPECT_NE(lost.find("status 1"), std::string::npos) << lost;
   fs::remove_all(dir);
@@ -250,8 +253,7 @@ TEST(FtdiUsbSmoke, ChannelTheChipLacksIsRefusedByTheChipsName) {
   Capture looking;
   lookingTransfers(looking, "Single RS232-HS");
   looking.save(dir / "looking.pcap");
-  const std::string said = run("timeout 50 umockdev-run --device " + (dir / "ft232h.umockdev").string() + " --pcap " +
-                               sysfs + "=" + (dir / "looking.pcap").string() + " -- " ZORVJTAG_BINARY
+  const std::string said = run(underUmockdev(dir / "ft232h.umockdev", sysfs, dir / "looking.pcap") +
                                " --cable ftdi,channel=B:0403:6014 idcode --product IKA 2>&1; echo status $?");
   EXPECT_NE(said.find("ftdi: the FTDI adapter 0403:6014 \"Single RS232-HS\" serial FT0001 cannot be opened on "
                       "channel B: an FT232H has one channel (A), no channel B\n"),
