@@ -173,8 +173,8 @@ void ConsolePage::drawProgress() {
   }
   // A line that wrapped would leave its first row behind at every redraw: it is cut short of the
   // last column, where some terminals wrap already.
-  std::string text = line_.text();
   const size_t columns = terminalColumns();
+  std::string text = line_.text(columns > 1 ? columns - 1 : std::string::npos);
   if (columns > 1 && text.size() >= columns) text.resize(columns - 1);
   err_ << "\r\033[K" << text << std::flush;
   progressShown_ = true;
