@@ -33,9 +33,13 @@ std::string installedBsdlDir();
 int parseProduct(const std::string& text);
 // Adds the required --product option, its help naming the catalogue's products.
 CLI::Option* addProductOption(CLI::App& command, std::string& product);
+// --type, --width, --interleave and --base: the NOR bus as nor and the NOR read-back commands take it.
+void addNorBusOptions(CLI::App& command, std::string& type, const std::string& typeHelp, int& width, int& interleave,
+                      std::string& base);
 // "; P detects its flash" for every product that finds its NOR flash by its device code.
 std::string detectsItsFlashText();
 
+void addBsdlCommand(CLI::App& app, CliContext& context);
 void addExtraCommands(CLI::App& app, CliContext& context);
 void addChainCommand(CLI::App& app, CliContext& context);
 void addNandCommand(CLI::App& app, CliContext& context);

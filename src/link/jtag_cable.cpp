@@ -112,6 +112,17 @@ void JtagCable::shiftDrCaptureDeferred(const char* bitsIn, int length, int first
 
 uint32_t JtagCable::expectedIdCode() const { return msbFirstValue(std::string_view(idCode, 32)); }
 
+void JtagCable::checkTdoCarriesAnswers() {
+  char captured[kMaxInstructionLength + 1] = {};
+  shiftIrCapture(extestInstruction, captured, instructionLength);
+  // The first bit out is the register's lowest: a TAP captures ...01 there.
+  if (instructionLength >= 2 && captured[0] == '1' && captured[1] == '0') return;
+  std::reverse(captured, captured + instructionLength);
+  noteCableFault(format("TDO does not carry the chip's answers (its instruction register captured %s, "
+                        "not ..01): the line is stuck or the cable is loose",
+                        captured));
+}
+
 uint32_t JtagCable::readIdCode(std::string& message) {
   shiftIr(idInstruction, instructionLength);
   char code[33] = "00001111000011110000111100001111";

@@ -32,6 +32,11 @@ void Board::attachDebugRegister(std::unique_ptr<DataRegister> reg) { debugRegist
 
 void Board::reportViolation(const std::string& text) { violations_.push_back(text); }
 
+void Board::forceTdo(bool level, uint32_t scans) {
+  forcedTdo_ = level ? 1 : 0;
+  forcedScansLeft_ = scans;
+}
+
 void Board::clearPinHistory() {
   everLow_.assign(everLow_.size(), false);
   everHigh_.assign(everHigh_.size(), false);
@@ -44,6 +49,7 @@ uint8_t Board::read(uint16_t port) {
     bool level = levelAt(0);
     if (!options_.boardPresent) level = true;
     if (options_.tdoStuck >= 0) level = options_.tdoStuck != 0;
+    if (forcedTdo_ >= 0) level = forcedTdo_ != 0;
     return static_cast<uint8_t>(0x87 | (level ? kTdo : 0x00));
   }
   return 0xFF;
@@ -99,6 +105,7 @@ void Board::risingEdge(bool tms, bool cableTdi) {
         case Selected::Boundary:
           ring_[static_cast<size_t>(ringPos_)] = tdi ? '1' : '0';
           if (++ringPos_ == chip_.boundaryLength) ringPos_ = 0;
+          ++shiftedBits_;
           break;
         case Selected::Idcode: idShift_ = (idShift_ >> 1) | (tdi ? 0x80000000u : 0u); break;
         case Selected::Bypass: bypassBit_ = tdi; break;
@@ -152,6 +159,7 @@ void Board::captureDr() {
     case Selected::Boundary: {
       ring_ = latch_;
       ringPos_ = 0;
+      shiftedBits_ = 0;
       for (auto& device : devices_) device->capturePins(ring_.data(), chip_.boundaryLength, tck_);
       break;
     }
@@ -162,6 +170,9 @@ void Board::captureDr() {
 }
 
 void Board::updateDr() {
+  // A glitch ends after its scans; counted before the devices see this update, so a device that
+  // forces TDO now starts the count with the next scan.
+  if (forcedTdo_ >= 0 && forcedScansLeft_ != 0 && --forcedScansLeft_ == 0) forcedTdo_ = -1;
   switch (selected_) {
     case Selected::Boundary: {
       // Cell i holds the bit now i places from TDO.
@@ -170,6 +181,7 @@ void Board::updateDr() {
       std::memcpy(latch_.data(), ring_.data() + pos, n - pos);
       std::memcpy(latch_.data() + (n - pos), ring_.data(), pos);
       ++updates_;
+      if (recording_) boundaryUpdates_.push_back({shiftedBits_, mark_});
       for (size_t i = 0; i < n; ++i) {
         if (latch_[i] == '1') {
           everHigh_[i] = true;

@@ -74,6 +74,20 @@ class Board : public PortIo {
   bool tdoLevel() const { return levelAt(0); }
   // The other devices on the chain, nearest TDO first (the chip not among them).
   const std::vector<ChainTap>& otherTaps() const { return others_; }
+  // Each Update-DR of the boundary register once recording is asked for: how many bits were
+  // shifted in since its Capture-DR (a whole scan shifts exactly the register's length) and the
+  // mark given last, so that a test can tell which job's scans reached the pins.
+  struct BoundaryUpdate {
+    uint64_t shiftedBits;
+    int mark;
+  };
+  void recordBoundaryUpdates() { recording_ = true; }
+  void markUpdates(int mark) { mark_ = mark; }
+  const std::vector<BoundaryUpdate>& boundaryUpdates() const { return boundaryUpdates_; }
+
+  // From now on TDO reads level, as a line that sticks or a glitch would make it: for the next scans
+  // data-register updates, or for good when scans is 0. A device calls it at the point a test chose.
+  void forceTdo(bool level, uint32_t scans);
 
   // Protocol violations seen by the devices (for example a bus driven from both ends).
   void reportViolation(const std::string& text);
@@ -108,6 +122,8 @@ class Board : public PortIo {
   TapState state_ = TapState::TestLogicReset;
   uint64_t tck_ = 0;
   bool tdo_ = true;
+  int forcedTdo_ = -1;              // -1 none, else the level TDO reads
+  uint32_t forcedScansLeft_ = 0;    // 0: forced for good
 
   uint8_t instruction_;
   uint8_t irShift_ = 0;
@@ -126,6 +142,10 @@ class Board : public PortIo {
   std::vector<bool> everHigh_;
   uint64_t updates_ = 0;
   uint64_t extestLoads_ = 0;
+  uint64_t shiftedBits_ = 0;  // into the boundary register since its Capture-DR
+  bool recording_ = false;
+  int mark_ = 0;
+  std::vector<BoundaryUpdate> boundaryUpdates_;
 };
 
 // The contents of a file a board option names (nandload=FILE, norload=FILE); throws

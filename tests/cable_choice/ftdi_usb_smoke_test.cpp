@@ -11,6 +11,7 @@
 
 #include "link/ftdi_link.h"
 #include "cable_choice/simulated_ftdi.h"
+#include "cable_choice/usb_capture.h"
 #include "extra/extra_job.h"
 #include "page/recording_page.h"
 #include "targets/catalogue.h"
@@ -67,81 +68,17 @@ std::vector<Transfer> idcodeConversation() {
   return recorder->transfers;
 }
 
-// A usbmon capture (pcap, link type 220) that umockdev replays to libusb in order: the URBs
-// libusb submits are matched by type, endpoint and length (and the bytes, going out), and answered
-// with the completion that follows.
-class Capture {
- public:
-  Capture() { put32(0xA1B2C3D4), put16(2), put16(4), put32(0), put32(0), put32(65535), put32(220); }
+using usbcapture::Capture;
+using usbcapture::run;
+using usbcapture::stringDescriptor;
 
-  // A control transfer: its setup packet (direction, request, value, index, length) and, going
-  // in, the device's answer.
-  void control(const Bytes& setup, const Bytes& answer = {}, int32_t status = 0) {
-    const bool in = (setup[0] & 0x80) != 0;
-    const uint8_t endpoint = in ? 0x80 : 0x00;
-    record(++id_, 'S', 2, endpoint, static_cast<uint32_t>(setup[6] | (setup[7] << 8)), {}, 0, setup);
-    record(id_, 'C', 2, endpoint, static_cast<uint32_t>(answer.size()), answer, status, {});
-  }
-  void bulkOut(const Bytes& bytes, int32_t status = 0) {
-    submit(3, 0x02, static_cast<uint32_t>(bytes.size()), bytes);
-    complete(3, 0x02, status == 0 ? static_cast<uint32_t>(bytes.size()) : 0u, {}, status);
-  }
-  void bulkIn(const Bytes& answer) {
-    submit(3, 0x81, 4096, {});
-    Bytes data(answer.size() + 2);
-    data[0] = 0x32;  // the modem status bytes that head every packet
-    data[1] = 0x60;
-    std::copy(answer.begin(), answer.end(), data.begin() + 2);
-    complete(3, 0x81, static_cast<uint32_t>(data.size()), data, 0);
-  }
-  void save(const fs::path& path) const {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()),
-                                                static_cast<std::streamsize>(bytes_.size()));
-  }
-
- private:
-  void submit(uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data) {
-    record(++id_, 'S', type, endpoint, length, data, 0, {});
-  }
-  void complete(uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data, int32_t status) {
-    record(id_, 'C', type, endpoint, length, data, status, {});
-  }
-  void record(uint64_t id, char event, uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data,
-              int32_t status, const Bytes& setup) {
-    const auto size = static_cast<uint32_t>(64 + data.size());
-    put32(0), put32(0), put32(size), put32(size);
-    put32(static_cast<uint32_t>(id)), put32(static_cast<uint32_t>(id >> 32));
-    bytes_.push_back(static_cast<uint8_t>(event));
-    bytes_.push_back(type);
-    bytes_.push_back(endpoint);
-    bytes_.push_back(2);  // device address
-    put16(1);             // bus
-    bytes_.push_back(type == 2 && event == 'S' ? 0 : '-');
-    bytes_.push_back(data.empty() ? '<' : 0);
-    put32(0), put32(0), put32(0);  // time
-    put32(static_cast<uint32_t>(status));
-    put32(length);
-    put32(static_cast<uint32_t>(data.size()));
-    for (size_t i = 0; i < 8; ++i) bytes_.push_back(i < setup.size() ? setup[i] : 0);
-    put32(0), put32(0), put32(0), put32(0);
-    bytes_.insert(bytes_.end(), data.begin(), data.end());
-  }
-  void put16(uint16_t v) {
-    bytes_.push_back(static_cast<uint8_t>(v));
-    bytes_.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  void put32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-
-  Bytes bytes_;
-  uint64_t id_ = 0;
-};
-
-Bytes stringDescriptor(const std::string& text) {
-  Bytes d{static_cast<uint8_t>(2 + 2 * text.size()), 3};
-  for (const char c : text) d.push_back(static_cast<uint8_t>(c)), d.push_back(0);
-  return d;
+// An FTDI chip heads every packet it sends with two modem status bytes.
+void ftdiIn(Capture& usb, const Bytes& answer) {
+  Bytes data(answer.size() + 2);
+  data[0] = 0x32;
+  data[1] = 0x60;
+  std::copy(answer.begin(), answer.end(), data.begin() + 2);
+  usb.in(usbcapture::kBulk, 0x81, 4096, data);
 }
 
 // Vendor requests to channel A (index 1) of an FTDI chip.
@@ -151,14 +88,19 @@ Bytes vendorRequest(uint8_t request, uint16_t value, uint16_t index = 1) {
 }
 constexpr uint8_t kReset = 0x00, kSetBaudRate = 0x03, kSetLatency = 0x09, kSetBitMode = 0x0B;
 
-// libusb and libftdi's way in: the product and serial strings while looking, reset and 9600 baud
-// on opening; then ours: reset, latency timer 1 ms, both buffers flushed, bit mode reset and MPSSE.
-void openingTransfers(Capture& usb) {
+// libusb and libftdi's way to an adapter: its product and serial strings.
+void lookingTransfers(Capture& usb, const std::string& product) {
   const Bytes languages = {0x80, 6, 0, 3, 0, 0, 4, 0};
   usb.control(languages, {4, 3, 9, 4});
-  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor("Dual RS232-HS"));
+  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor(product));
   usb.control(languages, {4, 3, 9, 4});
   usb.control({0x80, 6, 3, 3, 9, 4, 255, 0}, stringDescriptor("FT0001"));
+}
+
+// Then reset and 9600 baud on opening; then ours: reset, latency timer 1 ms, both buffers
+// flushed, bit mode reset and MPSSE.
+void openingTransfers(Capture& usb) {
+  lookingTransfers(usb, "Dual RS232-HS");
   usb.control(vendorRequest(kReset, 0));
   usb.control(vendorRequest(kSetBaudRate, 0x04E2, 0x0201));  // 9600 baud from the 120 MHz clock
   usb.control(vendorRequest(kReset, 0));
@@ -169,15 +111,10 @@ void openingTransfers(Capture& usb) {
   usb.control(vendorRequest(kSetBitMode, 0x0200));
 }
 
-std::string run(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
+// The command that runs the program under umockdev, with the device and its recorded transfers.
+std::string underUmockdev(const fs::path& device, const std::string& sysfs, const fs::path& pcap) {
+  return usbcapture::umockdevRun("--device " + device.string(), "--pcap " + sysfs + "=" + pcap.string()) +
+         " -- " ZORVJTAG_BINARY;
 }
 
 // The real libftdi1 and libusb path, against an FT2232H that umockdev plays from a script: the
@@ -201,29 +138,52 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
 
   Capture whole;
   openingTransfers(whole);
-  for (const Transfer& t : conversation) t.out ? whole.bulkOut(t.bytes) : whole.bulkIn(t.bytes);
+  for (const Transfer& t : conversation) t.out ? whole.out(usbcapture::kBulk, 0x02, t.bytes) : ftdiIn(whole, t.bytes);
   whole.control(vendorRequest(kSetBitMode, 0x0000));  // back out of MPSSE mode
   whole.save(dir / "whole.pcap");
-  // umockdev preloads its own library ahead of everything; a sanitizer build must be told that
-  // its runtime not coming first is expected here.
-  const std::string prefix = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" "
-                             "timeout 50 umockdev-run --device " + (dir / "ft2232h.umockdev").string() + " --pcap " +
-                             sysfs + "=";
-  const std::string job = " -- " ZORVJTAG_BINARY " --cable ftdi idcode --product IKA; echo status $?";
-  const std::string answered = run(prefix + (dir / "whole.pcap").string() + job);
+  const std::string job = " --cable ftdi idcode --product IKA; echo status $?";
+  const std::string answered = run(underUmockdev(dir / "ft2232h.umockdev", sysfs, dir / "whole.pcap") + job);
   EXPECT_NE(answered.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << answered;
   EXPECT_NE(answered.find("status 0"), std::string::npos) << answered;
 
   // Unplugged after the set-up: the first scan's transfer finds no device.
   Capture vanishing;
   openingTransfers(vanishing);
-  vanishing.bulkOut(conversation[0].bytes);
-  vanishing.bulkOut(conversation[1].bytes, -108);              // -ESHUTDOWN: the device is gone
+  vanishing.out(usbcapture::kBulk, 0x02, conversation[0].bytes);
+  vanishing.out(usbcapture::kBulk, 0x02, conversation[1].bytes, -108);  // -ESHUTDOWN: the device is gone
   vanishing.control({0x80, 0x00, 0, 0, 0, 0, 2, 0}, {}, -108);  // and answers no GET_STATUS
   vanishing.save(dir / "vanishing.pcap");
-  const std::string lost = run(prefix + (dir / "vanishing.pcap").string() + job);
+  const std::string lost = run(underUmockdev(dir / "ft2232h.umockdev", sysfs, dir / "vanishing.pcap") + job);
   EXPECT_NE(lost.find("the FTDI adapter was unplugged"), std::string::npos) << lost;
   EXPECT_NE(lost.find("status 1"), std::string::npos) << lost;
+  fs::remove_all(dir);
+}
+
+// An FT232H has one channel: asked for channel B it is refused by its name before it is opened,
+// not reported as held by another program.
+TEST(FtdiUsbSmoke, ChannelTheChipLacksIsRefusedByTheChipsName) {
+  if (run("command -v umockdev-run").empty()) GTEST_SKIP() << "umockdev-run is not installed";
+  const fs::path dir = fs::path(::testing::TempDir()) / ("zorv_umockdev_ft232h_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string sysfs = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+  std::ofstream(dir / "ft232h.umockdev")
+      << "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nN: bus/usb/001/002\nE: BUSNUM=001\n"
+         "E: DEVNAME=/dev/bus/usb/001/002\nE: DEVNUM=002\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+         "E: MAJOR=189\nE: MINOR=1\nE: PRODUCT=403/6014/900\nE: SUBSYSTEM=usb\nA: bConfigurationValue=1\n"
+         "A: bNumConfigurations=1\nA: bcdDevice=0900\nA: busnum=1\nA: devnum=2\nA: idProduct=6014\n"
+         "A: idVendor=0403\nA: speed=480\nH: descriptors="
+         "120100020000004003041460000901020301"
+         "0902200001010080FA0904000002FFFFFF020705810200020007050202000200\n";
+  Capture looking;
+  lookingTransfers(looking, "Single RS232-HS");
+  looking.save(dir / "looking.pcap");
+  const std::string said = run(underUmockdev(dir / "ft232h.umockdev", sysfs, dir / "looking.pcap") +
+                               " --cable ftdi,channel=B:0403:6014 idcode --product IKA 2>&1; echo status $?");
+  EXPECT_NE(said.find("ftdi: the FTDI adapter 0403:6014 \"Single RS232-HS\" serial FT0001 cannot be opened on "
+                      "channel B: an FT232H has one channel (A), no channel B\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("status 1"), std::string::npos) << said;
   fs::remove_all(dir);
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <string>
+
 #include "cli/run_zorvjtag.h"
 
 namespace {
@@ -73,6 +76,30 @@ TEST(ExtraCommands, ToggleRunsUntilTerminatedThenStopsCleanly) {
             "[Toggling All Boundary]\n  JTAG ID: Ver(0x0), Part(0x0022), Maker(0xB5E)\n"
             "  Start toggling ... STOP.\n\n");
   EXPECT_EQ(run.err, "");
+}
+
+// Help names the program as the user types it and says what each value is, not how the parser
+// stores it.
+TEST(ExtraCommands, HelpShowsTheProgramNameAndWhatEachValueIs) {
+  std::string all;
+  for (const char* command : {"", "idcode", "toggle", "nand", "nor", "nand-read", "nand-verify", "nand-erase", "nand-bad",
+                              "nor-read", "nor-verify", "nor-erase", "sim-serve"}) {
+    std::vector<std::string> args{"--help"};
+    if (*command != 0) args.insert(args.begin(), command);
+    const Outcome help = runZorvjtag(args);
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_NE(help.out.find(std::string("Usage: zorvjtag ") + (*command != 0 ? std::string(command) + " " : "")),
+              std::string::npos)
+        << help.out;
+    all += help.out;
+  }
+  EXPECT_FALSE(std::regex_search(all, std::regex(R"((^|[ :])(TEXT|UINT|INT|NUMBER|FLOAT)\b)"))) << all;
+  for (const char* placeholder : {"--cable CABLE", "--tck HZ", "--product PRODUCT", "--base ADDRESS", "--size SIZE",
+                                  "--width 8|16", "IMAGE FILE", "OUT FILE", "--port PORT"}) {
+    EXPECT_NE(all.find(placeholder), std::string::npos) << placeholder;
+  }
+  EXPECT_NE(runZorvjtag({"nand-read", "--help"}).out.find("--block BLOCK "), std::string::npos);
+  EXPECT_NE(runZorvjtag({"nor-read", "--help"}).out.find("--block SECTOR "), std::string::npos);
 }
 
 }  // namespace
