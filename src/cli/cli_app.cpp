@@ -40,6 +40,14 @@ std::unique_ptr<JtagLink> CliContext::openPort() {
   }
 }
 
+ChainDescription CliContext::chain() const {
+  try {
+    return parseChainText(chainText);
+  } catch (const ChainError& error) {
+    throw CLI::ValidationError("--chain", error.what());
+  }
+}
+
 int parseProduct(const std::string& text) {
   if (const std::optional<TargetProduct> product = productFromName(text)) return *product;
   throw CLI::ValidationError("--product", "'" + text + "' is not " + productNamesText());
@@ -94,7 +102,7 @@ size_t editDistance(std::string_view a, std::string_view b) {
 std::string strayCommandWord(const CLI::App& app, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--cable" || arg == "--tck") {
+    if (arg == "--cable" || arg == "--tck" || arg == "--chain") {
       ++i;
       continue;
     }
@@ -143,7 +151,13 @@ int runCommandLine(int argc, char** argv) {
           },
           ""))
       ->type_name("HZ");
+  app.add_option("--chain", context.chainText,
+                 "the devices on the JTAG chain, nearest TDO first, comma separated: an instruction length (a device "
+                 "kept in BYPASS), LENGTH:0xIDCODE, a BSDL file, or target for the product (default: the product "
+                 "alone)")
+      ->type_name("LIST");
   addExtraCommands(app, context);
+  addChainCommand(app, context);
   addNandCommand(app, context);
   addNorCommand(app, context);
   addReadCommands(app, context);

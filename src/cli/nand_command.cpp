@@ -28,6 +28,7 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   command->add_option("IMAGE", settings->imagePath, "raw image file")->type_name("FILE")->required();
   command->callback([&context, settings, product, block] {
     settings->product = parseProduct(*product);
+    settings->chain = context.chain();
     // Validated: the option's check has refused anything else.
     settings->block = readNumberOption(*block, NumberForm::DecimalOrHexadecimal).value_or(0);
     std::unique_ptr<JtagLink> port = context.openPort();

@@ -28,6 +28,7 @@ struct NorCommandOptions {
 void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   NorSettings settings;
   settings.product = parseProduct(options.product);
+  settings.chain = context.chain();
   if (norAbilities(settings.product).findsByDeviceCode) {
     // As its page shows it: AutoDetect, and the bus the product fixes.
     settings.flashType = AutoDetect;

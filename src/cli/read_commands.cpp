@@ -35,6 +35,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   settings.flash = flash;
   settings.mode = mode;
   settings.product = parseProduct(options.product);
+  settings.chain = context.chain();
   // Validated numbers: the checks on the options have refused anything else.
   settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
   if (!options.count.empty()) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "page/job_slot.h"
 #include "ui/control_table.h"
@@ -73,6 +74,9 @@ class JobPageWidget : public QWidget {
   // The cable the page's jobs use. It is changed only while no job runs on any page.
   JtagLink& cablePort() const { return *port_; }
   void setPort(JtagLink& port) { port_ = &port; }
+  // The devices on the cable around the product, which every job of the page takes (as --chain).
+  const ChainDescription& chain() const { return chain_; }
+  void setChain(const ChainDescription& chain) { chain_ = chain; }
 
   QWidget* control(int id) const { return controls_.widget(id); }
   const ControlSet& controls() const { return controls_; }
@@ -118,6 +122,7 @@ class JobPageWidget : public QWidget {
 
   PageRoles roles_;
   JtagLink* port_;
+  ChainDescription chain_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;

@@ -95,8 +95,19 @@ void MainDialog::setCableChoice(const QString& current, CableOpener open) {
   cableText_ = current;
   openCable_ = std::move(open);
   if (!askCable_) askCable_ = askWithInputDialog;
-  cableAction_->setText(QStringLiteral("Cable: %1...").arg(cableText_));
+  showCable();
   cableAction_->setEnabled(true);
+}
+
+void MainDialog::setChain(const ChainDescription& chain) {
+  chain_ = chain;
+  pageTabs_->setChain(chain_);
+  showCable();
+}
+
+void MainDialog::showCable() {
+  const QString chain = chain_.given() ? QStringLiteral(", chain %1").arg(QString::fromStdString(chain_.text())) : QString();
+  cableAction_->setText(QStringLiteral("Cable: %1%2...").arg(cableText_, chain));
 }
 
 void MainDialog::chooseCable() {
@@ -125,7 +136,7 @@ bool MainDialog::useCable(const QString& text) {
   port_ = port.get();
   ownPort_ = std::move(port);  // the one before goes only now, after no page refers to it
   cableText_ = text;
-  cableAction_->setText(QStringLiteral("Cable: %1...").arg(cableText_));
+  showCable();
   return true;
 }
 

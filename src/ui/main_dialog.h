@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 
 class QAction;
@@ -55,6 +56,11 @@ class MainDialog : public QDialog {
   // Switches to the cable; a text that names none is refused with a box and changes nothing.
   bool useCable(const QString& text);
 
+  // The devices on the cable around the product (as --chain), shown with the cable; every job takes
+  // them from its next start on.
+  void setChain(const ChainDescription& chain);
+  const ChainDescription& chain() const { return chain_; }
+
   // The system command of the about entry.
   static constexpr int kAboutCommand = 0x0010;
   void onSysCommand(int command);
@@ -72,6 +78,8 @@ class MainDialog : public QDialog {
 
  private:
   void onInitDialog();
+  // The cable entry's text: the cable and, when one is given, the chain.
+  void showCable();
   void onJobEnded();
 
   MessageBoxHost* boxes_;
@@ -81,6 +89,7 @@ class MainDialog : public QDialog {
   QAction* aboutAction_ = nullptr;
   QAction* cableAction_ = nullptr;
   QString cableText_;
+  ChainDescription chain_;
   CableOpener openCable_;
   CableAsker askCable_;
   std::unique_ptr<JtagLink> ownPort_;  // after the pages are gone (see the destructor)

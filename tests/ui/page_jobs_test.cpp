@@ -1,6 +1,7 @@
 // Whole jobs driven from the pages against the virtual board, as a user would run them.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 
 #include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
+#include "chain/chain_description.h"
 #include "targets/target_product.h"
 #include "ui_test_support.h"
 
@@ -264,6 +266,21 @@ TEST_F(PageJobsTest, PinTogglingUntilStop) {
   EXPECT_TRUE(end.buttonEnabled);
   EXPECT_TRUE(end.disabledInputs.empty());
   EXPECT_EQ(extra.stopRequested(), 0);
+}
+
+// The chain the window keeps goes into every job, and shows with the cable.
+TEST_F(PageJobsTest, JobsTakeTheChainTheWindowKeeps) {
+  ASSERT_TRUE(open("sim:chip=OBRIN,chain=8:target"));
+  window->dialog->setCableChoice("sim:chip=OBRIN,chain=8:target", [](const std::string& text) { return openCableLink(text); });
+  window->dialog->setChain(parseChainText("8,target"));
+  EXPECT_EQ(window->dialog->cableAction()->text(), "Cable: sim:chip=OBRIN,chain=8:target, chain 8,target...");
+  ExtraPage& extra = window->extra();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(2);
+  window->click(extra, ExtraPage::ReadJtagId);
+  window->click(extra, ExtraPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+  EXPECT_EQ(extra.logText(), "[READ JTAG ID]\r\n  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n\r\n");
+  EXPECT_TRUE(window->boxes.isEmpty());
 }
 
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
