@@ -34,8 +34,16 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   ReadSettings settings;
   settings.flash = flash;
   settings.mode = mode;
-  settings.product = parseProduct(options.product);
+  const CommandTarget target = context.target(options.product);
+  settings.product = target.product;
+  settings.board = target.board;
   settings.chain = context.chain();
+  if (settings.board && flash == ReadFlash::Nand && !settings.board->hasNand) {
+    throw CLI::ValidationError("--board", "the board has no NAND flash");
+  }
+  if (settings.board && flash == ReadFlash::Nor && !settings.board->hasNor && !settings.board->nor.throughDebugPath) {
+    throw CLI::ValidationError("--board", "the board has no NOR flash");
+  }
   // Validated numbers: the checks on the options have refused anything else.
   settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
   if (!options.count.empty()) {
@@ -48,7 +56,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   settings.raw = options.raw;
   settings.oob = options.oob;
   settings.padBad = options.padBad;
-  if (flash == ReadFlash::Nor && !norAbilities(settings.product).findsByDeviceCode) {
+  if (flash == ReadFlash::Nor && !norAbilitiesOf(settings.product, settings.board.get()).findsByDeviceCode) {
     settings.flashType = flashTypeFromText(options.type);
     if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
     settings.width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);

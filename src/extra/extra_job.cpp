@@ -16,7 +16,7 @@ constexpr int kHalfPeriodMs = 100;
 
 // The header of the job the settings ask for; empty when there is none.
 const char* headerLine(const ExtraSettings& settings) {
-  if (!isKnownProduct(settings.product)) return "";
+  if (!isKnownProduct(settings.product) && !settings.board) return "";
   if (settings.extraMode == ReadJtagId) return "[READ JTAG ID]\r\n";
   if (settings.extraMode == PinToggling) return "[Toggling All Boundary]\r\n";
   return "";
@@ -91,7 +91,8 @@ int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings) {
 
 int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings, const TickSource& ticks) {
   return runJobFrame(page, link, settings.chain, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
-    std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
+    std::unique_ptr<ToggleTarget> target =
+        settings.board ? makeToggleTarget(*settings.board) : makeToggleTarget(settings.product);
     PinToggler toggler(ticks);
     if (!target || headerLine(settings)[0] == '\0' || !readId(job, toggler, *target, settings.extraMode == PinToggling)) return;
     if (settings.extraMode == ReadJtagId) {

@@ -36,6 +36,10 @@ void copyTerminated(char* dest, const std::string& text, size_t length) {
 
 }  // namespace
 
+const NorAbilities& norAbilitiesOf(int product, const BoardChip* board) {
+  return board != nullptr ? board->nor : norAbilities(product);
+}
+
 char* loadBoardChip(JtagCable& cable, const BoardChip& chip, char* productName) {
   const auto irLength = static_cast<size_t>(chip.instructionLength);
   cable.instructionLength = chip.instructionLength;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,10 @@ struct BoardChip {
   NorAbilities nor{false, false, false};
   bool hasNand = false;
   bool hasNor = false;
+  std::optional<TargetProduct> product;  // the built-in product the board is built around, if any
+  // Whether toggling can turn every data line to drive with one level (a board whose buses enable
+  // at opposite levels cannot).
+  bool toggleable = true;
 
   // Cells held at one level before and during EXTEST (written into resetTemplate).
   std::vector<std::pair<int, char>> heldCells;
@@ -53,6 +58,9 @@ struct BoardChip {
  private:
   mutable std::vector<char> image_;
 };
+
+// The NOR abilities of the board's chip where a board is given, else of the product.
+const NorAbilities& norAbilitiesOf(int product, const BoardChip* board);
 
 // Loads the chip into the cable as loadChip does for a product, and returns its image. A chip that
 // names SAMPLE/PRELOAD has its image preloaded before the first EXTEST, so that the held cells are

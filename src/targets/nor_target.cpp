@@ -133,8 +133,5 @@ int BoundaryNorTarget::chipSelectCell(uint32_t address) {
   return wiring_.norBus->chipSelects[address >> 29];
 }
 
-std::unique_ptr<NorTarget> makeNorTarget(const BoardChip& chip) {
-  return chip.hasNor ? std::make_unique<BoundaryNorTarget>(chip.wiring, &chip) : nullptr;
-}
 
 }  // namespace zorv

@@ -38,7 +38,7 @@ void WiredToggleTarget::driveLow(JtagCable& cable, char* image, int toggleCs) {
 }
 
 std::unique_ptr<ToggleTarget> makeToggleTarget(const BoardChip& chip) {
-  return std::make_unique<WiredToggleTarget>(chip.wiring, &chip);
+  return chip.toggleable ? std::make_unique<WiredToggleTarget>(chip.wiring, &chip) : nullptr;
 }
 
 }  // namespace zorv

@@ -44,7 +44,8 @@ class WiredToggleTarget final : public ToggleTarget {
 
 // The toggle target of a product index; null for an index outside 0 to 3.
 std::unique_ptr<ToggleTarget> makeToggleTarget(int product);
-// The toggling of a board described by data.
+// The toggling of a board described by data; null where its data lines cannot all be turned to
+// drive at one level.
 std::unique_ptr<ToggleTarget> makeToggleTarget(const BoardChip& chip);
 
 }  // namespace zorv
