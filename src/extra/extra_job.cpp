@@ -42,6 +42,7 @@ bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target, bool dri
     return false;
   }
   if (!identity.idLine.empty()) job.page.appendLog(identity.idLine);
+  if (!identity.warningLine.empty()) job.page.appendLog(identity.warningLine);
   if (!identity.identified) {
     if (!identity.causeLine.empty()) job.page.appendLog(identity.causeLine);
     job.status.fail("Cannot read JTAG ID");

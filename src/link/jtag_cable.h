@@ -48,6 +48,9 @@ class JtagCable {
   // Another chip answers the same code, so the boundary register's length must be measured before
   // any pin is driven.
   bool idCodeShared = false;
+  // What the chip's description warns of before its pins are driven (a BSDL DESIGN_WARNING); empty
+  // where it warns of nothing.
+  std::string designWarning;
 
   // Access to the cable for this process; false when it was refused (the cable then answers as
   // absent).

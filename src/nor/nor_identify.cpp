@@ -44,6 +44,7 @@ bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusC
   const ChipIdentity identity =
       identifyChip(job.cable, job.chain, {productName, !abilities.throughDebugPath});
   if (!identity.idLine.empty()) job.page.appendLog(identity.idLine);
+  if (!identity.warningLine.empty()) job.page.appendLog(identity.warningLine);
   if (!identity.identified) {
     if (!identity.causeLine.empty()) job.page.appendLog(identity.causeLine);
     const std::string text = format("Cannot read %s JTAG ID", productName);

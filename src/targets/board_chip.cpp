@@ -50,6 +50,8 @@ char* loadBoardChip(JtagCable& cable, const BoardChip& chip, char* productName) 
   cable.idMask = chip.idMask;
   cable.bsrLength = chip.bsrLength;
   cable.idCodeShared = chip.idCodeShared;
+  cable.designWarning.clear();
+  for (const std::string& warning : chip.designWarnings) cable.designWarning += (cable.designWarning.empty() ? "" : " ") + warning;
   char* image = chip.image();
   cable.preloadImage = chip.sampleInstruction.empty() ? nullptr : image;
   copyTerminated(productName, chip.name, 7);
