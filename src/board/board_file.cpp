@@ -291,6 +291,11 @@ void describeBsdlChip(const Reader& reader, const toml::node& where, BoardChip& 
   if (extest == nullptr || extest->opcodes.empty()) refuse("names no EXTEST opcode");
   if (idcode == nullptr || idcode->opcodes.empty() || !bsdl.idcode) refuse("names no IDCODE opcode and register");
   if (bsdl.boundaryLength < 1) refuse("gives no boundary register");
+  // The jobs capture the register into buffers of the products' size.
+  if (bsdl.boundaryLength > kImageCapacity) {
+    refuse(format("a boundary register of %d cells is longer than the %d the program holds", bsdl.boundaryLength,
+                  kImageCapacity));
+  }
   chip.name = bsdl.entity;
   chip.instructionLength = bsdl.instructionLength;
   chip.extestInstruction = shiftingOrder(extest->opcodes.front());

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 #include "board/board_file.h"
 
@@ -41,6 +44,31 @@ TEST(BoardFile, RefusesWhatItCannotTakeNamingFileAndLine) {
   EXPECT_EQ(refusal("[target]\nbsdl = \"none.bsd\"\n"), "dir/board.toml:2: dir/none.bsd: cannot be read: no such file");
   EXPECT_EQ(refusal("[target]\n"), "dir/board.toml:1: [target] names either a product or a BSDL file, exactly one of them");
   EXPECT_EQ(refusal("chain = \"target,x\"\n" + tqrBoard("")).rfind("dir/board.toml:1: chain: item 2 ('x'): ", 0), 0u);
+}
+
+// A chip whose boundary register is longer than the jobs' capture buffers is refused, never
+// scanned past their end.
+TEST(BoardFile, RefusesABoundaryRegisterLongerThanTheJobsHold) {
+  const std::filesystem::path bsdl = std::filesystem::temp_directory_path() / ("zorv_long_" + std::to_string(getpid()) + ".bsd");
+  std::string cells;
+  for (int n = 0; n < 641; ++n) {
+    cells.append("\"").append(std::to_string(n)).append(" (BC_1, *, INTERNAL, X)");
+    cells.append(n < 640 ? ",\" &\n" : "\";\n");
+  }
+  std::ofstream(bsdl) << "entity LONG is port (TCK, TMS, TDI : in bit; TDO : out bit);\n"
+                         "use STD_1149_1_2001.all;\n"
+                         "attribute INSTRUCTION_LENGTH of LONG : entity is 4;\n"
+                         "attribute INSTRUCTION_OPCODE of LONG : entity is \"EXTEST (0000), IDCODE (0001), BYPASS (1111)\";\n"
+                         "attribute INSTRUCTION_CAPTURE of LONG : entity is \"0001\";\n"
+                         "attribute IDCODE_REGISTER of LONG : entity is \"00000000000000000000000000000011\";\n"
+                         "attribute BOUNDARY_LENGTH of LONG : entity is 641;\n"
+                         "attribute BOUNDARY_REGISTER of LONG : entity is\n"
+                      << cells << "end LONG;\n";
+  const std::string board = "[target]\nbsdl = \"" + bsdl.string() + "\"\n";
+  EXPECT_NE(refusal(board).find("a boundary register of 641 cells is longer than the 640 the program holds"),
+            std::string::npos)
+      << refusal(board);
+  std::filesystem::remove(bsdl);
 }
 
 // A held pin is at its level in the image every job starts from.

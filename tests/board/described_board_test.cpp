@@ -161,6 +161,7 @@ TEST(DescribedBoard, WrongChainOrCodeFailsBeforeExtest) {
       {"board=" + kBoardFile + ",chain=target", kBoardFile, "  Chain: "},
       {"board=" + kBoardFile + ",chain=8/0x0A51C093:target:5", kBoardFile, "  Chain: "},
       {"board=" + kBoardFile, (dir / "kestrel9.toml").string(), "  JTAG ID: read 0x39D424B7"},
+      {"chip=TQR2400", std::string(ZORV_SHIPPED_BOARDS) + "/obrin.toml", "  JTAG ID: read 0x"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sim + " " + c.boardFile);
