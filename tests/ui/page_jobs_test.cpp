@@ -17,9 +17,13 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
+#include "link/remote_bitbang_link.h"
+#include "sim/board.h"
+#include "sim/remote_bitbang_server.h"
 #include "targets/target_product.h"
 #include "ui_test_support.h"
 
@@ -264,6 +268,33 @@ TEST_F(PageJobsTest, PinTogglingUntilStop) {
   EXPECT_TRUE(end.buttonEnabled);
   EXPECT_TRUE(end.disabledInputs.empty());
   EXPECT_EQ(extra.stopRequested(), 0);
+}
+
+// A job over a network cable hands the server back when it ends: another program (the command
+// line, OpenOCD) can take the board at once instead of waiting out a time-out.
+TEST_F(PageJobsTest, AJobGivesTheRemoteServerBackWhenItEnds) {
+  const auto board = sim::makeBoard("chip=OBRIN");
+  sim::RemoteBitbangServer server(*board);
+  server.listen(0);
+  std::thread serving([&] { server.serve(); });
+  port = openCableLink("remote:127.0.0.1:" + std::to_string(server.port()));
+  window = std::make_unique<Window>(*port);
+  ExtraPage& extra = window->extra();
+  window->click(extra, ExtraPage::ReadJtagId);
+  window->click(extra, ExtraPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return extra.jobRunning(); }));
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+  EXPECT_TRUE(extra.logText().contains("JTAG ID")) << extra.logText().toStdString();
+
+  // The next client is served now: one round trip answers, with the window still open.
+  RemoteBitbangLink next("127.0.0.1", server.port());
+  ASSERT_TRUE(next.grantAccess());
+  uint8_t tdo = 0;
+  next.shiftBits("0", 1, false, {&tdo, 0, 1});
+  next.flush();
+  EXPECT_TRUE(next.linkFailure().empty()) << next.linkFailure();
+  server.stop();
+  serving.join();
 }
 
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
