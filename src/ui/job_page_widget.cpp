@@ -140,6 +140,8 @@ void JobPageWidget::showElapsed(int64_t seconds) {
 
 void JobPageWidget::showMessageBox(const QString& text, const QString& detail) { boxes_.show(text, detail); }
 
+void JobPageWidget::showSuccessBox(const QString& text) { boxes_.show(text, {}, MessageBoxHost::Success); }
+
 void JobPageWidget::keepingFocus(const std::function<void()>& change) {
   // Disabling the focused control passes the focus on down the chain, out of the page onto the
   // tab strip, where Enter no longer reaches the page (and so could not stop the job). The page

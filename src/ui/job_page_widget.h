@@ -58,6 +58,8 @@ class JobPageWidget : public QWidget {
   void showByteCount(int64_t done, int64_t total);
   void showElapsed(int64_t seconds);
   void showMessageBox(const QString& text, const QString& detail = {});
+  // A job's closing box when it has done its work.
+  void showSuccessBox(const QString& text);
   // Runs a change of enabled states without letting the keyboard focus leave the page.
   void keepingFocus(const std::function<void()>& change);
 

@@ -105,4 +105,8 @@ void PageBridge::messageBox(const std::string& text) {
   runOnPage([&](JobPageWidget& p) { p.showMessageBox(QString::fromStdString(text), hint); });
 }
 
+void PageBridge::successBox(const std::string& text) {
+  runOnPage([&](JobPageWidget& p) { p.showSuccessBox(QString::fromStdString(text)); });
+}
+
 }  // namespace zorv::ui

@@ -122,7 +122,11 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
   auto take = [&] { return snapshot(nand, NandPage::StartButton, kNandInputs, NandPage::ByteCounter, NandPage::Clock, NandPage::ProgressBar); };
   recordAtEveryAppend(nand, NandPage::Log, take);
   std::optional<Snapshot> atBox;
-  window->onBox = [&](QMessageBox&) { atBox = take(); };
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  window->onBox = [&](QMessageBox& box) {
+    atBox = take();
+    icon = box.icon();
+  };
 
   window->click(nand, NandPage::StartButton);
   ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
@@ -130,6 +134,7 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
 
   const QString log = nand.logText();
   EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
+  EXPECT_EQ(icon, QMessageBox::Information);  // a success is no warning
   EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n  Image: " + image + "\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1388\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  Erasing ")) << log.toStdString();
