@@ -26,6 +26,11 @@ QPlainTextEdit* makeLog(QWidget* page, bool wrap) {
   log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   // The job appends; undoing would take the job's lines back out of the record.
   log->setUndoRedoEnabled(false);
+  // The record of what the jobs did: it can be selected and copied, never edited, and Tab goes on
+  // to the next control instead of typing into it.
+  log->setReadOnly(true);
+  log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  log->setTabChangesFocus(true);
   return log;
 }
 
@@ -57,11 +62,13 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
         group = new QButtonGroup(page);
         group->setExclusive(true);
         groups_[row.id] = group;
+        keepOneTabStop(group);
         [[fallthrough]];
       case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(text, page);
-        // Radio buttons are reached with the mouse or the arrow keys, not with Tab.
-        radio->setFocusPolicy(Qt::ClickFocus);
+        // Tab reaches a group once, at its first button until one is checked; the arrow keys
+        // move within it.
+        radio->setFocusPolicy(row.kind == ControlKind::RadioGroupStart ? Qt::StrongFocus : Qt::ClickFocus);
         if (!group) throw std::logic_error("radio button outside a group");
         group->addButton(radio, static_cast<int>(group->buttons().size()));
         widget = radio;
@@ -113,6 +120,20 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
   }
   // Frames are drawn first so that they never catch the clicks meant for the controls inside.
   for (auto it = frames.rbegin(); it != frames.rend(); ++it) (*it)->lower();
+}
+
+void ControlSet::keepOneTabStop(QButtonGroup* group) {
+  // The checked button is the group's one stop for Tab, as the toolkit itself does once a button
+  // of the group has had the focus.
+  QObject::connect(group, &QButtonGroup::buttonToggled, group, [group](QAbstractButton* checked, bool on) {
+    if (!on) return;
+    for (QAbstractButton* button : group->buttons())
+      button->setFocusPolicy(button == checked ? Qt::StrongFocus : Qt::ClickFocus);
+  });
+}
+
+void ControlSet::setTabOrder(const std::vector<int>& ids) const {
+  for (size_t i = 1; i < ids.size(); ++i) QWidget::setTabOrder(widget(ids[i - 1]), widget(ids[i]));
 }
 
 QWidget* ControlSet::widget(int id) const {

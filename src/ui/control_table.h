@@ -63,8 +63,12 @@ class ControlSet {
   QButtonGroup* radioGroup(int firstId) const;
 
   void setEnabled(const std::vector<int>& ids, bool enabled) const;
+  // Tab visits the controls in this order (a radio group once, at its checked button).
+  void setTabOrder(const std::vector<int>& ids) const;
 
  private:
+  static void keepOneTabStop(QButtonGroup* group);
+
   std::map<int, QWidget*> byId_;
   std::map<int, QButtonGroup*> groups_;
 };

@@ -1,5 +1,6 @@
 #include "ui/job_page_widget.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -160,21 +161,45 @@ void JobPageWidget::keepingFocus(const std::function<void()>& change) {
     setFocus(Qt::OtherFocusReason);
 }
 
-bool JobPageWidget::handleKey(QKeyEvent* event) {
+void JobPageWidget::focusFirstControl() {
+  for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+    if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(this)) {
+      w->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+  setFocus(Qt::OtherFocusReason);
+}
+
+bool JobPageWidget::handleKey(QObject* target, QKeyEvent* event) {
+  if (event->modifiers().testFlag(Qt::ControlModifier) &&
+      (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+    emit tabSwitchAsked(event->key() == Qt::Key_Tab ? 1 : -1);
+    return true;
+  }
   switch (event->key()) {
     case Qt::Key_Escape:
       return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      startOrStopJob();
+    case Qt::Key_Enter: {
+      // Enter is the start button's from anywhere but another button: a push button does its
+      // own work, and a check box or a radio button is no place to start a job from (Space
+      // changes it).
+      auto* button = qobject_cast<QAbstractButton*>(target);
+      if (button == nullptr || button == controls_.pushButton(roles_.startButton)) {
+        startOrStopJob();
+      } else if (qobject_cast<QPushButton*>(button) != nullptr && button->isEnabled()) {
+        button->click();
+      }
       return true;
+    }
     default:
       return false;
   }
 }
 
 bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) return handleKey(static_cast<QKeyEvent*>(event));
+  if (event->type() == QEvent::KeyPress) return handleKey(watched, static_cast<QKeyEvent*>(event));
   // Enter and Escape must reach the page as key presses, never be taken as shortcuts on the way.
   if (event->type() == QEvent::ShortcutOverride) {
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -187,7 +212,7 @@ bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void JobPageWidget::keyPressEvent(QKeyEvent* event) {
-  if (handleKey(event)) return;
+  if (handleKey(this, event)) return;
   QWidget::keyPressEvent(event);
 }
 

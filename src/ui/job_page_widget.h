@@ -62,6 +62,8 @@ class JobPageWidget : public QWidget {
   void showSuccessBox(const QString& text);
   // Runs a change of enabled states without letting the keyboard focus leave the page.
   void keepingFocus(const std::function<void()>& change);
+  // Gives the focus to the page's first control that Tab can reach.
+  void focusFirstControl();
 
   // The two directions of data exchange between the controls and the page's settings.
   virtual void copyControlsToSettings() = 0;
@@ -88,6 +90,8 @@ class JobPageWidget : public QWidget {
  signals:
   // The job's thread has ended; emitted on the UI thread.
   void jobEnded();
+  // Ctrl+Tab (step 1) or Ctrl+Shift+Tab (-1) pressed anywhere in the page.
+  void tabSwitchAsked(int step);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -114,8 +118,9 @@ class JobPageWidget : public QWidget {
   QString shownPath_;
 
  private:
-  // Enter and Escape are the page's, wherever the focus is in it.
-  bool handleKey(QKeyEvent* event);
+  // Enter, Escape and Ctrl+Tab are the page's, wherever the focus is in it; target is the widget
+  // the key was pressed on.
+  bool handleKey(QObject* target, QKeyEvent* event);
   void onJobThreadEnded(uint64_t run);
 
   PageRoles roles_;

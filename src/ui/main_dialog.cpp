@@ -62,8 +62,18 @@ void MainDialog::onInitDialog() {
   pageTabs_->installEventFilter(this);
 
   pageTabs_->createPages(*port_, *boxes_);
-  for (int i = 0; i < pageTabs_->pageCount(); ++i)
+  for (int i = 0; i < pageTabs_->pageCount(); ++i) {
     connect(pageTabs_->page(i), &JobPageWidget::jobEnded, this, &MainDialog::onJobEnded);
+    connect(pageTabs_->page(i), &JobPageWidget::tabSwitchAsked, this, &MainDialog::switchTab);
+  }
+  // The window opens with the focus on the first page's first control, not on the tab strip.
+  pageTabs_->page(0)->focusFirstControl();
+}
+
+void MainDialog::switchTab(int step) {
+  const int count = pageTabs_->pageCount();
+  // Shown as a click shows it: the focus goes into the page.
+  pageTabs_->tabBar()->setCurrentIndex(((pageTabs_->currentPage() + step) % count + count) % count);
 }
 
 void MainDialog::onSysCommand(int command) {
@@ -169,7 +179,12 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
-void MainDialog::keyPressEvent(QKeyEvent* event) { event->accept(); }
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Tab changes the tab from anywhere; every other key that reaches the window is discarded.
+  if (event->modifiers().testFlag(Qt::ControlModifier) && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab))
+    switchTab(event->key() == Qt::Key_Tab ? 1 : -1);
+  event->accept();
+}
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) { menu_->popup(event->globalPos()); }
 

@@ -19,8 +19,8 @@ class PageTabCtrl;
 
 // The main window: the tab control with the four job pages. Keys that reach the window itself
 // are discarded, so Enter and Escape never close it; it closes through its close button only.
-// On the tab strip the arrow keys and Ctrl+Tab / Ctrl+Shift+Tab change the tab, and Tab moves
-// on into the page. Closing while jobs run stops them first and closes when the last has ended.
+// Ctrl+Tab / Ctrl+Shift+Tab change the tab from anywhere in the window, and on the tab strip the
+// arrow keys do; Tab moves from the strip into the page and Shift+Tab back out. Closing while jobs run stops them first and closes when the last has ended.
 // The about entry lives in the window's context menu (right click on the tab strip or any empty
 // part of the window), since most desktops here offer no system menu to extend. The cable entry
 // beside it changes the cable the jobs use, as --cable does on the command line.
@@ -54,6 +54,9 @@ class MainDialog : public QDialog {
   void chooseCable();
   // Switches to the cable; a text that names none is refused with a box and changes nothing.
   bool useCable(const QString& text);
+
+  // Shows the page step tabs on (round), with the focus in it.
+  void switchTab(int step);
 
   // The system command of the about entry.
   static constexpr int kAboutCommand = 0x0010;

@@ -50,6 +50,9 @@ NandPage::NandPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
 }
 
 void NandPage::onInitDialog() {
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, BaseEdit, BlockEdit, Verify,
+                         StartButton, PathBox, OpenButton, Log});
   copySettingsToControls();
   // The base of the NAND bus is fixed; the box only shows it.
   controls_.widget(BaseEdit)->setEnabled(false);

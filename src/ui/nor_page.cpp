@@ -79,6 +79,9 @@ NorPage::NorPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
 }
 
 void NorPage::onInitDialog() {
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit, BlockEdit,
+                         Interleave, Width, StartButton, PathBox, OpenButton, Log});
   copySettingsToControls();
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);

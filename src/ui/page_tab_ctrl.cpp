@@ -75,15 +75,7 @@ void PageTabCtrl::showPage(int index) {
   currentPage_ = index;
   JobPageWidget* shown = pages_[currentPage_];
   shown->show();
-  if (!focusFollows_) return;
-  // The focus goes to the page's first control that takes it from the keyboard.
-  for (QWidget* w = shown->nextInFocusChain(); w && w != shown; w = w->nextInFocusChain()) {
-    if (shown->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(shown)) {
-      w->setFocus(Qt::MouseFocusReason);
-      return;
-    }
-  }
-  shown->setFocus(Qt::MouseFocusReason);
+  if (focusFollows_) shown->focusFirstControl();
 }
 
 void PageTabCtrl::paintEvent(QPaintEvent*) {

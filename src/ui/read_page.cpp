@@ -105,6 +105,10 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
 
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({Nand, Nor, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit,
+                         BlockEdit, SizeEdit, ToEnd, Oob, Raw, Interleave, Width, ReadButton, VerifyButton,
+                         EraseButton, ScanButton, CountEdit, OutputBox, SaveButton, PathBox, OpenButton, Log});
   copySettingsToControls();
   // The Save button is the only way to choose: a typed path would never be the one written.
   controls_.lineEdit(OutputBox)->setReadOnly(true);

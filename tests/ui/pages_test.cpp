@@ -70,7 +70,7 @@ TEST_F(PagesTest, FreshNandPage) {
   EXPECT_EQ(text(nand, NandPage::OpenButton), "Open");
   EXPECT_EQ(nand.stopRequested(), 0);
   auto* log = qobject_cast<QPlainTextEdit*>(nand.control(NandPage::Log));
-  EXPECT_FALSE(log->isReadOnly());
+  EXPECT_TRUE(log->isReadOnly());  // a record to select and copy, not to type into
   EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
 
   // Every control exists with its id, at its place in dialog units of the page font.
@@ -107,18 +107,27 @@ TEST_F(PagesTest, FreshExtraPage) {
   for (int id : kExtraIds) EXPECT_EQ(extra.control(id)->objectName(), QString::number(id));
 }
 
-TEST_F(PagesTest, TabOrderFollowsTheControlListAndSkipsRadioButtons) {
-  // The NOR page's keyboard stops: edits, combos and buttons in list order.
+TEST_F(PagesTest, TabGoesThroughThePageAsItReadsAndStopsOnceInEachRadioGroup) {
+  // The NOR page's keyboard stops, from its first control: the product group once, then the
+  // edits, combos and buttons top to bottom, left to right, the log last.
   NorPage& nor = window.nor();
-  std::vector<QString> stops;
-  QWidget* w = nor.control(NorPage::Log);
-  do {
-    if (nor.isAncestorOf(w) && !w->objectName().isEmpty() && (w->focusPolicy() & Qt::TabFocus))
-      stops.push_back(w->objectName());
-    w = w->nextInFocusChain();
-  } while (w != nor.control(NorPage::Log));
-  const std::vector<QString> expected = {"1031", "1016", "1027", "1017", "1019", "1020", "1013", "1021", "1039"};
-  EXPECT_EQ(stops, expected);
+  const auto stops = [&] {
+    std::vector<QString> names;
+    QWidget* first = nor.control(NorPage::productRadio(Obrin));
+    QWidget* w = first;
+    do {
+      if (nor.isAncestorOf(w) && !w->objectName().isEmpty() && (w->focusPolicy() & Qt::TabFocus))
+        names.push_back(w->objectName());
+      w = w->nextInFocusChain();
+    } while (w != first);
+    return names;
+  };
+  EXPECT_EQ(stops(), (std::vector<QString>{"1030", "1039", "1027", "1017", "1019", "1020", "1016", "1013", "1021",
+                                           "1031"}));
+  // The group's stop follows its checked button, also when the page checks it.
+  window.button(nor, NorPage::productRadio(Ika))->setChecked(true);
+  EXPECT_TRUE(nor.control(NorPage::productRadio(Ika))->focusPolicy() & Qt::TabFocus);
+  EXPECT_FALSE(nor.control(NorPage::productRadio(Obrin))->focusPolicy() & Qt::TabFocus);
 }
 
 TEST_F(PagesTest, RadioGroupsAreSeparate) {
