@@ -28,8 +28,10 @@ MainDialog::MainDialog(JtagLink& port, QWidget* parent)
       port_(&port) {
   setObjectName(QStringLiteral("102"));
   setWindowTitle(QStringLiteral("ZORV Parallel JTAG (v1.0)"));
-  setFont(mainWindowFont());
-  const DialogUnits units(font());
+  // One font throughout, the pages' (the tab labels included); the window keeps the size and
+  // places its own layout was drawn for, in the units of its own font.
+  setFont(pageFont());
+  const DialogUnits units(mainWindowFont());
   setFixedSize(units.x(195), units.y(334));
   pageTabs_->setGeometry(units.rect(7, 7, 181, 320));
   onInitDialog();

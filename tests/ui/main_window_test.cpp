@@ -44,6 +44,9 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
   EXPECT_EQ(window.dialog->windowTitle(), "ZORV Parallel JTAG (v1.0)");
   EXPECT_FALSE(window.dialog->windowIcon().isNull());
   EXPECT_TRUE(shows(0));
+  // One font throughout: the tab labels as the pages.
+  EXPECT_EQ(QFontInfo(tabs()->font()).family(), QFontInfo(window.nand().font()).family());
+  EXPECT_EQ(QFontInfo(tabs()->font()).pointSize(), QFontInfo(window.nand().font()).pointSize());
 
   // The pages sit just below the tab headers and fill the control.
   const QRect head = tabs()->tabRect(0);
@@ -53,7 +56,7 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
                        pageTabs().height() - head.bottom() - 3));
   }
   // Sizes in dialog units of the window's font.
-  const DialogUnits units(window.dialog->font());
+  const DialogUnits units(mainWindowFont());
   EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(334)));
   EXPECT_EQ(pageTabs().geometry(), units.rect(7, 7, 181, 320));
 }
