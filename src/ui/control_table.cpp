@@ -18,6 +18,15 @@ namespace zorv::ui {
 
 QString controlName(int id) { return QString::number(id); }
 
+QRect grownRect(const QRect& laidOut, QSize gained, unsigned growth) {
+  QRect rect = laidOut;
+  if (growth & MovesRight) rect.translate(gained.width(), 0);
+  if (growth & MovesDown) rect.translate(0, gained.height());
+  if (growth & GrowsWide) rect.setWidth(rect.width() + gained.width());
+  if (growth & GrowsTall) rect.setHeight(rect.height() + gained.height());
+  return rect;
+}
+
 namespace {
 
 QPlainTextEdit* makeLog(QWidget* page, bool wrap) {
@@ -116,6 +125,7 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
     if (row.id != 0) {
       widget->setObjectName(controlName(row.id));
       byId_[row.id] = widget;
+      laidOut_[row.id] = rect;
     }
   }
   // Frames are drawn first so that they never catch the clicks meant for the controls inside.
@@ -130,6 +140,10 @@ void ControlSet::keepOneTabStop(QButtonGroup* group) {
     for (QAbstractButton* button : group->buttons())
       button->setFocusPolicy(button == checked ? Qt::StrongFocus : Qt::ClickFocus);
   });
+}
+
+void ControlSet::grow(QSize gained) const {
+  for (const auto& [id, growth] : growth_) widget(id)->setGeometry(grownRect(laidOut_.at(id), gained, growth));
 }
 
 void ControlSet::setTabOrder(const std::vector<int>& ids) const {

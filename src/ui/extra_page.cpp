@@ -42,6 +42,7 @@ ExtraPage::ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   // Tab goes through the page as it reads, top to bottom, left to right.
   controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, PinToggling, ReadJtagId, ToggleCs,
                          StartButton, Log});
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}});
   copySettingsToControls();
 }
 

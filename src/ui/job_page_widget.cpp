@@ -211,6 +211,11 @@ bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void JobPageWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (layoutSize_.isValid()) controls_.grow((size() - layoutSize_).expandedTo(QSize(0, 0)));
+}
+
 void JobPageWidget::keyPressEvent(QKeyEvent* event) {
   if (handleKey(this, event)) return;
   QWidget::keyPressEvent(event);

@@ -78,6 +78,10 @@ class JobPageWidget : public QWidget {
   JtagLink& cablePort() const { return *port_; }
   void setPort(JtagLink& port) { port_ = &port; }
 
+  // The page's size now is the one its controls were placed for; grown past it, the page gives
+  // the room to the controls that take it (its log, its path boxes).
+  void rememberLayoutSize() { layoutSize_ = size(); }
+
   QWidget* control(int id) const { return controls_.widget(id); }
   const ControlSet& controls() const { return controls_; }
   // The log as the job wrote it, with "\r\n" line ends.
@@ -96,6 +100,7 @@ class JobPageWidget : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
   // The job's body, with the settings copied now, after copyControlsToSettings.
   virtual std::function<void()> makeJob() = 0;
@@ -124,6 +129,7 @@ class JobPageWidget : public QWidget {
   void onJobThreadEnded(uint64_t run);
 
   PageRoles roles_;
+  QSize layoutSize_;
   JtagLink* port_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;

@@ -6,11 +6,17 @@
 #include <QKeyEvent>
 #include <QInputDialog>
 #include <QMenu>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <QTabBar>
 #include <exception>
 
 #include "cable_choice/cable_port.h"
 #include "ui/about_dialog.h"
+#include "ui/control_table.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/job_page_widget.h"
@@ -21,9 +27,11 @@ namespace zorv::ui {
 
 MainDialog::MainDialog(JtagLink& port, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       boxes_(new MessageBoxHost(this)),
-      pageTabs_(new PageTabCtrl(this)),
+      scroll_(new QScrollArea(this)),
+      content_(new QWidget),
+      pageTabs_(new PageTabCtrl(content_)),
       icon_(appIcon()),
       port_(&port) {
   setObjectName(QStringLiteral("102"));
@@ -32,9 +40,41 @@ MainDialog::MainDialog(JtagLink& port, QWidget* parent)
   // places its own layout was drawn for, in the units of its own font.
   setFont(pageFont());
   const DialogUnits units(mainWindowFont());
-  setFixedSize(units.x(195), units.y(334));
-  pageTabs_->setGeometry(units.rect(7, 7, 181, 320));
+  layoutSize_ = QSize(units.x(195), units.y(334));
+  tabsLaidOut_ = units.rect(7, 7, 181, 320);
+
+  content_->setMinimumSize(layoutSize_);
+  content_->installEventFilter(this);
+  scroll_->setWidget(content_);
+  scroll_->setWidgetResizable(true);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setFocusPolicy(Qt::NoFocus);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(scroll_);
+  pageTabs_->setGeometry(tabsLaidOut_);
+  fitToScreen();
   onInitDialog();
+}
+
+void MainDialog::fitToScreen() {
+  // The window's frame is not known before it is shown: a title bar's height is kept free for it.
+  QSize size = layoutSize_;
+  if (const QScreen* shownOn = screen()) {
+    const QSize room = shownOn->availableGeometry().size() -
+                       QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+    // A scroll bar along one side takes room from the other.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (size.height() > room.height()) size = QSize(size.width() + bar, room.height());
+    if (size.width() > room.width()) size = QSize(room.width(), std::min(size.height() + bar, room.height()));
+  }
+  setMinimumSize(size);
+  resize(size);
+}
+
+void MainDialog::placeContent() {
+  const QSize gained = (content_->size() - layoutSize_).expandedTo(QSize(0, 0));
+  pageTabs_->setGeometry(grownRect(tabsLaidOut_, gained, GrowsWide | GrowsTall));
 }
 
 MainDialog::~MainDialog() {
@@ -164,6 +204,10 @@ int tabStep(const QKeyEvent& key, int current, int count) {
 }  // namespace
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == content_) {
+    if (event->type() == QEvent::Resize) placeContent();
+    return false;
+  }
   // The wheel never switches tabs: it would, unasked, as the pointer passes over the strip.
   if (event->type() == QEvent::Wheel) return true;
   if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);

@@ -11,13 +11,15 @@
 
 class QAction;
 class QMenu;
+class QScrollArea;
 
 namespace zorv::ui {
 
 class MessageBoxHost;
 class PageTabCtrl;
 
-// The main window: the tab control with the four job pages. Keys that reach the window itself
+// The main window: the tab control with the four job pages. Its layout is its smallest size; grown,
+// it gives the room to the pages' logs and path boxes, and on a smaller screen it scrolls. Keys that reach the window itself
 // are discarded, so Enter and Escape never close it; it closes through its close button only.
 // Ctrl+Tab / Ctrl+Shift+Tab change the tab from anywhere in the window, and on the tab strip the
 // arrow keys do; Tab moves from the strip into the page and Shift+Tab back out. Closing while jobs run stops them first and closes when the last has ended.
@@ -33,6 +35,8 @@ class MainDialog : public QDialog {
   ~MainDialog() override;
 
   PageTabCtrl& pageTabs() const { return *pageTabs_; }
+  // What the window shows, in a scroll area: on a screen smaller than the layout it scrolls.
+  QScrollArea* scrollArea() const { return scroll_; }
   MessageBoxHost& boxes() const { return *boxes_; }
   // The context menu holding the about entry.
   QMenu* aboutMenu() const { return menu_; }
@@ -76,9 +80,17 @@ class MainDialog : public QDialog {
  private:
   void onInitDialog();
   void onJobEnded();
+  // The window's size and smallest size: its layout's, or what the screen has room for.
+  void fitToScreen();
+  // Places the tab control (and what is beside it) for the room the window gives.
+  void placeContent();
 
   MessageBoxHost* boxes_;
+  QScrollArea* scroll_;
+  QWidget* content_;
   PageTabCtrl* pageTabs_;
+  QSize layoutSize_;    // the window's content as its layout draws it
+  QRect tabsLaidOut_;   // the tab control in that layout
   QIcon icon_;
   QMenu* menu_ = nullptr;
   QAction* aboutAction_ = nullptr;

@@ -53,6 +53,10 @@ void NandPage::onInitDialog() {
   // Tab goes through the page as it reads, top to bottom, left to right.
   controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, BaseEdit, BlockEdit, Verify,
                          StartButton, PathBox, OpenButton, Log});
+  // Room beyond the layout goes to the log and the path box; what is below them moves down.
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}, {ImageGroup, GrowsWide}, {PathBox, GrowsWide},
+                       {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
+                       {ProgressBar, GrowsWide | MovesDown}});
   copySettingsToControls();
   // The base of the NAND bus is fixed; the box only shows it.
   controls_.widget(BaseEdit)->setEnabled(false);

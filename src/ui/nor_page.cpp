@@ -82,6 +82,10 @@ void NorPage::onInitDialog() {
   // Tab goes through the page as it reads, top to bottom, left to right.
   controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit, BlockEdit,
                          Interleave, Width, StartButton, PathBox, OpenButton, Log});
+  // Room beyond the layout goes to the log and the path box; what is below them moves down.
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}, {ImageGroup, GrowsWide}, {PathBox, GrowsWide},
+                       {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
+                       {ProgressBar, GrowsWide | MovesDown}});
   copySettingsToControls();
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);

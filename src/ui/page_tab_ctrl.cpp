@@ -41,6 +41,8 @@ void PageTabCtrl::createPages(JtagLink& port, MessageBoxHost& boxes) {
   pages_[0]->show();
   for (int i = 1; i < pageCount_; ++i) pages_[i]->hide();
   layoutPages();
+  // The control has its layout size now: so have the pages.
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->rememberLayoutSize();
 }
 
 void PageTabCtrl::setPort(JtagLink& port) {
@@ -54,6 +56,14 @@ void PageTabCtrl::selectFromKeyboard(int index) {
 }
 
 void PageTabCtrl::layoutPages() {
+  placePages();
+  for (int i = 0; i < pageCount_; ++i) {
+    pages_[i]->raise();
+    pages_[i]->setVisible(i == currentPage_);
+  }
+}
+
+void PageTabCtrl::placePages() {
   tabs_->setGeometry(0, 0, width(), tabs_->sizeHint().height());
   // Edges as the classic tab control reports them: right and bottom lie just outside.
   const QRect head = tabs_->tabRect(0).translated(tabs_->pos());
@@ -62,11 +72,12 @@ void PageTabCtrl::layoutPages() {
   const int top = headBottom + 1;
   const int w = width() - head.x() - 1;
   const int h = height() - headBottom - 2;
-  for (int i = 0; i < pageCount_; ++i) {
-    pages_[i]->setGeometry(left, top, w, h);
-    pages_[i]->raise();
-    pages_[i]->setVisible(i == currentPage_);
-  }
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->setGeometry(left, top, w, h);
+}
+
+void PageTabCtrl::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (pages_[0] != nullptr) placePages();
 }
 
 void PageTabCtrl::showPage(int index) {

@@ -109,6 +109,11 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   controls_.setTabOrder({Nand, Nor, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit,
                          BlockEdit, SizeEdit, ToEnd, Oob, Raw, Interleave, Width, ReadButton, VerifyButton,
                          EraseButton, ScanButton, CountEdit, OutputBox, SaveButton, PathBox, OpenButton, Log});
+  // Room beyond the layout goes to the log and the two path boxes; what is below them moves down.
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}, {OutputGroup, GrowsWide}, {OutputBox, GrowsWide},
+                       {SaveButton, MovesRight}, {CompareGroup, GrowsWide}, {PathBox, GrowsWide},
+                       {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
+                       {ProgressBar, GrowsWide | MovesDown}});
   copySettingsToControls();
   // The Save button is the only way to choose: a typed path would never be the one written.
   controls_.lineEdit(OutputBox)->setReadOnly(true);

@@ -61,6 +61,30 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
   EXPECT_EQ(pageTabs().geometry(), units.rect(7, 7, 181, 320));
 }
 
+// Grown past its layout, the window gives the room to the log and the path boxes; the controls
+// above keep their places.
+TEST_F(MainWindowTest, TheLogAndThePathBoxTakeTheRoomOfAGrownWindow) {
+  NandPage& nand = window.nand();
+  const auto geometry = [&](int id) { return nand.control(id)->geometry(); };
+  const QRect log = geometry(NandPage::Log), path = geometry(NandPage::PathBox), open = geometry(NandPage::OpenButton),
+              bar = geometry(NandPage::ProgressBar), clock = geometry(NandPage::Clock),
+              start = geometry(NandPage::StartButton);
+  window.dialog->resize(window.dialog->size() + QSize(100, 80));
+  ASSERT_TRUE(waitUntil([&] { return geometry(NandPage::Log) != log; }));
+  EXPECT_EQ(geometry(NandPage::Log), log.adjusted(0, 0, 100, 80));
+  EXPECT_EQ(geometry(NandPage::PathBox), path.adjusted(0, 0, 100, 0));
+  EXPECT_EQ(geometry(NandPage::OpenButton), open.translated(100, 0));
+  EXPECT_EQ(geometry(NandPage::ProgressBar), bar.translated(0, 80).adjusted(0, 0, 100, 0));
+  EXPECT_EQ(geometry(NandPage::Clock), clock.translated(100, 80));
+  EXPECT_EQ(geometry(NandPage::StartButton), start);
+  // The Read page's two path boxes and its log grow as well.
+  ReadPage& read = window.read();
+  clickTab(3);
+  EXPECT_EQ(read.control(ReadPage::OutputBox)->width(), path.width() + 100);
+  EXPECT_EQ(read.control(ReadPage::PathBox)->width(), path.width() + 100);
+  EXPECT_EQ(read.control(ReadPage::Log)->height(), DialogUnits(pageFont()).y(79) + 80);
+}
+
 TEST_F(MainWindowTest, ClickingATabSwitchesPagesAndFocus) {
   clickTab(1);
   EXPECT_TRUE(shows(1));

@@ -1,0 +1,35 @@
+// The window on a small screen: this test program's X server has 800×600 pixels, less than the
+// window's layout is tall.
+#include <gtest/gtest.h>
+
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+
+#include "cable/recording_port.h"
+#include "ui/dialog_units.h"
+#include "ui/ui_test_support.h"
+
+namespace zorv::ui::test {
+namespace {
+
+TEST(WindowSizeTest, OnASmallScreenThePageScrollsRatherThanBeingCutOff) {
+  NullPort port;
+  Window window(port);
+  const QRect screen = window.dialog->screen()->availableGeometry();
+  ASSERT_LT(screen.height(), DialogUnits(mainWindowFont()).y(334));
+  EXPECT_TRUE(screen.contains(window.dialog->frameGeometry()));
+
+  // The page keeps its layout, and its bottom can be scrolled into sight.
+  QWidget* bar = window.nand().control(NandPage::ProgressBar);
+  EXPECT_EQ(bar->geometry(), DialogUnits(pageFont()).rect(2, 283, 173, 18));
+  QScrollArea* scroll = window.dialog->scrollArea();
+  scroll->ensureWidgetVisible(bar, 0, 0);
+  const QRect shown(bar->mapTo(scroll->viewport(), QPoint(0, 0)), bar->size());
+  EXPECT_TRUE(scroll->viewport()->rect().contains(shown));
+  // No sideways scrolling for it: the page is as wide as the window shows.
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+}
+
+}  // namespace
+}  // namespace zorv::ui::test
