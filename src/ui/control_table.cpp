@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "ui/dialog_units.h"
+#include "ui/path_box.h"
 
 namespace zorv::ui {
 
@@ -93,6 +94,9 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
       case ControlKind::LineEdit:
         widget = new QLineEdit(text, page);
         break;
+      case ControlKind::PathBox:
+        widget = new PathBox(page);
+        break;
       case ControlKind::LogNoWrap:
       case ControlKind::LogWrap:
         widget = makeLog(page, row.kind == ControlKind::LogWrap);
@@ -157,6 +161,7 @@ QWidget* ControlSet::widget(int id) const {
 }
 
 QLineEdit* ControlSet::lineEdit(int id) const { return qobject_cast<QLineEdit*>(widget(id)); }
+PathBox* ControlSet::pathBox(int id) const { return qobject_cast<PathBox*>(widget(id)); }
 QPlainTextEdit* ControlSet::log(int id) const { return qobject_cast<QPlainTextEdit*>(widget(id)); }
 QPushButton* ControlSet::pushButton(int id) const { return qobject_cast<QPushButton*>(widget(id)); }
 QAbstractButton* ControlSet::button(int id) const { return qobject_cast<QAbstractButton*>(widget(id)); }

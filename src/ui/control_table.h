@@ -20,6 +20,7 @@ class QWidget;
 namespace zorv::ui {
 
 class DialogUnits;
+class PathBox;
 
 enum class ControlKind {
   GroupBox,
@@ -28,6 +29,7 @@ enum class ControlKind {
   Label,
   LabelRight,
   LineEdit,
+  PathBox,           // a chosen file's path, fitted to the box (see PathBox)
   LogNoWrap,         // multi-line edit that scrolls sideways
   LogWrap,           // multi-line edit that wraps long lines
   PushButton,
@@ -58,6 +60,7 @@ class ControlSet {
 
   QWidget* widget(int id) const;
   QLineEdit* lineEdit(int id) const;
+  PathBox* pathBox(int id) const;
   QPlainTextEdit* log(int id) const;
   QPushButton* pushButton(int id) const;
   QAbstractButton* button(int id) const;

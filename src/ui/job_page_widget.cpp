@@ -15,7 +15,6 @@
 #include "page/progress_text.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box_host.h"
-#include "page/path_text.h"
 
 namespace zorv::ui {
 
@@ -34,8 +33,6 @@ JobPageWidget::JobPageWidget(const std::vector<ControlRow>& controls, const Page
   connect(controls_.pushButton(roles_.startButton), &QPushButton::clicked, this, &JobPageWidget::startOrStopJob);
   if (roles_.openButton)
     connect(controls_.pushButton(roles_.openButton), &QPushButton::clicked, this, &JobPageWidget::chooseImageFile);
-  // A typed path would never be the one written: the Open button is the only way to choose.
-  if (roles_.pathBox) controls_.lineEdit(roles_.pathBox)->setReadOnly(true);
 }
 
 JobPageWidget::~JobPageWidget() {
@@ -86,11 +83,7 @@ void JobPageWidget::chooseImageFile() {
   const QString chosen = chooseFile_(window(), QString::fromUtf8(kImageFileFilter));
   if (chosen.isEmpty()) return;
   imagePath_ = QDir::toNativeSeparators(chosen);
-  shownPath_ = QString::fromStdString(
-      shortenImagePath(imagePath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
   copySettingsToControls();
-  // The box shows the path shortened; the whole of it is one hover away.
-  if (roles_.pathBox) controls_.lineEdit(roles_.pathBox)->setToolTip(imagePath_);
 }
 
 void JobPageWidget::setStartButton(const QString& caption, bool enabled) {

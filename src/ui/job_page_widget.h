@@ -30,7 +30,7 @@ struct PageRoles {
 // Asks the user for an image file; an empty result means the user cancelled.
 using FileChooser = std::function<QString(QWidget* owner, const QString& filter)>;
 QString chooseWithFileDialog(QWidget* owner, const QString& filter);
-inline constexpr const char* kImageFileFilter = "Download File(*.bin);;All Files(*.*)";
+inline constexpr const char* kImageFileFilter = "Download File(*.bin);;All Files(*)";
 
 // A tab page that starts one kind of job and shows its course: the start button that turns into
 // STOP, the log, the progress bar, the byte counter and the clock. The job runs on the page's own
@@ -87,7 +87,6 @@ class JobPageWidget : public QWidget {
   // The log as the job wrote it, with "\r\n" line ends.
   QString logText() const;
   const QString& imagePath() const { return imagePath_; }
-  const QString& shownPath() const { return shownPath_; }
 
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
@@ -120,7 +119,6 @@ class JobPageWidget : public QWidget {
   PageBridge& bridge() { return bridge_; }
   ControlSet controls_;
   QString imagePath_;
-  QString shownPath_;
 
  private:
   // Enter, Escape and Ctrl+Tab are the page's, wherever the focus is in it; target is the widget

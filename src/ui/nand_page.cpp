@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "nand/nand_job.h"
+#include "ui/path_box.h"
 #include "text/number_text.h"
 
 namespace zorv::ui {
@@ -16,7 +17,7 @@ const std::vector<ControlRow>& nandControls() {
   static const std::vector<ControlRow> controls = {
       {1029, K::LogNoWrap, "", 2, 102, 174, 165},
       {1002, K::PushButton, "Open", 145, 70, 26, 21},
-      {1028, K::LineEdit, "", 6, 74, 136, 12},
+      {1028, K::PathBox, "", 6, 74, 136, 12},
       {1004, K::ProgressBar, "", 2, 283, 173, 18},
       {1005, K::GroupBox, "Product", 2, 2, 48, 58},
       {1056, K::GroupBox, "Options", 53, 2, 73, 57},
@@ -64,7 +65,6 @@ void NandPage::onInitDialog() {
 
 void NandPage::copyControlsToSettings() {
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
-  shownPath_ = controls_.lineEdit(PathBox)->text();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
   product_ = controls_.radioIndex(ProductRadio0);
   verify_ = controls_.button(Verify)->isChecked() ? 1 : 0;
@@ -72,7 +72,7 @@ void NandPage::copyControlsToSettings() {
 
 void NandPage::copySettingsToControls() {
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
-  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.pathBox(PathBox)->setPath(imagePath_);
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
   controls_.setRadioIndex(ProductRadio0, product_);
   controls_.button(Verify)->setChecked(verify_ != 0);

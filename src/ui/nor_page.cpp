@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "nor/nor_job.h"
+#include "ui/path_box.h"
 #include "text/number_text.h"
 #include "targets/catalogue.h"
 
@@ -33,7 +34,7 @@ const std::vector<ControlRow>& norControls() {
       {1019, K::ComboBox, "", 104, 50, 24, 35},
       {1020, K::ComboBox, "", 104, 68, 24, 35},
       {1045, K::GroupBox, "Image File", 2, 93, 174, 31},
-      {1013, K::LineEdit, "", 7, 105, 136, 12},
+      {1013, K::PathBox, "", 7, 105, 136, 12},
       {1021, K::PushButton, "Open", 147, 102, 25, 19},
       {1023, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1022, K::LabelRight, "00 : 00", 141, 271, 32, 10},
@@ -95,14 +96,13 @@ void NorPage::onInitDialog() {
 void NorPage::copyControlsToSettings() {
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
-  shownPath_ = controls_.lineEdit(PathBox)->text();
   product_ = controls_.radioIndex(ProductRadio0);
 }
 
 void NorPage::copySettingsToControls() {
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
-  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.pathBox(PathBox)->setPath(imagePath_);
   controls_.setRadioIndex(ProductRadio0, product_);
 }
 

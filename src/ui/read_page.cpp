@@ -8,10 +8,10 @@
 #include <QPushButton>
 
 #include "nor/flash_types.h"
-#include "page/path_text.h"
 #include "page/size_text.h"
 #include "targets/catalogue.h"
 #include "text/number_text.h"
+#include "ui/path_box.h"
 
 namespace zorv::ui {
 namespace {
@@ -52,10 +52,10 @@ const std::vector<ControlRow>& readControls() {
       {1106, K::Label, "Count:", 137, 88, 36, 8},
       {1107, K::LineEdit, "", 136, 97, 37, 12},
       {1094, K::GroupBox, "Output File", 2, 120, 174, 31},
-      {1095, K::LineEdit, "", 7, 132, 136, 12},
+      {1095, K::PathBox, "", 7, 132, 136, 12},
       {1096, K::PushButton, "Save", 147, 129, 25, 19},
       {1097, K::GroupBox, "Compare File", 2, 153, 174, 31},
-      {1098, K::LineEdit, "", 7, 165, 136, 12},
+      {1098, K::PathBox, "", 7, 165, 136, 12},
       {1099, K::PushButton, "Open", 147, 162, 25, 19},
       {1100, K::LogWrap, "", 2, 188, 174, 79},
       {1101, K::Label, " / [Bytes]", 6, 271, 132, 10},
@@ -115,8 +115,6 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
                        {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
                        {ProgressBar, GrowsWide | MovesDown}});
   copySettingsToControls();
-  // The Save button is the only way to choose: a typed path would never be the one written.
-  controls_.lineEdit(OutputBox)->setReadOnly(true);
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);
   controls_.comboBox(Width)->setCurrentIndex(0);
@@ -133,8 +131,6 @@ void ReadPage::copyControlsToSettings() {
   countText_ = controls_.lineEdit(CountEdit)->text().toStdString();
   oob_ = controls_.button(Oob)->isChecked();
   raw_ = controls_.button(Raw)->isChecked();
-  shownOutput_ = controls_.lineEdit(OutputBox)->text();
-  shownPath_ = controls_.lineEdit(PathBox)->text();
 }
 
 void ReadPage::copySettingsToControls() {
@@ -147,8 +143,8 @@ void ReadPage::copySettingsToControls() {
   controls_.lineEdit(CountEdit)->setText(QString::fromStdString(countText_));
   controls_.button(Oob)->setChecked(oob_);
   controls_.button(Raw)->setChecked(raw_);
-  controls_.lineEdit(OutputBox)->setText(shownOutput_);
-  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.pathBox(OutputBox)->setPath(outputPath_);
+  controls_.pathBox(PathBox)->setPath(imagePath_);
 }
 
 void ReadPage::enableForChoices() {
@@ -193,10 +189,7 @@ void ReadPage::chooseOutputFile() {
   const QString chosen = chooseSave_(window(), QString::fromUtf8(kOutputFileFilter));
   if (chosen.isEmpty()) return;
   outputPath_ = QDir::toNativeSeparators(chosen);
-  shownOutput_ = QString::fromStdString(
-      shortenImagePath(outputPath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
   copySettingsToControls();
-  controls_.lineEdit(OutputBox)->setToolTip(outputPath_);
 }
 
 void ReadPage::useStartButton(ReadMode mode) {

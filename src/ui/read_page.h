@@ -11,7 +11,7 @@ namespace zorv::ui {
 using ReadJobFunction = std::function<int(JobPage&, JtagLink&, const ReadSettings&)>;
 
 QString chooseWithSaveDialog(QWidget* owner, const QString& filter);
-inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*.*)";
+inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*)";
 
 // The "Read" tab: copies a range of the NAND or NOR flash into a file, or compares the flash with
 // an image. The NOR bus is set as on the NOR page (VESKAR fixes it); the NAND needs none of it.
@@ -83,7 +83,6 @@ class ReadPage : public JobPageWidget {
   bool oob_ = false;
   bool raw_ = false;
   QString outputPath_;
-  QString shownOutput_;
   ReadSettings settings_;  // read from the controls by startRefusal, for makeJob
   ReadJobFunction job_;
   FileChooser chooseSave_ = chooseWithSaveDialog;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
@@ -69,10 +70,19 @@ TEST_F(MainWindowTest, TheLogAndThePathBoxTakeTheRoomOfAGrownWindow) {
   const QRect log = geometry(NandPage::Log), path = geometry(NandPage::PathBox), open = geometry(NandPage::OpenButton),
               bar = geometry(NandPage::ProgressBar), clock = geometry(NandPage::Clock),
               start = geometry(NandPage::StartButton);
+  // A path a little too wide for the box as laid out is shortened, and shown whole once it fits.
+  QString image = "/d/x/boot.bin";
+  while (QFontMetrics(nand.control(NandPage::PathBox)->font()).horizontalAdvance(image) < path.width() + 20)
+    image.insert(3, 'x');
+  nand.setFileChooser([&](QWidget*, const QString&) { return image; });
+  window.click(nand, NandPage::OpenButton);
+  const auto shown = [&] { return static_cast<QLineEdit*>(nand.control(NandPage::PathBox))->text(); };
+  EXPECT_EQ(shown(), "/.../boot.bin");
   window.dialog->resize(window.dialog->size() + QSize(100, 80));
   ASSERT_TRUE(waitUntil([&] { return geometry(NandPage::Log) != log; }));
   EXPECT_EQ(geometry(NandPage::Log), log.adjusted(0, 0, 100, 80));
   EXPECT_EQ(geometry(NandPage::PathBox), path.adjusted(0, 0, 100, 0));
+  EXPECT_EQ(shown(), image);
   EXPECT_EQ(geometry(NandPage::OpenButton), open.translated(100, 0));
   EXPECT_EQ(geometry(NandPage::ProgressBar), bar.translated(0, 80).adjusted(0, 0, 100, 0));
   EXPECT_EQ(geometry(NandPage::Clock), clock.translated(100, 80));

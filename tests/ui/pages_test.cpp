@@ -210,7 +210,8 @@ TEST_F(PagesTest, NorAutoDetectChoiceLeavesNoSelectionForOtherProducts) {
 
 TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   NorPage& nor = window.nor();
-  QStringList answers = {"/data/images/flash/boot.bin", ""};
+  const QString deep = "/data/" + QString(80, 'x') + "/flash/boot.bin";
+  QStringList answers = {deep, "/data/images/flash/boot.bin", ""};
   QString filterSeen;
   nor.setFileChooser([&](QWidget* owner, const QString& filter) {
     EXPECT_EQ(owner, window.dialog.get());
@@ -219,9 +220,15 @@ TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   });
   edit(nor, NorPage::BlockEdit)->setText("3");  // typed before Open, kept after it
   window.click(nor, NorPage::OpenButton);
-  EXPECT_EQ(filterSeen, "Download File(*.bin);;All Files(*.*)");
-  EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
+  // All Files shows names without a dot as well.
+  EXPECT_EQ(filterSeen, "Download File(*.bin);;All Files(*)");
+  EXPECT_EQ(nor.imagePath(), deep);
+  // Shortened only when the whole path does not fit.
   EXPECT_EQ(text(nor, NorPage::PathBox), "/.../boot.bin");
+  EXPECT_EQ(edit(nor, NorPage::PathBox)->toolTip(), deep);
+  window.click(nor, NorPage::OpenButton);
+  EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
+  EXPECT_EQ(text(nor, NorPage::PathBox), "/data/images/flash/boot.bin");
   EXPECT_EQ(text(nor, NorPage::BlockEdit), "3");
   EXPECT_TRUE(edit(nor, NorPage::PathBox)->isReadOnly());
   EXPECT_EQ(edit(nor, NorPage::PathBox)->toolTip(), "/data/images/flash/boot.bin");
@@ -415,7 +422,7 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_EQ(runs[0].size, 65536u);
   EXPECT_FALSE(runs[0].toEnd);
   EXPECT_EQ(runs[0].outputPath, "/backups/ika/nor.bin");
-  EXPECT_EQ(text(read, ReadPage::OutputBox), "/.../nor.bin");
+  EXPECT_EQ(text(read, ReadPage::OutputBox), "/backups/ika/nor.bin");  // it fits
   EXPECT_TRUE(edit(read, ReadPage::OutputBox)->isReadOnly());
   EXPECT_TRUE(edit(read, ReadPage::PathBox)->isReadOnly());
   EXPECT_EQ(edit(read, ReadPage::OutputBox)->toolTip(), "/backups/ika/nor.bin");
