@@ -51,13 +51,14 @@ const std::vector<ControlRow>& readControls() {
       {1105, K::PushButton, "Bad Blocks", 136, 70, 37, 16},
       {1106, K::Label, "Count:", 137, 88, 36, 8},
       {1107, K::LineEdit, "", 136, 97, 37, 12},
-      {1094, K::GroupBox, "Output File", 2, 120, 174, 31},
+      {1094, K::GroupBox, "Output File", 2, 120, 174, 41},
       {1095, K::PathBox, "", 7, 132, 136, 12},
       {1096, K::PushButton, "Save", 147, 129, 25, 19},
-      {1097, K::GroupBox, "Compare File", 2, 153, 174, 31},
-      {1098, K::PathBox, "", 7, 165, 136, 12},
-      {1099, K::PushButton, "Open", 147, 162, 25, 19},
-      {1100, K::LogWrap, "", 2, 188, 174, 79},
+      {1110, K::CheckBox, "Pad bad blocks", 7, 149, 70, 9},
+      {1097, K::GroupBox, "Compare File", 2, 163, 174, 31},
+      {1098, K::PathBox, "", 7, 175, 136, 12},
+      {1099, K::PushButton, "Open", 147, 172, 25, 19},
+      {1100, K::LogWrap, "", 2, 198, 174, 69},
       {1101, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1102, K::LabelRight, "00 : 00", 141, 271, 32, 10},
       {1103, K::ProgressBar, "", 2, 283, 173, 18},
@@ -71,9 +72,11 @@ const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
-// What only the NAND has: its erase, its bad-block scan, its spare areas and its raw read.
+// What only the NAND has: its erase, its bad-block scan, its spare areas, its raw read and the
+// padding of its bad blocks.
 const std::vector<int> kNandOnly = {ReadPage::EraseButton, ReadPage::ScanButton, ReadPage::CountLabel,
-                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::Raw};
+                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::Raw,
+                                    ReadPage::PadBad};
 const std::vector<int> kFixedBusControls = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
@@ -108,12 +111,14 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   // Tab goes through the page as it reads, top to bottom, left to right.
   controls_.setTabOrder({Nand, Nor, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit,
                          BlockEdit, SizeEdit, ToEnd, Oob, Raw, Interleave, Width, ReadButton, VerifyButton,
-                         EraseButton, ScanButton, CountEdit, OutputBox, SaveButton, PathBox, OpenButton, Log});
+                         EraseButton, ScanButton, CountEdit, OutputBox, SaveButton, PadBad, PathBox, OpenButton, Log});
   // Room beyond the layout goes to the log and the two path boxes; what is below them moves down.
   controls_.setGrowth({{Log, GrowsWide | GrowsTall}, {OutputGroup, GrowsWide}, {OutputBox, GrowsWide},
                        {SaveButton, MovesRight}, {CompareGroup, GrowsWide}, {PathBox, GrowsWide},
                        {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
                        {ProgressBar, GrowsWide | MovesDown}});
+  controls_.widget(PadBad)->setToolTip(
+      QStringLiteral("0xFF in place of a bad block, so that offsets in the file stay as on the flash (--pad-bad)"));
   copySettingsToControls();
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);
@@ -131,6 +136,7 @@ void ReadPage::copyControlsToSettings() {
   countText_ = controls_.lineEdit(CountEdit)->text().toStdString();
   oob_ = controls_.button(Oob)->isChecked();
   raw_ = controls_.button(Raw)->isChecked();
+  padBad_ = controls_.button(PadBad)->isChecked();
 }
 
 void ReadPage::copySettingsToControls() {
@@ -143,6 +149,7 @@ void ReadPage::copySettingsToControls() {
   controls_.lineEdit(CountEdit)->setText(QString::fromStdString(countText_));
   controls_.button(Oob)->setChecked(oob_);
   controls_.button(Raw)->setChecked(raw_);
+  controls_.button(PadBad)->setChecked(padBad_);
   controls_.pathBox(OutputBox)->setPath(outputPath_);
   controls_.pathBox(PathBox)->setPath(imagePath_);
 }
@@ -259,6 +266,7 @@ QString ReadPage::startRefusal() {
   if (settings.flash == ReadFlash::Nand) {
     settings.oob = oob_;
     settings.raw = raw_;
+    settings.padBad = padBad_ && mode_ == ReadMode::Read;
   }
   settings_ = settings;
   return {};

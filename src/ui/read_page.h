@@ -32,6 +32,7 @@ class ReadPage : public JobPageWidget {
     CompareGroup = 1097, PathBox = 1098, OpenButton = 1099,
     Log = 1100, ByteCounter = 1101, Clock = 1102, ProgressBar = 1103,
     EraseButton = 1104, ScanButton = 1105, CountLabel = 1106, CountEdit = 1107, Oob = 1108, Raw = 1109,
+    PadBad = 1110,
   };
   // The radio button of a product, in TargetProduct order.
   static constexpr int productRadio(int product) {
@@ -82,6 +83,7 @@ class ReadPage : public JobPageWidget {
   std::string countText_;
   bool oob_ = false;
   bool raw_ = false;
+  bool padBad_ = false;
   QString outputPath_;
   ReadSettings settings_;  // read from the controls by startRefusal, for makeJob
   ReadJobFunction job_;

@@ -92,7 +92,7 @@ TEST_F(MainWindowTest, TheLogAndThePathBoxTakeTheRoomOfAGrownWindow) {
   clickTab(3);
   EXPECT_EQ(read.control(ReadPage::OutputBox)->width(), path.width() + 100);
   EXPECT_EQ(read.control(ReadPage::PathBox)->width(), path.width() + 100);
-  EXPECT_EQ(read.control(ReadPage::Log)->height(), DialogUnits(pageFont()).y(79) + 80);
+  EXPECT_EQ(read.control(ReadPage::Log)->height(), DialogUnits(pageFont()).y(69) + 80);
 }
 
 TEST_F(MainWindowTest, ClickingATabSwitchesPagesAndFocus) {

@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -381,6 +382,34 @@ TEST_F(PageJobsTest, ReadTabCopiesNandIntoAFileAndVerifiesIt) {
   EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::VerifyButton))->text(), "Verify");
   EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::ReadButton))->text(), "Read");
   EXPECT_TRUE(take().disabledInputs.empty());
+}
+
+// A copy with spare areas made on the Read tab goes back through the NAND tab, spare areas and all.
+TEST_F(PageJobsTest, ACopyWithSpareAreasIsRestoredFromTheNandTab) {
+  ASSERT_TRUE(open(kNandBoard));
+  ReadPage& read = window->read();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
+  const QString copy = dir.filePath("copy-oob.bin");
+  read.setSaveChooser([copy](QWidget*, const QString&) { return copy; });
+  window->click(read, ReadPage::SaveButton);
+  static_cast<QLineEdit*>(read.control(ReadPage::SizeEdit))->setText("4K");
+  window->click(read, ReadPage::Oob);
+  window->click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  ASSERT_EQ(window->boxes, QStringList{"Read Complete."}) << read.logText().toStdString();
+  EXPECT_EQ(QFileInfo(copy).size(), 2 * (2048 + 64));
+
+  NandPage& nand = window->nand();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(0);
+  chooseImage(nand, NandPage::OpenButton, copy);
+  window->click(nand, NandPage::Oob);
+  window->click(nand, NandPage::Verify);
+  window->click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  const QString log = nand.logText();
+  EXPECT_EQ(window->boxes.last(), "Download Complete.") << log.toStdString();
+  EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1000\r\n")) << log.toStdString();  // the pages, not their spare areas
+  EXPECT_TRUE(log.contains("  Verifying... OK.")) << log.toStdString();
 }
 
 TEST_F(PageJobsTest, ReadTabStopsAReadToTheEndAndLeavesNoFile) {

@@ -75,7 +75,8 @@ TEST_F(PagesTest, FreshNandPage) {
 
   // Every control exists with its id, at its place in dialog units of the page font.
   const DialogUnits units(pageFont());
-  EXPECT_EQ(nand.control(NandPage::Log)->geometry(), units.rect(2, 102, 174, 165));
+  // The log starts below the image group's row of write options.
+  EXPECT_EQ(nand.control(NandPage::Log)->geometry(), units.rect(2, 112, 174, 155));
   EXPECT_EQ(nand.control(NandPage::StartButton)->geometry(), units.rect(133, 12, 39, 41));
   for (int id : kNandIds) EXPECT_EQ(nand.control(id)->objectName(), QString::number(id));
 }
@@ -123,7 +124,7 @@ TEST_F(PagesTest, TabGoesThroughThePageAsItReadsAndStopsOnceInEachRadioGroup) {
     return names;
   };
   EXPECT_EQ(stops(), (std::vector<QString>{"1030", "1039", "1027", "1017", "1019", "1020", "1016", "1013", "1021",
-                                           "1031"}));
+                                           "1064", "1065", "1031"}));
   // The group's stop follows its checked button, also when the page checks it.
   window.button(nor, NorPage::productRadio(Ika))->setChecked(true);
   EXPECT_TRUE(nor.control(NorPage::productRadio(Ika))->focusPolicy() & Qt::TabFocus);
@@ -239,6 +240,61 @@ TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   EXPECT_EQ(text(nor, NorPage::PathBox), "/typed/by/hand.bin");
   nor.copyControlsToSettings();
   EXPECT_EQ(nor.settings().imagePath, "/data/images/flash/boot.bin");  // typed text is never opened
+}
+
+// Each option of the command line's download and read commands has its control on its tab.
+TEST_F(PagesTest, TheCommandLinesOptionsReachTheJobsFromTheirTabs) {
+  NandPage& nand = window.nand();
+  std::vector<NandSettings> nandRuns;
+  nand.setJobFunction([&](JobPage&, JtagLink&, const NandSettings& s) {
+    nandRuns.push_back(s);
+    return 0;
+  });
+  EXPECT_FALSE(checked(nand, NandPage::SkipBlank));
+  EXPECT_FALSE(checked(nand, NandPage::Oob));
+  window.click(nand, NandPage::SkipBlank);
+  window.click(nand, NandPage::Oob);
+  window.click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  ASSERT_EQ(nandRuns.size(), 1u);
+  EXPECT_TRUE(nandRuns[0].skipBlank);
+  EXPECT_TRUE(nandRuns[0].oob);
+
+  NorPage& nor = window.nor();
+  showTab(1);
+  std::vector<NorSettings> norRuns;
+  nor.setJobFunction([&](JobPage&, JtagLink&, const NorSettings& s) {
+    norRuns.push_back(s);
+    return 0;
+  });
+  for (int id : {NorPage::SkipBlank, NorPage::SkipUnchanged}) {
+    EXPECT_FALSE(checked(nor, id));
+    window.click(nor, id);
+    window.click(nor, NorPage::StartButton);
+    ASSERT_TRUE(waitUntil([&] { return !nor.jobRunning(); }));
+    window.click(nor, id);
+  }
+  ASSERT_EQ(norRuns.size(), 2u);
+  EXPECT_TRUE(norRuns[0].skipBlank && !norRuns[0].skipUnchanged);
+  EXPECT_TRUE(!norRuns[1].skipBlank && norRuns[1].skipUnchanged);
+
+  ReadPage& read = window.read();
+  showTab(3);
+  std::vector<ReadSettings> readRuns;
+  read.setJobFunction([&](JobPage&, JtagLink&, const ReadSettings& s) {
+    readRuns.push_back(s);
+    return 0;
+  });
+  read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/nonexistent/copy.bin"); });
+  window.click(read, ReadPage::SaveButton);
+  window.click(read, ReadPage::ToEnd);
+  window.click(read, ReadPage::PadBad);
+  window.click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  ASSERT_EQ(readRuns.size(), 1u);
+  EXPECT_TRUE(readRuns[0].padBad);
+  window.click(read, ReadPage::Nor);  // a NAND option
+  EXPECT_FALSE(enabled(read, ReadPage::PadBad));
 }
 
 TEST_F(PagesTest, LockAndUnlockActOnTheirLists) {
