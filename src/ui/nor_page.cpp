@@ -135,6 +135,11 @@ NorSettings NorPage::settings() const {
   return settings;
 }
 
+NorBus NorPage::bus() const {
+  return {flashType_, controls_.comboBox(Interleave)->currentIndex(), controls_.comboBox(Width)->currentIndex(),
+          controls_.lineEdit(BaseEdit)->text()};
+}
+
 std::function<void()> NorPage::makeJob() {
   return [this, job = job_, settings = settings()] { job(bridge(), port(), settings); };
 }

@@ -11,6 +11,16 @@ namespace zorv::ui {
 
 using NorJobFunction = std::function<int(JobPage&, JtagLink&, const NorSettings&)>;
 
+// The NOR bus as the NOR tab has it chosen: the flash type the user last chose, the interleave and
+// width entries, the base text.
+struct NorBus {
+  int flashType = 0;
+  int interleaveIndex = 0;
+  int widthIndex = 0;
+  QString baseText;
+  bool operator==(const NorBus&) const = default;
+};
+
 // The "NOR" tab: product, flash type, bus setting, base, start block and image for the NOR
 // download, and how the image is written (units of only 0xFF left erased; sectors that already
 // hold the image left alone). VESKAR fixes the flash type, interleave, width and base, and the page shows them fixed.
@@ -45,6 +55,7 @@ class NorPage : public JobPageWidget {
   void selectFlashType();
 
   NorSettings settings() const;
+  NorBus bus() const;
   const std::string& baseText() const { return baseText_; }
   int flashType() const { return flashType_; }
 

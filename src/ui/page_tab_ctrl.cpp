@@ -38,6 +38,8 @@ void PageTabCtrl::createPages(JtagLink& port, MessageBoxHost& boxes) {
   pages_[1] = new NorPage(port, boxes, this);
   pages_[2] = new ExtraPage(port, boxes, this);
   pages_[3] = new ReadPage(port, boxes, this);
+  // A NOR read takes the bus the NOR tab has chosen.
+  readPage()->setNorBusSource([nor = norPage()] { return nor->bus(); });
   pages_[0]->show();
   for (int i = 1; i < pageCount_; ++i) pages_[i]->hide();
   layoutPages();

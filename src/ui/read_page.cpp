@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -101,8 +102,8 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   connect(controls_.pushButton(EraseButton), &QPushButton::clicked, this, &ReadPage::startOrStopErase);
   connect(controls_.pushButton(ScanButton), &QPushButton::clicked, this, &ReadPage::startOrStopScan);
   connect(controls_.pushButton(SaveButton), &QPushButton::clicked, this, &ReadPage::chooseOutputFile);
-  for (int id : {Nand, Nor, ToEnd})
-    connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
+  for (int id : {Nand, Nor}) connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectFlash);
+  connect(controls_.button(ToEnd), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
   for (int id : {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectProduct);
   // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
@@ -164,6 +165,39 @@ void ReadPage::enableForChoices() {
   controls_.widget(SizeEdit)->setEnabled(!controls_.button(ToEnd)->isChecked());
 }
 
+void ReadPage::selectFlash() {
+  copyControlsToSettings();
+  if (flash_ != filesFlash_ && (flash_ == 0 || flash_ == 1)) {
+    otherFiles_[static_cast<size_t>(filesFlash_)] = {outputPath_, imagePath_, outputAsked_};
+    const FlashFiles& files = otherFiles_[static_cast<size_t>(flash_)];
+    outputPath_ = files.output;
+    imagePath_ = files.compare;
+    outputAsked_ = files.outputAsked;
+    filesFlash_ = flash_;
+    copySettingsToControls();
+    if (flash_ == static_cast<int>(ReadFlash::Nor) && norBus_) takeNorBus(norBus_());
+  }
+  enableForChoices();
+}
+
+void ReadPage::takeNorBus(const NorBus& bus) {
+  norBusTaken_ = bus;
+  flashType_ = bus.flashType;
+  const int product = controls_.radioIndex(ProductRadio0);
+  if (isKnownProduct(product) && norAbilities(product).fixedBus) return;  // shown fixed, as it is
+  controls_.comboBox(FlashType)->setCurrentIndex(isFlashType(flashType_) ? flashType_ : -1);
+  controls_.comboBox(Interleave)->setCurrentIndex(bus.interleaveIndex);
+  controls_.comboBox(Width)->setCurrentIndex(bus.widthIndex);
+  controls_.lineEdit(BaseEdit)->setText(bus.baseText);
+}
+
+void ReadPage::showEvent(QShowEvent* event) {
+  JobPageWidget::showEvent(event);
+  if (!norBus_ || jobRunning() || controls_.radioIndex(Nand) != static_cast<int>(ReadFlash::Nor)) return;
+  const NorBus bus = norBus_();
+  if (bus != norBusTaken_) takeNorBus(bus);
+}
+
 void ReadPage::selectProduct() {
   QComboBox* types = controls_.comboBox(FlashType);
   const int product = controls_.radioIndex(ProductRadio0);
@@ -196,6 +230,7 @@ void ReadPage::chooseOutputFile() {
   const QString chosen = chooseSave_(window(), QString::fromUtf8(kOutputFileFilter));
   if (chosen.isEmpty()) return;
   outputPath_ = QDir::toNativeSeparators(chosen);
+  outputAsked_ = true;  // the dialog asks itself before it offers a file that exists
   copySettingsToControls();
 }
 
@@ -221,8 +256,14 @@ void ReadPage::startOrStopErase() { startOrStopMode(ReadMode::Erase); }
 void ReadPage::startOrStopScan() { startOrStopMode(ReadMode::BadScan); }
 
 bool ReadPage::confirmStart() {
-  if (mode_ != ReadMode::Erase) return true;
-  return askUser(QStringLiteral("Erase %1 blocks from block %2?").arg(settings_.count).arg(settings_.block));
+  if (mode_ == ReadMode::Erase)
+    return askUser(QStringLiteral("Erase %1 blocks from block %2?").arg(settings_.count).arg(settings_.block));
+  if (mode_ != ReadMode::Read) return true;
+  if (!outputAsked_ && QFileInfo::exists(outputPath_) &&
+      !askUser(QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(outputPath_)))
+    return false;
+  outputAsked_ = false;  // a read after this one replaces what this one wrote: it asks
+  return true;
 }
 
 QString ReadPage::startRefusal() {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -295,6 +297,67 @@ TEST_F(PagesTest, TheCommandLinesOptionsReachTheJobsFromTheirTabs) {
   EXPECT_TRUE(readRuns[0].padBad);
   window.click(read, ReadPage::Nor);  // a NAND option
   EXPECT_FALSE(enabled(read, ReadPage::PadBad));
+}
+
+// NAND and NOR copies each have their own file; a NOR read takes its bus from the NOR tab; and a
+// read never replaces a file the Save dialog has not just asked about without asking first.
+TEST_F(PagesTest, ReadTabKeepsAFilePerFlashTakesTheNorTabsBusAndAsksBeforeReplacing) {
+  QTemporaryDir dir;
+  const QString nandCopy = dir.filePath("nand.bin"), norCopy = dir.filePath("nor.bin");
+  ReadPage& read = window.read();
+  std::vector<ReadSettings> runs;
+  read.setJobFunction([&](JobPage&, JtagLink&, const ReadSettings& s) {
+    runs.push_back(s);
+    QFile(QString::fromStdString(s.outputPath)).open(QIODevice::WriteOnly);
+    return 0;
+  });
+  const auto readNow = [&] {
+    window.click(read, ReadPage::ReadButton);
+    return waitUntil([&] { return !read.jobRunning(); });
+  };
+  // The NOR tab's choice, before the Read tab is shown.
+  showTab(1);
+  chooseType(4);  // S29AL008D, 16 bits wide
+  combo(NorPage::Interleave)->setCurrentIndex(1);
+  edit(window.nor(), NorPage::BaseEdit)->setText("8000");
+
+  showTab(3);
+  window.click(read, ReadPage::ToEnd);
+  read.setSaveChooser([&](QWidget*, const QString&) { return nandCopy; });
+  window.click(read, ReadPage::SaveButton);
+  ASSERT_TRUE(readNow());
+  window.click(read, ReadPage::Nor);
+  EXPECT_EQ(text(read, ReadPage::OutputBox), "");
+  const auto readCombo = [&](int id) { return qobject_cast<QComboBox*>(read.control(id))->currentText(); };
+  EXPECT_EQ(readCombo(ReadPage::FlashType), "S29AL008D");
+  EXPECT_EQ(readCombo(ReadPage::Width), "16");
+  EXPECT_EQ(readCombo(ReadPage::Interleave), "2");
+  EXPECT_EQ(text(read, ReadPage::BaseEdit), "8000");
+  read.setSaveChooser([&](QWidget*, const QString&) { return norCopy; });
+  window.click(read, ReadPage::SaveButton);
+  ASSERT_TRUE(readNow());
+  window.click(read, ReadPage::Nand);
+  EXPECT_EQ(text(read, ReadPage::OutputBox), nandCopy);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].outputPath, nandCopy.toStdString());
+  EXPECT_EQ(runs[1].outputPath, norCopy.toStdString());
+  EXPECT_EQ(runs[1].flashType, 4);
+  EXPECT_EQ(runs[1].base, 0x8000u);
+  EXPECT_TRUE(window.boxes.isEmpty());
+
+  // The NAND copy exists now: No (the default) keeps it, Yes replaces it.
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+  window.onBox = [&](QMessageBox& box) { defaultButton = box.standardButton(box.defaultButton()); };
+  ASSERT_TRUE(readNow());
+  EXPECT_EQ(window.boxes, QStringList{nandCopy + " already exists.\nDo you want to replace it?"});
+  EXPECT_EQ(defaultButton, QMessageBox::No);
+  EXPECT_EQ(runs.size(), 2u);
+  window.onBox = [](QMessageBox& box) {
+    QTimer::singleShot(0, &box, [b = &box] { b->button(QMessageBox::Yes)->click(); });
+  };
+  ASSERT_TRUE(readNow());
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[2].outputPath, nandCopy.toStdString());
 }
 
 TEST_F(PagesTest, LockAndUnlockActOnTheirLists) {
