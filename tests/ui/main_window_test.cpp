@@ -2,16 +2,21 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "cable/recording_port.h"
+#include "cable_choice/cable_port.h"
+#include "ui/connection_bar.h"
+#include "ui/connection_dialog.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui_test_support.h"
@@ -58,7 +63,7 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
   }
   // Sizes in dialog units of the window's font.
   const DialogUnits units(mainWindowFont());
-  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(334)));
+  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(350)));  // the cable row below the tabs
   EXPECT_EQ(pageTabs().geometry(), units.rect(7, 7, 181, 320));
 }
 
@@ -202,27 +207,39 @@ TEST_F(MainWindowTest, RightClickOnTheTabStripOffersTheAboutEntry) {
   window.dialog->aboutMenu()->close();
 }
 
-TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
-  EXPECT_FALSE(window.dialog->cableAction()->isEnabled());  // nothing to open cables with yet
-  window.dialog->setCableChoice("lpt", [&](const std::string& text) -> std::unique_ptr<JtagLink> {
-    if (text != "sim") throw std::invalid_argument("unknown cable '" + text + "'");
+TEST_F(MainWindowTest, TheCableIsShownAndChangedFromTheWindowForEveryPage) {
+  ConnectionBar& bar = window.dialog->connectionBar();
+  EXPECT_FALSE(bar.changeButton()->isEnabled());  // nothing to open cables with yet
+  std::vector<uint32_t> periods;
+  window.dialog->setConnection({"lpt", ""}, [&](const std::string& text, uint32_t tckPeriodNs) -> std::unique_ptr<JtagLink> {
+    if (text != "sim" && text != "xvc:h:1") throw std::invalid_argument("unknown cable '" + text + "'");
+    periods.push_back(tckPeriodNs);
     return std::make_unique<ParallelPortLink>(std::make_unique<NullPort>());
   });
+  EXPECT_TRUE(bar.isVisible());
+  EXPECT_EQ(bar.shownText(), "lpt");
   EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: lpt...");
-  QStringList answers = {"bogus", "", "sim"};
-  QString offered;
-  window.dialog->setCableAsker([&](QWidget*, const QString& current) {
-    offered = current;
-    return answers.takeFirst();
+  std::vector<std::optional<Connection>> answers = {Connection{"bogus", ""}, std::nullopt, std::nullopt,
+                                                    Connection{"sim", "1M"}, Connection{"sim", ""}};
+  std::vector<Connection> offered;
+  window.dialog->setConnectionAsker([&](QWidget*, const Connection& current) {
+    offered.push_back(current);
+    const std::optional<Connection> answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
   });
-  QStringList remembered;
-  QObject::connect(window.dialog.get(), &MainDialog::cableChosen, [&](const QString& text) { remembered << text; });
+  std::vector<Connection> remembered;
+  QObject::connect(window.dialog.get(), &MainDialog::connectionChosen,
+                   [&](const Connection& chosen) { remembered.push_back(chosen); });
 
-  window.dialog->cableAction()->trigger();  // a text that names no cable: a box, nothing changes
-  EXPECT_EQ(offered, "lpt");
+  // A text that names no cable: a box, and the dialog again with what the user entered.
+  QTest::mouseClick(bar.changeButton(), Qt::LeftButton);
   EXPECT_EQ(window.boxes, QStringList{"unknown cable 'bogus'"});
-  window.dialog->cableAction()->trigger();  // cancelled
-  EXPECT_EQ(window.dialog->cableText(), "lpt");
+  ASSERT_EQ(offered.size(), 2u);
+  EXPECT_EQ(offered[0].cable, "lpt");
+  EXPECT_EQ(offered[1].cable, "bogus");
+  window.dialog->cableAction()->trigger();  // the menu entry, cancelled
+  EXPECT_EQ(window.dialog->connection().cable, "lpt");
   JtagLink* first = window.ownedLink.get();
   for (int i = 0; i < pageTabs().pageCount(); ++i) EXPECT_EQ(&pageTabs().page(i)->cablePort(), first);
 
@@ -240,16 +257,57 @@ TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   nand.requestStop();
   ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
 
-  window.dialog->cableAction()->trigger();
-  EXPECT_EQ(window.dialog->cableText(), "sim");
+  // A TCK for a cable that has none is refused; then the cable alone is taken.
+  QTest::mouseClick(bar.changeButton(), Qt::LeftButton);
+  EXPECT_TRUE(window.boxes.last().contains("no TCK setting")) << window.boxes.last().toStdString();
+  EXPECT_EQ(window.dialog->connection().cable, "sim");
+  EXPECT_EQ(bar.shownText(), "sim");
   EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: sim...");
-  EXPECT_EQ(remembered, QStringList{"sim"});
+  ASSERT_EQ(remembered.size(), 1u);
+  EXPECT_EQ(remembered[0].cable, "sim");
   for (int i = 0; i < pageTabs().pageCount(); ++i) {
     EXPECT_NE(&pageTabs().page(i)->cablePort(), first);
     auto* link = dynamic_cast<ParallelPortLink*>(&pageTabs().page(i)->cablePort());
     ASSERT_NE(link, nullptr);
     EXPECT_NE(dynamic_cast<NullPort*>(&link->port()), nullptr);
   }
+
+  // A rate goes to the cable as its period, and shows beside it.
+  ASSERT_TRUE(window.dialog->useConnection({"xvc:h:1", "1M"}));
+  EXPECT_EQ(periods.back(), 1000u);
+  EXPECT_EQ(bar.shownText(), "xvc:h:1, TCK 1M");
+  EXPECT_FALSE(window.dialog->useConnection({"xvc:h:1", "fast"}));
+  EXPECT_TRUE(window.boxes.last().contains("'fast'")) << window.boxes.last().toStdString();
+}
+
+// The dialog lists every kind of the cable table, shows the current cable in its kind's fields,
+// and builds the cable text from them; TCK only where the kind has one.
+TEST(ConnectionDialogTest, OffersEveryCableKindWithItsFields) {
+  ConnectionDialog dialog(Connection{"remote:10.0.0.2:3335", ""});
+  ASSERT_EQ(dialog.kindBox()->count(), static_cast<int>(cableKinds().size()));
+  for (size_t i = 0; i < cableKinds().size(); ++i)
+    EXPECT_TRUE(dialog.kindBox()->itemText(static_cast<int>(i)).startsWith(cableKinds()[i].name));
+  EXPECT_EQ(dialog.kindBox()->currentIndex(), 2);
+  ASSERT_EQ(dialog.fieldCount(), 2);
+  EXPECT_EQ(dialog.fieldLabel(0), "Host:");
+  EXPECT_EQ(dialog.fieldText(0), "10.0.0.2");
+  EXPECT_EQ(dialog.fieldText(1), "3335");
+  EXPECT_FALSE(dialog.tckBox()->isEnabled());
+
+  dialog.kindBox()->setCurrentIndex(4);  // ftdi
+  ASSERT_EQ(dialog.fieldCount(), 4);
+  EXPECT_EQ(dialog.fieldLabel(2), "VID:PID:");
+  dialog.setFieldText(2, "0403:6014");
+  dialog.setFieldText(3, "FT1234");
+  EXPECT_TRUE(dialog.tckBox()->isEnabled());
+  dialog.tckBox()->setText("15M");
+  EXPECT_EQ(dialog.connection().cable, "ftdi:0403:6014:FT1234");
+  EXPECT_EQ(dialog.connection().tck, "15M");
+
+  dialog.kindBox()->setCurrentIndex(5);  // sim: no TCK
+  dialog.setFieldText(0, "chip=IKA");
+  EXPECT_EQ(dialog.connection().cable, "sim:chip=IKA");
+  EXPECT_EQ(dialog.connection().tck, "");
 }
 
 TEST(DialogUnitsTest, ConvertsFromTheFontsCharacterCell) {

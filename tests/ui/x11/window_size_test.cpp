@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include "cable/recording_port.h"
+#include "ui/connection_bar.h"
 #include "ui/dialog_units.h"
 #include "ui/ui_test_support.h"
 
@@ -29,6 +30,10 @@ TEST(WindowSizeTest, OnASmallScreenThePageScrollsRatherThanBeingCutOff) {
   EXPECT_TRUE(scroll->viewport()->rect().contains(shown));
   // No sideways scrolling for it: the page is as wide as the window shows.
   EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+  // The cable stays in sight, below what scrolls.
+  QWidget* row = &window.dialog->connectionBar();
+  EXPECT_TRUE(row->isVisible());
+  EXPECT_TRUE(window.dialog->rect().contains(QRect(row->mapTo(window.dialog.get(), QPoint(0, 0)), row->size())));
 }
 
 }  // namespace
