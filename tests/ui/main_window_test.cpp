@@ -280,6 +280,21 @@ TEST_F(MainWindowTest, TheCableIsShownAndChangedFromTheWindowForEveryPage) {
   EXPECT_TRUE(window.boxes.last().contains("'fast'")) << window.boxes.last().toStdString();
 }
 
+// A USB adapter is opened when it is chosen: one that is not there is named then, not at the next
+// job, and the cable stays as it was.
+TEST_F(MainWindowTest, AnAdapterThatCannotBeOpenedIsRefusedWhenChosen) {
+  window.dialog->setConnection({"sim", ""}, [](const std::string& text, uint32_t tckPeriodNs) {
+    return openCableLink(text, tckPeriodNs);
+  });
+  EXPECT_FALSE(window.dialog->useConnection({"ftdi:0403:6010:NO-SUCH-SERIAL", "6M"}));
+  ASSERT_FALSE(window.boxes.isEmpty());
+  EXPECT_TRUE(window.boxes.last().startsWith("ftdi: ")) << window.boxes.last().toStdString();
+  EXPECT_EQ(window.dialog->connection().cable, "sim");
+  // The virtual adapter opens, and is let go again until a job takes it.
+  EXPECT_TRUE(window.dialog->useConnection({"ftdi:sim", "6M"}));
+  EXPECT_EQ(window.dialog->connectionBar().shownText(), "ftdi:sim, TCK 6M");
+}
+
 // The dialog lists every kind of the cable table, shows the current cable in its kind's fields,
 // and builds the cable text from them; TCK only where the kind has one.
 TEST(ConnectionDialogTest, OffersEveryCableKindWithItsFields) {
