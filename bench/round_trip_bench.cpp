@@ -90,13 +90,13 @@ bool norProgram(zorv::JtagLink& port, const std::string& image, int type) {
   return page.boxes == std::vector<std::string>{"Download Complete."};
 }
 
-bool norRead(zorv::JtagLink& port, const std::string& image, uint32_t size) {
+bool norReadOn(zorv::JtagLink& port, const std::string& image, uint32_t size, int product) {
   zorv::RecordingPage page;
   zorv::ReadSettings settings;
   settings.flash = zorv::ReadFlash::Nor;
   settings.mode = zorv::ReadMode::Read;
-  settings.product = zorv::Obrin;
-  settings.flashType = zorv::S29al008d;
+  settings.product = product;
+  settings.flashType = zorv::S29al008d;  // VESKAR finds its own
   settings.width = 16;
   settings.size = size;
   settings.outputPath = image + ".read";
@@ -105,14 +105,25 @@ bool norRead(zorv::JtagLink& port, const std::string& image, uint32_t size) {
   return page.boxes == std::vector<std::string>{zorv::kReadCompleteText};
 }
 
+bool norRead(zorv::JtagLink& port, const std::string& image, uint32_t size) {
+  return norReadOn(port, image, size, zorv::Obrin);
+}
+
+// VESKAR reads its NOR through the debug-access register, one frame per byte.
+bool veskarNorRead(zorv::JtagLink& port, const std::string& image, uint32_t size) {
+  return norReadOn(port, image, size, zorv::Veskar);
+}
+
 const Workload kWorkloads[] = {
     {"nand_program_verify", "chip=OBRIN,nand=0xDA", 16 * 1024, nandProgramVerify},
     {"nor_program_units", "chip=OBRIN,nor=S29AL008D", 2 * 1024,
-     [](zorv::JtagLink& p, const std::string& i, uint32_t) { return norProgram(p, i, zorv::S29al008d); }},
+     [](zorv::JtagLink& p, const std::string& i, uint32_t) { return norProgram(p, i, zorv::S29al008d); },
+     64 * 1024},
     {"nor_program_buffers", "chip=OBRIN,nor=S29GL064M", 8 * 1024,
      [](zorv::JtagLink& p, const std::string& i, uint32_t) { return norProgram(p, i, zorv::S29gl064m); },
      64 * 1024},
     {"nor_read", "chip=OBRIN,nor=S29AL008D", 8 * 1024, norRead},
+    {"veskar_nor_read", "chip=VESKAR,nor=EN29LV040A", 8 * 1024, veskarNorRead},
 };
 
 // One remote cable: a server on the board, reached through a relay with the given delay.

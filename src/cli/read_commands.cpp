@@ -92,6 +92,11 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
         ->required()
         ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   }
+  if (flash == ReadFlash::Nor && (mode == ReadMode::Read || mode == ReadMode::Verify)) {
+    command->add_flag("--raw", options->raw,
+                      "a part that is not --type (nor identified by its query) is read on the bus as it "
+                      "answers, instead of being refused");
+  }
   if (mode == ReadMode::Read) {
     command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K, M or G after it, or all")
         ->required()

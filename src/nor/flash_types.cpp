@@ -48,6 +48,17 @@ constexpr DeviceCodeGeometry kS29al008dCodes[] = {
 
 constexpr NorIdRule kExactId = {.byLowByte = false, .lowBytes = {}};
 
+// Worst-case program times of the parts without a query, from each data sheet's table "Erase and
+// Programming Performance" (maximum byte and word programming time, system overhead excluded):
+// Am29LV040B 300 us a byte. S29AL004D and S29AL008D 150 us a byte, 210 us a word (as remembered from
+// that table; no copy of it could be checked here, so a wait that proves short still ends in the
+// reset and re-read that name the first unit that differs). EN29LV010A and EN29LV040A give 8 us
+// typical a byte; they replace the Am29LV040B pin for pin and are held to its 300 us.
+constexpr uint32_t kAm29lv040bByteUs = 300;
+constexpr uint32_t kEonByteUs = 300;
+constexpr uint32_t kS29alByteUs = 150;
+constexpr uint32_t kS29alWordUs = 210;
+
 constexpr FlashTypeRow kRows[kFlashTypeCount] = {
     {.listText = "EN29LV010A",
      .logName = "EN29LV010A",
@@ -56,7 +67,8 @@ constexpr FlashTypeRow kRows[kFlashTypeCount] = {
      .idRule = kExactId,
      .geometry = GeometrySource::DeviceCode,
      .deviceCodes = kEn29lv010aCodes,
-     .veskarDeviceCode = 0x6E},
+     .veskarDeviceCode = 0x6E,
+     .maxProgramUs = kEonByteUs},
     {.listText = "EN29LV040A",
      .logName = "EN29LV040A",
      .defaultWidth = 8,
@@ -64,7 +76,8 @@ constexpr FlashTypeRow kRows[kFlashTypeCount] = {
      .idRule = kExactId,
      .geometry = GeometrySource::DeviceCode,
      .deviceCodes = kEn29lv040aCodes,
-     .veskarDeviceCode = 0x4F},
+     .veskarDeviceCode = 0x4F,
+     .maxProgramUs = kEonByteUs},
     {.listText = "AM29LV040B",
      .logName = "AM29LV040B",
      .defaultWidth = 8,
@@ -72,7 +85,7 @@ constexpr FlashTypeRow kRows[kFlashTypeCount] = {
      .idRule = kExactId,
      .geometry = GeometrySource::DeviceCode,
      .deviceCodes = kEn29lv040aCodes,
-     .maxProgramUs = 300},
+     .maxProgramUs = kAm29lv040bByteUs},
     {.listText = "S29AL004D",
      .logName = "S29AL004D",
      .defaultWidth = 16,
@@ -80,7 +93,9 @@ constexpr FlashTypeRow kRows[kFlashTypeCount] = {
      .idRule = {.byLowByte = true, .lowBytes = {0xB9, 0xBA}},
      .geometry = GeometrySource::DeviceCode,
      .deviceCodes = kS29al004dCodes,
-     .byteModeCodeHigh = 0x2200},
+     .byteModeCodeHigh = 0x2200,
+     .maxProgramUs = kS29alByteUs,
+     .maxWordProgramUs = kS29alWordUs},
     {.listText = "S29AL008D",
      .logName = "S29AL008D",
      .defaultWidth = 16,
@@ -88,7 +103,9 @@ constexpr FlashTypeRow kRows[kFlashTypeCount] = {
      .idRule = {.byLowByte = true, .lowBytes = {0xDA, 0x5B}},
      .geometry = GeometrySource::DeviceCode,
      .deviceCodes = kS29al008dCodes,
-     .byteModeCodeHigh = 0x2200},
+     .byteModeCodeHigh = 0x2200,
+     .maxProgramUs = kS29alByteUs,
+     .maxWordProgramUs = kS29alWordUs},
     {.listText = "S29GL064M",
      .logName = "S29GL064M",
      .defaultWidth = 16,

@@ -97,8 +97,10 @@ struct FlashTypeRow {
   bool writesInBuffers = false;  // programmed in write buffers rather than unit by unit
   uint32_t veskarDeviceCode = 0;  // the code by which VESKAR recognises the type; 0: never
   // For a part without the query: the longest one unit's program takes, from its data sheet, in
-  // us; 0 where it is not known (the part is then polled).
+  // us, in byte mode (a byte-wide part, or each of an interleaved pair) and in word mode; 0 where
+  // it is not known (the part is then polled).
   uint32_t maxProgramUs = 0;
+  uint32_t maxWordProgramUs = 0;
 };
 
 std::span<const FlashTypeRow> flashTypeRows();

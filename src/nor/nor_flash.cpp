@@ -180,17 +180,21 @@ int NorFlash::loadFromCfi(JtagCable& cable, NorTarget& target) {
   queryWords(cable, target, cfi::kQueryString, 3, marker);
   for (uint32_t i = 0; i < 3; ++i) queryId[i] = static_cast<char>(marker[i]);
   const bool answered = queryId[0] == 'Q' && queryId[1] == 'R' && queryId[2] == 'Y';
-  // The size is read only from a device that answered the query.
-  const uint32_t sizePower = answered ? query(cfi::kDeviceSize) : 0;
-  if (!answered || sizePower > 31) {
+  // The size (and the interface it holds for) is read only from a device that answered the query.
+  uint32_t size[2] = {};
+  if (answered) queryWords(cable, target, cfi::kDeviceSize, 2, size);
+  interfaceCode = size[1];
+  if (!answered || size[0] > 31) {
     write(cable, target, base, resetCommand);
     target.setPin(cable, csCell, bsrImage, '1');
     return -1;
   }
-  deviceSize = 1u << sizePower;
+  deviceSize = 1u << size[0];
   const uint32_t alignedBase = base & ~(deviceSize - 1);
   regionCount = static_cast<uint8_t>(query(cfi::kRegionCount));
+  // A refused table leaves the part in read mode too: whatever reads the bus next reads the array.
   if (regionCount == 0 || regionCount > kMaxRegions) {
+    write(cable, target, base, resetCommand);
     target.setPin(cable, csCell, bsrImage, '1');
     return -1;
   }
@@ -223,8 +227,13 @@ int NorFlash::loadGeometry(JtagCable& cable, NorTarget& target) {
 }
 
 int NorFlash::loadCfiGeometry(JtagCable& cable, NorTarget& target) {
-  if (!isFlashType(deviceIndex)) return -1;
+  if (!isFlashType(deviceIndex) || cfiQueryCommand == 0) return -1;
   return loadFromCfi(cable, target);
+}
+
+// Only the types with a query ask it, and they run one device on a 16-bit bus: the part must run x16.
+bool NorFlash::cfiConfirmsBusWidth() const {
+  return interfaceCode == 1 || interfaceCode == 2 || interfaceCode == 5;
 }
 
 int NorFlash::buildSectorTable() {
@@ -338,7 +347,15 @@ int NorFlash::programUnit(JtagCable& cable, NorTarget& target, uint32_t address,
     lastRead = read(cable, target, address) & dataMask;
     if (lastRead == v) return 0;
   }
+  // What a failed part shows is its status; after the reset the address shows what it holds.
+  resetFailedProgram(cable, target);
+  lastRead = read(cable, target, address) & dataMask;
   return -1;
+}
+
+void NorFlash::resetFailedProgram(JtagCable& cable, NorTarget& target) {
+  if (usesWriteBuffer(deviceIndex)) unlock(cable, target);
+  write(cable, target, base + (usesWriteBuffer(deviceIndex) ? unlockAddress1 : 0), resetCommand);
 }
 
 int NorFlash::programBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data,
@@ -350,6 +367,7 @@ int NorFlash::programBuffer(JtagCable& cable, NorTarget& target, uint32_t addres
   for (int poll = 0; poll < kProgramPolls; ++poll) {
     if (isToggling(cable, target, a) == 0) return 0;
   }
+  resetFailedProgram(cable, target);
   return -1;
 }
 
@@ -366,7 +384,10 @@ void NorFlash::loadBuffer(JtagCable& cable, NorTarget& target, uint32_t address,
 
 ProgramTimes NorFlash::readProgramTimes(JtagCable& cable, NorTarget& target) {
   const FlashTypeRow& type = flashTypeRow(deviceIndex);
-  if (type.geometry != GeometrySource::Cfi) return {type.maxProgramUs, 0};
+  if (type.geometry != GeometrySource::Cfi) {
+    const bool wordMode = busWidth == 16 && interleave == 1;
+    return {wordMode ? type.maxWordProgramUs : type.maxProgramUs, 0};
+  }
   selectChip(cable, target);
   enterQuery(cable, target);
   uint32_t words[cfi::kProgramTimeWords] = {};
@@ -422,14 +443,22 @@ int NorFlash::checkPrograms(JtagCable& cable, NorTarget& target, uint32_t& failA
   runAddresses_.resize(count);
   runValues_.resize(count);
   for (uint32_t i = 0; i < count; ++i) runAddresses_[i] = started_[i].first;
-  readBatch(cable, target, runAddresses_.data(), count, runValues_.data());
-  int result = 0;
-  for (uint32_t i = 0; i < count && result == 0; ++i) {
-    if (runValues_[i] == started_[i].second) continue;
-    failAddress = started_[i].first;
-    wanted = started_[i].second;
-    got = runValues_[i];
-    result = -1;
+  const auto firstDifference = [&] {
+    readBatch(cable, target, runAddresses_.data(), count, runValues_.data());
+    uint32_t i = 0;
+    while (i < count && runValues_[i] == started_[i].second) ++i;
+    return i;
+  };
+  uint32_t differs = firstDifference();
+  if (differs < count) {
+    resetFailedProgram(cable, target);
+    differs = firstDifference();
+  }
+  const int result = differs < count ? -1 : 0;
+  if (result != 0) {
+    failAddress = started_[differs].first;
+    wanted = started_[differs].second;
+    got = runValues_[differs];
   }
   started_.clear();
   return result;

@@ -54,6 +54,7 @@ class NorFlash {
   std::array<char, 640> capture{};
   std::array<char, 3> queryId{};
   uint32_t deviceSize = 0;
+  uint32_t interfaceCode = 0;  // the query's device interface code
   uint8_t regionCount = 0;
   std::array<uint32_t, kMaxRegions> regions{};
 
@@ -72,8 +73,11 @@ class NorFlash {
   void recogniseDeviceByCode();
   int loadGeometry(JtagCable& cable, NorTarget& target);
   // The sector table from the device's CFI answer, whatever its type's own source: for a device
-  // the table does not know. 0, or -1 when it does not answer.
+  // the table does not know. 0, or -1 when it does not answer (or its type has no query).
   int loadCfiGeometry(JtagCable& cable, NorTarget& target);
+  // Whether the query's device interface code says the part runs on the 16-bit bus the query
+  // types use, so that its size is the size the bus reads.
+  bool cfiConfirmsBusWidth() const;
 
   void selectChip(JtagCable& cable, NorTarget& target);
   void deselectChip(JtagCable& cable, NorTarget& target);
@@ -83,8 +87,16 @@ class NorFlash {
   // Sectors marked in keep (by index) are left as they are, without a dot.
   int eraseRange(JobPage& page, JtagCable& cable, NorTarget& target, uint32_t blockNumber, uint32_t length,
                  uint32_t& failAddress, const std::vector<bool>* keep = nullptr);
+  // On a failure the part has been reset (resetFailedProgram) and lastRead is what the address
+  // then holds.
   int programUnit(JtagCable& cable, NorTarget& target, uint32_t address, uint32_t value, uint32_t& lastRead);
+  // On a failure the part has been reset (resetFailedProgram).
   int programBuffer(JtagCable& cable, NorTarget& target, uint32_t address, const uint16_t* data, uint32_t byteCount);
+  // Back to read mode after a failed program, as the part's data sheet says: a part that failed
+  // shows status until a reset, and a part with write buffers may be waiting for the
+  // write-to-buffer-abort reset (the unlock cycles, then the reset command), which a plain reset
+  // does not end. Needs the chip selected.
+  void resetFailedProgram(JtagCable& cable, NorTarget& target);
 
   // Reads the bus at each of count addresses into values (masked to the data lines), as one run
   // of deferred reads that waits on the cable once.
@@ -108,7 +120,9 @@ class NorFlash {
   // a sector, or a run of reads is full.
   bool checkDue(uint32_t next) const;
   // Reads back every program started since the last check as one run: 0 when each unit holds its
-  // value, else -1 with the first that does not (a failed part, or one still busy).
+  // value. Otherwise the part is reset as after a failed program (one that failed shows status at
+  // every address, the units before it included) and read back again: -1 with the first unit that
+  // then differs, or 0 when none does (a part late to finish, whose programs all took).
   int checkPrograms(JtagCable& cable, NorTarget& target, uint32_t& failAddress, uint32_t& wanted, uint32_t& got);
 
   // Where writing for a block number starts: the sector's start moved by base's offset within the

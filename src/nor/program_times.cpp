@@ -8,8 +8,10 @@ namespace {
 // Exponents past this are not a plausible program time (2^20 us is a second): not stated.
 constexpr uint32_t kMaxExponent = 20;
 
+// A multiplier of 0 states no maximum (the query leaves the field 0 where the part gives none), not
+// a maximum equal to the typical time: such a part is polled.
 uint32_t worstCase(uint32_t typical, uint32_t multiplier) {
-  if (typical == 0 || typical > kMaxExponent || multiplier > kMaxExponent) return 0;
+  if (typical == 0 || typical > kMaxExponent || multiplier == 0 || multiplier > kMaxExponent) return 0;
   return 1u << std::min(typical + multiplier, kMaxExponent);
 }
 

@@ -12,7 +12,7 @@ struct ProgramTimes {
   uint32_t bufferUs = 0;  // one whole write buffer
 };
 
-// From the query's exponents: typical 2^n us (0: not stated) times 2^m at most.
+// From the query's exponents: typical 2^n us times 2^m at most (either 0: not stated).
 ProgramTimes programTimesFromQuery(uint32_t unitTypical, uint32_t bufferTypical, uint32_t unitMultiplier,
                                    uint32_t bufferMultiplier);
 

@@ -13,6 +13,7 @@
 #include "page/path_text.h"
 #include "readback/output_file.h"
 #include "readback/read_job.h"
+#include "targets/catalogue.h"
 #include "targets/nor_target.h"
 #include "text/format.h"
 
@@ -32,9 +33,12 @@ class NorReadBack : JobBody {
 
  private:
   bool identify();
-  // A device code the table does not know: read and verify run on the bus as it is, over the CFI
-  // size where the device answers the query, else over the range asked for. Never an erase.
+  // A device code that is not the type's: read and verify run over the CFI size where the device
+  // answers the query for this bus, else on the bus as it answers only when the user asked for
+  // that (raw); otherwise the part is refused with its codes. Never an erase.
   bool identifyUnknown();
+  // The range's start on a 16-bit bus must be a whole unit.
+  bool startsOnAUnit(uint32_t start);
   // From the chosen sector's start, wanted bytes (or all to the device's end): false, reported,
   // when the sector or the range lies past the device's end.
   bool range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length);
@@ -87,15 +91,31 @@ bool NorReadBack::identifyUnknown() {
     box("Unknown FLASH ID");
     return false;
   }
-  const int cfi = flash_->loadCfiGeometry(cable_, *target_);
+  NorFlash& flash = *flash_;
+  const int cfi = flash.loadCfiGeometry(cable_, *target_);
   if (!status_.linkHoldsElseFail(settings_.mode == ReadMode::Verify ? "Verify ERROR" : "Read ERROR")) return false;
-  if (cfi == 0) {
-    log(format("  Unknown device; CFI size: 0x%X\r\n", flash_->deviceSize));
+  if (cfi == 0 && flash.cfiConfirmsBusWidth()) {
+    log(format("  Unknown device; CFI size: 0x%X\r\n", flash.deviceSize));
     return true;
   }
-  log("  Unknown device, no CFI: the bus is read as it is\r\n");
+  if (!settings_.raw) {
+    const std::string type = isFlashType(settings_.flashType) && !norAbilities(settings_.product).findsByDeviceCode
+                                 ? std::string(flashTypeListText(settings_.flashType))
+                                 : std::string("a known type");
+    box(format("Unknown FLASH ID (Maker: 0x%04X, Device: 0x%04X): not %s. Raw (--raw) reads the bus as it is",
+               flash.makerId, flash.deviceId, type.c_str()));
+    return false;
+  }
+  log(cfi == 0 ? "  Unknown device, its CFI not for this bus: the bus is read as it is\r\n"
+               : "  Unknown device, no CFI: the bus is read as it is\r\n");
   busOnly_ = true;
   return true;
+}
+
+bool NorReadBack::startsOnAUnit(uint32_t start) {
+  if (flash_->busWidth != 16 || (start & 1u) == 0) return true;
+  box(format("Base 0x%X is odd: a 16-bit bus reads whole words, from an even address", settings_.base));
+  return false;
 }
 
 bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& length) {
@@ -115,7 +135,7 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
     }
     start = flash.base;
     length = static_cast<uint32_t>(wanted);
-    return true;
+    return startsOnAUnit(start);
   }
   if (settings_.block >= static_cast<uint32_t>(flash.sectorCount)) {
     box(format("Sector %u is past the end of the device (%d sectors)", settings_.block, flash.sectorCount));
@@ -127,6 +147,7 @@ bool NorReadBack::range(uint64_t wanted, bool toEnd, uint32_t& start, uint32_t& 
     box("Writing address is not on sector boundary");
     return false;
   }
+  if (!startsOnAUnit(start)) return false;
   const uint64_t room = deviceEnd() - start;
   if (toEnd) wanted = room;
   if (wanted > room) {

@@ -40,7 +40,10 @@ struct ReadSettings {
   bool toEnd = false;    // read from block to the end of the device
   uint32_t count = 0;    // Erase: blocks or sectors
 
-  bool raw = false;      // NAND read: every block as it is, bad ones included
+  // NAND read: every block as it is, bad ones included. NOR read and verify: a part that is not
+  // identified (its code is not the type's and no query confirms its size) is read on the bus as
+  // it answers, instead of being refused.
+  bool raw = false;
   bool oob = false;      // NAND read and verify: each page followed by its spare area
   bool padBad = false;   // NAND read: 0xFF in place of a bad block, so offsets stay as on the flash
 

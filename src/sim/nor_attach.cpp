@@ -12,7 +12,10 @@ namespace zorv::sim {
 //   interleave=1|2      2: two byte-wide parts side by side on a 16-bit bus
 //   norcs=REGION        0-7: the 512 MB region whose chip-select cell selects the flash (default 0)
 //   norerasestuck=HEX   erasing the sector holding this bus offset never ends
-//   norprogramfail=HEX  the byte at this bus offset never takes a program
+//   norprogramfail=HEX  the byte at this bus offset never takes a program: the program runs past
+//                       its time limit and the part shows DQ5 until it is reset
+//   norbufferabort=HEX  loading a write buffer that holds this bus offset aborts (a glitched load):
+//                       the part waits for the write-to-buffer-abort reset (AA, 55, F0)
 //   nornocfi            the device does not answer the CFI query
 //   nordevice=HEX       the device answers this device code instead of the part's own (an
 //                       uncatalogued part with the same command set)
@@ -20,7 +23,8 @@ namespace zorv::sim {
 //   veskarcfgmask=HEX   VESKAR's bank-0 configuration register keeps only these bits
 //   norload=FILE        the flash starts with the file's bytes, from bus offset 0
 //   nortck=NS           strict timing for a TCK period of NS ns: each program takes exactly the
-//                       worst case the part's query states (typical time times maximum multiplier)
+//                       worst case the part's data sheet states (its program-time table, or its
+//                       query's typical time times maximum multiplier)
 //   norslow             with nortck: each program takes twice that, longer than the part claims
 namespace {
 
@@ -100,6 +104,7 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const std::string regionText = take(options, "norcs", "0");
   const std::string eraseStuck = take(options, "norerasestuck", "");
   const std::string programFail = take(options, "norprogramfail", "");
+  const std::string bufferAbort = take(options, "norbufferabort", "");
   const bool noCfi = takeFlag(options, "nornocfi");
   const std::string deviceText = take(options, "nordevice", "");
   const bool noDebug = takeFlag(options, "veskarnodebug");
@@ -140,21 +145,23 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   }
   if (slow && tckText.empty()) throw std::invalid_argument("norslow needs nortck");
   // Fault offsets are bus offsets; find the chip and byte behind them.
-  auto place = [&](const std::string& text, const char* key, bool erase) {
+  enum class Fault { EraseStuck, ProgramFail, BufferAbort };
+  auto place = [&](const std::string& text, const char* key, Fault fault) {
     if (text.empty()) return;
     const uint32_t offset = parseHex(key, text);
     const size_t chip = interleave == 2 ? offset & 1u : 0;
     const uint32_t at = interleave == 2 ? offset >> 1 : offset;
     for (size_t i = 0; i < chips.size(); ++i) {
-      if (erase) {
+      if (fault == Fault::EraseStuck) {
         chips[i]->setEraseStuck(at);
       } else if (i == chip) {
-        chips[i]->setProgramFail(at);
+        fault == Fault::ProgramFail ? chips[i]->setProgramFail(at) : chips[i]->setBufferAbort(at);
       }
     }
   };
-  place(eraseStuck, "norerasestuck", true);
-  place(programFail, "norprogramfail", false);
+  place(eraseStuck, "norerasestuck", Fault::EraseStuck);
+  place(programFail, "norprogramfail", Fault::ProgramFail);
+  place(bufferAbort, "norbufferabort", Fault::BufferAbort);
 
   AttachedNor attached;
   if (veskar) {

@@ -18,15 +18,19 @@ constexpr size_t kCfiDeviceSize = 0x27;
 constexpr size_t kCfiRegionCount = 0x2C;
 constexpr size_t kCfiRegionInfo = 0x2D;  // four words per erase-block region
 
+// Program times: where a part states none in a query, the longest one program takes comes from
+// its data sheet's table of erase and programming performance (maximum byte and word program
+// time): Am29LV040B 300 us a byte; S29AL004D and S29AL008D 150 us a byte, 210 us a word; the Eon
+// parts list 8 us typical and are held to the 300 us of the Am29LV040B they replace.
 std::vector<NorPart> makeParts() {
   return {
-      {"EN29LV010A", 0x7F, 0x1C, 0x6E, false, true, false, false, 128 * kKiB, {{8, 16 * kKiB}}},
-      {"EN29LV040A", 0x7F, 0x1C, 0x4F, false, true, false, false, 512 * kKiB, {{8, 64 * kKiB}}},
-      {"AM29LV040B", 0x01, 0x01, 0x4F, false, true, false, false, 512 * kKiB, {{8, 64 * kKiB}}},
+      {"EN29LV010A", 0x7F, 0x1C, 0x6E, false, true, false, false, 128 * kKiB, {{8, 16 * kKiB}}, 300, 0},
+      {"EN29LV040A", 0x7F, 0x1C, 0x4F, false, true, false, false, 512 * kKiB, {{8, 64 * kKiB}}, 300, 0},
+      {"AM29LV040B", 0x01, 0x01, 0x4F, false, true, false, false, 512 * kKiB, {{8, 64 * kKiB}}, 300, 0},
       {"S29AL004D", 0x01, 0x01, 0x22B9, true, true, false, false, 512 * kKiB,
-       {{7, 64 * kKiB}, {1, 32 * kKiB}, {2, 8 * kKiB}, {1, 16 * kKiB}}},
+       {{7, 64 * kKiB}, {1, 32 * kKiB}, {2, 8 * kKiB}, {1, 16 * kKiB}}, 150, 210},
       {"S29AL008D", 0x01, 0x01, 0x22DA, true, true, false, false, 1024 * kKiB,
-       {{15, 64 * kKiB}, {1, 32 * kKiB}, {2, 8 * kKiB}, {1, 16 * kKiB}}},
+       {{15, 64 * kKiB}, {1, 32 * kKiB}, {2, 8 * kKiB}, {1, 16 * kKiB}}, 150, 210},
       {"S29GL064M", 0x01, 0x01, 0x227E, true, false, true, false, 8192 * kKiB, {{128, 64 * kKiB}}},
       {"S29GL128M", 0x01, 0x01, 0x227E, true, false, true, false, 16384 * kKiB, {{128, 128 * kKiB}}},
       {"K8D6316", 0xEC, 0xEC, 0x22E2, true, false, false, false, 8192 * kKiB, {{8, 8 * kKiB}, {126, 64 * kKiB}}},
@@ -89,11 +93,12 @@ NorChip::NorChip(const NorPart& part, bool wordMode, NorTiming timing)
 }
 
 void NorChip::timeForTck(uint32_t periodNs, uint32_t slowdown) {
+  const auto ticksFor = [&](uint64_t us) { return (us * 1000 * slowdown + periodNs - 1) / periodNs; };
   const auto ticks = [&](uint16_t typical, uint16_t multiplier) {
-    const uint64_t ns = (uint64_t{1} << typical) * (uint64_t{1} << multiplier) * 1000 * slowdown;
-    return (ns + periodNs - 1) / periodNs;
+    return ticksFor((uint64_t{1} << typical) * (uint64_t{1} << multiplier));
   };
-  timing_.programTicks = ticks(cfi_[0x1F], cfi_[0x23]);
+  const uint32_t tableUs = wordMode_ ? part_.wordProgramMaxUs : part_.byteProgramMaxUs;
+  timing_.programTicks = tableUs != 0 ? ticksFor(tableUs) : ticks(cfi_[0x1F], cfi_[0x23]);
   if (cfi_[0x20] != 0) timing_.bufferTicks = ticks(cfi_[0x20], cfi_[0x24]);
 }
 
@@ -180,18 +185,60 @@ void NorChip::startBusy(uint64_t tck, uint64_t ticks, bool stuck, uint32_t dq7) 
   idleMode_ = Mode::Read;
 }
 
+void NorChip::startFailedProgram(uint64_t tck, uint64_t ticks, uint32_t dq7) {
+  startBusy(tck, ticks, true, dq7);
+  failed_ = true;
+  exceededAt_ = tck + ticks;
+}
+
+bool NorChip::holdsFault(uint32_t fault, uint32_t address) const {
+  const uint32_t offset = byteOffset(address);
+  return fault >= offset && fault - offset < unitBytes();
+}
+
+// The part leaves the buffer load and shows its abort status (DQ1) until the write-to-buffer-abort
+// reset: AA, 55, F0 on the unlock addresses. A plain reset does not end it.
 void NorChip::abortBuffer(const std::string& why) {
-  violation("write buffer aborted: " + why);
+  if (!why.empty()) violation("write buffer aborted: " + why);
+  statusDq7_ = buffer_.empty() ? 0 : ~buffer_.back().second & 0x80;
   buffer_.clear();
-  mode_ = Mode::Read;
-  idleMode_ = Mode::Read;
+  mode_ = Mode::BufferAbort;
+  idleMode_ = Mode::BufferAbort;
+}
+
+void NorChip::abortWrite(uint32_t address, uint32_t data, uint64_t) {
+  const uint32_t command = data & 0xFF;
+  switch (mode_) {
+    case Mode::AbortUnlock1:
+      mode_ = command == 0x55 && isUnlockAddress2(address) ? Mode::AbortUnlock2 : Mode::BufferAbort;
+      break;
+    case Mode::AbortUnlock2:
+      mode_ = idleMode_ = command == 0xF0 && isUnlockAddress1(address) ? Mode::Read : Mode::BufferAbort;
+      break;
+    default:
+      mode_ = command == 0xAA && isUnlockAddress1(address) ? Mode::AbortUnlock1 : Mode::BufferAbort;
+      break;
+  }
 }
 
 void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
-  // An embedded algorithm ignores the bus until it is done.
-  if (busy(tck)) return;
   const uint32_t command = data & 0xFF;
+  // An embedded algorithm ignores the bus until it is done; one past its time limit takes the
+  // reset command (the unlock cycles before it go nowhere).
+  if (busy(tck)) {
+    if (failed_ && command == 0xF0) {
+      failed_ = false;
+      busyUntil_ = 0;
+      mode_ = idleMode_ = Mode::Read;
+    }
+    return;
+  }
   switch (mode_) {
+    case Mode::BufferAbort:
+    case Mode::AbortUnlock1:
+    case Mode::AbortUnlock2:
+      abortWrite(address, data, tck);
+      break;
     case Mode::Read:
     case Mode::Autoselect:
     case Mode::Cfi:
@@ -247,7 +294,11 @@ void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
     case Mode::ProgramSetup:
       ++programOperations_;
       program(address, data);
-      startBusy(tck, timing_.programTicks, false, ~data);
+      if (holdsFault(programFail_, address)) {
+        startFailedProgram(tck, timing_.programTicks, ~data);
+      } else {
+        startBusy(tck, timing_.programTicks, false, ~data);
+      }
       break;
     case Mode::BufferCount: {
       const uint32_t words = (data & 0xFFFF) + 1;
@@ -268,6 +319,10 @@ void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
         break;
       }
       buffer_.emplace_back(address, data);
+      if (holdsFault(bufferAbort_, address)) {
+        abortBuffer("");
+        break;
+      }
       if (--bufferLeft_ == 0) mode_ = Mode::BufferConfirm;
       break;
     }
@@ -277,13 +332,16 @@ void NorChip::write(uint32_t address, uint32_t data, uint64_t tck) {
         break;
       }
       ++programOperations_;
-      bool stuck = false;
+      bool fails = false;
       for (const auto& [at, value] : buffer_) {
-        const uint32_t offset = byteOffset(at);
-        stuck = stuck || (programFail_ >= offset && programFail_ - offset < unitBytes());
+        fails = fails || holdsFault(programFail_, at);
         program(at, value);
       }
-      startBusy(tck, timing_.bufferTicks, stuck, ~buffer_.back().second);
+      if (fails) {
+        startFailedProgram(tck, timing_.bufferTicks, ~buffer_.back().second);
+      } else {
+        startBusy(tck, timing_.bufferTicks, false, ~buffer_.back().second);
+      }
       buffer_.clear();
       break;
     }
@@ -320,9 +378,15 @@ uint32_t NorChip::cfiValue(uint32_t address) const {
 }
 
 uint32_t NorChip::read(uint32_t address, uint64_t tck) {
+  // Status: DQ7 the complement of the data, DQ6 toggling on every read; DQ5 once a program ran past
+  // its limit; DQ1 while a write-buffer load is aborted.
   if (busy(tck)) {
     toggle_ ^= 0x40;
-    return toggle_ | statusDq7_;
+    return toggle_ | statusDq7_ | (failed_ && tck >= exceededAt_ ? 0x20u : 0u);
+  }
+  if (mode_ == Mode::BufferAbort || mode_ == Mode::AbortUnlock1 || mode_ == Mode::AbortUnlock2) {
+    toggle_ ^= 0x40;
+    return toggle_ | statusDq7_ | 0x02u;
   }
   const Mode mode = mode_ == Mode::Autoselect || mode_ == Mode::Cfi ? mode_ : idleMode_;
   switch (mode) {

@@ -57,9 +57,8 @@ void putHead(char* frame, const Access& access, uint32_t address, uint32_t count
   putMsbFirst(frame + kCountField, count, kCountBits);
 }
 
-// One read frame of `count` items, shifted with capture; the items land in values.
-void readFrame(JtagCable& cable, char* frame, char* capture, const Access& access, uint32_t address,
-               uint32_t* values, int count) {
+// Builds a read frame of `count` items; returns its length.
+int buildReadFrame(char* frame, const Access& access, uint32_t address, int count) {
   const int slotLength = access.dataBits + kSlotPadding;
   const int firstSlot = kBody + access.dataBits;
   putHead(frame, access, address, static_cast<uint32_t>(count));
@@ -67,7 +66,18 @@ void readFrame(JtagCable& cable, char* frame, char* capture, const Access& acces
   for (int j = 0; j < count; ++j) putZeros(frame, firstSlot + j * slotLength, kSlotZeros);
   const int terminator = firstSlot + count * slotLength;
   frame[terminator] = '1';
-  cable.shiftDrCapture(frame, capture, terminator + 1);
+  return terminator + 1;
+}
+
+// Where the first item of a read frame lands in its capture.
+constexpr int firstItem(const Access& access) { return kBody + access.dataBits + kItemInSlot; }
+
+// One read frame of `count` items, shifted with capture; the items land in values.
+void readFrame(JtagCable& cable, char* frame, char* capture, const Access& access, uint32_t address,
+               uint32_t* values, int count) {
+  const int slotLength = access.dataBits + kSlotPadding;
+  const int firstSlot = kBody + access.dataBits;
+  cable.shiftDrCapture(frame, capture, buildReadFrame(frame, access, address, count));
   for (int j = 0; j < count; ++j) {
     values[j] = readMsbFirst(capture, firstSlot + j * slotLength + kItemInSlot, access.dataBits);
   }
@@ -111,6 +121,23 @@ int VeskarNorTarget::readCycle(JtagCable& cable, char* image, char* capture, uin
 int VeskarNorTarget::writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int, int) {
   writeFrame(cable, image, kByteWrite, address, value & 0xFFu);
   return 0;
+}
+
+size_t VeskarNorTarget::rawBytes() const { return static_cast<size_t>(kByteRead.dataBits); }
+
+// The frame readCycle shifts, with only its item's bits captured, and those late: a run of reads
+// then waits on the cable once, as a run of boundary-scan reads does.
+void VeskarNorTarget::readCycleDeferred(JtagCable& cable, char* image, char*, uint32_t address, uint8_t* raw, int) {
+  const int length = buildReadFrame(image, kByteRead, address, 1);
+  cable.shiftDrCaptureDeferred(image, length, firstItem(kByteRead), kByteRead.dataBits, raw);
+}
+
+uint32_t VeskarNorTarget::rawData(const uint8_t* raw, int) {
+  uint32_t value = 0;
+  for (int i = 0; i < kByteRead.dataBits; ++i) {
+    value = (value << 1) | static_cast<uint32_t>(JtagCable::capturedBit(raw[i]) == '1');
+  }
+  return value;
 }
 
 uint32_t VeskarNorTarget::getData(const char*, int) { return 0; }

@@ -23,6 +23,10 @@ class VeskarNorTarget final : public NorTarget {
                 int width) override;
   int writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int count, int width) override;
   uint32_t getData(const char* capture, int width) override;
+  size_t rawBytes() const override;
+  void readCycleDeferred(JtagCable& cable, char* image, char* capture, uint32_t address, uint8_t* raw,
+                         int width) override;
+  uint32_t rawData(const uint8_t* raw, int width) override;
   int chipSelectCell(uint32_t address) override;
   void setPin(JtagCable& cable, int position, char* image, char level) override;
   // Turns on debug access and sets the bank-0 flash configuration; each step is read back.

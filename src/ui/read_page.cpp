@@ -73,11 +73,11 @@ const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
-// What only the NAND has: its erase, its bad-block scan, its spare areas, its raw read and the
-// padding of its bad blocks.
+// What only the NAND has: its erase, its bad-block scan, its spare areas and the padding of its bad
+// blocks. Raw serves both: every NAND block as it is, or a NOR bus whose part is not identified as
+// it answers.
 const std::vector<int> kNandOnly = {ReadPage::EraseButton, ReadPage::ScanButton, ReadPage::CountLabel,
-                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::Raw,
-                                    ReadPage::PadBad};
+                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::PadBad};
 const std::vector<int> kFixedBusControls = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
@@ -306,9 +306,9 @@ QString ReadPage::startRefusal() {
   }
   if (settings.flash == ReadFlash::Nand) {
     settings.oob = oob_;
-    settings.raw = raw_;
     settings.padBad = padBad_ && mode_ == ReadMode::Read;
   }
+  settings.raw = raw_;
   settings_ = settings;
   return {};
 }
@@ -324,6 +324,7 @@ void ReadPage::lockPage() {
                        false);
   controls_.setEnabled(kBusControls, false);
   controls_.setEnabled(kNandOnly, false);
+  controls_.setEnabled({Raw}, false);  // not among the NAND's own: it serves the NOR too
 }
 
 void ReadPage::unlockPage() {
@@ -333,7 +334,7 @@ void ReadPage::unlockPage() {
   controls_.pushButton(ScanButton)->setText(QStringLiteral("Bad Blocks"));
   useStartButton(ReadMode::Read);
   controls_.setEnabled({FlashGroup, Nand, Nor, ProductGroup, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, OptionsGroup, BlockLabel,
-                        BlockEdit, SizeLabel, ToEnd, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
+                        BlockEdit, SizeLabel, ToEnd, Raw, ReadButton, VerifyButton, OutputGroup, OutputBox, SaveButton,
                         CompareGroup, PathBox, OpenButton},
                        true);
   enableForChoices();

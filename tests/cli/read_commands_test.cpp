@@ -96,6 +96,36 @@ TEST(ReadCommands, ReadAndVerifyALoadedBoard) {
   fs::remove(out);
 }
 
+// The default type (EN29LV010A) on the plain virtual board's S29GL064M: the part is not the type
+// and has no query for its bus, so it is refused with the codes read, unless --raw asks for the bus
+// as it is. A 16-bit bus cannot start a read at an odd byte.
+TEST(ReadCommands, NorReadRefusesAPartItDoesNotKnowUnlessAskedAndAnOddBase) {
+  const std::string out = scratch("nor_unknown.bin");
+  auto read = runZorvjtag({"--cable", "sim", "nor-read", "--product", "OBRIN", "--size", "1K", out});
+  EXPECT_EQ(read.status, 1) << read.out << read.err;
+  EXPECT_NE(read.err.find("Unknown FLASH ID (Maker: 0x00FF, Device: 0x00FF): not EN29LV010A. Raw (--raw) reads the "
+                          "bus as it is"),
+            std::string::npos)
+      << read.err;
+  EXPECT_EQ(read.out.find("Reading"), std::string::npos) << read.out;
+  EXPECT_FALSE(fs::exists(out));
+
+  read = runZorvjtag({"--cable", "sim", "nor-read", "--product", "OBRIN", "--raw", "--size", "1K", out});
+  EXPECT_EQ(read.status, 0) << read.out << read.err;
+  EXPECT_NE(read.out.find("  Unknown device, no CFI: the bus is read as it is\n"), std::string::npos) << read.out;
+  EXPECT_EQ(slurp(out).size(), 1024u);
+  read = runZorvjtag({"--cable", "sim", "nor-verify", "--product", "OBRIN", "--raw", out});
+  EXPECT_EQ(read.status, 0) << read.out << read.err;
+  fs::remove(out);
+
+  read = runZorvjtag(
+      {"--cable", "sim", "nor-read", "--product", "OBRIN", "--type", "S29GL064M", "--base", "1", "--size", "1K", out});
+  EXPECT_EQ(read.status, 1) << read.out << read.err;
+  EXPECT_NE(read.err.find("Base 0x1 is odd: a 16-bit bus reads whole words, from an even address"), std::string::npos)
+      << read.err;
+  EXPECT_FALSE(fs::exists(out));
+}
+
 TEST(ReadCommands, InterruptedReadExitsWith130AndLeavesNoFile) {
   const std::string out = spit("interrupted.bin", "an older backup");
   const auto run = runZorvjtag({"--cable", "sim", "nand-read", "--product", "OBRIN", "--size", "all", out},

@@ -281,9 +281,52 @@ TEST_F(NorFlashTest, CfiQueryBuildsTheTableAndRefusesWithoutRegions) {
     const uint32_t word = address / 2;
     return word == 0x10 ? 'Q' : word == 0x11 ? 'R' : word == 0x12 ? 'Y' : word == 0x27 ? 23 : 0;
   };
-  EXPECT_EQ(flash.loadGeometry(cable, target), -1);
-  EXPECT_EQ(target.writes().size(), 3u);  // no reset on this way out
-  EXPECT_EQ(target.log.back(), (FakeNorTarget::Access{'p', 77, '1'}));
+  // No regions (or more than 8): refused, with the part back in read mode before the chip select
+  // goes up and before any other read.
+  for (const uint32_t regions : {0u, 9u}) {
+    target.log.clear();
+    target.answer = [regions](uint32_t address) -> uint32_t {
+      const uint32_t word = address / 2;
+      return word == 0x10 ? 'Q' : word == 0x11 ? 'R' : word == 0x12 ? 'Y' : word == 0x27 ? 23 : word == 0x2C ? regions : 0;
+    };
+    EXPECT_EQ(flash.loadGeometry(cable, target), -1);
+    ASSERT_EQ(target.writes().size(), 4u);
+    EXPECT_EQ(target.writes().back(), (FakeNorTarget::Access{'w', 0, 0xF0}));
+    EXPECT_EQ(target.log.back(), (FakeNorTarget::Access{'p', 77, '1'}));
+    EXPECT_EQ(target.log[target.log.size() - 2], target.writes().back());
+  }
+}
+
+// A part that is not the type's is read over its query's size only where the query says it runs on
+// this bus: an x8-only part (interface code 0) or an x32-only one (3) does not confirm a 16-bit bus.
+TEST_F(NorFlashTest, OnlyAQueryForThisBusWidthConfirmsItsSize) {
+  flash.deviceIndex = S29gl064m;
+  ASSERT_EQ(flash.applySetting(16, 1), 0);
+  for (const auto& [code, confirms] : {std::pair<uint32_t, bool>{0, false}, {1, true}, {2, true}, {3, false}, {5, true}}) {
+    target.answer = [code = code](uint32_t address) -> uint32_t {
+      switch (address / 2) {
+        case 0x10: return 'Q';
+        case 0x11: return 'R';
+        case 0x12: return 'Y';
+        case 0x27: return 23;
+        case 0x28: return code;
+        case 0x2C: return 1;
+        case 0x2D: return 0x7F;
+        case 0x30: return 0x01;
+        default: return 0;
+      }
+    };
+    ASSERT_EQ(flash.loadCfiGeometry(cable, target), 0) << code;
+    EXPECT_EQ(flash.cfiConfirmsBusWidth(), confirms) << code;
+  }
+}
+
+// The query's maximum multiplier 0 states no maximum: no wait can be derived, the part is polled.
+TEST(ProgramTimes, AMultiplierOfZeroStatesNoMaximum) {
+  EXPECT_EQ(programTimesFromQuery(4, 6, 4, 5).unitUs, 256u);
+  EXPECT_EQ(programTimesFromQuery(4, 6, 4, 5).bufferUs, 2048u);
+  EXPECT_EQ(programTimesFromQuery(4, 6, 0, 0).unitUs, 0u);
+  EXPECT_EQ(programTimesFromQuery(4, 6, 0, 0).bufferUs, 0u);
 }
 
 TEST_F(NorFlashTest, ProgramBufferCountsAndAddresses) {
@@ -321,11 +364,15 @@ TEST_F(NorFlashTest, ProgramUnitMasksAndComparesToTheBus) {
   EXPECT_EQ(target.writes().back(), (FakeNorTarget::Access{'w', 0x20, 0x80}));
   EXPECT_EQ(lastRead, 0x80u);
 
+  // A unit that never reads back: the part is reset as after a failed program, and what the
+  // address then holds is the value reported.
   target.log.clear();
-  target.answer = [](uint32_t) { return 0x7Fu; };
+  uint32_t reads = 0;
+  target.answer = [&reads](uint32_t) { return ++reads <= NorFlash::kProgramPolls ? 0x7Fu : 0x3Fu; };
   EXPECT_EQ(flash.programUnit(cable, target, 0x20, 0x80, lastRead), -1);
-  EXPECT_EQ(lastRead, 0x7Fu);
-  EXPECT_EQ(target.log.size(), 4u + NorFlash::kProgramPolls);
+  EXPECT_EQ(lastRead, 0x3Fu);
+  ASSERT_EQ(target.log.size(), 6u + NorFlash::kProgramPolls);
+  EXPECT_EQ(target.log[target.log.size() - 2], (FakeNorTarget::Access{'w', 0, 0xF0}));
 }
 
 class EraseRangeTest : public NorFlashTest {

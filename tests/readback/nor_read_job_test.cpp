@@ -207,12 +207,17 @@ TEST(NorReadJob, IdentifiesTheFlashAsTheDownloadDoes) {
   }
 }
 
-// A device code the table does not know: the read runs on the bus as it is, over the CFI size
-// where the device answers the query; it is never erased.
+// A device code the table does not know: the read runs over the CFI size where the device answers
+// the query for its bus; without it only on request (raw) on the bus as it is. It is never erased.
 TEST(NorReadJob, AnUnknownDeviceIsReadOnTheBusAsItIs) {
   NorBoard bare("chip=VESKAR,nor=EN29LV040A,nordevice=A7,nornocfi");
   bare.fill(0, 0x20000);
   bare.settings.size = 0x20000;
+  bare.run(ReadMode::Read);
+  EXPECT_EQ(bare.page.boxes, std::vector<std::string>{"Unknown FLASH ID (Maker: 0x001C, Device: 0x00A7): not a known "
+                                                      "type. Raw (--raw) reads the bus as it is"});
+  EXPECT_FALSE(fs::exists(bare.out));
+  bare.settings.raw = true;
   bare.run(ReadMode::Read);
   ASSERT_EQ(bare.page.boxes, std::vector<std::string>{"Read Complete."}) << bare.page.log;
   EXPECT_EQ(slurp(bare.out), bare.flash(0, 0x20000));

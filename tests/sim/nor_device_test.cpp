@@ -116,6 +116,16 @@ TEST(NorChip, WriteBufferStaysInsideOnePage) {
   chip.write(0x110, 0x5678, 0);  // the next 32-byte page
   EXPECT_EQ(violations.size(), 1u);
   EXPECT_EQ(chip.byteAt(0x21E), 0xFF);
+  // The aborted load shows its status (DQ1) until the write-to-buffer-abort reset; a plain reset
+  // does not end it, and neither does a new command.
+  chip.write(0, 0xF0, 0);
+  unlock(chip);
+  chip.write(0x100, 0x25, 0);
+  EXPECT_EQ(chip.read(0x100, 0) & 0x02, 0x02u);
+  EXPECT_NE(chip.read(0x100, 0), chip.read(0x100, 0));
+  unlock(chip);
+  chip.write(0x555, 0xF0, 0);
+  EXPECT_EQ(chip.read(0x100, 0), 0xFFFFu);
 
   unlock(chip);
   chip.write(0x100, 0x25, 0);
@@ -126,6 +136,32 @@ TEST(NorChip, WriteBufferStaysInsideOnePage) {
   EXPECT_EQ(chip.read(0x101, NorTiming{}.bufferTicks), 0x5678u);
   EXPECT_EQ(chip.byteAt(0x200), 0x34);
   EXPECT_EQ(violations.size(), 1u);
+}
+
+// A program that does not take runs past its limit: status with DQ5 until the reset command. One
+// that takes shows no DQ5 and ignores a reset while it runs.
+TEST(NorChip, AFailedProgramShowsStatusUntilReset) {
+  NorChip chip = makeChip("EN29LV040A", false);
+  chip.setProgramFail(0x10);
+  const uint64_t ticks = NorTiming{}.programTicks;
+  unlock(chip);
+  chip.write(0x555, 0xA0, 0);
+  chip.write(0x0F, 0x00, 0);
+  chip.write(0, 0xF0, 1);
+  EXPECT_EQ(chip.read(0x0F, ticks - 1) & 0x20, 0u);
+  EXPECT_EQ(chip.read(0x0F, ticks), 0x00u);
+
+  unlock(chip, ticks);
+  chip.write(0x555, 0xA0, ticks);
+  chip.write(0x10, 0x00, ticks);
+  const uint64_t late = 2 * ticks;
+  EXPECT_EQ(chip.read(0x10, late) & 0x20, 0x20u);
+  EXPECT_NE(chip.read(0x20, late), chip.read(0x20, late));
+  unlock(chip, late);
+  chip.write(0x555, 0xA0, late);  // goes nowhere
+  chip.write(0x20, 0xF0, late);
+  EXPECT_EQ(chip.read(0x10, late), 0xFFu);
+  EXPECT_TRUE(chip.readsArray(late));
 }
 
 TEST(NorAttach, RefusesBoardsThatCannotExist) {

@@ -307,7 +307,7 @@ TEST_F(PageJobsTest, AJobGivesTheRemoteServerBackWhenItEnds) {
 
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
 const std::vector<int> kReadInputs = {1070, 1071, 1072, 1073, 1074, 1075, 1076, 1077, 1080, 1083, 1084,
-                                      1085, 1086, 1087, 1092, 1093, 1094, 1095, 1096, 1097, 1098, 1099};
+                                      1085, 1086, 1087, 1092, 1093, 1094, 1095, 1096, 1097, 1098, 1099, 1109};
 
 std::vector<int> without(std::vector<int> ids, int id) {
   ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());

@@ -528,8 +528,12 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   edit(read, ReadPage::BaseEdit)->setText("8000");
   edit(read, ReadPage::BlockEdit)->setText("0x10");
   edit(read, ReadPage::SizeEdit)->setText("64K");
+  // Raw reads a NOR bus whose part is not identified, as the command line's --raw.
+  ASSERT_TRUE(enabled(read, ReadPage::Raw));
+  window.click(read, ReadPage::Raw);
   window.click(read, ReadPage::ReadButton);
   ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 1; }));
+  EXPECT_TRUE(runs[0].raw);
   EXPECT_EQ(runs[0].flash, ReadFlash::Nor);
   EXPECT_EQ(runs[0].mode, ReadMode::Read);
   EXPECT_EQ(runs[0].product, 2);
@@ -571,6 +575,16 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_EQ(runs[2].mode, ReadMode::Read);
   EXPECT_TRUE(runs[2].toEnd);
   EXPECT_EQ(boxes.size(), 1);
+
+  // OOB is the NAND's: a NAND read takes it (to a file of its own).
+  window.click(read, ReadPage::Nand);
+  read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/backups/ika/nand.bin"); });
+  window.click(read, ReadPage::SaveButton);
+  window.click(read, ReadPage::Oob);
+  window.click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 4; }));
+  EXPECT_EQ(runs[3].flash, ReadFlash::Nand);
+  EXPECT_TRUE(runs[3].oob);
 }
 
 TEST_F(PagesTest, ByteCountersHoldTheLargestCountWhole) {
