@@ -14,7 +14,7 @@ ConnectionBar::ConnectionBar(QWidget* parent)
   // It can be selected and copied, but it is not a stop of its own for Tab: the button is.
   shown_->setReadOnly(true);
   shown_->setFocusPolicy(Qt::ClickFocus);
-  change_->setAutoDefault(false);
+  change_->setAutoDefault(true);  // Enter on it presses it, as Space does
   change_->setEnabled(false);
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);

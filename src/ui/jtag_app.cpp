@@ -22,6 +22,7 @@
 #include "ui/dialog_units.h"
 #include "ui/main_dialog.h"
 #include "ui/page_tab_ctrl.h"
+#include "ui/remembered_connection.h"
 #include "zorvjtag_version.h"
 
 namespace zorv::ui {
@@ -142,11 +143,9 @@ int JtagApp::run(int argc, char** argv) {
   QSettings settings(QStringLiteral("zorvjtag"), QStringLiteral("zorvjtag-gui"));  // ~/.config/zorvjtag/
   Connection start{parser.value(cable), QString()};
   bool fromSettings = false;
-  const QString rememberedCable = settings.value(QStringLiteral("cable")).toString();
-  if (!parser.isSet(cable) && !rememberedCable.isEmpty()) {
-    start.cable = rememberedCable;
-    const QString rememberedTck = settings.value(QStringLiteral("tck")).toString();
-    if (cableSetsTck(start.cable.toStdString()) && readTckRate(rememberedTck.toStdString())) start.tck = rememberedTck;
+  const Connection remembered = rememberedConnection(settings);
+  if (!parser.isSet(cable) && !remembered.cable.isEmpty()) {
+    start = remembered;
     fromSettings = true;
   }
   std::string cableText = start.cable.toStdString();
@@ -180,10 +179,8 @@ int JtagApp::run(int argc, char** argv) {
   {
     MainDialog window(*port);
     window.setConnection(start, [](const std::string& text, uint32_t tckPeriodNs) { return openCableLink(text, tckPeriodNs); });
-    QObject::connect(&window, &MainDialog::connectionChosen, [&settings](const Connection& chosen) {
-      settings.setValue(QStringLiteral("cable"), chosen.cable);
-      settings.setValue(QStringLiteral("tck"), chosen.tck);
-    });
+    QObject::connect(&window, &MainDialog::connectionChosen,
+                     [&settings](const Connection& chosen) { rememberConnection(settings, chosen); });
     window.exec();
   }
   return 0;

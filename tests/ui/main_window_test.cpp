@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,6 +12,7 @@
 #include <QTabBar>
 #include <chrono>
 #include <optional>
+#include <utility>
 #include <stdexcept>
 #include <thread>
 
@@ -17,6 +20,7 @@
 #include "cable_choice/cable_port.h"
 #include "ui/connection_bar.h"
 #include "ui/connection_dialog.h"
+#include "ui/remembered_connection.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui_test_support.h"
@@ -96,6 +100,8 @@ TEST_F(MainWindowTest, TheLogAndThePathBoxTakeTheRoomOfAGrownWindow) {
   ReadPage& read = window.read();
   clickTab(3);
   EXPECT_EQ(read.control(ReadPage::OutputBox)->width(), path.width() + 100);
+  clickTab(2);
+  EXPECT_EQ(window.extra().control(ExtraPage::Log)->height(), DialogUnits(pageFont()).y(213) + 80);
   EXPECT_EQ(read.control(ReadPage::PathBox)->width(), path.width() + 100);
   EXPECT_EQ(read.control(ReadPage::Log)->height(), DialogUnits(pageFont()).y(69) + 80);
 }
@@ -293,6 +299,19 @@ TEST_F(MainWindowTest, AnAdapterThatCannotBeOpenedIsRefusedWhenChosen) {
   // The virtual adapter opens, and is let go again until a job takes it.
   EXPECT_TRUE(window.dialog->useConnection({"ftdi:sim", "6M"}));
   EXPECT_EQ(window.dialog->connectionBar().shownText(), "ftdi:sim, TCK 6M");
+}
+
+// A TCK rate is remembered only with a cable that has one, and only as a rate.
+TEST(RememberedConnectionTest, KeepsTheRateOnlyWhereTheCableHasOne) {
+  QTemporaryDir dir;
+  QSettings settings(dir.filePath("zorvjtag-gui.conf"), QSettings::IniFormat);
+  EXPECT_EQ(rememberedConnection(settings), Connection{});
+  rememberConnection(settings, {"xvc:h:2542", "1M"});
+  EXPECT_EQ(rememberedConnection(settings), (Connection{"xvc:h:2542", "1M"}));
+  for (const auto& [cable, tck] : {std::pair{"sim", "1M"}, {"xvc:h:2542", "fast"}}) {
+    rememberConnection(settings, {cable, tck});
+    EXPECT_EQ(rememberedConnection(settings), (Connection{cable, ""})) << cable << " " << tck;
+  }
 }
 
 // The dialog lists every kind of the cable table, shows the current cable in its kind's fields,

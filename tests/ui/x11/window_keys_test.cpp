@@ -45,13 +45,18 @@ TEST(WindowKeysTest, FocusStartsOnThePageAndTabLeavesTheLogUntouched) {
   press(Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_EQ(focus(), tabs);
 
+  // The log: selected and copied from the keyboard, never typed into; Tab leaves it.
   auto* log = static_cast<QPlainTextEdit*>(nand.control(NandPage::Log));
+  nand.appendLog("[Download to NAND]\r\n");
   log->setFocus();
   ASSERT_TRUE(waitUntil([&] { return focus() == log; }));
   press(Qt::Key_X);
+  press(Qt::Key_Home, Qt::ControlModifier);
+  press(Qt::Key_End, Qt::ShiftModifier);
+  EXPECT_EQ(log->textCursor().selectedText(), "[Download to NAND]");
   press(Qt::Key_Tab);
   EXPECT_NE(focus(), log);
-  EXPECT_EQ(log->toPlainText(), "");
+  EXPECT_EQ(nand.logText(), "[Download to NAND]\r\n");
 }
 
 // The Extra Function page run from the keyboard: Ctrl+Tab from the log, the arrows in each radio

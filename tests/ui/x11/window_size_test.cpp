@@ -2,6 +2,8 @@
 // window's layout is tall.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -31,9 +33,15 @@ TEST(WindowSizeTest, OnASmallScreenThePageScrollsRatherThanBeingCutOff) {
   // No sideways scrolling for it: the page is as wide as the window shows.
   EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
   // The cable stays in sight, below what scrolls.
-  QWidget* row = &window.dialog->connectionBar();
+  ConnectionBar* row = &window.dialog->connectionBar();
   EXPECT_TRUE(row->isVisible());
   EXPECT_TRUE(window.dialog->rect().contains(QRect(row->mapTo(window.dialog.get(), QPoint(0, 0)), row->size())));
+  // The button at the row's end, clear of the cable's text.
+  QWidget* change = row->changeButton();
+  QWidget* text = row->findChild<QLineEdit*>();
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(row->rect().contains(change->geometry()));
+  EXPECT_GT(change->geometry().left(), text->geometry().right());
 }
 
 }  // namespace
