@@ -17,7 +17,11 @@ void RemoteBitbangLink::release() {
   outLength_ = 0;
   tcp_.sendAll(out_, length);
   tcp_.close();
-  dropPending();
+  // Nothing is owed once the job has collected its captures; should anything be, its buffers may
+  // be gone with the job: it is forgotten, never written.
+  pendingHead_ = 0;
+  pendingCount_ = 0;
+  owed_ = 0;
 }
 
 bool RemoteBitbangLink::grantAccess() {

@@ -68,6 +68,8 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
   // Sizes in dialog units of the window's font.
   const DialogUnits units(mainWindowFont());
   EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(350)));  // the cable row below the tabs
+  window.dialog->resize(100, 100);  // no smaller than its layout
+  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(350)));
   EXPECT_EQ(pageTabs().geometry(), units.rect(7, 7, 181, 320));
 }
 
