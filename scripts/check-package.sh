@@ -24,7 +24,7 @@ for file in "${expected[@]}"; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libqt6widgets6 libftdi1-2; do
+for library in libc6 libstdc++6 libqt6widgets6 libftdi1-2 libusb-1.0-0 libhidapi-libusb0; do
   [[ "$depends" == *"$library"* ]] || { echo "Depends lacks $library: $depends"; exit 1; }
 done
 [ "$(dpkg-deb -f "$deb" Recommends)" = "fonts-nanum | fonts-noto-cjk" ] || { echo "Recommends lacks a Korean font"; exit 1; }

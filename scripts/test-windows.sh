@@ -22,8 +22,10 @@ excluded=(
   NandCommand.ASignalInTheProgramPassStopsTheJob
   ReadCommands.InterruptedReadExitsWith130AndLeavesNoFile
   ExtraCommands.ToggleRunsUntilTerminatedThenStopsCleanly
-  # plays a USB adapter with umockdev to libftdi1, neither of which is part of the Windows build
+  # play USB adapters with umockdev to libftdi1, libusb and hidapi, none of which is part of the
+  # Windows build
   FtdiUsbSmoke.ScriptedFt2232hAnswersAndVanishes
+  CmsisDapUsbSmoke.ScriptedProbesAnswerAndVanish
 )
 filter="-$(IFS=:; echo "${excluded[*]}")"
 cd build-windows/bin
@@ -65,3 +67,12 @@ lpt_refused() {
 lpt_refused zorvjtag.exe
 ZORV_STANDIN_NO_DRIVER=1 lpt_refused lpt-test/zorvjtag.exe
 echo "lpt: refused without inpoutx64.dll and without its driver"
+
+# A CMSIS-DAP probe needs libusb, which the Windows build has not: the cable is named and refused
+# with its reason; its model on the virtual board still reads the chip's ID.
+dap_refused=$(timeout 60 wine zorvjtag.exe --cable cmsis-dap idcode --product OBRIN 2>&1 > /dev/null | tr -d '\r' || true)
+[[ "$dap_refused" == *"CMSIS-DAP probes are not supported by this Windows build"* ]] ||
+  { echo "cmsis-dap: $dap_refused"; exit 1; }
+dap_sim=$(timeout 60 wine zorvjtag.exe --cable cmsis-dap:sim idcode --product OBRIN | tr -d '\r')
+[[ "$dap_sim" == *"JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)"* ]] || { echo "cmsis-dap:sim: $dap_sim"; exit 1; }
+echo "cmsis-dap: refused without libusb; its model reads the chip's ID"

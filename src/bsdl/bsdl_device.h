@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // What a device's BSDL file says about it: its ports, instructions, identification and boundary
@@ -13,6 +14,9 @@
 namespace zorv {
 
 enum class CellFunction { Input, Output2, Output3, Control, Controlr, Bidir, Internal, Clock, ObserveOnly };
+
+// The function's name as BSDL writes it ("OUTPUT3", "OBSERVE_ONLY").
+const char* cellFunctionName(CellFunction function);
 
 // One entry of BOUNDARY_REGISTER. A merged cell (one cell serving an input and an output) is listed
 // once per entry, both with the same number.
@@ -36,6 +40,24 @@ struct BsdlPort {
   int last = 0;
 };
 
+// A constant of type PIN_MAP_STRING: which package pins each port is bonded to.
+struct PinMapping {
+  std::string port;               // upper case
+  std::vector<std::string> pins;  // as written; one per bit of a bit_vector port
+};
+struct BsdlPinMap {
+  std::string name;  // the constant's name, as written
+  std::vector<PinMapping> ports;
+};
+
+// Where one port sits in the boundary register. A bidirectional cell is both the input and the output.
+struct PortCells {
+  const BoundaryCell* input = nullptr;    // the cell that captures the pin (INPUT, BIDIR, CLOCK, OBSERVE_ONLY)
+  const BoundaryCell* output = nullptr;   // the cell that drives it (OUTPUT2, OUTPUT3, BIDIR)
+  const BoundaryCell* control = nullptr;  // the control cell's entry named by the output; its disable
+                                          // value and result are the output's disableValue, disableResult
+};
+
 struct BsdlInstruction {
   std::string name;                  // upper case
   std::vector<std::string> opcodes;  // as written: the rightmost character is shifted first (nearest TDO)
@@ -52,6 +74,8 @@ struct BsdlDevice {
   std::string file;    // as given to the reader, for messages
   std::string entity;  // as written
   std::vector<BsdlPort> ports;
+  std::vector<std::string> packages;  // of the use clauses, as written ("STD_1149_1_2001")
+  std::vector<BsdlPinMap> pinMaps;
   int instructionLength = 0;
   std::vector<BsdlInstruction> instructions;
   std::string instructionCapture;  // as written, e.g. "0001" or "XX01"
@@ -66,6 +90,10 @@ struct BsdlDevice {
   const BsdlInstruction* instruction(std::string_view name) const;
   // Every entry of a port ("D(3)", any case), inputs, outputs and controls alike.
   std::vector<const BoundaryCell*> cellsOfPort(std::string_view port) const;
+  // The port of that name (any case), without an index; null where the entity has none.
+  const BsdlPort* port(std::string_view name) const;
+  // The input, output and control cells of one port bit ("D(3)", "NCE"; any case).
+  PortCells portCells(std::string_view port) const;
 };
 
 // A file the reader cannot take: the message names the file, the line and what was expected,
@@ -74,6 +102,9 @@ class BsdlError : public std::runtime_error {
  public:
   BsdlError(const std::string& file, int line, const std::string& what)
       : std::runtime_error(file + ":" + std::to_string(line) + ": " + what), file_(file), line_(line) {}
+  // A file that cannot be read at all: line 0, "board.bsd: cannot be read: no such file".
+  BsdlError(const std::string& file, const std::string& what)
+      : std::runtime_error(file + ": " + what), file_(file), line_(0) {}
   const std::string& file() const { return file_; }
   int line() const { return line_; }
 

@@ -11,6 +11,7 @@
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
 #include "link/xvc_link.h"
+#include "cable_choice/cmsis_dap_cable.h"
 #include "cable_choice/ftdi_cable.h"
 #include "sim/board.h"
 
@@ -83,6 +84,10 @@ std::unique_ptr<JtagLink> openFtdi(const std::string& text, const std::string&, 
   return openFtdiCable(text, tckPeriodNs);
 }
 
+std::unique_ptr<JtagLink> openCmsisDap(const std::string& text, const std::string&, bool, uint32_t tckPeriodNs) {
+  return openCmsisDapCable(text, tckPeriodNs);
+}
+
 std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options, bool, uint32_t) {
   return parallel(sim::makeBoard(options));
 }
@@ -103,6 +108,7 @@ constexpr CableField kFtdiFields[] = {{"Layout", "layout", 0, "ft2232h", ftdiLay
                                       {"Channel", "channel", 0, "the layout's", ftdiChannelChoices},
                                       {"VID:PID", nullptr, 2, "the layout's"},
                                       {"Serial", nullptr, 0, "any"}};
+constexpr CableField kUsbIdFields[] = {{"VID:PID", nullptr, 2, "any probe"}, {"Serial", nullptr, 0, "any"}};
 constexpr CableField kSimFields[] = {{"Options", nullptr, 0, "chip=OBRIN"}};
 
 constexpr CableKind kKinds[] = {
@@ -128,6 +134,11 @@ constexpr CableKind kKinds[] = {
      .help = "an FTDI adapter in MPSSE mode (FT2232H, FT232H, FT4232H, FT2232D) through libftdi1; --tck sets its "
              "rate",
      .setsTck = true, .takesOptions = true, .opensAtChoice = true, .open = openFtdi, .fields = kFtdiFields},
+    {.name = "cmsis-dap",
+     .syntax = "cmsis-dap[:VID:PID[:SERIAL]]",
+     .help = "a CMSIS-DAP probe whose firmware offers JTAG (DAPLink boards and others) through libusb-1.0 or hidapi; "
+             "--tck asks it for a highest rate",
+     .setsTck = true, .takesOptions = false, .opensAtChoice = true, .open = openCmsisDap, .fields = kUsbIdFields},
     {.name = "sim",
      .syntax = "sim[:OPTIONS]",
      .help = "the virtual board, in this process",

@@ -116,8 +116,8 @@ int runCommandLine(int argc, char** argv) {
   CliContext context;
   app.add_option("--cable", context.cableSpec, cableSyntaxList());
   app.add_option("--tck", context.tckHz,
-                 "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the XVC server's own; "
-                 "6 MHz on FTDI adapters)")
+                 "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc:, ftdi or cmsis-dap cable (default: the XVC "
+                 "server's own; 6 MHz on FTDI adapters; a CMSIS-DAP probe's own)")
       ->transform(CLI::Validator(
           [](std::string& text) -> std::string {
             const std::optional<uint64_t> hz = readTckRate(text);
@@ -131,12 +131,18 @@ int runCommandLine(int argc, char** argv) {
   addNorCommand(app, context);
   addReadCommands(app, context);
   addSimServeCommand(app, context);
+  addBsdlCommand(app, context);
   // After the subcommands, so that only the program's own help carries it.
   app.footer("FTDI adapters (FT2232H, FT232H, FT4232H, FT2232D in MPSSE mode), as --cable:\n"
              "    ftdi[,layout=NAME][,channel=A|B|C|D][:VID:PID[:SERIAL]]\n"
              "    Without VID:PID the layout's own USB ids are looked for; without channel, the layout's.\n"
              "    Layouts: " + ftdiLayoutNames() + " (ft2232h, the default: ADBUS0 TCK, 1 TDI, 2 TDO, 3 TMS).\n"
-             "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.");
+             "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.\n"
+             "CMSIS-DAP probes whose firmware offers JTAG (DAPLink boards and others), as --cable:\n"
+             "    cmsis-dap[:VID:PID[:SERIAL]]\n"
+             "    Without VID:PID any probe whose USB strings name CMSIS-DAP; SERIAL picks one of several.\n"
+             "    cmsis-dap:sim[:OPTIONS] plays the virtual board through a modelled v2 probe (dappacket=BYTES,\n"
+             "    dapcount=N, dapnotrst among the OPTIONS).");
   // The global options are also taken after the subcommand, where habit puts them.
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) sub->fallthrough();
   try {

@@ -27,6 +27,7 @@ CLI::Option* addProductOption(CLI::App& command, std::string& product);
 // "; P detects its flash" for every product that finds its NOR flash by its device code.
 std::string detectsItsFlashText();
 
+void addBsdlCommand(CLI::App& app, CliContext& context);
 void addExtraCommands(CLI::App& app, CliContext& context);
 void addNandCommand(CLI::App& app, CliContext& context);
 void addNorCommand(CLI::App& app, CliContext& context);

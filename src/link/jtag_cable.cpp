@@ -59,6 +59,20 @@ void JtagCable::shiftDrCaptureDeferred(const char* bitsIn, int length, int first
   shiftBody(bitsIn, length, {raw, static_cast<uint32_t>(first), static_cast<uint32_t>(count)});
 }
 
+void JtagCable::checkTdoCarriesAnswers() {
+  uint8_t raw[4] = {};
+  link_.clockTms(kToShiftIr, 5, false);
+  shiftBody(extestInstruction, 4, {raw, 0, 4});
+  link_.flush();
+  // The first bit out is the register's lowest.
+  char captured[5] = {};
+  for (int i = 0; i < 4; ++i) captured[3 - i] = bitChar((raw[i] & kTdoCaptured) != 0);
+  if (captured[3] == '1' && captured[2] == '0') return;
+  noteCableFault(format("TDO does not carry the chip's answers (its instruction register captured %s, "
+                        "not ..01): the line is stuck or the cable is loose",
+                        captured));
+}
+
 uint32_t JtagCable::readIdCode(std::string& message) {
   shiftIr(idInstruction, 4);
   char code[33] = "00001111000011110000111100001111";

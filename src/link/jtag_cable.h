@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "cable/port_io.h"
 #include "link/jtag_link.h"
@@ -67,8 +68,22 @@ class JtagCable {
   // A captured byte as the bit character it carries.
   static char capturedBit(uint8_t raw) { return (raw & kTdoCaptured) != 0 ? '1' : '0'; }
 
-  // Empty while the link to the cable holds, else its cause (see JtagLink::linkFailure).
-  const std::string& linkFailure() const { return link_.linkFailure(); }
+  // Empty while the link to the cable holds, else its cause (see JtagLink::linkFailure), or the
+  // cable fault the chip's answers showed (noteCableFault).
+  const std::string& linkFailure() const {
+    return link_.linkFailure().empty() ? cableFault_ : link_.linkFailure();
+  }
+  // The link holds but what comes back cannot be the chip's answer (TDO stuck, an ID that changed
+  // during the job): from now on the job treats the cable as lost, with cause as the reason. The
+  // first cause is kept.
+  void noteCableFault(std::string cause) {
+    if (cableFault_.empty()) cableFault_ = std::move(cause);
+  }
+  // Notes a cable fault when TDO does not carry the chip's answers: shifts the boundary-scan
+  // instruction in again and looks at what the instruction register captured, whose two lowest
+  // bits are 01 on every IEEE 1149.1 TAP, which a TDO stuck at either level cannot give. EXTEST
+  // stays in force, so no pin moves.
+  void checkTdoCarriesAnswers();
   // Set once a job has logged the link failure, so it is logged once.
   bool linkFailureLogged = false;
 
@@ -88,6 +103,7 @@ class JtagCable {
 
   std::optional<ParallelPortLink> ownLink_;
   JtagLink& link_;
+  std::string cableFault_;
 };
 
 }  // namespace zorv

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "nand/nand_commands.h"
+#include "text/format.h"
 
 namespace zorv {
 namespace {
@@ -32,6 +33,13 @@ constexpr int kSupportedLargePageSize = 2048;
 bool isLargePageCode(uint8_t code) { return code == 0xF1 || code == 0xDA || code == 0xDC || code == 0xD3; }
 
 uint8_t byteOf(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
+
+// Status bit 6: the device is ready. Once R/B has said ready a part's status has it set; I/O0 is
+// pass or fail, I/O7 write protect, I/O1-5 are not used and may read either way (Samsung
+// K9F1208U0C table 4, K9F4G08U0M table 3), so an all-zeros status is no part's answer.
+constexpr uint8_t kNandStatusReady = 0x40;
+
+bool statusPasses(uint8_t status) { return (status & kNandStatusReady) != 0 && (status & kNandStatusFail) == 0; }
 
 }  // namespace
 
@@ -177,7 +185,10 @@ int NandFlash::readArea(JtagCable& cable, const NandTarget& target, uint8_t comm
     // A busy device takes no command but a status read or a reset; the reset aborts the read so
     // that the operation after this one is taken.
     writeCommand(cable, target, cmd::kReset);
-    return waitReady(cable) == 0 ? -1 : -2;
+    if (waitReady(cable) == 0) return -1;
+    // R/B that never rises may be TDO stuck low rather than the device.
+    cable.checkTdoCarriesAnswers();
+    return -2;
   }
   readData(cable, target, buffer, count);
   return 0;
@@ -207,7 +218,7 @@ int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_
       if (result != -2) writeCommand(cable, target, cmd::kRead);
     }
     if (result == -2) return -1;
-    if (result == -1 || marker != 0xFF) return 1;
+    if (result == -1 || marker != 0xFF) return answersAsItself(cable, target) ? 1 : -1;
   }
   return 0;
 }
@@ -215,8 +226,11 @@ int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_
 int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
   uint8_t marker = 0;
   const uint32_t address = largePage ? blockAddress : blockAddress + kSmallMarkerColumn;
-  if (readSpare(cable, target, address, &marker, 1) != 0) return -1;
-  return marker == 0xFF ? 0 : -1;
+  const int result = readSpare(cable, target, address, &marker, 1);
+  if (result == 0 && marker == 0xFF) return 0;
+  // A dead cable reads markers too: the block counts as bad only while the device is itself.
+  if (result != -2) answersAsItself(cable, target);
+  return -1;
 }
 
 int NandFlash::markBad(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
@@ -240,7 +254,7 @@ int NandFlash::markBad(JtagCable& cable, const NandTarget& target, uint32_t bloc
       writeCommand(cable, target, cmd::kReset);
       waitReady(cable);
       result = -1;
-    } else if (readStatus(cable, target) != 0) {
+    } else if ((readStatus(cable, target) & kNandStatusFail) != 0) {
       result = -1;
     }
     // Point the next program back at the main area.
@@ -249,11 +263,38 @@ int NandFlash::markBad(JtagCable& cable, const NandTarget& target, uint32_t bloc
   return result;
 }
 
-int NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
+uint8_t NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
   writeCommand(cable, target, cmd::kReadStatus);
   uint8_t status = 0;
   readData(cable, target, &status, 1);
-  return status & kNandStatusFail;
+  return status;
+}
+
+void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status) {
+  // The status register keeps its value until the next operation, so a second read gives the
+  // same unless the first came through a glitch.
+  const uint8_t again = readStatus(cable, target);
+  if (!answersAsItself(cable, target)) return;
+  if (again != status) {
+    cable.noteCableFault(format("the NAND's status read 0x%02X, then 0x%02X: the answers through the cable change",
+                                status, again));
+  } else if ((status & kNandStatusReady) == 0) {
+    cable.noteCableFault(format("the NAND's status 0x%02X says busy although R/B says ready: no NAND answers so",
+                                status));
+  }
+}
+
+bool NandFlash::answersAsItself(JtagCable& cable, const NandTarget& target) {
+  writeCommand(cable, target, cmd::kReadId);
+  const uint8_t idAddress = 0x00;
+  addressCycles(cable, target, &idAddress, 1);
+  uint8_t now[4] = {};
+  readData(cable, target, now, 4);
+  if (std::memcmp(now, id, sizeof now) == 0) return true;
+  cable.noteCableFault(format("the NAND answers with ID %02X %02X %02X %02X, not %02X %02X %02X %02X as at the "
+                              "start: TDO is stuck or the cable or the board's power came loose",
+                              now[0], now[1], now[2], now[3], id[0], id[1], id[2], id[3]));
+  return false;
 }
 
 int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t address, const uint8_t* bytes,
@@ -263,16 +304,28 @@ int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t 
   writeData(cable, target, bytes, count);
   writeCommand(cable, target, cmd::kProgramConfirm);
   programTimedOut = waitReady(cable) != 0;
-  if (programTimedOut) return -1;
-  return readStatus(cable, target) ? -1 : 0;
+  if (programTimedOut) {
+    cable.checkTdoCarriesAnswers();
+    return -1;
+  }
+  const uint8_t status = readStatus(cable, target);
+  if (statusPasses(status)) return 0;
+  checkFailure(cable, target, status);
+  return -1;
 }
 
 int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
   writeCommand(cable, target, cmd::kBlockErase);
   writeAddress(cable, target, BlockAddress, blockAddress);
   writeCommand(cable, target, cmd::kEraseConfirm);
-  if (waitReady(cable) != 0) return -1;
-  return readStatus(cable, target);
+  if (waitReady(cable) != 0) {
+    cable.checkTdoCarriesAnswers();
+    return -1;
+  }
+  const uint8_t status = readStatus(cable, target);
+  if (statusPasses(status)) return 0;
+  checkFailure(cable, target, status);
+  return cable.linkFailure().empty() ? 1 : -1;
 }
 
 void NandFlash::idleControlPins(JtagCable& cable) {

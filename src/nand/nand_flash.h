@@ -72,8 +72,14 @@ class NandFlash {
   // spare area of the block's first and second page, so either way of reading the marker finds
   // it. 0 when both programs went through, -1 otherwise (a block that failed may refuse this too).
   int markBad(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
-  // 0 erased, 1 the device reports an erase failure, -1 timeout.
+  // 0 erased, 1 the device reports an erase failure, -1 timeout or a cable fault.
   int eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
+
+  // Whether the device still answers as itself: its ID reads as readId read it. When it does not,
+  // the cable fault is noted on the cable (the job then ends as on a lost link) and false returned.
+  // The operations above ask it before they report a block bad or failed, and before they take a
+  // status that no part gives, so that a dead cable never costs a block.
+  bool answersAsItself(JtagCable& cable, const NandTarget& target);
 
   // Selects the device, reads the four identification bytes, classifies the geometry, resets the
   // device and releases it.
@@ -91,7 +97,11 @@ class NandFlash {
   void captureScan(JtagCable& cable) { cable.shiftDrCapture(bsrImage, captured, cable.bsrLength); }
   // Finds the cells the data bus is read from, so that reads keep only those.
   void locateDataCells(const NandTarget& target);
-  int readStatus(JtagCable& cable, const NandTarget& target);
+  uint8_t readStatus(JtagCable& cable, const NandTarget& target);
+  // After a status that says the operation failed or that no part gives: reads it again and the
+  // device's ID, and notes a cable fault unless the second read says the same, it is a status a
+  // part gives and the device still gives its ID.
+  void checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status);
   // Raw captures of a read in progress, dataSpan bytes per byte read; sized once per job.
   std::vector<uint8_t> readCaptures_;
   int readArea(JtagCable& cable, const NandTarget& target, uint8_t command, NandAddressKind kind,

@@ -48,6 +48,10 @@ class NandDownload : JobBody {
  private:
   bool identify();
   bool openAndSize();
+  // An image with the spare areas holds no block that carries a bad-block marker (a read with
+  // --raw keeps the bad blocks): written, the marker would make a good block bad for good. False,
+  // with the refusal shown, when one does; records is the image's count of page+spare records.
+  bool imageCarriesNoMarker(uint64_t records);
   void erasePass();
   void programPass();
   bool nextUsableBlock();
@@ -82,6 +86,19 @@ class NandDownload : JobBody {
     const int marked = flash_.markBad(cable_, *target_, block);
     marks_.push_back({block / blockSize(), marked == 0});
   }
+  // A block whose erase the device reported failed (its ID checked). It is marked only once a later
+  // block erases well or the program pass ends: a run of kSuspectRun failures in a row stops the
+  // job as a cable fault (noted on the cable) and marks none of them.
+  void takeEraseFailure(uint32_t block);
+  // An erase went well: the failures before it were the blocks' own.
+  void eraseWorked() {
+    failureRun_ = 0;
+    markPendingBlocks();
+  }
+  void markPendingBlocks() {
+    for (uint32_t block : pendingMarks_) markFailedBlock(block);
+    pendingMarks_.clear();
+  }
 
   NandFlash& flash_;
   const NandSettings& settings_;
@@ -95,10 +112,28 @@ class NandDownload : JobBody {
   std::vector<uint32_t> usedBlocks_;  // in image order
   std::vector<uint8_t> pageBuffer_;
   std::vector<std::pair<uint32_t, bool>> marks_;  // block number, and whether the mark went through
+  std::vector<uint32_t> pendingMarks_;            // failed erases not yet marked
+  int failureRun_ = 0;                            // blocks in a row whose erase failed
   uint32_t address_ = 0;
   bool programPassRan_ = false;
   uint32_t skippedPages_ = 0;
 };
+
+// Worn blocks fail one here and there, and the device still gives its ID; three erases in a row
+// that fail point at what lies between (a line that picks up noise, the write protect held low, a
+// board that browns out), not at three worn blocks, so marking them would only cost good blocks.
+constexpr int kSuspectRun = 3;
+
+void NandDownload::takeEraseFailure(uint32_t block) {
+  if (++failureRun_ < kSuspectRun) {
+    pendingMarks_.push_back(block);
+    return;
+  }
+  pendingMarks_.clear();
+  cable_.noteCableFault(format("%d blocks in a row failed their erase (the last at 0x%X) although the NAND still "
+                               "gives its ID: the cable is suspect, none of them was marked bad",
+                               kSuspectRun, block));
+}
 
 void NandDownload::run() {
   target_ = makeNandTarget(settings_.product);
@@ -132,6 +167,7 @@ bool NandDownload::openAndSize() {
   if (!file_) return false;
   const uint32_t block = settings_.block;
   const uint64_t base = uint64_t{block} * blockSize();
+  uint64_t records = 0;
   if (settings_.oob) {
     // Whole records of a page and its spare area, or the image was not read with them.
     const uint64_t record = pageSize() + imageSpare();
@@ -140,7 +176,8 @@ bool NandDownload::openAndSize() {
                  pageSize(), imageSpare()));
       return false;
     }
-    fileSize = fileSize / record * pageSize();
+    records = fileSize / record;
+    fileSize = records * pageSize();
   }
   if (fileSize >= flash_.totalSize) {
     box("File size is too big");
@@ -152,6 +189,7 @@ bool NandDownload::openAndSize() {
     box(format("File does not fit from block %u", block));
     return false;
   }
+  if (settings_.oob && !imageCarriesNoMarker(records)) return false;
   base_ = static_cast<uint32_t>(base);
   size_ = static_cast<uint32_t>(fileSize);
   page_.resetProgressBar();
@@ -159,6 +197,36 @@ bool NandDownload::openAndSize() {
   page_.showElapsed(0);
   log(format("  BASE: 0x%X, SIZE: 0x%X\r\n", base_, size_));
   return true;
+}
+
+bool NandDownload::imageCarriesNoMarker(uint64_t records) {
+  const uint64_t record = pageSize() + imageSpare();
+  const uint64_t pagesPerBlock = blockSize() / pageSize();
+  // Where the parts keep the marker: the first spare byte of a large page, the sixth of a small one,
+  // in a block's first or second page (Samsung K9F1G08U0A and K9F1208U0A, "Identifying Invalid
+  // Block(s)").
+  const uint32_t column = flash_.largePage ? 0 : 5;
+  std::FILE* file = file_.get();
+  for (uint64_t first = 0; first < records; first += pagesPerBlock) {
+    for (uint64_t page = first; page < std::min(first + 2, records); ++page) {
+      const uint64_t offset = page * record + pageSize() + column;
+      // An image is smaller than the device (at most 1 GiB and its spare areas), so the offset fits.
+      uint8_t marker = 0xFF;
+      if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(&marker, 1, 1, file) != 1) {
+        box("Cannot read " + settings_.imagePath);
+        return false;
+      }
+      if (marker == 0xFF) continue;
+      box(format("Block %u of the image carries a bad-block marker (spare byte %u of its page %u is 0x%02X): "
+                 "written back, it would mark a good block bad. Make the image with nand-read --oob without "
+                 "--raw, which leaves the bad blocks out",
+                 static_cast<uint32_t>(first / pagesPerBlock), column, static_cast<uint32_t>(page - first), marker));
+      return false;
+    }
+  }
+  if (std::fseek(file, 0, SEEK_SET) == 0) return true;
+  box("Cannot read " + settings_.imagePath);
+  return false;
 }
 
 void NandDownload::erasePass() {
@@ -177,11 +245,12 @@ void NandDownload::erasePass() {
     // ends the pass like an erase timeout.
     const int marker = flash_.factoryMarker(cable_, *target_, address);
     result = marker == 0 && status_.linkHolds() ? flash_.eraseBlock(cable_, *target_, address) : marker;
+    if (result == 1 && marker == 0) takeEraseFailure(address);
+    if (result == 0) eraseWorked();
     if (!status_.linkHolds()) result = -1;
     if (result == 1) {
       badBlocks.add(address);
       failedErase_.push_back(address);
-      if (marker == 0) markFailedBlock(address);
     }
     if (result == -1) break;
     address += blockSize();
@@ -225,13 +294,14 @@ bool NandDownload::nextUsableBlock() {
     if (!wasErased(address_)) {
       const int marker = flash_.factoryMarker(cable_, *target_, address_);
       int result = marker == 0 && status_.linkHolds() ? flash_.eraseBlock(cable_, *target_, address_) : marker;
+      if (result == 1 && marker == 0) takeEraseFailure(address_);
+      if (result == 0) eraseWorked();
       if (!status_.linkHolds()) {
         if (status_.stopped()) return false;
         result = -1;
       }
       if (result == 1) {
         failedErase_.push_back(address_);
-        if (marker == 0) markFailedBlock(address_);
         continue;
       }
       if (result == -1) {
@@ -288,6 +358,7 @@ void NandDownload::programPass() {
     if (!status_.linkHolds() && status_.stopped()) break;
     if (programmed != 0 || status_.failed()) {
       log(format("\r\n  Write ERROR, ADDR: 0x%X\r\n", address_));
+      if (!status_.failed()) markPendingBlocks();
       if (!status_.failed() && !flash_.programTimedOut) markFailedBlock(address_ - address_ % blockSize());
       status_.fail("Programming Error");
       break;
@@ -297,6 +368,8 @@ void NandDownload::programPass() {
     page_.showProgress(done, size_, startTime_);
     remaining -= chunk;
   }
+  // Failures the run did not end as a cable fault are the blocks' own.
+  if (cable_.linkFailure().empty()) markPendingBlocks();
   flash_.setChipEnable(cable_, '1');
   file_.reset();
   if (status_.stopped()) log("  STOP.\r\n");
@@ -335,6 +408,14 @@ bool NandDownload::verifyPass() {
       break;
     }
     if (!readImage(count)) break;
+    // A dead cable reads all ones or all zeros: a difference is the flash's only while it is itself.
+    if (!std::equal(readBuffer.begin(), readBuffer.begin() + count, pageBuffer_.begin()) &&
+        !flash_.answersAsItself(cable_, *target_)) {
+      log("\r\n");
+      status_.linkHolds();
+      status_.fail("Verify ERROR");
+      break;
+    }
     if (!compareWithImage(page_, address, pageBuffer_.data(), readBuffer.data(), count, chunk)) {
       status_.markFailed();
       break;

@@ -210,7 +210,8 @@ uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
   uint32_t done = 0;
   uint64_t written = 0;
   flash_.setChipEnable(cable_, '0');
-  while (settings_.toEnd ? address_ < flash_.totalSize : remaining != 0) {
+  // Never past the device's end, whatever the count says: the address bytes would wrap to block 0.
+  while (address_ < flash_.totalSize && (settings_.toEnd || remaining != 0)) {
     if (status_.stopSeen()) break;
     if (address_ % blockSize() == 0 && settings_.padBad && !settings_.raw) {
       bool bad = false;
@@ -247,6 +248,7 @@ uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
     remaining -= chunk;
     page_.showProgress(done, total, startTime_);
   }
+  if (status_.running() && !settings_.toEnd && remaining != 0) outOfBlocks("Read ERROR");
   return written;
 }
 
@@ -309,6 +311,13 @@ void NandReadBack::verify() {
       break;
     }
     if (!readPage(count)) break;
+    // A dead cable reads all ones or all zeros: a difference is the flash's only while it is itself
+    // (the cable's fault fails the job below, as a lost link does).
+    if (!std::equal(image.begin(), image.begin() + count, pageBuffer_.begin()) &&
+        !flash_.answersAsItself(cable_, *target_)) {
+      log("\r\n");
+      break;
+    }
     if (!compareWithImage(page_, address_, image.data(), pageBuffer_.data(), count, chunk)) {
       status_.markFailed();
       break;

@@ -10,10 +10,17 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 namespace zorv {
 namespace {
+
+// A name only this process gives out: the process number and a count.
+std::string uniquePartPath(const std::string& path) {
+  static std::atomic<unsigned> serial{0};
+  return path + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".part";
+}
 
 // Whether something other than a plain file on a disk (a folder, a device such as NUL or COM1, a
 // pipe) already sits at path.
@@ -36,18 +43,29 @@ OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::open() {
   discard();
-  if (holdsOtherThanFile(path_)) return false;
-  // Never follow a link someone left under the partial name: the data would land elsewhere.
-  const DWORD existing = GetFileAttributesA(partPath_.c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES &&
-      (existing & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+  if (path_.empty()) {
+    refusal_ = "No output file";
     return false;
   }
-  const HANDLE handle = CreateFileA(partPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (holdsOtherThanFile(path_)) {
+    refusal_ = "Cannot create " + path_ + ": not a regular file";
+    return false;
+  }
+  // Only a file this call makes is written: CREATE_NEW never opens what someone left under the name
+  // (a link, an older and longer partial file, another read's). A taken name is passed over for the
+  // next one.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+    partPath_ = uniquePartPath(path_);
+    handle = CreateFileA(partPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  refusal_ = "Cannot create " + partPath_;
   if (handle == INVALID_HANDLE_VALUE) return false;
   if (GetFileType(handle) != FILE_TYPE_DISK) {
     CloseHandle(handle);
+    DeleteFileA(partPath_.c_str());
     return false;
   }
   fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);

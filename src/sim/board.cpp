@@ -30,6 +30,11 @@ void Board::attachDebugRegister(std::unique_ptr<DataRegister> reg) { debugRegist
 
 void Board::reportViolation(const std::string& text) { violations_.push_back(text); }
 
+void Board::forceTdo(bool level, uint32_t scans) {
+  forcedTdo_ = level ? 1 : 0;
+  forcedScansLeft_ = scans;
+}
+
 void Board::clearPinHistory() {
   everLow_.assign(everLow_.size(), false);
   everHigh_.assign(everHigh_.size(), false);
@@ -42,6 +47,7 @@ uint8_t Board::read(uint16_t port) {
     bool level = tdo_;
     if (!options_.boardPresent) level = true;
     if (options_.tdoStuck >= 0) level = options_.tdoStuck != 0;
+    if (forcedTdo_ >= 0) level = forcedTdo_ != 0;
     return static_cast<uint8_t>(0x87 | (level ? kTdo : 0x00));
   }
   return 0xFF;
@@ -149,6 +155,9 @@ void Board::captureDr() {
 }
 
 void Board::updateDr() {
+  // A glitch ends after its scans; counted before the devices see this update, so a device that
+  // forces TDO now starts the count with the next scan.
+  if (forcedTdo_ >= 0 && forcedScansLeft_ != 0 && --forcedScansLeft_ == 0) forcedTdo_ = -1;
   switch (selected_) {
     case Selected::Boundary: {
       // Cell i holds the bit now i places from TDO.

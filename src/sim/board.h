@@ -58,6 +58,10 @@ class Board : public PortIo {
   uint64_t updateCount() const { return updates_; }
   bool tdoLevel() const { return tdo_; }
 
+  // From now on TDO reads level, as a line that sticks or a glitch would make it: for the next scans
+  // data-register updates, or for good when scans is 0. A device calls it at the point a test chose.
+  void forceTdo(bool level, uint32_t scans);
+
   // Protocol violations seen by the devices (for example a bus driven from both ends).
   void reportViolation(const std::string& text);
   const std::vector<std::string>& violations() const { return violations_; }
@@ -82,6 +86,8 @@ class Board : public PortIo {
   TapState state_ = TapState::TestLogicReset;
   uint64_t tck_ = 0;
   bool tdo_ = true;
+  int forcedTdo_ = -1;              // -1 none, else the level TDO reads
+  uint32_t forcedScansLeft_ = 0;    // 0: forced for good
 
   uint8_t instruction_;
   uint8_t irShift_ = 0;

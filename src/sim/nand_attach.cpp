@@ -18,6 +18,9 @@ namespace {
 //   nandbusyafter=CMD[/N] the operation started after the Nth (default first) command CMD keeps R/B
 //                         low until a reset, e.g. 0x10 a program, 0x30 a large-page read, 0x50 a
 //                         small-page spare read
+//   nandtdo=L@CMD[/N][+S] from the Nth (default first) command CMD on, TDO reads L (0 or 1): for good,
+//                         or for the S scans after it (a glitch)
+//   nanddropspare         programs leave the spare area as it was
 //   nandid4=BYTE          fourth ID byte (page, spare and block size) instead of the part's own
 //   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
 //   nandload=FILE         the main area starts with the file's bytes, from address 0
@@ -85,6 +88,28 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       if (config.hangAfterCount == 0) throw std::invalid_argument("nandbusyafter: counts start at 1");
     }
   }
+  if (take(items, "nandtdo", value)) {
+    const auto at = value.find('@');
+    if (at != 1 || (value[0] != '0' && value[0] != '1'))
+      throw std::invalid_argument("nandtdo: a level and a command, as in nandtdo=1@0x70/2+4");
+    config.tdoLevel = value[0] == '1';
+    std::string rest = value.substr(at + 1);
+    if (const auto plus = rest.find('+'); plus != std::string::npos) {
+      config.tdoScans = number("nandtdo", rest.substr(plus + 1));
+      if (config.tdoScans == 0) throw std::invalid_argument("nandtdo: a glitch lasts at least 1 scan");
+      rest.resize(plus);
+    }
+    const auto slash = rest.find('/');
+    const uint32_t command = number("nandtdo", rest.substr(0, slash));
+    if (command > 0xFF) throw std::invalid_argument("nandtdo: a command 0x00 to 0xFF");
+    config.forceTdo = true;
+    config.tdoAfter = static_cast<uint8_t>(command);
+    if (slash != std::string::npos) {
+      config.tdoAfterCount = number("nandtdo", rest.substr(slash + 1));
+      if (config.tdoAfterCount == 0) throw std::invalid_argument("nandtdo: counts start at 1");
+    }
+  }
+  if (take(items, "nanddropspare", value)) config.dropSpare = true;
   if (take(items, "nandid4", value)) {
     const uint32_t byte = number("nandid4", value);
     if (byte > 0xFF) throw std::invalid_argument("nandid4: one byte, 0x00 to 0xFF");

@@ -180,6 +180,10 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
   if (!ready(tck) && value != kReadStatus && value != kReset) violation("command " + hex(value) + " while busy");
   if (config_.hangAfter != 0 && value == config_.hangAfter && ++hangCommands_ == config_.hangAfterCount)
     hangArmed_ = true;
+  if (config_.forceTdo && value == config_.tdoAfter && ++tdoCommands_ == config_.tdoAfterCount) {
+    erasesWhenTdoForced_ = static_cast<int64_t>(eraseLog_.size());
+    board_.forceTdo(config_.tdoLevel, config_.tdoScans);
+  }
   const int expected = phase_ == Phase::EraseAddress ? geometry_.rowCycles : geometry_.pageCycles;
   auto needs = [&](Phase phase) {
     if (phase_ != phase) {
@@ -355,7 +359,8 @@ void NandDevice::program(uint64_t tck) {
   if (failed_) return;
   auto [it, fresh] = pages_.try_emplace(row_, pageBytes_, uint8_t{0xFF});
   // Programming can only clear bits.
-  for (uint32_t i = 0; i < pageBytes_; ++i) it->second[i] &= register_[i];
+  const uint32_t kept = config_.dropSpare ? geometry_.pageSize : pageBytes_;
+  for (uint32_t i = 0; i < kept; ++i) it->second[i] &= register_[i];
 }
 
 void NandDevice::erase(uint64_t tck) {

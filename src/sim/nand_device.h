@@ -54,6 +54,15 @@ struct NandDeviceConfig {
   // block size it gives.
   bool idByte4Set = false;
   uint8_t idByte4 = 0;
+  // With forceTdo, after the tdoAfterCount-th command tdoAfter the board's TDO reads tdoLevel: for
+  // tdoScans scans (a glitch), or for good when tdoScans is 0.
+  bool forceTdo = false;
+  uint8_t tdoAfter = 0;
+  uint32_t tdoAfterCount = 1;
+  bool tdoLevel = true;
+  uint32_t tdoScans = 0;
+  // Programs leave the spare area as it was, as a part or a path that drops spare bytes would.
+  bool dropSpare = false;
   bool flipBit = false;                 // reads of main byte flipAddress come back XOR flipMask
   uint32_t flipAddress = 0;
   uint8_t flipMask = 0x01;
@@ -87,6 +96,8 @@ class NandDevice : public PinDevice {
   // Every erase (block number) and program (page number) the device carried out or refused.
   const std::vector<uint32_t>& eraseLog() const { return eraseLog_; }
   const std::vector<uint32_t>& programLog() const { return programLog_; }
+  // How many erases the device had carried out when the command tdoAfter forced TDO (none yet: -1).
+  int64_t erasesWhenTdoForced() const { return erasesWhenTdoForced_; }
   bool ready(uint64_t tck) const { return !config_.stuckBusy && !hung_ && tck >= busyUntil_; }
 
   // R/B low time of each operation, in TCK edges.
@@ -139,6 +150,8 @@ class NandDevice : public PinDevice {
   // area) and kept until the other one is given.
   uint32_t pointer_ = 0;
   uint32_t hangCommands_ = 0;
+  uint32_t tdoCommands_ = 0;
+  int64_t erasesWhenTdoForced_ = -1;
   bool hangArmed_ = false;
   bool hung_ = false;
 };

@@ -155,6 +155,33 @@ TEST(RemoteLinkTest, NandPageProgrammedAndVerifiedCostsAFewRoundTrips) {
   fs::remove(image);
 }
 
+// An erase that stays busy until a reset is the device's, not the cable's: the check of TDO that
+// follows reads the instruction register's capture once it has come back over the link, and
+// leaves EXTEST in force, so the job passes over the block and completes.
+TEST(RemoteLinkTest, AnEraseThatStaysBusyIsNotTakenForTheCable) {
+  const fs::path image = writeImage("busy", 1000);
+  NandSettings settings;
+  settings.product = Veskar;
+  settings.imagePath = image.string();
+  settings.verify = 1;
+  auto board = sim::makeBoard("chip=VESKAR,nand=0x75,nandbusyafter=0xD0");
+  sim::RemoteBitbangServer server(*board);
+  server.listen(0);
+  std::thread serving([&server] { server.serve(); });
+  RecordingPage page;
+  {
+    RemoteBitbangLink port("127.0.0.1", server.port());
+    restoreProductImages();
+    runNandJob(page, port, settings);
+  }
+  server.stop();
+  serving.join();
+  EXPECT_EQ(page.boxes, std::vector<std::string>{"Download Complete."}) << page.log;
+  EXPECT_NE(page.log.find("  Erasing \r\n ERROR. ADDR: 0x0 OK.\r\n"), std::string::npos) << page.log;
+  EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
+  fs::remove(image);
+}
+
 // Over XVC a round trip carries a window of answer bytes, not a number of shifts: a server with
 // the shortest vectors costs no more waits per page than one with the longest. Per page: the
 // difference between two image sizes, without what the job costs once.

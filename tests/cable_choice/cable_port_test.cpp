@@ -7,11 +7,13 @@
 #include <utility>
 
 #include "cable/direct_io_port.h"
+#include "cable_choice/cmsis_dap_cable.h"
 #include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
 #include "extra/extra_job.h"
 #include "page/recording_page.h"
 #include "cable/ppdev_port.h"
+#include "cmsis_dap/cmsis_dap_link.h"
 #include "link/ftdi_link.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
@@ -126,6 +128,43 @@ TEST(CablePortTest, FtdiTckAtADivisorRateRunsAtIt) {
     EXPECT_EQ(static_cast<FtdiLink&>(*port).tckHz(), granted);
     EXPECT_EQ(said.find("runs TCK with a period") == std::string::npos, granted != 10000000u) << said;
   }
+}
+
+// The CMSIS-DAP texts: any probe, or one by USB id and serial; after sim the modelled probe's
+// options are taken out of the board's, and the job reads the chip's ID through them.
+TEST(CablePortTest, CmsisDapTextsPickAProbeOrTheModel) {
+  const CmsisDapCableText any = parseCmsisDapCable("cmsis-dap");
+  EXPECT_FALSE(any.usb.vendor || any.usb.product || any.simulated);
+  const CmsisDapCableText chosen = parseCmsisDapCable("cmsis-dap:2E8A:000c:E6614C311B4A8E2B");
+  EXPECT_EQ(chosen.usb.vendor, 0x2e8a);
+  EXPECT_EQ(chosen.usb.product, 0x000c);
+  EXPECT_EQ(chosen.usb.serial, "E6614C311B4A8E2B");
+  const CmsisDapCableText modelled = parseCmsisDapCable("cmsis-dap:sim:chip=IKA,dappacket=512,nand=none,dapcount=1,dapnotrst");
+  EXPECT_TRUE(modelled.simulated);
+  EXPECT_EQ(modelled.boardOptions, "chip=IKA,nand=none");
+  EXPECT_EQ(modelled.probe.packetSize, 512);
+  EXPECT_EQ(modelled.probe.packetCount, 1);
+  EXPECT_FALSE(modelled.probe.trstWired);
+  EXPECT_TRUE(cableSetsTck("cmsis-dap"));
+  for (const char* text : {"cmsis-dap:", "cmsis-dap:2e8a", "cmsis-dap:2e8a:000c0", "cmsis-dap:xyz:000c",
+                           "cmsis-dap:2e8a:000c:", "cmsis-dap:sim:dapcount=0", "cmsis-dap:sim:dappacket=3",
+                           "cmsis-dap,x", "cmsis-dapx"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(openCableLink(text), std::invalid_argument);
+  }
+
+  auto port = openCableLink("cmsis-dap:sim:chip=IKA,dappacket=512");
+  ASSERT_NE(dynamic_cast<CmsisDapLink*>(port.get()), nullptr);
+  RecordingPage page;
+  ExtraSettings settings;
+  settings.product = Ika;
+  settings.extraMode = ReadJtagId;
+  runExtraJob(page, *port, settings);
+  EXPECT_NE(page.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << page.log;
+  // The job let the probe go at its end; opened again, it takes the probe's packet size.
+  EXPECT_EQ(static_cast<CmsisDapLink&>(*port).packetSize(), 0u);
+  ASSERT_TRUE(port->grantAccess());
+  EXPECT_EQ(static_cast<CmsisDapLink&>(*port).packetSize(), 512u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "link/ftdi_link.h"
 #include "cable_choice/simulated_ftdi.h"
+#include "cable_choice/usb_capture.h"
 #include "extra/extra_job.h"
 #include "page/recording_page.h"
 #include "targets/catalogue.h"
@@ -67,81 +68,17 @@ std::vector<Transfer> idcodeConversation() {
   return recorder->transfers;
 }
 
-// A usbmon capture (pcap, link type 220) that umockdev replays to libusb in order: the URBs
-// libusb submits are matched by type, endpoint and length (and the bytes, going out), and answered
-// with the completion that follows.
-class Capture {
- public:
-  Capture() { put32(0xA1B2C3D4), put16(2), put16(4), put32(0), put32(0), put32(65535), put32(220); }
+using usbcapture::Capture;
+using usbcapture::run;
+using usbcapture::stringDescriptor;
 
-  // A control transfer: its setup packet (direction, request, value, index, length) and, going
-  // in, the device's answer.
-  void control(const Bytes& setup, const Bytes& answer = {}, int32_t status = 0) {
-    const bool in = (setup[0] & 0x80) != 0;
-    const uint8_t endpoint = in ? 0x80 : 0x00;
-    record(++id_, 'S', 2, endpoint, static_cast<uint32_t>(setup[6] | (setup[7] << 8)), {}, 0, setup);
-    record(id_, 'C', 2, endpoint, static_cast<uint32_t>(answer.size()), answer, status, {});
-  }
-  void bulkOut(const Bytes& bytes, int32_t status = 0) {
-    submit(3, 0x02, static_cast<uint32_t>(bytes.size()), bytes);
-    complete(3, 0x02, status == 0 ? static_cast<uint32_t>(bytes.size()) : 0u, {}, status);
-  }
-  void bulkIn(const Bytes& answer) {
-    submit(3, 0x81, 4096, {});
-    Bytes data(answer.size() + 2);
-    data[0] = 0x32;  // the modem status bytes that head every packet
-    data[1] = 0x60;
-    std::copy(answer.begin(), answer.end(), data.begin() + 2);
-    complete(3, 0x81, static_cast<uint32_t>(data.size()), data, 0);
-  }
-  void save(const fs::path& path) const {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()),
-                                                static_cast<std::streamsize>(bytes_.size()));
-  }
-
- private:
-  void submit(uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data) {
-    record(++id_, 'S', type, endpoint, length, data, 0, {});
-  }
-  void complete(uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data, int32_t status) {
-    record(id_, 'C', type, endpoint, length, data, status, {});
-  }
-  void record(uint64_t id, char event, uint8_t type, uint8_t endpoint, uint32_t length, const Bytes& data,
-              int32_t status, const Bytes& setup) {
-    const auto size = static_cast<uint32_t>(64 + data.size());
-    put32(0), put32(0), put32(size), put32(size);
-    put32(static_cast<uint32_t>(id)), put32(static_cast<uint32_t>(id >> 32));
-    bytes_.push_back(static_cast<uint8_t>(event));
-    bytes_.push_back(type);
-    bytes_.push_back(endpoint);
-    bytes_.push_back(2);  // device address
-    put16(1);             // bus
-    bytes_.push_back(type == 2 && event == 'S' ? 0 : '-');
-    bytes_.push_back(data.empty() ? '<' : 0);
-    put32(0), put32(0), put32(0);  // time
-    put32(static_cast<uint32_t>(status));
-    put32(length);
-    put32(static_cast<uint32_t>(data.size()));
-    for (size_t i = 0; i < 8; ++i) bytes_.push_back(i < setup.size() ? setup[i] : 0);
-    put32(0), put32(0), put32(0), put32(0);
-    bytes_.insert(bytes_.end(), data.begin(), data.end());
-  }
-  void put16(uint16_t v) {
-    bytes_.push_back(static_cast<uint8_t>(v));
-    bytes_.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  void put32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-
-  Bytes bytes_;
-  uint64_t id_ = 0;
-};
-
-Bytes stringDescriptor(const std::string& text) {
-  Bytes d{static_cast<uint8_t>(2 + 2 * text.size()), 3};
-  for (const char c : text) d.push_back(static_cast<uint8_t>(c)), d.push_back(0);
-  return d;
+// An FTDI chip heads every packet it sends with two modem status bytes.
+void ftdiIn(Capture& usb, const Bytes& answer) {
+  Bytes data(answer.size() + 2);
+  data[0] = 0x32;
+  data[1] = 0x60;
+  std::copy(answer.begin(), answer.end(), data.begin() + 2);
+  usb.in(usbcapture::kBulk, 0x81, 4096, data);
 }
 
 // Vendor requests to channel A (index 1) of an FTDI chip.
@@ -169,17 +106,6 @@ void openingTransfers(Capture& usb) {
   usb.control(vendorRequest(kSetBitMode, 0x0200));
 }
 
-std::string run(const std::string& command) {
-  std::string output;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
-}
-
 // The real libftdi1 and libusb path, against an FT2232H that umockdev plays from a script: the
 // adapter opens (reset, latency timer, MPSSE mode), a scan's answers come back as the chip's ID,
 // and an adapter that vanishes mid-job fails the job with that cause.
@@ -201,14 +127,11 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
 
   Capture whole;
   openingTransfers(whole);
-  for (const Transfer& t : conversation) t.out ? whole.bulkOut(t.bytes) : whole.bulkIn(t.bytes);
+  for (const Transfer& t : conversation) t.out ? whole.out(usbcapture::kBulk, 0x02, t.bytes) : ftdiIn(whole, t.bytes);
   whole.control(vendorRequest(kSetBitMode, 0x0000));  // back out of MPSSE mode
   whole.save(dir / "whole.pcap");
-  // umockdev preloads its own library ahead of everything; a sanitizer build must be told that
-  // its runtime not coming first is expected here.
-  const std::string prefix = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\" "
-                             "timeout 50 umockdev-run --device " + (dir / "ft2232h.umockdev").string() + " --pcap " +
-                             sysfs + "=";
+  const std::string prefix =
+      usbcapture::umockdevRun("--device " + (dir / "ft2232h.umockdev").string(), "--pcap " + sysfs + "=");
   const std::string job = " -- " ZORVJTAG_BINARY " --cable ftdi idcode --product IKA; echo status $?";
   const std::string answered = run(prefix + (dir / "whole.pcap").string() + job);
   EXPECT_NE(answered.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << answered;
@@ -217,8 +140,8 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
   // Unplugged after the set-up: the first scan's transfer finds no device.
   Capture vanishing;
   openingTransfers(vanishing);
-  vanishing.bulkOut(conversation[0].bytes);
-  vanishing.bulkOut(conversation[1].bytes, -108);              // -ESHUTDOWN: the device is gone
+  vanishing.out(usbcapture::kBulk, 0x02, conversation[0].bytes);
+  vanishing.out(usbcapture::kBulk, 0x02, conversation[1].bytes, -108);  // -ESHUTDOWN: the device is gone
   vanishing.control({0x80, 0x00, 0, 0, 0, 0, 2, 0}, {}, -108);  // and answers no GET_STATUS
   vanishing.save(dir / "vanishing.pcap");
   const std::string lost = run(prefix + (dir / "vanishing.pcap").string() + job);

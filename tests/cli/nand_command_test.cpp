@@ -45,6 +45,19 @@ TEST(NandCommand, ExitStatusOfEachOutcome) {
   EXPECT_EQ(runZorvjtag({"--cable", "sim:chip=IKA", "nand", "--product", "IKA"}).status, 2) << "no image";
 }
 
+// TDO that sticks high once the NAND is identified (after the ID read's reset): the first erase
+// reads failed, and the job stops there with the cable named instead of marking every block.
+TEST(NandCommand, TdoStuckAfterTheIdReadStopsAtTheFirstBlock) {
+  const ImageFile image(0x10000);
+  const Outcome stuck = runZorvjtag({"--cable", "sim:chip=VESKAR,nandtdo=1@0xFF", "nand", "--product", "VESKAR",
+                                     image.path.string()});
+  EXPECT_EQ(stuck.status, 1);
+  EXPECT_TRUE(stuck.out.ends_with("  Erasing \n ERROR. ADDR: 0x0\n  Cable: the NAND answers with ID FF FF FF FF, "
+                                  "not EC DA 10 15 as at the start: TDO is stuck or the cable or the board's power "
+                                  "came loose\n\n"))
+      << stuck.out;
+}
+
 TEST(NandCommand, ASignalInTheProgramPassStopsTheJob) {
   const ImageFile image(0x200000);
   const Outcome stopped = runZorvjtag(

@@ -11,12 +11,13 @@ allowed() {
     bsdl) echo "text" ;;
     cable) echo "text" ;;
     link) echo "text cable" ;;
+    cmsis_dap) echo "text link" ;;
     targets) echo "text cable link bsdl" ;;
     page) echo "text bsdl cable link targets" ;;
     nand | nor | extra) echo "text bsdl cable link targets page" ;;
     readback) echo "text bsdl cable link targets page nand nor" ;;
     sim) echo "text bsdl cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
-    cable_choice) echo "text cable link sim" ;;
+    cable_choice) echo "text cable link sim cmsis_dap" ;;
     cli) echo "text bsdl cable link targets page nand nor extra readback cable_choice" ;;
     ui) echo "text bsdl cable link targets page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;

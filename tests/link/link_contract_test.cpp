@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "cable_choice/simulated_cmsis_dap.h"
 #include "cable_choice/simulated_ftdi.h"
+#include "cmsis_dap/cmsis_dap_link.h"
 #include "link/ftdi_link.h"
 #include "link/jtag_cable.h"
 #include "link/parallel_port_link.h"
@@ -22,7 +24,7 @@
 namespace zorv {
 namespace {
 
-enum class LinkKind { InProcess, RemoteBitbang, Xvc, Ftdi };
+enum class LinkKind { InProcess, RemoteBitbang, Xvc, Ftdi, CmsisDap };
 
 // Forwards to the board until `limit` data-port writes have passed (0: never), then drops the
 // link: a served board's server stops, an in-process one answers as absent with a cause.
@@ -50,11 +52,13 @@ class DroppingBoard : public PortIo {
 };
 
 // A virtual board reached over one kind of link. An FTDI adapter's board sits behind its modelled
-// chip, and the adapter is unplugged after dropAfterTransfers USB transfers instead.
+// chip, and the adapter is unplugged after dropAfterTransfers USB transfers instead; a CMSIS-DAP
+// probe's behind its model, unplugged after as many answers past the six of its opening.
 struct LinkedBoard {
   std::unique_ptr<sim::Board> board = sim::makeBoard("chip=TQR2400,nand=none,nor=none");
   DroppingBoard gate{*board};
   std::shared_ptr<SimulatedFtdi> adapter;
+  std::shared_ptr<SimulatedCmsisDap> probe;
   std::unique_ptr<sim::RemoteBitbangServer> bitbang;
   std::unique_ptr<sim::XvcServer> xvc;
   std::thread serving;
@@ -72,6 +76,15 @@ struct LinkedBoard {
         return device;
       });
       lostCause = "the FTDI adapter was unplugged";
+      return;
+    }
+    if (kind == LinkKind::CmsisDap) {
+      probe = std::make_shared<SimulatedCmsisDap>(std::move(board), sim::DapProbe::Config{});
+      if (dropAfterTransfers != UINT64_MAX) {
+        probe->misbehaveAfter(6 + dropAfterTransfers, SimulatedCmsisDap::Misbehaviour::Unplugged);
+      }
+      link = std::make_unique<CmsisDapLink>([this](std::string&) -> std::shared_ptr<DapTransport> { return probe; });
+      lostCause = "the CMSIS-DAP probe was unplugged";
       return;
     }
     if (kind == LinkKind::InProcess) {
@@ -102,7 +115,7 @@ struct LinkedBoard {
     if (xvc) xvc->stop();
     if (serving.joinable()) serving.join();
   }
-  sim::Board& seen() { return adapter ? adapter->board() : *board; }
+  sim::Board& seen() { return adapter ? adapter->board() : probe ? probe->board() : *board; }
   ~LinkedBoard() {
     link.reset();
     stopServing();
@@ -162,6 +175,7 @@ std::string kindName(LinkKind kind) {
     case LinkKind::RemoteBitbang: return "remote";
     case LinkKind::Xvc: return "xvc";
     case LinkKind::Ftdi: return "ftdi";
+    case LinkKind::CmsisDap: return "cmsis-dap";
   }
   return "";
 }
@@ -172,7 +186,7 @@ TEST(LinkContract, EveryLinkGivesTheSameCapturesAndBoardState) {
   ASSERT_EQ(expected.failure, "");
   ASSERT_EQ(expected.idLine, "  JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)\r\n");
   ASSERT_EQ(expected.captured.find_first_not_of("01"), std::string::npos);
-  for (const LinkKind kind : {LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi}) {
+  for (const LinkKind kind : {LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi, LinkKind::CmsisDap}) {
     SCOPED_TRACE(kindName(kind));
     LinkedBoard linked(kind, 0);
     const Outcome got = runScans(linked);
@@ -188,7 +202,8 @@ TEST(LinkContract, EveryLinkGivesTheSameCapturesAndBoardState) {
 }
 
 TEST(LinkContract, ALinkThatDropsMidScanFailsWithItsCause) {
-  for (const LinkKind kind : {LinkKind::InProcess, LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi}) {
+  for (const LinkKind kind :
+       {LinkKind::InProcess, LinkKind::RemoteBitbang, LinkKind::Xvc, LinkKind::Ftdi, LinkKind::CmsisDap}) {
     SCOPED_TRACE(kindName(kind));
     // In the middle of the first data scan, after the chip was identified. A served board's
     // server plays what it has already taken in before it hangs up, so where the drop shows

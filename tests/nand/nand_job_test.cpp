@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -168,32 +170,33 @@ TEST(NandJob, EraseDotsWrapAtSeventyTwo) {
 }
 
 TEST(NandJob, FailedErasesAreListedTenToAGroup) {
+  // Every other block, as worn blocks come (a run of them in a row stops the job).
   sim::NandDeviceConfig config;
-  for (uint32_t b = 1; b <= 12; ++b) config.eraseFailBlocks.insert(b);
+  for (uint32_t b = 1; b <= 23; b += 2) config.eraseFailBlocks.insert(b);
   config.programFailBlocks = {0};
   JobRun job(Ika, 0x75, config);
-  job.writeImage(Bytes(14 * job.blockSize, 0x11));
+  job.writeImage(Bytes(25 * job.blockSize, 0x11));
   job.run();
   std::string list = "BAD block num #\r\n";
-  for (unsigned b = 1; b <= 12; ++b) list += (b == 11 ? "\r\n" : "") + format("[%04u]\r\n", b);
+  for (unsigned b = 1; b <= 23; b += 2) list += (b == 21 ? "\r\n" : "") + format("[%04u]\r\n", b);
   EXPECT_NE(job.page.log.find(" OK.\r\n" + list + "  Programming to 0x0 ... "), std::string::npos) << job.page.log;
 }
 
 TEST(NandJob, BadBlockListKeepsItsCapacity) {
   sim::NandDeviceConfig config;
-  for (uint32_t b = 0; b < 130; ++b) config.eraseFailBlocks.insert(b);
-  config.programFailBlocks = {130};
+  for (uint32_t b = 0; b < 260; b += 2) config.eraseFailBlocks.insert(b);
+  config.programFailBlocks = {1};
   JobRun job(Veskar, 0x75, config);
-  job.writeImage(Bytes(131 * job.blockSize, 0x22));
+  job.writeImage(Bytes(260 * job.blockSize, 0x22));
   job.run();
   EXPECT_EQ(nandBadBlocks().count, NandBadBlockList::kCapacity);
   EXPECT_EQ(nandBadBlocks().notListed, 2u);
-  EXPECT_NE(job.page.log.find("[0127]\r\n  and 2 more\r\n  Programming"), std::string::npos);
+  EXPECT_NE(job.page.log.find("[0254]\r\n  and 2 more\r\n  Programming"), std::string::npos);
   // Every block whose erase failed was passed over (and marked bad in its first two pages); the
-  // image's first program went to block 130, which then refused its mark too.
+  // image's first program went to block 1, which then refused its mark too.
   std::vector<uint32_t> programs;
-  for (uint32_t b = 0; b < 130; ++b) programs.insert(programs.end(), {b * 32, b * 32 + 1});
-  programs.insert(programs.end(), {130 * 32, 130 * 32, 130 * 32 + 1});
+  for (uint32_t b = 0; b < 260; b += 2) programs.insert(programs.end(), {b * 32, b * 32 + 1});
+  programs.insert(programs.end(), {1 * 32, 1 * 32, 1 * 32 + 1});
   EXPECT_EQ(job.device->programLog(), programs);
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Programming Error"});
 }
@@ -356,6 +359,25 @@ TEST(NandJob, VerifyMismatch) {
   job.run();
   EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying...   ERROR, ADDR: 0x20005\r\n"
                                      "    [Write: 0xFF, Read: 0x00]\r\nError.\r\n\r\n"))
+      << job.page.log;
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
+
+// With the spare areas, the read-back compares them too: a part (or a path) that drops the spare
+// bytes fails the verify at the first one.
+TEST(NandJob, VerifyWithSpareAreasComparesThem) {
+  sim::NandDeviceConfig config;
+  config.dropSpare = true;
+  JobRun job(Obrin, 0x75, config);
+  Bytes record = pattern(512 + 16);
+  record[512 + 5] = 0xFF;  // a good block's marker
+  record[512] = 0x3C;
+  job.writeImage(record);
+  job.settings.oob = true;
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("Done.\r\n  Verifying...   ERROR, ADDR: 0x0, SPARE BYTE: 0x0\r\n"
+                                     "    [Write: 0x3C, Read: 0xFF]\r\nError.\r\n\r\n"))
       << job.page.log;
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Verify ERROR"});
 }
@@ -593,6 +615,87 @@ TEST(NandJob, AFailedEraseOfTheLastBlockLogsItsErrorLine) {
     EXPECT_EQ(job.device->mainBytes(2 * job.blockSize, job.blockSize),
               Bytes(image.begin() + job.blockSize, image.end()));
   }
+}
+
+// No block written with a bad-block marker: programs that only carry data leave the spare areas
+// erased.
+void expectNoMarks(const JobRun& job, const std::string& what) {
+  const uint32_t marker = job.device->geometry().largePage ? 0 : 5;
+  for (uint32_t page : job.device->storedPages())
+    EXPECT_EQ(job.device->spareByte(page, marker), 0xFF) << what << ": page " << page << " marked";
+}
+
+// TDO that sticks high or low, or glitches, at a point of any command of a download: the job stops
+// with the cable's line, marks no block and erases nothing after the point.
+TEST(NandJob, ACableThatFailsMidJobCostsNoBlock) {
+  struct Point {
+    uint8_t command;
+    uint32_t count;
+    uint32_t scans;  // 0: stuck for good
+    bool highOnly = false;  // a short low on R/B only makes a busy device look busy a little longer
+  };
+  // Small pages: two blocks erased (0x50 reads each marker, 0x70 #1 and #2 are their erases'
+  // status, #3 the first program's), 33 pages programmed and read back with 0x00.
+  const Point smallPoints[] = {{0xFF, 1, 0},  {0x50, 1, 0},  {0x60, 1, 0}, {0xD0, 1, 0}, {0x70, 1, 0},
+                               {0x60, 2, 0},  {0x70, 2, 0},  {0x80, 1, 0}, {0x10, 1, 0}, {0x70, 3, 0},
+                               {0x80, 33, 0}, {0x00, 30, 0}, {0x70, 1, 4}, {0x70, 3, 4}, {0x10, 2, 5, true}};
+  // Large pages: one block (0x30 #1 and #2 its markers, #3 the program pass's marker test, #4 on
+  // the read-back), three pages.
+  const Point largePoints[] = {{0x30, 1, 0}, {0x60, 1, 0}, {0x70, 1, 0}, {0x80, 2, 0},
+                               {0x70, 3, 0}, {0x30, 5, 0}, {0x70, 2, 4}};
+  for (const uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
+    const bool small = code == 0x75;
+    const auto* points = small ? smallPoints : largePoints;
+    const size_t count = small ? std::size(smallPoints) : std::size(largePoints);
+    for (size_t i = 0; i < count; ++i) {
+      for (const bool level : {false, true}) {
+        const Point& point = points[i];
+        if (point.highOnly && !level) continue;
+        sim::NandDeviceConfig config;
+        config.forceTdo = true;
+        config.tdoAfter = point.command;
+        config.tdoAfterCount = point.count;
+        config.tdoLevel = level;
+        config.tdoScans = point.scans;
+        JobRun job(Veskar, code, config);
+        const std::string what = format("0x%X: TDO %u", code, level) +
+                                 format(" from command 0x%02X #%u", point.command, point.count) +
+                                 format(" for %u scans", point.scans);
+        job.writeImage(pattern(small ? job.blockSize + 512 : 3 * 2048));
+        job.settings.verify = 1;
+        job.run();
+        ASSERT_GE(job.device->erasesWhenTdoForced(), 0) << what << ": the point was never reached";
+        EXPECT_NE(job.page.log.find("\n  Cable: "), std::string::npos) << what << "\n" << job.page.log;
+        EXPECT_EQ(job.page.log.find("Block "), std::string::npos) << what << "\n" << job.page.log;
+        EXPECT_TRUE(std::find(job.page.boxes.begin(), job.page.boxes.end(), "Download Complete.") ==
+                    job.page.boxes.end())
+            << what;
+        EXPECT_LE(job.device->eraseLog().size(), static_cast<size_t>(job.device->erasesWhenTdoForced()) + 1)
+            << what << ": erased past the failure";
+        expectNoMarks(job, what);
+      }
+    }
+  }
+}
+
+// Blocks that fail their erase one after another, while the device still gives its ID: after three
+// the job stops, naming the cable, and marks none of them; a run that a good block ends is the
+// blocks' own, and they are marked.
+TEST(NandJob, ARunOfFailedErasesStopsTheJobAndMarksNone) {
+  sim::NandDeviceConfig config;
+  config.eraseFailBlocks = {0, 1, 3, 4, 5};
+  JobRun job(Veskar, 0x75, config);
+  job.writeImage(pattern(6 * job.blockSize));
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("  Erasing .....\r\n ERROR. ADDR: 0x14000\r\n"
+                                     "  Cable: 3 blocks in a row failed their erase (the last at 0x14000) although "
+                                     "the NAND still gives its ID: the cable is suspect, none of them was marked "
+                                     "bad\r\n  Block 0 failed and is marked bad\r\n  Block 1 failed and is marked "
+                                     "bad\r\n\r\n"))
+      << job.page.log;
+  EXPECT_TRUE(job.page.boxes.empty());
+  EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(job.device->programLog(), (std::vector<uint32_t>{0, 1, 32, 33})) << "blocks 0 and 1 marked, 3-5 not";
 }
 
 TEST(NandJob, PinsLeftByAnotherJobAreIdledBeforeTheDeviceIsSelected) {

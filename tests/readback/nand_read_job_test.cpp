@@ -9,6 +9,7 @@
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
 #include "readback/losing_port.h"
+#include "readback/output_file.h"
 #include "readback/read_job.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
@@ -263,6 +264,111 @@ TEST(NandReadJob, SpareAreasSurviveABackupEraseAndRestoreOnEveryPart) {
   }
 }
 
+// A --raw copy keeps the bad blocks' spare areas, markers and all; written back with --oob, a
+// marker would land in a good block and make it bad for good. Refused before anything is erased.
+TEST(NandReadJob, ARawCopyWithMarkersIsRefusedBeforeAnyErase) {
+  struct Case {
+    uint8_t code;
+    bool secondPageOnly;
+    uint32_t size;
+    std::string box;
+  };
+  const std::string howTo = ": written back, it would mark a good block bad. Make the image with nand-read --oob "
+                            "without --raw, which leaves the bad blocks out";
+  const Case cases[] = {
+      {0x75, false, 3 * 0x4000, "Block 1 of the image carries a bad-block marker (spare byte 5 of its page 0 is 0x00)"},
+      {0xDA, true, 2 * 2048, "Block 0 of the image carries a bad-block marker (spare byte 0 of its page 1 is 0x00)"},
+  };
+  for (const Case& c : cases) {
+    sim::NandDeviceConfig config;
+    (c.secondPageOnly ? config.secondPageMarkBlocks : config.factoryBadBlocks) = {c.code == 0x75 ? 1u : 0u};
+    NandBoard nand(Veskar, c.code, config);
+    nand.settings.size = c.size;
+    nand.settings.raw = true;
+    nand.settings.oob = true;
+    nand.run(ReadMode::Read);
+    ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+    fs::copy_file(nand.out, nand.image, fs::copy_options::overwrite_existing);
+    NandSettings restore;
+    restore.product = Veskar;
+    restore.block = 4;
+    restore.imagePath = nand.image.string();
+    restore.oob = true;
+    RecordingPage page;
+    restoreProductImages();
+    runNandJob(page, *nand.board, restore);
+    EXPECT_EQ(page.boxes, std::vector<std::string>{c.box + howTo}) << int{c.code};
+    EXPECT_EQ(page.log.find("Erasing"), std::string::npos) << page.log;
+    EXPECT_TRUE(nand.device->eraseLog().empty());
+    EXPECT_TRUE(nand.device->programLog().empty());
+  }
+}
+
+// A size that ends inside a bad block gives exactly that many bytes, the padding with --oob in whole
+// page+spare records. The bad block is the device's last, so padding that ran past the size would
+// run into its end.
+TEST(NandReadJob, PaddingABadBlockStopsAtTheSize) {
+  sim::NandDeviceConfig config;
+  config.factoryBadBlocks = {2047};
+  NandBoard nand(Veskar, 0x75, config);
+  const uint32_t block = nand.blockSize();
+  const Bytes data = pattern(block);
+  nand.device->preload(2046 * block, data);
+  nand.settings.block = 2046;
+  nand.settings.padBad = true;
+  nand.settings.size = block + 1000;
+  nand.run(ReadMode::Read);
+  ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+  Bytes expected = data;
+  expected.resize(block + 1000, 0xFF);
+  EXPECT_EQ(slurp(nand.out), expected);
+
+  nand.settings.oob = true;
+  nand.settings.size = block + 2 * 512;
+  nand.run(ReadMode::Read);
+  ASSERT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+  expected.clear();
+  for (uint32_t page = 0; page < 32; ++page) {
+    expected.insert(expected.end(), data.begin() + page * 512, data.begin() + (page + 1) * 512);
+    for (uint32_t i = 0; i < 16; ++i) expected.push_back(nand.device->spareByte(2046 * 32 + page, i));
+  }
+  expected.resize(expected.size() + 2 * (512 + 16), 0xFF);
+  EXPECT_EQ(slurp(nand.out), expected);
+}
+
+// A file left under the name a read picks for its partial file is never written into: the read
+// takes the next free name, and the result holds only what was read.
+TEST(NandReadJob, AFileLeftUnderAPartialNameIsNeverWrittenInto) {
+  NandBoard nand(Veskar, 0x75);
+  const Bytes data = pattern(1024);
+  nand.device->preload(0, data);
+  // The names the next reads will pick, found from one taken and given back.
+  std::string taken;
+  {
+    OutputFile probe(nand.out.string());
+    ASSERT_TRUE(probe.open());
+    taken = probe.partPath();
+  }
+  const size_t dash = taken.rfind('-');
+  ASSERT_NE(dash, std::string::npos) << taken;
+  const std::string stem = taken.substr(0, dash + 1);
+  const unsigned next = static_cast<unsigned>(std::stoul(taken.substr(dash + 1))) + 1;
+  const Bytes stale(4096, 0x5A);
+  std::vector<fs::path> left;
+  for (unsigned n = next; n < next + 3; ++n) {
+    left.push_back(stem + std::to_string(n) + ".part");
+    spit(left.back(), stale);
+  }
+  nand.settings.size = data.size();
+  nand.run(ReadMode::Read);
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Read Complete."}) << nand.page.log;
+  EXPECT_EQ(slurp(nand.out), data);
+  for (const fs::path& path : left) {
+    EXPECT_EQ(slurp(path), stale) << path;
+    fs::remove(path);
+  }
+}
+
 // A block whose erase fails during a download is marked, so that the read-back commands pass over
 // it as the download did.
 TEST(NandReadJob, ABlockThatFailedItsEraseIsMarkedAndPassedOverAfterwards) {
@@ -391,6 +497,48 @@ TEST(NandReadJob, EraseFailureIsAnError) {
   nand.run(ReadMode::Erase);
   EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"ERASE ERROR."});
   EXPECT_NE(nand.page.log.find("Erase failed #\r\n[0001]\r\n"), std::string::npos) << nand.page.log;
+}
+
+// TDO that sticks during a read-back job: what it reads is the cable's, not the flash's. The job
+// stops with the cable's line; no block is listed as bad or failed, nothing more is erased.
+TEST(NandReadJob, ATdoThatSticksIsNamedAsTheCable) {
+  const auto stuckAfter = [](uint8_t command, bool level) {
+    sim::NandDeviceConfig config;
+    config.forceTdo = true;
+    config.tdoAfter = command;
+    config.tdoLevel = level;
+    return config;
+  };
+  // High from the first erase's status on: every erase would read failed.
+  NandBoard erase(Veskar, 0x75, stuckAfter(0x70, true));
+  erase.settings.count = 4;
+  erase.run(ReadMode::Erase);
+  EXPECT_NE(erase.page.log.find("  Cable: the NAND answers with ID FF FF FF FF, not EC 75 A5 00 as at the start"),
+            std::string::npos)
+      << erase.page.log;
+  EXPECT_EQ(erase.page.log.find("Erase failed"), std::string::npos) << erase.page.log;
+  EXPECT_EQ(erase.page.boxes, std::vector<std::string>{"ERASE ERROR."});
+  EXPECT_EQ(erase.device->eraseLog(), std::vector<uint32_t>{0});
+
+  // Low from the first marker read on: R/B never rises, for the cable, not the device.
+  NandBoard scan(Veskar, 0x75, stuckAfter(0x50, false));
+  scan.run(ReadMode::BadScan);
+  EXPECT_NE(scan.page.log.find("  Cable: TDO does not carry the chip's answers (its instruction register captured "
+                               "0000, not ..01)"),
+            std::string::npos)
+      << scan.page.log;
+  EXPECT_EQ(scan.page.boxes, std::vector<std::string>{"Read ERROR"});
+
+  // High from the first page read of a verify: the difference is the cable's.
+  NandBoard verify(Veskar, 0x75, stuckAfter(0x00, true));
+  verify.device->preload(0, pattern(512));
+  spit(verify.image, pattern(512));
+  verify.run(ReadMode::Verify);
+  EXPECT_NE(verify.page.log.find("  Verifying... \r\n  Cable: the NAND answers with ID FF FF FF FF"),
+            std::string::npos)
+      << verify.page.log;
+  EXPECT_EQ(verify.page.log.find("[Write:"), std::string::npos) << verify.page.log;
+  EXPECT_EQ(verify.page.boxes, std::vector<std::string>{"Verify ERROR"});
 }
 
 TEST(NandReadJob, BadScanListsEveryMarkedBlockThenTheirCount) {

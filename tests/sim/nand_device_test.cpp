@@ -46,10 +46,11 @@ TEST(NandDevice, BoardOptions) {
   EXPECT_EQ(Probe("nand=0x75").flash.id[1], 0x75);
   EXPECT_EQ(Probe("nand=none").flash.lookupSize(), -1);
   for (const char* bad : {"nand=0x79", "nand=big", "nandbad=", "nandbad=3:x", "nandflip=5/0", "nandflip=5/0x100",
-                          "nandmarkonly=", "nandbusyafter=0x100", "nandbusyafter=0x10/0", "nandid4=0x100", "nandload=/dev/zero"})
+                          "nandmarkonly=", "nandbusyafter=0x100", "nandbusyafter=0x10/0", "nandid4=0x100", "nandload=/dev/zero", "nandtdo=2@0x70",
+                          "nandtdo=1", "nandtdo=1@0x100", "nandtdo=0@0x70/0", "nandtdo=1@0x70+0"})
     EXPECT_THROW(makeBoard(bad), std::invalid_argument) << bad;
   EXPECT_NO_THROW(makeBoard("nandbad=3:7,nanderasefail=5,nandprogfail=9,nandbusy,nandflip=0x20005/0xFF,"
-                            "nandmarkonly=4,nandbusyafter=0x30/2"));
+                            "nandmarkonly=4,nandbusyafter=0x30/2,nandtdo=0@0x00/3+4,nanddropspare"));
   EXPECT_EQ(Probe("nandid4=0x26").flash.id[3], 0x26);
 
   Probe faults("chip=IKA,nand=0x76,nandbad=3:7,nanderasefail=5,nandprogfail=9", Ika);
