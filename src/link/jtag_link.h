@@ -71,8 +71,9 @@ class JtagLink {
   // Empty while the link holds, else why it failed, e.g. "connection to 127.0.0.1:4444 lost".
   virtual const std::string& linkFailure() const { return linkFailure_; }
 
-  // The job's stop flag: once non-zero, a wait on the link ends at once (and the link notes the
-  // stop as its cause), so a stopped job never sits out a silent server's time-out.
+  // The job's stop flag: once non-zero, the link acts on it at its next wait, noting the stop as
+  // its cause, so a stopped job never sits out a silent server's time-out. It acts only between
+  // whole scans: a scan whose bits are still being sent goes out to its end first (see XvcLink).
   virtual void watchStopFlag(const std::atomic<int>* flag) { stopFlag_ = flag; }
 
  protected:

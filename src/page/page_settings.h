@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "chain/chain_description.h"
+
 namespace zorv {
 
 // What the jobs read from their pages; copied from the controls when a job starts. The pages and
@@ -10,6 +12,7 @@ namespace zorv {
 
 struct NandSettings {
   int product = 0;
+  ChainDescription chain;  // the devices on the cable around the product; empty: the product alone
   uint32_t block = 0;  // first block to write
   std::string imagePath;
   int verify = 0;
@@ -21,6 +24,7 @@ struct NandSettings {
 
 struct NorSettings {
   int product = 0;
+  ChainDescription chain;
   int flashType = 0;            // index in the flash-type list; 9 AutoDetect, -1 none chosen
   int width = 8;                // bus width, 8 or 16 (anything else is refused as a flash setting)
   int interleave = 1;           // 1, or 2 for two byte-wide devices side by side
@@ -39,6 +43,7 @@ enum ExtraMode : int { PinToggling = 0, ReadJtagId = 1 };
 
 struct ExtraSettings {
   int product = 0;
+  ChainDescription chain;
   int toggleCs = 0;
   int extraMode = PinToggling;
 };

@@ -24,10 +24,10 @@ ConnectionBar::ConnectionBar(QWidget* parent)
   connect(change_, &QPushButton::clicked, this, &ConnectionBar::changeAsked);
 }
 
-void ConnectionBar::showConnection(const Connection& connection) {
-  shown_->setText(connection.shownText());
+void ConnectionBar::showConnection(const Connection& connection, const QString& chain) {
+  shown_->setText(connection.shownText() + chain);
   shown_->setCursorPosition(0);
-  shown_->setToolTip(connection.shownText());
+  shown_->setToolTip(connection.shownText() + chain);
   change_->setEnabled(true);
 }
 

@@ -20,7 +20,8 @@ class ConnectionBar : public QWidget {
  public:
   explicit ConnectionBar(QWidget* parent);
 
-  void showConnection(const Connection& connection);
+  // chain: what follows the connection when a chain is given (", chain 8,target").
+  void showConnection(const Connection& connection, const QString& chain = {});
   QString shownText() const;
   QPushButton* changeButton() const { return change_; }
 

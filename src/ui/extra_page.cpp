@@ -65,7 +65,9 @@ void ExtraPage::resetToPinToggling() {
 }
 
 std::function<void()> ExtraPage::makeJob() {
-  return [this, job = job_, settings = settings_] { job(bridge(), port(), settings); };
+  ExtraSettings settings = settings_;
+  settings.chain = chain();
+  return [this, job = job_, settings] { job(bridge(), port(), settings); };
 }
 
 void ExtraPage::lockPage() {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "page/job_slot.h"
 #include "ui/control_table.h"
@@ -77,6 +78,9 @@ class JobPageWidget : public QWidget {
   // The cable the page's jobs use. It is changed only while no job runs on any page.
   JtagLink& cablePort() const { return *port_; }
   void setPort(JtagLink& port) { port_ = &port; }
+  // The devices on the cable around the product, which every job of the page takes (as --chain).
+  const ChainDescription& chain() const { return chain_; }
+  void setChain(const ChainDescription& chain) { chain_ = chain; }
 
   // The page's size now is the one its controls were placed for; grown past it, the page gives
   // the room to the controls that take it (its log, its path boxes).
@@ -129,6 +133,7 @@ class JobPageWidget : public QWidget {
   PageRoles roles_;
   QSize layoutSize_;
   JtagLink* port_;
+  ChainDescription chain_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;

@@ -110,6 +110,12 @@ int JtagApp::run(int argc, char** argv) {
                                QStringLiteral("HZ"));
   parser.addOption(cable);
   parser.addOption(tck);
+  const QCommandLineOption chain(QStringLiteral("chain"),
+                                 QStringLiteral("The devices on the JTAG chain, nearest TDO first, comma separated: an "
+                                                "instruction length, LENGTH:0xIDCODE, a BSDL file, or target for the "
+                                                "product (default: the product alone; kept for the next start)."),
+                                 QStringLiteral("LIST"));
+  parser.addOption(chain);
   parser.addOption(screenshot);
   // A wrong option is a usage error (exit 2), as on the command line; process() would exit 1.
   const auto refusesArguments = [&parser] {
@@ -176,8 +182,19 @@ int JtagApp::run(int argc, char** argv) {
     cableText = "lpt";
     port = openCableLink(cableText, 0);
   }
+  // --chain is kept for the next start, as a cable chosen in the window is; an empty one forgets it.
+  ChainDescription chainDescription;
+  const QString chainText = parser.isSet(chain) ? parser.value(chain) : settings.value(QStringLiteral("chain")).toString();
+  try {
+    chainDescription = parseChainText(chainText.toStdString());
+  } catch (const ChainError& e) {
+    std::fprintf(stderr, "zorvjtag-gui: --chain: %s\n", e.what());
+    if (parser.isSet(chain)) return 2;
+  }
+  if (parser.isSet(chain)) settings.setValue(QStringLiteral("chain"), chainText);
   {
     MainDialog window(*port);
+    window.setChain(chainDescription);
     window.setConnection(start, [](const std::string& text, uint32_t tckPeriodNs) { return openCableLink(text, tckPeriodNs); });
     QObject::connect(&window, &MainDialog::connectionChosen,
                      [&settings](const Connection& chosen) { rememberConnection(settings, chosen); });

@@ -157,9 +157,16 @@ void MainDialog::setConnection(const Connection& current, CableOpener open) {
   showConnection();
 }
 
+void MainDialog::setChain(const ChainDescription& chain) {
+  chain_ = chain;
+  pageTabs_->setChain(chain_);
+  showConnection();
+}
+
 void MainDialog::showConnection() {
-  bar_->showConnection(connection_);
-  cableAction_->setText(QStringLiteral("Cable: %1...").arg(connection_.shownText()));
+  const QString chain = chain_.given() ? QStringLiteral(", chain %1").arg(QString::fromStdString(chain_.text())) : QString();
+  bar_->showConnection(connection_, chain);
+  cableAction_->setText(QStringLiteral("Cable: %1%2...").arg(connection_.shownText(), chain));
 }
 
 void MainDialog::chooseConnection() {

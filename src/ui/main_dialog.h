@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "ui/connection.h"
 
@@ -70,6 +71,11 @@ class MainDialog : public QDialog {
   // Shows the page step tabs on (round), with the focus in it.
   void switchTab(int step);
 
+  // The devices on the cable around the product (as --chain), shown with the cable; every job takes
+  // them from its next start on.
+  void setChain(const ChainDescription& chain);
+  const ChainDescription& chain() const { return chain_; }
+
   // The system command of the about entry.
   static constexpr int kAboutCommand = 0x0010;
   void onSysCommand(int command);
@@ -93,6 +99,7 @@ class MainDialog : public QDialog {
   void fitToScreen();
   // Places the tab control for the room the scroll area gives it.
   void placeContent();
+  // The cable row and the cable entry: the connection and, when one is given, the chain.
   void showConnection();
 
   MessageBoxHost* boxes_;
@@ -109,6 +116,7 @@ class MainDialog : public QDialog {
   QAction* aboutAction_ = nullptr;
   QAction* cableAction_ = nullptr;
   Connection connection_;
+  ChainDescription chain_;
   CableOpener openCable_;
   ConnectionAsker askConnection_;
   std::unique_ptr<JtagLink> ownPort_;  // after the pages are gone (see the destructor)

@@ -91,6 +91,7 @@ void NandPage::copySettingsToControls() {
 NandSettings NandPage::settings() const {
   NandSettings settings;
   settings.product = product_;
+  settings.chain = chain();
   settings.block = parseBlockNumber(blockText_);
   settings.imagePath = imagePath_.toStdString();
   settings.verify = verify_;

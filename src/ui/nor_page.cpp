@@ -120,6 +120,7 @@ void NorPage::copySettingsToControls() {
 
 NorSettings NorPage::settings() const {
   NorSettings settings;
+  settings.chain = chain();
   settings.product = product_;
   settings.flashType = flashType_;
   // The lists hold the powers of two from their first entry; no entry chosen is no setting at all.

@@ -47,6 +47,10 @@ void PageTabCtrl::createPages(JtagLink& port, MessageBoxHost& boxes) {
   for (int i = 0; i < pageCount_; ++i) pages_[i]->rememberLayoutSize();
 }
 
+void PageTabCtrl::setChain(const ChainDescription& chain) {
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->setChain(chain);
+}
+
 void PageTabCtrl::setPort(JtagLink& port) {
   for (int i = 0; i < pageCount_; ++i) pages_[i]->setPort(port);
 }

@@ -268,6 +268,7 @@ bool ReadPage::confirmStart() {
 
 QString ReadPage::startRefusal() {
   ReadSettings settings;
+  settings.chain = chain();
   settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
   settings.mode = mode_;
   settings.product = product_;

@@ -70,6 +70,16 @@ TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCableLink(text), std::invalid_argument);
   }
+  // Channels C and D exist only on an FT4232H, and have no MPSSE there.
+  for (const char* text : {"ftdi,channel=C", "ftdi,channel=D:0403:6011"}) {
+    try {
+      openCableLink(text);
+      ADD_FAILURE() << text;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_NE(std::string(error.what()).find("has no MPSSE (only an FT4232H has channels C and D"), std::string::npos)
+          << error.what();
+    }
+  }
   try {
     openCableLink("remote:h:99999");
   } catch (const std::invalid_argument& error) {
@@ -97,6 +107,16 @@ TEST(CablePortTest, FtdiTextsPickLayoutChannelAndAdapter) {
                            "ftdi,channel=E", "ftdi,speed=1", "ftdi,layout=olimex-arm-usb-ocd:sim", "ftdix"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCableLink(text), std::invalid_argument);
+  }
+  // Channels C and D exist only on an FT4232H, and have no MPSSE there.
+  for (const char* text : {"ftdi,channel=C", "ftdi,channel=D:0403:6011"}) {
+    try {
+      openCableLink(text);
+      ADD_FAILURE() << text;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_NE(std::string(error.what()).find("has no MPSSE (only an FT4232H has channels C and D"), std::string::npos)
+          << error.what();
+    }
   }
 
   auto port = openCableLink("ftdi,layout=tigard:sim:chip=IKA", 100);

@@ -1,6 +1,7 @@
 // Whole jobs driven from the pages against the virtual board, as a user would run them.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -22,10 +23,12 @@
 
 #include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
+#include "chain/chain_description.h"
 #include "link/remote_bitbang_link.h"
 #include "sim/board.h"
 #include "sim/remote_bitbang_server.h"
 #include "targets/target_product.h"
+#include "ui/connection_bar.h"
 #include "ui_test_support.h"
 
 namespace zorv::ui::test {
@@ -303,6 +306,23 @@ TEST_F(PageJobsTest, AJobGivesTheRemoteServerBackWhenItEnds) {
   EXPECT_TRUE(next.linkFailure().empty()) << next.linkFailure();
   server.stop();
   serving.join();
+}
+
+// The chain the window keeps goes into every job, and shows with the cable.
+TEST_F(PageJobsTest, JobsTakeTheChainTheWindowKeeps) {
+  ASSERT_TRUE(open("sim:chip=OBRIN,chain=8:target"));
+  window->dialog->setConnection({"sim:chip=OBRIN,chain=8:target", ""},
+                                [](const std::string& text, uint32_t) { return openCableLink(text); });
+  window->dialog->setChain(parseChainText("8,target"));
+  EXPECT_EQ(window->dialog->cableAction()->text(), "Cable: sim:chip=OBRIN,chain=8:target, chain 8,target...");
+  EXPECT_EQ(window->dialog->connectionBar().shownText(), "sim:chip=OBRIN,chain=8:target, chain 8,target");
+  ExtraPage& extra = window->extra();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(2);
+  window->click(extra, ExtraPage::ReadJtagId);
+  window->click(extra, ExtraPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+  EXPECT_EQ(extra.logText(), "[READ JTAG ID]\r\n  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n\r\n");
+  EXPECT_TRUE(window->boxes.isEmpty());
 }
 
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
