@@ -37,6 +37,12 @@ FtdiAdapter::~FtdiAdapter() {
   if (encoder_) encoder_->flush();
 }
 
+void FtdiAdapter::close() {
+  if (encoder_) encoder_->flush();
+  encoder_.reset();
+  device_ = FtdiDevice{};
+}
+
 std::string FtdiAdapter::cause() const {
   const std::string why = device_.transport ? device_.transport->cause() : std::string();
   return why.empty() ? "the FTDI adapter stopped answering" : why;

@@ -52,6 +52,8 @@ class FtdiAdapter {
 
   // Opens the adapter unless it is open and working; empty when it is, else why not.
   std::string open();
+  // Sends what waits and closes the adapter; open() opens it again.
+  void close();
   // Open and no transfer has failed since.
   bool usable() const { return encoder_.has_value() && !encoder_->failed(); }
   // Why the last transfer failed.
@@ -65,7 +67,7 @@ class FtdiAdapter {
   // kTrstHold again before the next clock: the TAP is then in Test-Logic-Reset.
   void pulseTrst();
 
-  // The TCK rate the adapter runs, in Hz (0 while closed).
+  // The TCK rate the adapter runs, or ran when last open, in Hz (0 until first opened).
   uint32_t tckHz() const { return tckHz_; }
 
   static constexpr uint32_t kDefaultTckHz = 6000000;

@@ -35,6 +35,10 @@ class JtagLink {
   // Asks for the right to use the cable, at the start of every job (and connects a link that is
   // not connected). False when refused; the cause, if known, is in linkFailure().
   virtual bool grantAccess() { return true; }
+  // Gives the cable back at the end of every job, so that another program can take it at once: a
+  // network link closes its connection, a USB adapter or a parport device is let go. The next
+  // grantAccess opens it again; what the board holds is untouched.
+  virtual void release() {}
   // Whether a cable answers. A parallel port writes its test byte and reads it back, then leaves
   // the idle byte on the pins; a connected link answers true.
   virtual bool detect() = 0;

@@ -7,13 +7,21 @@ namespace zorv {
 RemoteBitbangLink::RemoteBitbangLink(std::string host, uint16_t tcpPort, int silenceLimitMs)
     : tcp_(std::move(host), tcpPort, silenceLimitMs) {}
 
-RemoteBitbangLink::~RemoteBitbangLink() {
+RemoteBitbangLink::~RemoteBitbangLink() { release(); }
+
+void RemoteBitbangLink::release() {
   if (!tcp_.isOpen()) return;
   // The job's last answers were collected when its cable was done: closing waits for none.
   put('Q');
   const size_t length = outLength_;
   outLength_ = 0;
   tcp_.sendAll(out_, length);
+  tcp_.close();
+  // Nothing is owed once the job has collected its captures; should anything be, its buffers may
+  // be gone with the job: it is forgotten, never written.
+  pendingHead_ = 0;
+  pendingCount_ = 0;
+  owed_ = 0;
 }
 
 bool RemoteBitbangLink::grantAccess() {

@@ -30,6 +30,8 @@ class RemoteBitbangLink : public JtagLink {
   // Connects when not connected (again, if the server went away since). Always true: a server
   // that cannot be reached shows as a cable that does not answer, with the cause kept.
   bool grantAccess() override;
+  // Says goodbye ('Q') and closes the connection.
+  void release() override;
   bool detect() override { return tcp_.isOpen(); }
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;

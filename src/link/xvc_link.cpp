@@ -51,7 +51,9 @@ XvcLink::XvcLink(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int s
 // The job's last answers were collected when its cable was done with the link: closing sends what
 // is left and waits for no answer nobody would read. Answers taken in on the way go nowhere: the
 // buffers of captures still waiting may be gone.
-XvcLink::~XvcLink() {
+XvcLink::~XvcLink() { release(); }
+
+void XvcLink::release() {
   if (!tcp_.isOpen()) return;
   pendingCount_ = 0;
   resolved_ = 0;

@@ -34,6 +34,8 @@ class XvcLink : public JtagLink {
   // Connects (again, if the server went away since) and asks the server for its vector length.
   // Always true: a server that cannot be reached shows as a cable that does not answer.
   bool grantAccess() override;
+  // Sends what is left and closes the connection.
+  void release() override;
   bool detect() override { return tcp_.isOpen(); }
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;

@@ -27,6 +27,8 @@ int runJobFrame(JobPage& page, JtagLink& link, const ChainDescription& chain, co
     // A cable that batches its writes must carry the pulse before the next job takes the port.
     cable.collectCaptures();
   }
+  // Every job takes the cable at its start and gives it back here, whichever front end ran it.
+  link.release();
   link.watchStopFlag(nullptr);
   page.setOutcome(outcome);
   page.unlockPage();

@@ -44,8 +44,8 @@ class JobBody {
 // The frame every job shares, on the link the job was given: the access grant (its refusal box,
 // after which the job goes on and finds no cable), the stop-flag watch, the page lock, the job
 // clock and the header line (none when empty); then the body; then the empty line and the nTRST
-// pulse that hands the pins back to the chip (only when a cable was found), the outcome and the
-// unlock. Returns 0, as a thread body does.
+// pulse that hands the pins back to the chip (only when a cable was found), the cable given back
+// (JtagLink::release), the outcome and the unlock. Returns 0, as a thread body does.
 int runJobFrame(JobPage& page, JtagLink& link, const ChainDescription& chain, const std::string& header, TrstPulse pulse,
                 const std::function<void(JobContext&)>& body);
 

@@ -22,10 +22,9 @@ struct NandSettings {
   uint32_t block = 0;  // first block to write
   std::string imagePath;
   int verify = 0;
-  // Command line only (the page has no control for it): pages of only 0xFF are left as the erase
-  // left them.
+  // Pages of only 0xFF are left as the erase left them.
   bool skipBlank = false;
-  // Command line only: the image holds each page followed by its spare area, and both are written.
+  // The image holds each page followed by its spare area, and both are written.
   bool oob = false;
 };
 
@@ -41,9 +40,8 @@ struct NorSettings {
   uint64_t base = 0;
   uint32_t block = 0;  // first sector to write
   std::string imagePath;
-  // Command line only (the page has no controls for them): units and write buffers of only 0xFF
-  // are left as the erase left them; sectors already holding exactly the image are neither erased
-  // nor programmed.
+  // Units and write buffers of only 0xFF are left as the erase left them; sectors already holding
+  // exactly the image are neither erased nor programmed.
   bool skipBlank = false;
   bool skipUnchanged = false;
 };

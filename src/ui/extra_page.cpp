@@ -39,6 +39,10 @@ ExtraPage::ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   // VESKAR only moves the product selection.
   for (int id : {ProductRadio0, ProductRadio1, ProductRadio2})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ExtraPage::resetToPinToggling);
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, PinToggling, ReadJtagId, ToggleCs,
+                         StartButton, Log});
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}});
   copySettingsToControls();
 }
 

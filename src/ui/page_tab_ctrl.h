@@ -35,6 +35,8 @@ class PageTabCtrl : public QWidget {
   // Shows the page as a key on the strip asks: the focus stays on the strip.
   void selectFromKeyboard(int index);
   void layoutPages();
+  // The tab strip and the pages' shared rectangle for the control's size now.
+  void placePages();
 
   QTabBar* tabBar() const { return tabs_; }
   int currentPage() const { return currentPage_; }
@@ -47,6 +49,7 @@ class PageTabCtrl : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void showPage(int index);

@@ -109,6 +109,16 @@ TEST(RemoteBitbangLinkTest, ClocksBecomePinCommandsAndNtrstItsOwnCommands) {
   EXPECT_EQ(server.received(), "r" "04" "37" "tr" "Q");
 }
 
+// The end of a job gives the server back: goodbye, and the connection closed at once.
+TEST(RemoteBitbangLinkTest, ReleaseSaysGoodbyeAndCloses) {
+  ScriptedServer server("");
+  RemoteBitbangLink link("127.0.0.1", server.port);
+  ASSERT_TRUE(link.grantAccess());
+  link.release();
+  ASSERT_FALSE(link.connected());
+  EXPECT_EQ(server.received(), "rQ");
+}
+
 TEST(RemoteBitbangLinkTest, CapturesArriveTogetherAtFlush) {
   ScriptedServer server("1011");
   RemoteBitbangLink link("localhost", server.port);

@@ -179,6 +179,8 @@ TEST(XvcLinkTest, ClocksBecomeShiftsWithinTheServersLengthAndTdoReachesTheCaptur
     link.flush();
     EXPECT_EQ(link.roundTrips(), 1u) << "the two shifts travel before either answer is read";
     for (int i = 0; i < 20; ++i) EXPECT_EQ(tdo[i], i % 2 == 1 ? 0x40 : 0x00) << i;
+    link.release();  // a job's end: the server is free for the next client
+    EXPECT_FALSE(link.connected());
   }
   const std::vector<std::pair<bool, bool>> first(bits.begin(), bits.begin() + 16), rest(bits.begin() + 16, bits.end());
   EXPECT_EQ(server.received(), "getinfo:" + shiftMessage(first) + shiftMessage(rest));
