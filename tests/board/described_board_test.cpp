@@ -140,6 +140,31 @@ TEST(DescribedBoard, NorDownloadsAndReadsExactly) {
   expectHeldPinAndCleanBus(*board);
 }
 
+// BYTE# follows the board file's bus width: a file that says 8 on the board's 16-bit bus holds it
+// low, which the part on the virtual board sees as a bus of the wrong width.
+TEST(DescribedBoard, ByteSelectFollowsTheBoardFilesWidth) {
+  std::ifstream in(kBoardFile);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  text.replace(text.find("width = 16"), 10, "width = 8");
+  const BoardFile file = parseBoardFile(text, std::string(ZORV_TEST_BOARDS) + "/byte8.toml");
+  auto board = sim::makeBoard("board=" + kBoardFile + ",nand=none");
+  ParallelPortLink link(*board);
+  Scratch scratch(imageOf(16));
+  RecordingPage page;
+  ReadSettings read;
+  read.flash = ReadFlash::Nor;
+  read.product = -1;
+  read.board = file.chip;
+  read.chain = file.chain;
+  read.flashType = flashTypeFromText("S29GL064M");
+  read.width = 16;
+  read.size = 16;
+  read.outputPath = scratch.output.string();
+  runReadJob(page, link, read);
+  ASSERT_FALSE(board->violations().empty());
+  EXPECT_EQ(board->violations().front(), "NOR: BYTE# does not match the bus width");
+}
+
 // A board file that is not the board on the cable fails before any EXTEST: another chain, another
 // chip's code, another product.
 TEST(DescribedBoard, WrongChainOrCodeFailsBeforeExtest) {
