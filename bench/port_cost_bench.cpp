@@ -80,18 +80,19 @@ void report(benchmark::State& state, const PhaseCounts& counts, uint32_t imageBy
 }
 
 // NAND: erase, program and verify of a 64 KiB sample (32 pages of 2 KiB, half a block) on the
-// OBRIN board's 0xDA part.
-void BM_PortCostNand(benchmark::State& state) {
+// OBRIN board's 0xDA part; on a chain, with an 8-bit and a 5-bit device on either side of it.
+void nandDownload(benchmark::State& state, const char* chain) {
   constexpr uint32_t kSample = 64 * 1024;
   const std::string path = writeImage(quarterBlankImage(kSample));
   for (auto _ : state) {
-    auto board = zorv::sim::makeBoard("chip=OBRIN,nand=0xDA");
+    auto board = zorv::sim::makeBoard(std::string("chip=OBRIN,nand=0xDA") + (*chain != '\0' ? ",chain=8:target:5" : ""));
     zorv::bench::CountingPort port(*board);
     zorv::RecordingPage page;
     PhaseCounts counts;
     counts.watch(page, port);
     zorv::NandSettings settings;
     settings.product = zorv::Obrin;
+    settings.chain = zorv::parseChainText(chain);
     settings.imagePath = path;
     settings.verify = 1;
     settings.skipBlank = state.range(0) != 0;
@@ -105,7 +106,12 @@ void BM_PortCostNand(benchmark::State& state) {
   }
   std::filesystem::remove(path);
 }
+
+void BM_PortCostNand(benchmark::State& state) { nandDownload(state, ""); }
 BENCHMARK(BM_PortCostNand)->ArgName("skip_ff")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_PortCostNandOnAChain(benchmark::State& state) { nandDownload(state, "8,target,5"); }
+BENCHMARK(BM_PortCostNandOnAChain)->ArgName("skip_ff")->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
 
 // NOR: a 64 KiB sample (one 64 KiB sector) on OBRIN's 16-bit bus; arg 0 plain, 1 --skip-ff,
 // 2 --skip-unchanged on a board already holding the image (what is left is the reading).

@@ -17,6 +17,8 @@ expected=(
   usr/share/applications/$app.desktop
   usr/share/metainfo/$app.metainfo.xml
   usr/lib/udev/rules.d/70-zorvjtag.rules
+  usr/share/doc/zorvjtag/copyright
+  usr/share/doc/zorvjtag/changelog.gz
 )
 for size in 16 22 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$app.png"); done
 for file in "${expected[@]}"; do
@@ -31,6 +33,17 @@ done
 [ "$(dpkg-deb -f "$deb" Section)" = electronics ] || { echo "section is not electronics"; exit 1; }
 
 version=$(dpkg-deb -f "$deb" Version)
+# Debian policy: the copyright file in its machine-readable format, and the changelog of this very
+# version, compressed without a name or time stamp in it.
+doc="$root/usr/share/doc/zorvjtag"
+[ "$(head -n 1 "$doc/copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+  { echo "copyright is not in the machine-readable format"; exit 1; }
+grep -q "^License: BSD-3-clause" "$doc/copyright" || { echo "copyright lacks the notice of CLI11, built in"; exit 1; }
+gzip -dc "$doc/changelog.gz" > "$root/changelog"
+[ "$(dpkg-parsechangelog -l "$root/changelog" -S Version)" = "$version" ] ||
+  { echo "the changelog's latest entry is not version $version"; exit 1; }
+[ "$(gzip -9nc < "$root/changelog" | cmp - "$doc/changelog.gz" && echo same)" = same ] ||
+  { echo "changelog.gz is not compressed with gzip -9n"; exit 1; }
 [ "$("$root/usr/bin/zorvjtag" --version)" = "zorvjtag $version" ] || { echo "zorvjtag --version is not $version"; exit 1; }
 [ "$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/zorvjtag-gui" --version 2>/dev/null)" = "zorvjtag-gui $version" ] ||
   { echo "zorvjtag-gui --version is not $version"; exit 1; }

@@ -9,4 +9,5 @@ if [ ! -x build/zorvjtag-gui ]; then
   cmake --build build --target zorvjtag-gui
 fi
 QT_QPA_PLATFORM=offscreen ./build/zorvjtag-gui --screenshot "$out"
-ls -l "$out"/nand-page.png "$out"/nor-page.png "$out"/extra-page.png "$out"/read-page.png "$out"/about-box.png
+ls -l "$out"/nand-page.png "$out"/nor-page.png "$out"/extra-page.png "$out"/read-page.png "$out"/about-box.png \
+  "$out"/cable-dialog.png

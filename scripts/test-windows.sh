@@ -26,6 +26,7 @@ excluded=(
   # Windows build
   FtdiUsbSmoke.ScriptedFt2232hAnswersAndVanishes
   CmsisDapUsbSmoke.ScriptedProbesAnswerAndVanish
+  FtdiUsbSmoke.ChannelTheChipLacksIsRefusedByTheChipsName
 )
 filter="-$(IFS=:; echo "${excluded[*]}")"
 cd build-windows/bin

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 
 namespace zorv {
 namespace {
@@ -12,17 +13,21 @@ constexpr uint64_t kNanosecondsPerSecond = 1000000000;
 
 }  // namespace
 
-uint32_t mpsseTckHz(bool highSpeed, uint16_t divisor) {
-  return (highSpeed ? kHighSpeedBaseHz : kFullSpeedBaseHz) / ((1u + divisor) * 2u);
+uint32_t mpsseTckHz(bool highSpeed, MpsseClock clock) {
+  const uint32_t base = highSpeed && !clock.divideBy5 ? kHighSpeedBaseHz : kFullSpeedBaseHz;
+  return base / ((1u + clock.divisor) * 2u);
 }
 
-uint16_t mpsseDivisorForPeriod(bool highSpeed, uint32_t periodNs) {
-  const uint64_t base = highSpeed ? kHighSpeedBaseHz : kFullSpeedBaseHz;
-  if (periodNs == 0) return 0;
+std::optional<MpsseClock> mpsseClockForPeriod(bool highSpeed, uint32_t periodNs) {
+  if (periodNs == 0) return MpsseClock{};
   // A divisor's period 2 * (1 + d) / base, rounded up, reaches periodNs once it is above
   // periodNs - 1 ns; the smallest such d is the fastest rate that is not faster than asked.
-  const uint64_t d = (uint64_t{periodNs} - 1) * base / (2 * kNanosecondsPerSecond);
-  return static_cast<uint16_t>(std::min<uint64_t>(d, 0xFFFF));
+  const auto divisor = [periodNs](uint64_t base) { return (uint64_t{periodNs} - 1) * base / (2 * kNanosecondsPerSecond); };
+  if (highSpeed && divisor(kHighSpeedBaseHz) <= 0xFFFF) {
+    return MpsseClock{false, static_cast<uint16_t>(divisor(kHighSpeedBaseHz))};
+  }
+  if (divisor(kFullSpeedBaseHz) <= 0xFFFF) return MpsseClock{highSpeed, static_cast<uint16_t>(divisor(kFullSpeedBaseHz))};
+  return std::nullopt;
 }
 
 FtdiAdapter::FtdiAdapter(const FtdiLayout& layout, FtdiOpener opener, uint32_t tckPeriodNs)
@@ -30,6 +35,12 @@ FtdiAdapter::FtdiAdapter(const FtdiLayout& layout, FtdiOpener opener, uint32_t t
 
 FtdiAdapter::~FtdiAdapter() {
   if (encoder_) encoder_->flush();
+}
+
+void FtdiAdapter::close() {
+  if (encoder_) encoder_->flush();
+  encoder_.reset();
+  device_ = FtdiDevice{};
 }
 
 std::string FtdiAdapter::cause() const {
@@ -43,11 +54,16 @@ std::string FtdiAdapter::open() {
   std::string why;
   device_ = opener_(why);
   if (!device_.transport) return why.empty() ? "the FTDI adapter cannot be opened" : why;
-  encoder_.emplace(*device_.transport, device_.readWindow);
   const uint32_t periodNs =
       tckPeriodNs_ != 0 ? tckPeriodNs_ : static_cast<uint32_t>((kNanosecondsPerSecond + kDefaultTckHz - 1) / kDefaultTckHz);
-  const uint16_t divisor = mpsseDivisorForPeriod(device_.highSpeed, periodNs);
-  tckHz_ = mpsseTckHz(device_.highSpeed, divisor);
+  const std::optional<MpsseClock> clock = mpsseClockForPeriod(device_.highSpeed, periodNs);
+  if (!clock) {
+    char text[160];
+    std::snprintf(text, sizeof text, "the %s runs TCK at 91.6 Hz at the slowest; %.0f Hz asked", device_.name.c_str(),
+                  static_cast<double>(kNanosecondsPerSecond) / periodNs);
+    return text;
+  }
+  tckHz_ = mpsseTckHz(device_.highSpeed, *clock);
   if (tckPeriodNs_ != 0) {
     // Rounded up as the asked period was, so that a rate asked exactly is not reported as changed.
     const auto grantedNs = static_cast<uint32_t>((kNanosecondsPerSecond + tckHz_ - 1) / tckHz_);
@@ -56,9 +72,13 @@ std::string FtdiAdapter::open() {
                    grantedNs, tckPeriodNs_);
     }
   }
+  encoder_.emplace(*device_.transport, device_.readWindow);
   encoder_->command({0x85});  // loopback off
-  if (device_.highSpeed) encoder_->command({0x8A, 0x97, 0x8D});  // 60 MHz base, no adaptive, no 3-phase clock
-  encoder_->command({0x86, static_cast<uint8_t>(divisor & 0xFF), static_cast<uint8_t>(divisor >> 8)});
+  if (device_.highSpeed) {
+    // The base clock, no adaptive clocking, no 3-phase clocking.
+    encoder_->command({static_cast<uint8_t>(clock->divideBy5 ? 0x8B : 0x8A), 0x97, 0x8D});
+  }
+  encoder_->command({0x86, static_cast<uint8_t>(clock->divisor & 0xFF), static_cast<uint8_t>(clock->divisor >> 8)});
   setPins(layout_.initValue, layout_.initDirection);
   if (!encoder_->flush()) return cause();
   return {};
@@ -69,12 +89,19 @@ void FtdiAdapter::setPins(uint16_t value, uint16_t direction) {
                      static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(direction >> 8)});
 }
 
-void FtdiAdapter::holdTrst(bool asserted) {
+void FtdiAdapter::pulseTrst() {
   uint16_t pins = layout_.initValue;
   uint16_t directions = layout_.initDirection;
-  if (asserted) assertTrst(layout_, pins, directions);
+  assertTrst(layout_, pins, directions);
   setPins(pins, directions);
-  if (!asserted) encoder_->tapWasReset();
+  // Timed from when the chip has driven the pin, not from when the command left: the clocks
+  // queued before it may take long at a slow TCK.
+  if (!encoder_->sync()) return;
+  std::this_thread::sleep_for(kTrstHold);
+  setPins(layout_.initValue, layout_.initDirection);
+  encoder_->tapWasReset();
+  if (!encoder_->sync()) return;
+  std::this_thread::sleep_for(kTrstHold);
 }
 
 }  // namespace zorv

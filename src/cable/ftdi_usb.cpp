@@ -1,5 +1,7 @@
 #include "cable/ftdi_usb.h"
 
+#include "cable/ftdi_chip.h"
+
 #ifndef _WIN32
 #include <ftdi.h>
 #include <libusb.h>
@@ -177,41 +179,43 @@ FtdiDevice openFtdiUsb(const FtdiUsbTarget& target, std::string& cause) {
     return device;
   }
   const Found f = *chosen;
+  const char channel = static_cast<char>('A' + target.channel);
+  // The chip is known before it is opened: a channel it lacks would otherwise fail to open as if
+  // another program held it.
+  const FtdiChip* chip = findFtdiChip(f.release);
+  if (chip == nullptr) {
+    char release[8];
+    std::snprintf(release, sizeof release, "%04x", f.release);
+    ftdi_list_free(&lists);
+    ftdi_free(context);
+    cause = "the FTDI chip " + describe(f) + " (bcdDevice " + release + ") has no MPSSE for JTAG";
+    return device;
+  }
+  if (const std::string problem = ftdiChannelProblem(*chip, target.channel); !problem.empty()) {
+    ftdi_list_free(&lists);
+    ftdi_free(context);
+    cause = "the FTDI adapter " + describe(f) + " cannot be opened on channel " + channel + ": " + problem;
+    return device;
+  }
   ftdi_set_interface(context, static_cast<ftdi_interface>(INTERFACE_A + target.channel));
   const int opened = ftdi_usb_open_dev(context, f.device);
-  ftdi_list_free(&lists);
   if (opened < 0) {
-    cause = openFailure(context, f, opened);
+    cause = openFailure(context, f, opened);  // while the list still holds the device
+    ftdi_list_free(&lists);
     ftdi_free(context);
     return device;
   }
+  ftdi_list_free(&lists);
   auto transport = std::make_shared<LibftdiTransport>(context);
-  const char channel = static_cast<char>('A' + target.channel);
   if (ftdi_usb_reset(context) < 0 || ftdi_set_latency_timer(context, kLatencyMs) < 0 || ftdi_tcioflush(context) < 0 ||
       ftdi_set_bitmode(context, 0, BITMODE_RESET) < 0 || ftdi_set_bitmode(context, 0, BITMODE_MPSSE) < 0) {
     cause = "cannot set the FTDI adapter " + describe(f) + " to MPSSE mode on channel " + channel + ": " +
             ftdi_get_error_string(context);
     return device;
   }
-  // bcdDevice tells the chip: the H series runs TCK from 60 MHz and buffers 4 KiB (FT232H 1 KiB);
-  // the FT2232C/D from 12 MHz with small buffers; the rest have no MPSSE.
-  switch (f.release & 0xFF00) {
-    case 0x0700: device.name = "FT2232H"; device.readWindow = 4032; break;
-    case 0x0800: device.name = "FT4232H"; device.readWindow = 4032; break;
-    case 0x0900: device.name = "FT232H"; device.readWindow = 1008; break;
-    case 0x0500:
-      device.name = "FT2232D";
-      device.highSpeed = false;
-      device.readWindow = 120;
-      break;
-    default: {
-      char release[8];
-      std::snprintf(release, sizeof release, "%04x", f.release);
-      cause = "the FTDI chip " + describe(f) + " (bcdDevice " + release + ") has no MPSSE for JTAG";
-      return device;
-    }
-  }
-  device.name += " " + describe(f) + " channel " + channel;
+  device.name = std::string(chip->name) + " " + describe(f) + " channel " + channel;
+  device.highSpeed = chip->highSpeed;
+  device.readWindow = chip->readWindow;
   device.transport = std::move(transport);
   return device;
 }

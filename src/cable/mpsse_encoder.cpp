@@ -14,6 +14,7 @@ constexpr uint8_t kBitsOutIn = 0x3B;
 constexpr uint8_t kTmsOut = 0x4B;
 constexpr uint8_t kTmsOutIn = 0x6B;
 constexpr uint8_t kSendImmediate = 0x87;
+constexpr uint8_t kReadLowPins = 0x81;
 constexpr size_t kMaxBytesPerShift = 65536;
 // Bytes nobody reads between two read bytes cost less read back than a command split.
 constexpr size_t kShortestUnreadGap = 3;
@@ -243,6 +244,15 @@ bool MpsseEncoder::exchange() {
 bool MpsseEncoder::flush() {
   if (failed_) return false;
   closePending();
+  return exchange();
+}
+
+bool MpsseEncoder::sync() {
+  if (failed_) return false;
+  closePending();
+  reserve(1, 1);
+  put(kReadLowPins);
+  ++answersPending_;  // no capture takes it
   return exchange();
 }
 

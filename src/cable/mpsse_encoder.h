@@ -34,6 +34,9 @@ class MpsseEncoder {
   // Sends everything; waits for the answers only when reads are pending. False once the
   // transport has failed (it then stays failed, and every capture reads as 0xFF).
   bool flush();
+  // As flush(), and waits until the adapter has run every command sent: a pin read is answered
+  // only after the commands before it.
+  bool sync();
   bool failed() const { return failed_; }
 
   // What crossed the USB: command bytes sent, answer bytes read, transfers that waited for

@@ -17,6 +17,8 @@ class PortIo {
   // Asks the platform for the right to touch the ports. Without it the port answers as absent
   // (reads give 0xFF, writes go nowhere), so nothing ever executes an unguarded port instruction.
   virtual bool grantAccess() { return true; }
+  // Gives the port back at the end of a job (see JtagLink::release).
+  virtual void release() {}
 
   virtual void write(uint16_t port, uint8_t value) = 0;
   virtual uint8_t read(uint16_t port) = 0;

@@ -42,10 +42,13 @@ PpdevPort::PpdevPort(std::string device, std::unique_ptr<PpdevCalls> calls)
 
 #if ZORV_HAS_PPDEV
 
-PpdevPort::~PpdevPort() {
+PpdevPort::~PpdevPort() { release(); }
+
+void PpdevPort::release() {
   if (fd_ < 0) return;
   calls_->ioctl(fd_, PPRELEASE, nullptr);
   calls_->close(fd_);
+  fd_ = -1;
 }
 
 bool PpdevPort::grantAccess() {
@@ -96,6 +99,7 @@ uint8_t PpdevPort::read(uint16_t port) {
 
 PpdevPort::~PpdevPort() = default;
 bool PpdevPort::grantAccess() { return false; }
+void PpdevPort::release() {}
 void PpdevPort::write(uint16_t, uint8_t) {}
 uint8_t PpdevPort::read(uint16_t) { return 0xFF; }
 

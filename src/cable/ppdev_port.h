@@ -29,6 +29,8 @@ class PpdevPort : public PortIo {
   ~PpdevPort() override;
 
   bool grantAccess() override;
+  // Lets the claimed device go, for the next program (or job) to claim.
+  void release() override;
   void write(uint16_t port, uint8_t value) override;
   uint8_t read(uint16_t port) override;
 

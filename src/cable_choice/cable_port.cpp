@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cable/direct_io_port.h"
+#include "cable/ftdi_layout.h"
 #include "cable/ppdev_port.h"
 #include "link/parallel_port_link.h"
 #include "link/remote_bitbang_link.h"
@@ -91,38 +92,57 @@ std::unique_ptr<JtagLink> openSim(const std::string&, const std::string& options
   return parallel(sim::makeBoard(options));
 }
 
+std::vector<std::string> ftdiLayoutChoices() {
+  std::vector<std::string> names;
+  for (const FtdiLayout& layout : ftdiLayouts()) names.emplace_back(layout.name);
+  return names;
+}
+
+std::vector<std::string> ftdiChannelChoices() { return {"A", "B", "C", "D"}; }
+
+constexpr CableField kLptFields[] = {{"Address", nullptr, 0, "0x378"}};
+constexpr CableField kPpdevFields[] = {{"Device", nullptr, 0, "/dev/parport0"}};
+constexpr CableField kNetworkFields[] = {{"Host", nullptr, 0, "127.0.0.1"}, {"Port", nullptr, 1, "TCP port"}};
+constexpr CableField kXvcFields[] = {{"Host", nullptr, 0, "127.0.0.1"}, {"Port", nullptr, 1, "2542"}};
+constexpr CableField kFtdiFields[] = {{"Layout", "layout", 0, "ft2232h", ftdiLayoutChoices},
+                                      {"Channel", "channel", 0, "the layout's", ftdiChannelChoices},
+                                      {"VID:PID", nullptr, 2, "the layout's"},
+                                      {"Serial", nullptr, 0, "any"}};
+constexpr CableField kUsbIdFields[] = {{"VID:PID", nullptr, 2, "any probe"}, {"Serial", nullptr, 0, "any"}};
+constexpr CableField kSimFields[] = {{"Options", nullptr, 0, "chip=OBRIN"}};
+
 constexpr CableKind kKinds[] = {
     {.name = "lpt",
      .syntax = "lpt[:ADDRESS]",
      .help = "the parallel port at 0x378 or at ADDRESS (e.g. 0xD010), by port instructions (needs root or "
              "CAP_SYS_RAWIO)",
-     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openLpt},
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openLpt, .fields = kLptFields},
     {.name = "ppdev",
      .syntax = "ppdev[:/dev/parportN]",
      .help = "the parallel port through the Linux parport device (group lp)",
-     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openPpdev},
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openPpdev, .fields = kPpdevFields},
     {.name = "remote",
      .syntax = "remote:HOST:PORT",
      .help = "a remote_bitbang server (OpenOCD's protocol) over TCP",
-     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openRemote},
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openRemote, .fields = kNetworkFields},
     {.name = "xvc",
      .syntax = "xvc:HOST:PORT",
      .help = "a Xilinx Virtual Cable 1.0 server over TCP; --tck asks it for a rate",
-     .setsTck = true, .takesOptions = true, .opensAtChoice = false, .open = openXvc},
+     .setsTck = true, .takesOptions = true, .opensAtChoice = false, .open = openXvc, .fields = kXvcFields},
     {.name = "ftdi",
      .syntax = "ftdi[:VID:PID[:SERIAL]]",
      .help = "an FTDI adapter in MPSSE mode (FT2232H, FT232H, FT4232H, FT2232D) through libftdi1; --tck sets its "
              "rate",
-     .setsTck = true, .takesOptions = true, .opensAtChoice = true, .open = openFtdi},
+     .setsTck = true, .takesOptions = true, .opensAtChoice = true, .open = openFtdi, .fields = kFtdiFields},
     {.name = "cmsis-dap",
      .syntax = "cmsis-dap[:VID:PID[:SERIAL]]",
      .help = "a CMSIS-DAP probe whose firmware offers JTAG (DAPLink boards and others) through libusb-1.0 or hidapi; "
              "--tck asks it for a highest rate",
-     .setsTck = true, .takesOptions = false, .opensAtChoice = true, .open = openCmsisDap},
+     .setsTck = true, .takesOptions = false, .opensAtChoice = true, .open = openCmsisDap, .fields = kUsbIdFields},
     {.name = "sim",
      .syntax = "sim[:OPTIONS]",
      .help = "the virtual board, in this process",
-     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openSim},
+     .setsTck = false, .takesOptions = false, .opensAtChoice = false, .open = openSim, .fields = kSimFields},
 };
 
 }  // namespace

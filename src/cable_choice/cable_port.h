@@ -4,10 +4,23 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "link/jtag_link.h"
 
 namespace zorv {
+
+// One part of a cable text after its kind's name, as a form asks for it: a keyed part goes after a
+// comma as key=value; the other parts follow colons in their order, each taking `pieces`
+// colon-separated pieces of the text (0: all that the other parts leave, so "[::1]" stays whole).
+struct CableField {
+  const char* label;  // "Host"
+  const char* key;    // "layout" for ",layout=NAME"; null for a part after a colon
+  int pieces;         // for a part after a colon
+  const char* hint;   // shown in an empty field: what is used without it, or an example
+  // The values a form offers for it (it takes others too); null for none.
+  std::vector<std::string> (*choices)() = nullptr;
+};
 
 // One kind of cable that --cable can name: its name (the text before the first colon, or before
 // the first comma for a kind that takes options), how it is written, one line of help, whether it
@@ -23,6 +36,9 @@ struct CableKind {
   bool opensAtChoice;
   std::unique_ptr<JtagLink> (*open)(const std::string& cableText, const std::string& argument, bool hasArgument,
                                     uint32_t tckPeriodNs);
+  // Its parts, for the window's cable dialog (see cable_form.h); a kind without them is offered one
+  // field for all that follows its name.
+  std::span<const CableField> fields = {};
 };
 
 // Every cable kind, the default (lpt) first. The command line's and the window's help and the

@@ -43,11 +43,15 @@ FtdiCableText parseFtdiCable(const std::string& text) {
       if (cable.layout == nullptr) {
         throw std::invalid_argument("'" + text + "': no FTDI layout '" + option.substr(7) + "' (" + ftdiLayoutNames() + ")");
       }
-    } else if (option.size() == 9 && option.rfind("channel=", 0) == 0 && option[8] >= 'A' && option[8] <= 'D') {
+    } else if (option == "channel=A" || option == "channel=B") {
       channel = option[8] - 'A';
+    } else if (option == "channel=C" || option == "channel=D") {
+      // Only the FT4232H has them, and its MPSSE is on channels A and B alone (DS_FT4232H).
+      throw std::invalid_argument("'" + text + "': channel " + option[8] +
+                                  " has no MPSSE (only an FT4232H has channels C and D, serial ports without "
+                                  "one); JTAG runs on channel A or B");
     } else {
-      throw std::invalid_argument("'" + text + "': unknown FTDI option '" + option +
-                                  "' (layout=NAME or channel=A, B, C or D)");
+      throw std::invalid_argument("'" + text + "': unknown FTDI option '" + option + "' (layout=NAME or channel=A or B)");
     }
   }
   cable.usb.channel = channel >= 0 ? channel : cable.layout->channel;

@@ -10,7 +10,7 @@
 
 namespace zorv {
 
-// What a --cable text of the form ftdi[,layout=NAME][,channel=A-D][:VID:PID[:SERIAL] | :sim[:OPTIONS]]
+// What a --cable text of the form ftdi[,layout=NAME][,channel=A|B][:VID:PID[:SERIAL] | :sim[:OPTIONS]]
 // asks for. Without VID:PID the layout's own USB ids are looked for; without a channel, the
 // layout's.
 struct FtdiCableText {

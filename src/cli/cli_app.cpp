@@ -11,6 +11,7 @@
 #include "cable_choice/cable_port.h"
 #include "cable_choice/ftdi_cable.h"
 #include "cable_choice/tck_rate.h"
+#include "cli/number_option.h"
 #include "targets/catalogue.h"
 #include "zorvjtag_version.h"
 
@@ -39,13 +40,35 @@ std::unique_ptr<JtagLink> CliContext::openPort() {
   }
 }
 
+ChainDescription CliContext::chain() const {
+  try {
+    return parseChainText(chainText);
+  } catch (const ChainError& error) {
+    throw CLI::ValidationError("--chain", error.what());
+  }
+}
+
 int parseProduct(const std::string& text) {
   if (const std::optional<TargetProduct> product = productFromName(text)) return *product;
   throw CLI::ValidationError("--product", "'" + text + "' is not " + productNamesText());
 }
 
 CLI::Option* addProductOption(CLI::App& command, std::string& product) {
-  return command.add_option("--product", product, productNamesText())->required();
+  return command.add_option("--product", product, productNamesText())->type_name("PRODUCT")->required();
+}
+
+void addNorBusOptions(CLI::App& command, std::string& type, const std::string& typeHelp, int& width, int& interleave,
+                      std::string& base) {
+  command.add_option("--type", type, typeHelp)->type_name("TYPE");
+  command.add_option("--width", width, "bus width, 8 or 16 (default: the type's)")
+      ->type_name("8|16")
+      ->check(CLI::IsMember({8, 16}).description(""));
+  command.add_option("--interleave", interleave, "1, or 2 for two byte-wide devices side by side")
+      ->type_name("1|2")
+      ->check(CLI::IsMember({1, 2}).description(""));
+  command.add_option("--base", base, "base address, hexadecimal (default 0)")
+      ->type_name("ADDRESS")
+      ->check(numberOption(NumberForm::Hexadecimal));
 }
 
 std::string detectsItsFlashText() {
@@ -79,7 +102,7 @@ size_t editDistance(std::string_view a, std::string_view b) {
 std::string strayCommandWord(const CLI::App& app, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--cable" || arg == "--tck") {
+    if (arg == "--cable" || arg == "--tck" || arg == "--chain") {
       ++i;
       continue;
     }
@@ -110,11 +133,12 @@ void suggestSubcommand(const CLI::App& app, const std::string& word) {
 }  // namespace
 
 int runCommandLine(int argc, char** argv) {
-  CLI::App app{"zorvjtag: writes NAND and NOR flash on ZORV boards by JTAG boundary scan"};
+  // Named as the user types it, not by the path it was started from.
+  CLI::App app{"zorvjtag: writes NAND and NOR flash on ZORV boards by JTAG boundary scan", "zorvjtag"};
   app.require_subcommand(1);
   app.set_version_flag("-V,--version", "zorvjtag " ZORVJTAG_VERSION, "Print the program's name and version and exit");
   CliContext context;
-  app.add_option("--cable", context.cableSpec, cableSyntaxList());
+  app.add_option("--cable", context.cableSpec, cableSyntaxList())->type_name("CABLE");
   app.add_option("--tck", context.tckHz,
                  "TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc:, ftdi or cmsis-dap cable (default: the XVC "
                  "server's own; 6 MHz on FTDI adapters; a CMSIS-DAP probe's own)")
@@ -125,8 +149,15 @@ int runCommandLine(int argc, char** argv) {
             text = std::to_string(*hz);
             return {};
           },
-          "HZ"));
+          ""))
+      ->type_name("HZ");
+  app.add_option("--chain", context.chainText,
+                 "the devices on the JTAG chain, nearest TDO first, comma separated: an instruction length (a device "
+                 "kept in BYPASS), LENGTH:0xIDCODE, a BSDL file, or target for the product (default: the product "
+                 "alone)")
+      ->type_name("LIST");
   addExtraCommands(app, context);
+  addChainCommand(app, context);
   addNandCommand(app, context);
   addNorCommand(app, context);
   addReadCommands(app, context);
@@ -134,7 +165,7 @@ int runCommandLine(int argc, char** argv) {
   addBsdlCommand(app, context);
   // After the subcommands, so that only the program's own help carries it.
   app.footer("FTDI adapters (FT2232H, FT232H, FT4232H, FT2232D in MPSSE mode), as --cable:\n"
-             "    ftdi[,layout=NAME][,channel=A|B|C|D][:VID:PID[:SERIAL]]\n"
+             "    ftdi[,layout=NAME][,channel=A|B][:VID:PID[:SERIAL]]\n"
              "    Without VID:PID the layout's own USB ids are looked for; without channel, the layout's.\n"
              "    Layouts: " + ftdiLayoutNames() + " (ft2232h, the default: ADBUS0 TCK, 1 TDI, 2 TDO, 3 TMS).\n"
              "    ftdi[,layout=NAME]:sim[:OPTIONS] plays the virtual board through a modelled FT2232H.\n"

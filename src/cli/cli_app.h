@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 
 namespace zorv::cli {
@@ -13,22 +14,34 @@ enum ExitStatus : int { ExitSuccess = 0, ExitJobFailed = 1, ExitUsage = 2, ExitS
 
 struct CliContext {
   std::string cableSpec = "lpt";
+  std::string chainText;  // --chain, as given
   uint64_t tckHz = 0;  // 0: the cable's own rate
   int exitStatus = ExitSuccess;
   // Opens the port named by --cable (at the --tck rate); on a bad text, or a --tck the cable cannot
   // set, prints why and returns null (exit status 2).
   std::unique_ptr<JtagLink> openPort();
+  // The devices --chain names (none without it); throws CLI::ValidationError for a text or a BSDL
+  // file that cannot be taken.
+  ChainDescription chain() const;
 };
+
+// Where the BSDL files that come with the program are: the installed data folder, or a "bsdl"
+// folder beside the program on Windows.
+std::string installedBsdlDir();
 
 // Reads a product name in any case; throws CLI::ValidationError for anything else.
 int parseProduct(const std::string& text);
 // Adds the required --product option, its help naming the catalogue's products.
 CLI::Option* addProductOption(CLI::App& command, std::string& product);
+// --type, --width, --interleave and --base: the NOR bus as nor and the NOR read-back commands take it.
+void addNorBusOptions(CLI::App& command, std::string& type, const std::string& typeHelp, int& width, int& interleave,
+                      std::string& base);
 // "; P detects its flash" for every product that finds its NOR flash by its device code.
 std::string detectsItsFlashText();
 
 void addBsdlCommand(CLI::App& app, CliContext& context);
 void addExtraCommands(CLI::App& app, CliContext& context);
+void addChainCommand(CLI::App& app, CliContext& context);
 void addNandCommand(CLI::App& app, CliContext& context);
 void addNorCommand(CLI::App& app, CliContext& context);
 void addReadCommands(CLI::App& app, CliContext& context);

@@ -18,6 +18,7 @@ struct ExtraOptions {
 void runExtra(CliContext& context, const ExtraOptions& options, ExtraMode mode) {
   ExtraSettings settings;
   settings.product = parseProduct(options.product);
+  settings.chain = context.chain();
   settings.toggleCs = options.toggleCs ? 1 : 0;
   settings.extraMode = mode;
   std::unique_ptr<JtagLink> port = context.openPort();

@@ -16,6 +16,7 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   CLI::App* command = app.add_subcommand("nand", "Download an image into the NAND flash");
   addProductOption(*command, *product);
   command->add_option("--block", *block, "first block: decimal, or hexadecimal after 0x")
+      ->type_name("BLOCK")
       ->default_str("0")
       ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--verify", settings->verify, "read the flash back and compare it with the image");
@@ -24,9 +25,10 @@ void addNandCommand(CLI::App& app, CliContext& context) {
   command->add_flag("--oob", settings->oob,
                     "IMAGE holds each page followed by its spare area (as nand-read --oob writes it); both are "
                     "written, a spare area of only 0xFF is left erased");
-  command->add_option("IMAGE", settings->imagePath, "raw image file")->required();
+  command->add_option("IMAGE", settings->imagePath, "raw image file")->type_name("FILE")->required();
   command->callback([&context, settings, product, block] {
     settings->product = parseProduct(*product);
+    settings->chain = context.chain();
     // Validated: the option's check has refused anything else.
     settings->block = readNumberOption(*block, NumberForm::DecimalOrHexadecimal).value_or(0);
     std::unique_ptr<JtagLink> port = context.openPort();

@@ -28,6 +28,7 @@ struct NorCommandOptions {
 void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   NorSettings settings;
   settings.product = parseProduct(options.product);
+  settings.chain = context.chain();
   if (norAbilities(settings.product).findsByDeviceCode) {
     // As its page shows it: AutoDetect, and the bus the product fixes.
     settings.flashType = AutoDetect;
@@ -72,22 +73,17 @@ void addNorCommand(CLI::App& app, CliContext& context) {
   auto options = std::make_shared<NorCommandOptions>();
   CLI::App* command = app.add_subcommand("nor", "Writes an image into the NOR flash on the chip's bus");
   addProductOption(*command, options->product);
-  command->add_option("--type", options->type, typeHelp());
-  command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
-      ->check(CLI::IsMember({8, 16}));
-  command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")
-      ->check(CLI::IsMember({1, 2}));
-  command->add_option("--base", options->base, "base address, hexadecimal (default 0)")
-      ->check(numberOption(NumberForm::Hexadecimal));
+  addNorBusOptions(*command, options->type, typeHelp(), options->width, options->interleave, options->base);
   command->add_option("--block", options->block,
                       "number of the first sector to write, decimal or hexadecimal after 0x (default 0)")
+      ->type_name("SECTOR")
       ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   command->add_flag("--skip-ff", options->skipBlank,
                     "leave units (or write buffers) of only 0xFF as the erase left them");
   command->add_flag("--skip-unchanged", options->skipUnchanged,
                     "read the covered sectors first; a sector already holding the image is neither erased nor "
                     "programmed");
-  command->add_option("IMAGE", options->image, "raw image file")->required();
+  command->add_option("IMAGE", options->image, "raw image file")->type_name("FILE")->required();
   command->callback([options, &context] { runNorCommand(*options, context); });
 }
 

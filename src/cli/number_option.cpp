@@ -25,7 +25,7 @@ CLI::Validator numberOption(NumberForm form) {
         if (readNumberOption(text, form)) return {};
         return "'" + text + "' is not " + what + " of 32 bits";
       },
-      "NUMBER");
+      "");  // the option names what the number is
 }
 
 }  // namespace zorv::cli

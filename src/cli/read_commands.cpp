@@ -35,6 +35,7 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   settings.flash = flash;
   settings.mode = mode;
   settings.product = parseProduct(options.product);
+  settings.chain = context.chain();
   // Validated numbers: the checks on the options have refused anything else.
   settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
   if (!options.count.empty()) {
@@ -71,24 +72,20 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
   CLI::App* command = app.add_subcommand(name, description);
   addProductOption(*command, options->product);
   if (flash == ReadFlash::Nor) {
-    command->add_option("--type", options->type,
-                        "flash type, as for nor (default EN29LV010A)" + detectsItsFlashText());
-    command->add_option("--width", options->width, "bus width, 8 or 16 (default: the type's)")
-        ->check(CLI::IsMember({8, 16}));
-    command->add_option("--interleave", options->interleave, "1, or 2 for two byte-wide devices side by side")
-        ->check(CLI::IsMember({1, 2}));
-    command->add_option("--base", options->base, "base address, hexadecimal (default 0)")
-        ->check(numberOption(NumberForm::Hexadecimal));
+    addNorBusOptions(*command, options->type, "flash type, as for nor (default EN29LV010A)" + detectsItsFlashText(),
+                     options->width, options->interleave, options->base);
   }
   const char* unit = flash == ReadFlash::Nand ? "block" : "sector";
   if (mode != ReadMode::BadScan) {
     CLI::Option* block = command->add_option("--block", options->block,
                                              std::string("first ") + unit + ": decimal, or hexadecimal after 0x")
+                             ->type_name(flash == ReadFlash::Nand ? "BLOCK" : "SECTOR")
                              ->check(numberOption(NumberForm::DecimalOrHexadecimal));
     if (mode == ReadMode::Erase) block->required();
   }
   if (mode == ReadMode::Erase) {
     command->add_option("--count", options->count, std::string("number of ") + unit + "s to erase")
+        ->type_name("COUNT")
         ->required()
         ->check(numberOption(NumberForm::DecimalOrHexadecimal));
   }
@@ -99,6 +96,7 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
   }
   if (mode == ReadMode::Read) {
     command->add_option("--size", options->size, "bytes to read: decimal or 0x hexadecimal, K, M or G after it, or all")
+        ->type_name("SIZE")
         ->required()
         ->check(sizeOption());
     if (flash == ReadFlash::Nand) {
@@ -107,13 +105,13 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
       command->add_flag("--pad-bad", options->padBad,
                         "0xFF in place of a bad block, so that offsets in OUT stay as on the flash");
     }
-    command->add_option("OUT", options->path, "file to write")->required();
+    command->add_option("OUT", options->path, "file to write")->type_name("FILE")->required();
   }
   if (mode == ReadMode::Verify) {
     if (flash == ReadFlash::Nand) {
       command->add_flag("--oob", options->oob, "IMAGE holds each page followed by its spare area; both are compared");
     }
-    command->add_option("IMAGE", options->path, "raw image file")->required();
+    command->add_option("IMAGE", options->path, "raw image file")->type_name("FILE")->required();
   }
   command->callback([flash, mode, options, &context] { runReadCommand(flash, mode, *options, context); });
   return command;

@@ -43,13 +43,19 @@ int serveBoard(const ServeOptions& options) {
 void addSimServeCommand(CLI::App& app, CliContext& context) {
   auto* command = app.add_subcommand("sim-serve", "Serve a virtual board over remote_bitbang or XVC on 127.0.0.1");
   auto settings = std::make_shared<ServeOptions>();
-  command->add_option("--port", settings->tcpPort, "TCP port (0 picks a free one and prints it)")->required();
+  command->add_option("--port", settings->tcpPort, "TCP port (0 picks a free one and prints it)")
+      ->type_name("PORT")
+      ->required();
   command->add_option("--protocol", settings->protocol, "remote_bitbang (default) or xvc")
-      ->check(CLI::IsMember({"remote_bitbang", "xvc"}));
-  command->add_option("--xvc-max-bytes", settings->xvcMaxBytes, "the longest XVC vector the server takes, in bytes")
+      ->type_name("remote_bitbang|xvc")
+      ->check(CLI::IsMember({"remote_bitbang", "xvc"}).description(""));
+  command->add_option("--xvc-max-bytes", settings->xvcMaxBytes,
+                      "the longest XVC vector the server takes, in bytes (2 to 16777216)")
+      ->type_name("BYTES")
       ->default_str("32768")
-      ->check(CLI::Range(size_t{2}, size_t{1} << 24));
-  command->add_option("options", settings->options, "board options, as after --cable sim: (e.g. chip=TQR2400)");
+      ->check(CLI::Range(size_t{2}, size_t{1} << 24).description(""));
+  command->add_option("options", settings->options, "board options, as after --cable sim: (e.g. chip=TQR2400)")
+      ->type_name("OPTIONS");
   command->callback([&context, settings] { context.exitStatus = serveBoard(*settings); });
 }
 

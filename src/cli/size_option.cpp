@@ -21,7 +21,7 @@ CLI::Validator sizeOption() {
         if (text == "all" || readSizeOption(text)) return {};
         return "'" + text + "' is not a size (decimal or 0x hexadecimal bytes, K, M or G after it, or all)";
       },
-      "BYTES|all");
+      "");  // the option names it
 }
 
 }  // namespace zorv::cli

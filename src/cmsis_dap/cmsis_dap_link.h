@@ -31,6 +31,8 @@ class CmsisDapLink : public JtagLink {
   // Opens and connects the probe unless it is connected and working. Always true: a probe that
   // cannot be opened shows as a cable that does not answer, its cause in linkFailure().
   bool grantAccess() override;
+  // Disconnects and closes the probe at a job's end, for another program to open.
+  void release() override { close(); }
   bool detect() override { return live(); }
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;

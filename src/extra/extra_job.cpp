@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "chain/chip_identity.h"
 #include "link/jtag_cable.h"
 #include "page/job_frame.h"
 #include "targets/target_product.h"
@@ -22,7 +23,7 @@ const char* headerLine(const ExtraSettings& settings) {
 }
 
 // The chip's JTAG ID line; false, with the job ended, when it does not come back.
-bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target) {
+bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target, bool drivesPins) {
   JtagCable& cable = job.cable;
   if (cable.detectPort() != 0) {
     if (job.status.linkCutByStop()) return false;
@@ -34,13 +35,18 @@ bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target) {
   cable.resetTap();
   char productName[8];
   toggler.bind(cable, target, productName);
-  std::string idLine;
+  const ChipIdentity identity = identifyChip(cable, job.chain, {productName, drivesPins});
   // An identification read over a link that failed meanwhile proves nothing, whatever it holds.
-  if (cable.readIdCode(idLine) == 0 || !job.status.linkHolds()) {
+  if (!job.status.linkHolds()) {
     job.status.fail("Cannot read JTAG ID");
     return false;
   }
-  job.page.appendLog(idLine);
+  if (!identity.idLine.empty()) job.page.appendLog(identity.idLine);
+  if (!identity.identified) {
+    if (!identity.causeLine.empty()) job.page.appendLog(identity.causeLine);
+    job.status.fail("Cannot read JTAG ID");
+    return false;
+  }
   return true;
 }
 
@@ -84,10 +90,10 @@ int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings) {
 }
 
 int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings, const TickSource& ticks) {
-  return runJobFrame(page, link, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
+  return runJobFrame(page, link, settings.chain, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
     std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
     PinToggler toggler(ticks);
-    if (!target || headerLine(settings)[0] == '\0' || !readId(job, toggler, *target)) return;
+    if (!target || headerLine(settings)[0] == '\0' || !readId(job, toggler, *target, settings.extraMode == PinToggling)) return;
     if (settings.extraMode == ReadJtagId) {
       job.status.complete("");
       return;

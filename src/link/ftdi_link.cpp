@@ -52,8 +52,7 @@ void FtdiLink::pulseTrst() {
     clockTms(0x1F, 5, false);
     return;
   }
-  adapter_.holdTrst(true);
-  adapter_.holdTrst(false);
+  adapter_.pulseTrst();
   usable();
 }
 

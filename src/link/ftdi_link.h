@@ -20,6 +20,8 @@ class FtdiLink : public JtagLink {
       : adapter_(layout, std::move(opener), tckPeriodNs) {}
 
   bool grantAccess() override;
+  // Closes the adapter, for another program to open.
+  void release() override { adapter_.close(); }
   bool detect() override { return usable(); }
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;
@@ -34,7 +36,7 @@ class FtdiLink : public JtagLink {
   bool setsTckPeriod() const override { return true; }
   uint32_t tckPeriodNs() const override { return adapter_.tckHz() == 0 ? 0 : 1000000000u / adapter_.tckHz(); }
 
-  // The TCK rate the adapter runs, in Hz (0 while closed).
+  // The TCK rate the adapter runs, or ran when last open, in Hz (0 until first opened).
   uint32_t tckHz() const { return adapter_.tckHz(); }
   const MpsseEncoder* encoder() const { return adapter_.encoderIfOpen(); }
 

@@ -35,6 +35,10 @@ class JtagLink {
   // Asks for the right to use the cable, at the start of every job (and connects a link that is
   // not connected). False when refused; the cause, if known, is in linkFailure().
   virtual bool grantAccess() { return true; }
+  // Gives the cable back at the end of every job, so that another program can take it at once: a
+  // network link closes its connection, a USB adapter or a parport device is let go. The next
+  // grantAccess opens it again; what the board holds is untouched.
+  virtual void release() {}
   // Whether a cable answers. A parallel port writes its test byte and reads it back, then leaves
   // the idle byte on the pins; a connected link answers true.
   virtual bool detect() = 0;
@@ -67,8 +71,9 @@ class JtagLink {
   // Empty while the link holds, else why it failed, e.g. "connection to 127.0.0.1:4444 lost".
   virtual const std::string& linkFailure() const { return linkFailure_; }
 
-  // The job's stop flag: once non-zero, a wait on the link ends at once (and the link notes the
-  // stop as its cause), so a stopped job never sits out a silent server's time-out.
+  // The job's stop flag: once non-zero, the link acts on it at its next wait, noting the stop as
+  // its cause, so a stopped job never sits out a silent server's time-out. It acts only between
+  // whole scans: a scan whose bits are still being sent goes out to its end first (see XvcLink).
   virtual void watchStopFlag(const std::atomic<int>* flag) { stopFlag_ = flag; }
 
  protected:

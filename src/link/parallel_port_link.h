@@ -21,6 +21,7 @@ class ParallelPortLink : public JtagLink {
   explicit ParallelPortLink(std::unique_ptr<PortIo> port) : owned_(std::move(port)), io_(*owned_) {}
 
   bool grantAccess() override { return io_.grantAccess(); }
+  void release() override { io_.release(); }
   bool detect() override;
   void clockTms(uint32_t tmsBits, int count, bool tdi) override {
     for (int i = 0; i < count; ++i) clock(((tmsBits >> i) & 1) != 0, tdi);

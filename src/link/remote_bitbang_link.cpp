@@ -7,16 +7,29 @@ namespace zorv {
 RemoteBitbangLink::RemoteBitbangLink(std::string host, uint16_t tcpPort, int silenceLimitMs)
     : tcp_(std::move(host), tcpPort, silenceLimitMs) {}
 
-RemoteBitbangLink::~RemoteBitbangLink() {
+RemoteBitbangLink::~RemoteBitbangLink() { release(); }
+
+void RemoteBitbangLink::release() {
   if (!tcp_.isOpen()) return;
   // The job's last answers were collected when its cable was done: closing waits for none.
   put('Q');
   const size_t length = outLength_;
   outLength_ = 0;
   tcp_.sendAll(out_, length);
+  tcp_.close();
+  // Nothing is owed once the job has collected its captures; should anything be, its buffers may
+  // be gone with the job: it is forgotten, never written.
+  pendingHead_ = 0;
+  pendingCount_ = 0;
+  owed_ = 0;
 }
 
 bool RemoteBitbangLink::grantAccess() {
+  // A stopped job that never brought its last scan to an end has nothing more to send.
+  if (finishing_) {
+    tcp_.close();
+    fail();
+  }
   tcp_.dropIfClosedByPeer();
   if (!tcp_.isOpen()) {
     // A new connection: the previous job has reported its failure, if it had one.
@@ -28,6 +41,7 @@ bool RemoteBitbangLink::grantAccess() {
       return true;
     }
     put('r');  // the server's nTRST level is not known: release it
+    tap_.reset();
   }
   return true;
 }
@@ -41,6 +55,25 @@ void RemoteBitbangLink::fail() {
   noteLinkFailure(tcp_.cause());
   outLength_ = 0;
   dropPending();
+  finishing_ = false;
+}
+
+void RemoteBitbangLink::stopAtRest() {
+  if (!tcp_.isOpen()) return;
+  if (!finishing_) {
+    noteLinkFailure("stopped while waiting for " + tcp_.where());
+    finishing_ = true;
+  }
+  if (!tap_.atRest()) return;
+  // The answers owed are read first: a connection closed on bytes unread is reset, and a server
+  // whose answer then fails may drop the commands it has not played.
+  if (collectAnswers()) {
+    put('Q');
+    sendBuffered();
+  }
+  tcp_.close();
+  outLength_ = 0;
+  finishing_ = false;
 }
 
 void RemoteBitbangLink::dropPending() {
@@ -55,11 +88,12 @@ void RemoteBitbangLink::clock(bool tms, bool tdi) {
   const char pins = static_cast<char>('0' + (tms ? 2 : 0) + (tdi ? 1 : 0));
   put(pins);
   put(static_cast<char>(pins + 4));
+  tap_.clock(tms);
+  if (tcp_.stopSeen()) stopAtRest();
 }
 
 void RemoteBitbangLink::clockTms(uint32_t tmsBits, int count, bool tdi) {
-  if (!tcp_.isOpen()) return;
-  for (int i = 0; i < count; ++i) clock(((tmsBits >> i) & 1) != 0, tdi);
+  for (int i = 0; i < count && tcp_.isOpen(); ++i) clock(((tmsBits >> i) & 1) != 0, tdi);
 }
 
 void RemoteBitbangLink::shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) {
@@ -67,17 +101,21 @@ void RemoteBitbangLink::shiftBits(const char* tdi, uint32_t length, bool exitOnL
     if (capture.dest != nullptr) std::memset(capture.dest, 0xFF, capture.count);
     return;
   }
-  if (capture.dest != nullptr && capture.count > 0) {
+  bool capturing = capture.dest != nullptr && capture.count > 0;
+  if (capturing) {
     if (pendingCount_ == kMaxPendingRuns) flush();
     if (!tcp_.isOpen()) {
       std::memset(capture.dest, 0xFF, capture.count);
       return;
     }
-    pending_[pendingCount_++] = {capture.dest, capture.count};
+    // Stopped: the scan goes to its end, its bits read by nobody.
+    if (finishing_) std::memset(capture.dest, 0xFF, capture.count);
+    capturing = !finishing_;
+    if (capturing) pending_[pendingCount_++] = {capture.dest, capture.count};
   }
   for (uint32_t i = 0; i < length; ++i) {
     clock(exitOnLast && i + 1 == length, (tdi[i] & 1) != 0);
-    if (capture.dest != nullptr && i >= capture.first && i - capture.first < capture.count) {
+    if (capturing && i >= capture.first && i - capture.first < capture.count) {
       ++owed_;
       put('R');
     }
@@ -89,6 +127,8 @@ void RemoteBitbangLink::pulseTrst() {
   if (!tcp_.isOpen()) return;
   put('t');
   put('r');
+  tap_.reset();
+  if (tcp_.stopSeen()) stopAtRest();
 }
 
 bool RemoteBitbangLink::acceptAnswers(const char* data, size_t length) {
@@ -100,6 +140,7 @@ bool RemoteBitbangLink::acceptAnswers(const char* data, size_t length) {
       return false;
     }
     --owed_;
+    if (pendingHead_ == pendingCount_) continue;
     PendingRun& run = pending_[pendingHead_];
     *run.dest++ = c == '1' ? kTdoCaptured : 0;
     if (--run.length == 0) ++pendingHead_;
@@ -129,15 +170,29 @@ void RemoteBitbangLink::sendBuffered() {
   if (!tcp_.sendAll(out_, length, [this] { return takeAnswers(); }) && !tcp_.isOpen()) fail();
 }
 
-void RemoteBitbangLink::flush() {
+bool RemoteBitbangLink::collectAnswers() {
   sendBuffered();
-  if (!tcp_.isOpen() || owed_ == 0) return;
+  if (!tcp_.isOpen()) return false;
+  if (owed_ == 0) return true;
   ++roundTrips_;
   while (owed_ > 0) {
-    if (!tcp_.waitReadable(tcp_.deadline()) || !takeAnswers()) {
+    if (!tcp_.waitReadable(tcp_.deadline())) {
+      // The job's stop: the answers are waited for again once the scan in flight has gone out.
       if (!tcp_.isOpen()) fail();
-      return;
+      return false;
     }
+    if (!takeAnswers()) return false;
+  }
+  return true;
+}
+
+void RemoteBitbangLink::flush() {
+  if (!finishing_) collectAnswers();
+  if (tcp_.stopSeen()) stopAtRest();
+  // Stopped in the middle of a scan: what the caller waits for will not come.
+  if (finishing_) {
+    for (size_t i = pendingHead_; i < pendingCount_; ++i) std::memset(pending_[i].dest, 0xFF, pending_[i].length);
+    pendingHead_ = pendingCount_ = 0;
   }
 }
 

@@ -23,6 +23,7 @@ TcpConnection::~TcpConnection() { close(); }
 bool TcpConnection::connect() {
   close();
   cause_.clear();
+  stopSeen_ = false;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -33,7 +34,7 @@ bool TcpConnection::connect() {
     return false;
   }
   int error = 0;
-  for (const addrinfo* a = found; a != nullptr && fd_ < 0; a = a->ai_next) {
+  for (const addrinfo* a = found; a != nullptr && fd_ < 0 && !stopWanted(); a = a->ai_next) {
     // Non-blocking from here on: every call on it below is written not to wait.
     const int fd = net::openSocket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (fd < 0) {
@@ -43,9 +44,16 @@ bool TcpConnection::connect() {
     const int result = net::connectSocket(fd, a->ai_addr, a->ai_addrlen);
     error = result == 0 ? 0 : net::lastError();
     if (result != 0 && error == EINPROGRESS) {
-      // A bound wait, so an address that swallows packets cannot hang a job.
+      // A bound wait, so an address that swallows packets cannot hang a job; a stop ends it.
       error = ETIMEDOUT;
-      if (net::pollSocket(fd, POLLOUT, kConnectLimitMs) == 1) error = net::connectError(fd);
+      const Deadline until = Clock::now() + std::chrono::milliseconds(kConnectLimitMs);
+      int ready = 0;
+      for (auto left = kConnectLimitMs; ready == 0 && left > 0 && !stopWanted();
+           left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count())) {
+        ready = net::pollSocket(fd, POLLOUT, std::min(left, kStopCheckMs));
+        if (ready < 0 && net::lastError() == EINTR) ready = 0;
+      }
+      if (ready == 1) error = net::connectError(fd);
     }
     if (error != 0) {
       net::closeSocket(fd);
@@ -56,7 +64,8 @@ bool TcpConnection::connect() {
   }
   ::freeaddrinfo(found);
   if (fd_ < 0) {
-    cause_ = "cannot connect to " + where() + " (" + net::errorText(error) + ")";
+    cause_ = stopWanted() ? "stopped while waiting for " + where()
+                          : "cannot connect to " + where() + " (" + net::errorText(error) + ")";
     return false;
   }
   return true;
@@ -84,33 +93,36 @@ void TcpConnection::failOutsideProtocol(const std::string& protocol) {
   fail(where() + " answered outside the " + protocol);
 }
 
-// Ready: true. A stop ends the wait and the connection, whose answers would now arrive out of
-// step; what has already arrived is still taken from a stopped job.
-bool TcpConnection::wait(short events, Deadline deadline) {
-  int slice = 0;
+// The stop is looked at before anything that has arrived, so that a server sending without end
+// cannot keep a stopped job waiting; from the stop on, until holds the grace for the caller too.
+bool TcpConnection::wait(short events, Deadline& until, bool endsAtStop) {
   for (;;) {
-    const int ready = net::pollSocket(fd_, events, slice);
+    if (!stopSeen_ && stopWanted()) {
+      stopSeen_ = true;
+      until = std::min(until, deadline());
+      if (endsAtStop) {
+        cause_ = "stopped while waiting for " + where();
+        return false;
+      }
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    if (left <= 0) {
+      const int silence = silenceMs();
+      fail(stopSeen_ ? "stopped while waiting for " + where()
+                     : "no answer from " + where() + " within " +
+                           (silence % 1000 == 0 ? std::to_string(silence / 1000) + " s" : std::to_string(silence) + " ms"));
+      return false;
+    }
+    const int ready = net::pollSocket(fd_, events, static_cast<int>(std::min<long long>(left, kStopCheckMs)));
     if (ready > 0) return true;
     if (ready < 0 && net::lastError() != EINTR) {
       fail("connection to " + where() + " lost");
       return false;
     }
-    if (stopFlag_ != nullptr && stopFlag_->load() != 0) {
-      fail("stopped while waiting for " + where());
-      return false;
-    }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      const std::string limit = silenceLimitMs_ % 1000 == 0 ? std::to_string(silenceLimitMs_ / 1000) + " s"
-                                                            : std::to_string(silenceLimitMs_) + " ms";
-      fail("no answer from " + where() + " within " + limit);
-      return false;
-    }
-    slice = static_cast<int>(std::min<long long>(left, kStopCheckMs));
   }
 }
 
-bool TcpConnection::waitReadable(Deadline until) { return fd_ >= 0 && wait(POLLIN, until); }
+bool TcpConnection::waitReadable(Deadline until) { return fd_ >= 0 && wait(POLLIN, until, true); }
 
 bool TcpConnection::sendAll(const char* data, size_t length, const std::function<bool()>& whenReadable) {
   Deadline until = deadline();
@@ -129,20 +141,15 @@ bool TcpConnection::sendAll(const char* data, size_t length, const std::function
       fail("connection to " + where() + " lost");
       return false;
     }
-    if (!wait(static_cast<short>(POLLOUT | (whenReadable ? POLLIN : 0)), until)) return false;
-    if (whenReadable && net::pollSocket(fd_, POLLIN, 0) == 1) {
-      if (!whenReadable()) return false;
-      until = deadline();
-    }
+    if (!wait(static_cast<short>(POLLOUT | (whenReadable ? POLLIN : 0)), until, false)) return false;
+    if (whenReadable && net::pollSocket(fd_, POLLIN, 0) == 1 && !whenReadable()) return false;
   }
   return true;
 }
 
-bool TcpConnection::receiveAll(char* data, size_t length) {
-  // One limit for the whole answer: a server trickling it byte by byte is still silent.
-  const Deadline until = deadline();
+bool TcpConnection::receiveAll(char* data, size_t length, Deadline until) {
   while (length > 0) {
-    if (fd_ < 0 || !wait(POLLIN, until)) return false;
+    if (fd_ < 0 || !wait(POLLIN, until, true)) return false;
     const ssize_t got = net::receiveSome(fd_, data, length, net::kNoWait);
     const int error = got < 0 ? net::lastError() : 0;
     if (got > 0) {
@@ -167,11 +174,6 @@ long TcpConnection::receiveAvailable(char* data, size_t length) {
     fail("connection to " + where() + " lost");
     return -1;
   }
-}
-
-bool TcpConnection::hasUnaskedBytes() {
-  char extra;
-  return fd_ >= 0 && net::receiveSome(fd_, &extra, 1, MSG_PEEK | net::kNoWait) > 0;
 }
 
 }  // namespace zorv

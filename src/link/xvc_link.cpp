@@ -51,7 +51,9 @@ XvcLink::XvcLink(std::string host, uint16_t tcpPort, uint32_t tckPeriodNs, int s
 // The job's last answers were collected when its cable was done with the link: closing sends what
 // is left and waits for no answer nobody would read. Answers taken in on the way go nowhere: the
 // buffers of captures still waiting may be gone.
-XvcLink::~XvcLink() {
+XvcLink::~XvcLink() { release(); }
+
+void XvcLink::release() {
   if (!tcp_.isOpen()) return;
   pendingCount_ = 0;
   resolved_ = 0;
@@ -61,6 +63,8 @@ XvcLink::~XvcLink() {
 }
 
 bool XvcLink::grantAccess() {
+  // A stopped job that never brought its last scan to an end has nothing more to send.
+  if (finishing_) fail();
   tcp_.dropIfClosedByPeer();
   if (!tcp_.isOpen()) {
     // A new connection: the previous job has reported its failure, if it had one.
@@ -70,6 +74,7 @@ bool XvcLink::grantAccess() {
       noteLinkFailure(tcp_.cause());
       return true;
     }
+    tap_.reset();
     bitsInShift_ = 0;
     bitsClocked_ = 0;
     bitsSent_ = 0;
@@ -92,8 +97,10 @@ bool XvcLink::handshake() {
     fail();
     return false;
   }
+  // One answer, one limit: a greeting trickled byte by byte is silence all the same.
+  const TcpConnection::Deadline until = tcp_.deadline();
   while (c != '\n' && line.size() < kMaxInfoLine) {
-    if (!tcp_.receiveAll(&c, 1)) {
+    if (!tcp_.receiveAll(&c, 1, until)) {
       fail();
       return false;
     }
@@ -120,7 +127,7 @@ bool XvcLink::handshake() {
     char request[11] = "settck:";
     putLittleEndian32(request + 7, tckPeriodNs_);
     char granted[4];
-    if (!tcp_.sendAll(request, 11) || !tcp_.receiveAll(granted, 4)) {
+    if (!tcp_.sendAll(request, 11) || !tcp_.receiveAll(granted, 4, tcp_.deadline())) {
       fail();
       return false;
     }
@@ -137,6 +144,7 @@ void XvcLink::fail() {
   noteLinkFailure(tcp_.cause());
   tcp_.close();
   dropPending();
+  finishing_ = false;
 }
 
 void XvcLink::dropPending() {
@@ -155,6 +163,30 @@ void XvcLink::dropPending() {
   resolved_ = 0;
 }
 
+void XvcLink::abandonCaptures() {
+  for (size_t i = resolved_; i < pendingCount_; ++i) {
+    PendingCapture& capture = pending_[i];
+    std::memset(capture.dest + capture.done, 0xFF, capture.count - capture.done);
+  }
+  pendingCount_ = 0;
+  resolved_ = 0;
+}
+
+void XvcLink::stopAtRest() {
+  if (!tcp_.isOpen()) return;
+  if (!finishing_) {
+    noteLinkFailure("stopped while waiting for " + tcp_.where());
+    finishing_ = true;
+  }
+  if (!tap_.atRest()) return;
+  // The answers still come in as they would have: what the server played is what it said.
+  sendShift(false);
+  collectAnswers();
+  tcp_.close();
+  dropPending();
+  finishing_ = false;
+}
+
 void XvcLink::clockTms(uint32_t tmsBits, int count, bool tdi) {
   for (int i = 0; i < count && tcp_.isOpen(); ++i) addClock(((tmsBits >> i) & 1) != 0, tdi);
 }
@@ -162,7 +194,7 @@ void XvcLink::clockTms(uint32_t tmsBits, int count, bool tdi) {
 void XvcLink::shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) {
   if (capture.dest != nullptr && capture.count > 0) {
     if (pendingCount_ == kMaxPendingCaptures) flush();
-    if (!tcp_.isOpen()) {
+    if (!tcp_.isOpen() || finishing_) {
       std::memset(capture.dest, 0xFF, capture.count);
       return;
     }
@@ -184,13 +216,16 @@ void XvcLink::addClock(bool tms, bool tdi) {
   if (tdi) tdiVector[byte] = static_cast<char>(tdiVector[byte] | mask);
   ++bitsInShift_;
   ++bitsClocked_;
+  tap_.clock(tms);
   if (bitsInShift_ == shiftBytes_ * 8) sendShift(true);
+  if (tcp_.stopSeen()) stopAtRest();
 }
 
 void XvcLink::sendShift(bool keepWindow) {
   if (bitsInShift_ == 0 || !tcp_.isOpen()) return;
   const size_t bytes = (bitsInShift_ + 7) / 8;
-  if (keepWindow && answerBytesOwed_ + gatheredAnswerBytes_ + bytes > kAnswerWindow) {
+  // After a stop the answers are waited for once the scan in flight has gone out.
+  if (keepWindow && !tcp_.stopSeen() && answerBytesOwed_ + gatheredAnswerBytes_ + bytes > kAnswerWindow) {
     collectAnswers();
     if (!tcp_.isOpen()) return;
   }
@@ -210,6 +245,8 @@ void XvcLink::sendShift(bool keepWindow) {
 // Short shifts go out many to a send, not one packet each.
 void XvcLink::sendGathered() {
   if (gatheredLength_ == 0 || !tcp_.isOpen()) return;
+  // A byte that came after the last answer was taken would pass for the first of the next.
+  if (!takeArrivedAnswers()) return;
   const size_t length = gatheredLength_;
   gatheredLength_ = 0;
   answerBytesOwed_ += gatheredAnswerBytes_;
@@ -233,15 +270,21 @@ void XvcLink::resolve(uint64_t firstBit, uint32_t bits) {
 
 bool XvcLink::takeArrivedAnswers() {
   const size_t fullShiftBits = shiftBytes_ * 8;
-  while (answerBytesOwed_ > 0) {
-    // Never more than was asked for: a byte beyond is the server breaking the protocol.
+  for (;;) {
+    // One byte more than is owed is asked for: a byte beyond the answers owed, whenever it comes,
+    // is the server breaking the protocol, and would shift every later capture.
     const long got = tcp_.receiveAvailable(reinterpret_cast<char*>(received_.get()),
-                                           std::min(answerBytesOwed_, kReceiveChunk));
+                                           std::min(answerBytesOwed_ + 1, kReceiveChunk));
     if (got < 0) {
       fail();
       return false;
     }
     if (got == 0) return true;
+    if (static_cast<size_t>(got) > answerBytesOwed_) {
+      tcp_.failOutsideProtocol("XVC protocol");
+      fail();
+      return false;
+    }
     answerBytesOwed_ -= static_cast<size_t>(got);
     const uint8_t* data = received_.get();
     auto left = static_cast<size_t>(got);
@@ -261,7 +304,6 @@ bool XvcLink::takeArrivedAnswers() {
       }
     }
   }
-  return true;
 }
 
 void XvcLink::collectAnswers() {
@@ -273,10 +315,12 @@ void XvcLink::collectAnswers() {
   TcpConnection::Deadline until = tcp_.deadline();
   uint64_t answered = bitsAnswered_;
   while (answerBytesOwed_ > 0) {
-    if (!tcp_.waitReadable(until) || !takeArrivedAnswers()) {
-      fail();
+    if (!tcp_.waitReadable(until)) {
+      // The job's stop: the answers are waited for again once the scan in flight has gone out.
+      if (!tcp_.isOpen()) fail();
       return;
     }
+    if (!takeArrivedAnswers()) return;
     if (bitsAnswered_ != answered) {
       answered = bitsAnswered_;
       until = tcp_.deadline();
@@ -289,13 +333,13 @@ void XvcLink::collectAnswers() {
 
 void XvcLink::flush() {
   if (!tcp_.isOpen()) return;
-  sendShift(false);
-  collectAnswers();
-  // Every answer is in: anything more is not the protocol.
-  if (tcp_.hasUnaskedBytes()) {
-    tcp_.failOutsideProtocol("XVC protocol");
-    fail();
+  if (!finishing_) {
+    sendShift(false);
+    collectAnswers();
   }
+  if (tcp_.stopSeen()) stopAtRest();
+  // Stopped in the middle of a scan: what the caller waits for will not come.
+  if (finishing_) abandonCaptures();
 }
 
 }  // namespace zorv

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/jtag_link.h"
+#include "link/tap_follower.h"
 #include "link/tcp_connection.h"
 
 namespace zorv {
@@ -15,6 +16,12 @@ namespace zorv {
 // flush(), so that however short the server's vectors, a round trip carries a window of answer
 // bytes rather than a number of shifts. XVC carries no nTRST: pulseTrst clocks five times with TMS
 // high, which brings the TAP to Test-Logic-Reset as the pulse does.
+//
+// Without nTRST every way back to Test-Logic-Reset passes Update-DR, so a job's stop must never
+// leave a scan half shifted: once a wait sees the stop, the link fails with the stop as its cause
+// but carries the scan in flight to its end (Run-Test/Idle, as the TMS levels sent tell), waits
+// until the server has answered every shift sent (a server hung up on may drop the shifts it has
+// not played yet), and only then closes the connection.
 class XvcLink : public JtagLink {
  public:
   // tckPeriodNs 0 leaves the server's own TCK rate; otherwise settck asks for that period.
@@ -27,6 +34,8 @@ class XvcLink : public JtagLink {
   // Connects (again, if the server went away since) and asks the server for its vector length.
   // Always true: a server that cannot be reached shows as a cable that does not answer.
   bool grantAccess() override;
+  // Sends what is left and closes the connection.
+  void release() override;
   bool detect() override { return tcp_.isOpen(); }
   void clockTms(uint32_t tmsBits, int count, bool tdi) override;
   void shiftBits(const char* tdi, uint32_t length, bool exitOnLast, const TdoCapture& capture) override;
@@ -55,12 +64,17 @@ class XvcLink : public JtagLink {
   bool handshake();
   void fail();
   void dropPending();
+  // Captures not yet in read as absent; the answers owed are still counted as they come.
+  void abandonCaptures();
+  // Once a wait has seen the job's stop: at the end of a scan, the last answers and the close.
+  void stopAtRest();
   void addClock(bool tms, bool tdi);
   // Sends the shift being gathered. Beyond the answer window it first waits for the answers in
   // flight, unless the caller waits for them right after (flush).
   void sendShift(bool keepWindow);
   void sendGathered();
-  // Takes in the answers that have arrived, without waiting; false when the link failed.
+  // Takes in the answers that have arrived, without waiting; false when the link failed (a byte
+  // more than the answers owed fails it).
   bool takeArrivedAnswers();
   // Waits for every answer in flight: one blocking round trip.
   void collectAnswers();
@@ -102,6 +116,9 @@ class XvcLink : public JtagLink {
   std::unique_ptr<PendingCapture[]> pending_;
   size_t pendingCount_ = 0;
   size_t resolved_ = 0;  // captures before this one are complete
+
+  TapFollower tap_;        // after the last clock gathered
+  bool finishing_ = false;  // stopped, carrying the scan in flight to its end
 };
 
 }  // namespace zorv

@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "chain/chip_identity.h"
 #include "page/job_status.h"
 #include "text/format.h"
 
 namespace zorv {
 
-NandStart identifyNand(JobPage& page, JtagCable& cable, NandTarget& target, NandFlash& flash) {
+NandStart identifyNand(JobPage& page, JtagCable& cable, const ChainDescription& chain, NandTarget& target,
+                       NandFlash& flash) {
   if (cable.detectPort() != 0) {
     if (linkCutByStop(cable, page)) return NandStart::NoPort;
     logLinkFailure(cable, page);
@@ -19,9 +21,12 @@ NandStart identifyNand(JobPage& page, JtagCable& cable, NandTarget& target, Nand
   cable.resetTap();
   char productName[8] = {};
   flash.bind(cable, target, productName);
-  std::string idLine;
-  if (cable.readIdCode(idLine) == 0) return NandStart::NoIdCode;
-  page.appendLog(idLine);
+  const ChipIdentity identity = identifyChip(cable, chain, {productName, true});
+  if (!identity.idLine.empty()) page.appendLog(identity.idLine);
+  if (!identity.identified) {
+    if (!identity.causeLine.empty()) page.appendLog(identity.causeLine);
+    return NandStart::NoIdCode;
+  }
   cable.loadExtest();
   flash.readId(cable, target);
   if (!cable.linkFailure().empty() || flash.lookupSize() != 0) return NandStart::NotSupported;

@@ -152,7 +152,7 @@ void NandDownload::run() {
 }
 
 bool NandDownload::identify() {
-  switch (identifyNand(page_, cable_, *target_, flash_)) {
+  switch (identifyNand(page_, cable_, job_.chain, *target_, flash_)) {
     case NandStart::Identified: return true;
     case NandStart::NoPort: status_.linkCutByStop(); break;
     case NandStart::NoIdCode: status_.fail("Cannot read JTAG ID"); break;
@@ -446,7 +446,7 @@ void NandDownload::complete() {
 }  // namespace
 
 int runNandJob(JobPage& page, JtagLink& link, const NandSettings& settings) {
-  return runJobFrame(page, link, "[Download to NAND]\r\n", TrstPulse::AfterEmptyLine, [&](JobContext& context) {
+  return runJobFrame(page, link, settings.chain, "[Download to NAND]\r\n", TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
     page.appendLog(filePathLogLine("Image", settings.imagePath));
     NandDownload download(context, flash, settings);

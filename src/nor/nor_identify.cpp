@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "chain/chip_identity.h"
 #include "nor/flash_types.h"
 #include "targets/catalogue.h"
 #include "text/format.h"
@@ -40,13 +41,15 @@ bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusC
     return false;
   }
   job.page.resetProgressBar();
-  std::string idLine;
-  if (job.cable.readIdCode(idLine) == 0) {
+  const ChipIdentity identity =
+      identifyChip(job.cable, job.chain, {productName, !abilities.throughDebugPath});
+  if (!identity.idLine.empty()) job.page.appendLog(identity.idLine);
+  if (!identity.identified) {
+    if (!identity.causeLine.empty()) job.page.appendLog(identity.causeLine);
     const std::string text = format("Cannot read %s JTAG ID", productName);
     if (job.status.linkHoldsElseFail(text.c_str())) job.page.messageBox(text);
     return false;
   }
-  job.page.appendLog(idLine);
   return true;
 }
 

@@ -301,7 +301,7 @@ void NorJob::logSkipped() {
 }  // namespace
 
 int runNorJob(JobPage& page, JtagLink& link, const NorSettings& settings) {
-  return runJobFrame(page, link, "[Download to NOR]\r\n", TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+  return runJobFrame(page, link, settings.chain, "[Download to NOR]\r\n", TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
     page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorJob job(context, settings);
     job.start();

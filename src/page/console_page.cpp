@@ -1,6 +1,7 @@
 #include "page/console_page.h"
 
 #ifndef _WIN32
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -44,6 +45,18 @@ size_t terminalColumns() {
 #endif
 }
 
+// Whether the reader of a standard stream has gone: a pipe whose reader closed it, a terminal that
+// hung up. Files and terminals in use say nothing of the kind.
+bool readerGone(int fd) {
+#ifdef _WIN32
+  (void)fd;
+  return false;  // Windows says so only when a write fails
+#else
+  pollfd entry{fd, 0, 0};
+  return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP)) != 0;
+#endif
+}
+
 #ifdef _WIN32
 // Windows has no SIGTERM: Ctrl-C, Ctrl-Break and closing the console window come here, on a
 // thread of their own.
@@ -74,6 +87,9 @@ ConsolePage::~ConsolePage() {
 #else
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGHUP, SIG_DFL);
+    // SIGPIPE stays ignored: a write after the job (the standard output's last flush at exit) to a
+    // reader that went away must not end the process with a signal instead of its status.
 #endif
     signalledPage.store(nullptr);
   }
@@ -81,13 +97,24 @@ ConsolePage::~ConsolePage() {
 
 void ConsolePage::installStopSignals() {
   signalledPage.store(this);
+  watchesConsole_ = true;
 #ifdef _WIN32
   (void)onStopSignal;
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
+  std::signal(SIGHUP, onStopSignal);
+  // A write to a pipe nobody reads fails instead of ending the process: checkOutput stops the job.
+  std::signal(SIGPIPE, SIG_IGN);
 #endif
+}
+
+void ConsolePage::checkOutput() {
+  if (outputLost_ || (out_.good() && err_.good())) return;
+  outputLost_ = true;
+  stopRequested.store(1);
+  noteStopSignal();
 }
 
 void ConsolePage::appendLog(const std::string& text) {
@@ -101,6 +128,7 @@ void ConsolePage::appendLog(const std::string& text) {
   const size_t lineEnd = plain.rfind('\n');
   openColumns_ = lineEnd == std::string::npos ? openColumns_ + plain.size() : plain.size() - lineEnd - 1;
   out_ << plain << std::flush;
+  checkOutput();
 }
 
 void ConsolePage::resetProgressBar() { line_.startPhase(); }
@@ -113,11 +141,19 @@ void ConsolePage::showByteCount(int64_t done, int64_t total) { line_.count(done,
 void ConsolePage::showElapsed(int64_t seconds) {
   line_.setElapsed(seconds);
   drawProgress();
+  // A job may write nothing for minutes: its progress steps look, once a second, whether anybody
+  // still reads what it will say.
+  if (watchesConsole_ && !outputLost_ && seconds != lastOutputCheck_) {
+    lastOutputCheck_ = seconds;
+    if (readerGone(1) || readerGone(2)) out_.setstate(std::ios::badbit);
+  }
+  checkOutput();
 }
 
 void ConsolePage::messageBox(const std::string& text) {
   clearProgress();
   err_ << text << "\n" << std::flush;
+  checkOutput();
 }
 
 int ConsolePage::exitStatus() const {
@@ -137,8 +173,8 @@ void ConsolePage::drawProgress() {
   }
   // A line that wrapped would leave its first row behind at every redraw: it is cut short of the
   // last column, where some terminals wrap already.
-  std::string text = line_.text();
   const size_t columns = terminalColumns();
+  std::string text = line_.text(columns > 1 ? columns - 1 : std::string::npos);
   if (columns > 1 && text.size() >= columns) text.resize(columns - 1);
   err_ << "\r\033[K" << text << std::flush;
   progressShown_ = true;

@@ -11,8 +11,9 @@
 namespace zorv {
 
 // The page of the command line: log fragments to out (each "\r\n" printed as a line end), message
-// boxes to err, and, when err is a terminal, a progress line on err. Ctrl-C and SIGTERM ask the
-// running job to stop (see installStopSignals).
+// boxes to err, and, when err is a terminal, a progress line on err. Ctrl-C, SIGTERM and SIGHUP
+// ask the running job to stop (see installStopSignals), and so does an output nobody reads any
+// more (a closed terminal, or `| head -1` that has read its line).
 class ConsolePage : public JobPage {
  public:
   ConsolePage(std::ostream& out, std::ostream& err, bool progressLine);
@@ -28,7 +29,9 @@ class ConsolePage : public JobPage {
   void showElapsed(int64_t seconds) override;
   void messageBox(const std::string& text) override;
 
-  // Routes SIGINT and SIGTERM to this page's stopRequested until the page is destroyed.
+  // Routes SIGINT, SIGTERM and SIGHUP to this page's stopRequested until the page is destroyed,
+  // and watches the process's standard output and error: once a write to them fails, or (at each
+  // progress step) their reader is gone, the job is asked to stop.
   void installStopSignals();
 
   // From the job's outcome, never from its boxes: 0 success, 1 the job failed (or ended without
@@ -41,12 +44,17 @@ class ConsolePage : public JobPage {
  private:
   void drawProgress();
   void clearProgress();
+  // A stop, as from a signal, the first time the output is found gone.
+  void checkOutput();
 
   std::ostream& out_;
   std::ostream& err_;
   bool progressLine_;
   // Set from the signal handler, read by the job and by main: lock-free atomics are safe for both.
   std::atomic<bool> signalled_{false};
+  bool watchesConsole_ = false;  // out and err are the process's standard output and error
+  bool outputLost_ = false;
+  int64_t lastOutputCheck_ = -1;  // the elapsed second of the last look at a reader gone
   bool progressShown_ = false;
   bool progressBelow_ = false;  // drawn on the row below an unfinished log line
   size_t openColumns_ = 0;      // characters of the log's unfinished last line

@@ -2,7 +2,7 @@
 
 namespace zorv {
 
-int runJobFrame(JobPage& page, JtagLink& link, const std::string& header, TrstPulse pulse,
+int runJobFrame(JobPage& page, JtagLink& link, const ChainDescription& chain, const std::string& header, TrstPulse pulse,
                 const std::function<void(JobContext&)>& body) {
   JobOutcome outcome = JobOutcome::Failed;
   link.watchStopFlag(&page.stopRequested);
@@ -16,7 +16,7 @@ int runJobFrame(JobPage& page, JtagLink& link, const std::string& header, TrstPu
       page.messageBox("Couldn't access giveio device");
     }
     page.lockPage();
-    JobContext context{page, cable, status, page.now()};
+    JobContext context{page, cable, chain, status, page.now()};
     if (!header.empty()) page.appendLog(header);
     body(context);
     outcome = status.outcome();
@@ -27,6 +27,8 @@ int runJobFrame(JobPage& page, JtagLink& link, const std::string& header, TrstPu
     // A cable that batches its writes must carry the pulse before the next job takes the port.
     cable.collectCaptures();
   }
+  // Every job takes the cable at its start and gives it back here, whichever front end ran it.
+  link.release();
   link.watchStopFlag(nullptr);
   page.setOutcome(outcome);
   page.unlockPage();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "chain/chain_description.h"
 #include "link/jtag_cable.h"
 #include "link/jtag_link.h"
 #include "page/job_page.h"
@@ -18,6 +19,7 @@ enum class TrstPulse { AfterEmptyLine, BeforeEmptyLine };
 struct JobContext {
   JobPage& page;
   JtagCable& cable;
+  const ChainDescription& chain;  // the devices on the cable around the target
   JobStatus& status;
   int64_t startTime;  // the job clock's start, whole seconds
 };
@@ -42,9 +44,9 @@ class JobBody {
 // The frame every job shares, on the link the job was given: the access grant (its refusal box,
 // after which the job goes on and finds no cable), the stop-flag watch, the page lock, the job
 // clock and the header line (none when empty); then the body; then the empty line and the nTRST
-// pulse that hands the pins back to the chip (only when a cable was found), the outcome and the
-// unlock. Returns 0, as a thread body does.
-int runJobFrame(JobPage& page, JtagLink& link, const std::string& header, TrstPulse pulse,
+// pulse that hands the pins back to the chip (only when a cable was found), the cable given back
+// (JtagLink::release), the outcome and the unlock. Returns 0, as a thread body does.
+int runJobFrame(JobPage& page, JtagLink& link, const ChainDescription& chain, const std::string& header, TrstPulse pulse,
                 const std::function<void(JobContext&)>& body);
 
 }  // namespace zorv

@@ -31,6 +31,9 @@ class JobPage {
   virtual void showElapsed(int64_t seconds) = 0;
   // A modal box with the text and an OK button only; returns when the user has closed it.
   virtual void messageBox(const std::string& text) = 0;
+  // The box of a job that has done its work: the same, but it tells of a success, not of a
+  // failure (a window shows it without a warning sign).
+  virtual void successBox(const std::string& text) { messageBox(text); }
 
   // Whole seconds of the calendar clock, for the job clock.
   virtual int64_t now() const { return static_cast<int64_t>(std::time(nullptr)); }

@@ -51,7 +51,7 @@ void JobStatus::failNow(const std::string& boxText) {
 
 void JobStatus::complete(const std::string& boxText) {
   completed_ = true;
-  if (!boxText.empty()) page_.messageBox(boxText);
+  if (!boxText.empty()) page_.successBox(boxText);
 }
 
 JobOutcome JobStatus::outcome() const {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "chain/chain_description.h"
+
 namespace zorv {
 
 // What the jobs read from their pages; copied from the controls when a job starts. The pages and
@@ -10,18 +12,19 @@ namespace zorv {
 
 struct NandSettings {
   int product = 0;
+  ChainDescription chain;  // the devices on the cable around the product; empty: the product alone
   uint32_t block = 0;  // first block to write
   std::string imagePath;
   int verify = 0;
-  // Command line only (the page has no control for it): pages of only 0xFF are left as the erase
-  // left them.
+  // Pages of only 0xFF are left as the erase left them.
   bool skipBlank = false;
-  // Command line only: the image holds each page followed by its spare area, and both are written.
+  // The image holds each page followed by its spare area, and both are written.
   bool oob = false;
 };
 
 struct NorSettings {
   int product = 0;
+  ChainDescription chain;
   int flashType = 0;            // index in the flash-type list; 9 AutoDetect, -1 none chosen
   int width = 8;                // bus width, 8 or 16 (anything else is refused as a flash setting)
   int interleave = 1;           // 1, or 2 for two byte-wide devices side by side
@@ -30,9 +33,8 @@ struct NorSettings {
   uint64_t base = 0;
   uint32_t block = 0;  // first sector to write
   std::string imagePath;
-  // Command line only (the page has no controls for them): units and write buffers of only 0xFF
-  // are left as the erase left them; sectors already holding exactly the image are neither erased
-  // nor programmed.
+  // Units and write buffers of only 0xFF are left as the erase left them; sectors already holding
+  // exactly the image are neither erased nor programmed.
   bool skipBlank = false;
   bool skipUnchanged = false;
 };
@@ -41,6 +43,7 @@ enum ExtraMode : int { PinToggling = 0, ReadJtagId = 1 };
 
 struct ExtraSettings {
   int product = 0;
+  ChainDescription chain;
   int toggleCs = 0;
   int extraMode = PinToggling;
 };

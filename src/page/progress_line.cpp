@@ -33,17 +33,23 @@ bool ProgressLine::dueForRedraw(Clock::time_point now) {
   return true;
 }
 
-std::string ProgressLine::text() const {
-  std::string line = "  " + std::to_string(percent_) + "%  " + formatBytes(static_cast<double>(done_)) + " / " +
-                     formatBytes(static_cast<double>(total_));
+std::string ProgressLine::text(size_t width) const {
+  const std::string percent = "  " + std::to_string(percent_) + "%";
+  const std::string bytes =
+      "  " + formatBytes(static_cast<double>(done_)) + " / " + formatBytes(static_cast<double>(total_));
   const double seconds = std::chrono::duration<double>(lastCount_ - anchorTime_).count();
   const double rate = phaseStarted_ && seconds > 0 ? static_cast<double>(done_ - anchorDone_) / seconds : 0;
-  if (rate > 0) line += "  " + formatBytes(rate) + "/s";
-  line += "  elapsed " + formatDuration(elapsed_);
-  if (rate > 0 && total_ >= done_) {
-    line += "  ETA " + formatDuration(std::llround(static_cast<double>(total_ - done_) / rate));
+  const std::string speed = rate > 0 ? "  " + formatBytes(rate) + "/s" : "";
+  const std::string elapsed = "  elapsed " + formatDuration(elapsed_);
+  const std::string eta =
+      rate > 0 && total_ >= done_ ? "  ETA " + formatDuration(std::llround(static_cast<double>(total_ - done_) / rate)) : "";
+  // The fields from the most useful on; each line drops one more of the least useful.
+  const std::string lines[] = {percent + bytes + speed + elapsed + eta, percent + bytes + speed + eta,
+                               percent + bytes + eta};
+  for (const std::string& line : lines) {
+    if (line.size() <= width) return line;
   }
-  return line;
+  return percent + eta;
 }
 
 std::string formatBytes(double bytes) {

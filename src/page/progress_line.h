@@ -24,7 +24,9 @@ class ProgressLine {
 
   // True when enough time has passed since the last drawing; marks the line as drawn at now.
   bool dueForRedraw(Clock::time_point now);
-  std::string text() const;
+  // The line in at most width characters where it can be: the elapsed time goes first, then the
+  // rate, then the byte counts; the percentage and the ETA stay.
+  std::string text(size_t width = std::string::npos) const;
 
  private:
   bool phaseStarted_ = false;  // an anchor is set for this phase

@@ -94,7 +94,7 @@ void NandReadBack::run() {
 }
 
 bool NandReadBack::identify() {
-  switch (identifyNand(page_, cable_, *target_, flash_)) {
+  switch (identifyNand(page_, cable_, job_.chain, *target_, flash_)) {
     case NandStart::Identified: return true;
     case NandStart::NoPort: status_.linkCutByStop(); break;
     case NandStart::NoIdCode:
@@ -412,7 +412,7 @@ void NandReadBack::scan() {
 }  // namespace
 
 int runNandReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings) {
-  return runJobFrame(page, link, readJobHeader(ReadFlash::Nand, settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
+  return runJobFrame(page, link, settings.chain, readJobHeader(ReadFlash::Nand, settings.mode), TrstPulse::AfterEmptyLine, [&](JobContext& context) {
     NandFlash flash;
     if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
     if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));

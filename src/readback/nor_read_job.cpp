@@ -280,7 +280,7 @@ void NorReadBack::erase() {
 }  // namespace
 
 int runNorReadJob(JobPage& page, JtagLink& link, const ReadSettings& settings) {
-  return runJobFrame(page, link, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
+  return runJobFrame(page, link, settings.chain, readJobHeader(ReadFlash::Nor, settings.mode), TrstPulse::BeforeEmptyLine, [&](JobContext& context) {
     if (settings.mode == ReadMode::Read) page.appendLog(filePathLogLine("Output", settings.outputPath));
     if (settings.mode == ReadMode::Verify) page.appendLog(filePathLogLine("Image", settings.imagePath));
     NorReadBack job(context, settings);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cable/port_io.h"
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "link/parallel_port_link.h"
 #include "page/image_file.h"
@@ -28,6 +29,7 @@ struct ReadSettings {
   ReadFlash flash = ReadFlash::Nand;
   ReadMode mode = ReadMode::Read;
   int product = 0;  // TargetProduct
+  ChainDescription chain;  // the devices on the cable around the product; empty: the product alone
 
   // NOR bus, as the NOR page holds it (VESKAR ignores all four and detects its flash).
   int flashType = 0;     // index in the flash-type list

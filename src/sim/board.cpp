@@ -11,11 +11,13 @@ constexpr uint8_t kIrCapture = 0x1;  // the two low bits of every IR capture are
 Board::Board(const BoardOptions& options)
     : options_(options),
       chip_(simChip(options.chip)),
+      chipPosition_(options.chipPosition),
       instruction_(chip_.idcodeInstruction),
       ring_(static_cast<size_t>(chip_.boundaryLength), '0'),
       latch_(static_cast<size_t>(chip_.boundaryLength), '0'),
       everLow_(static_cast<size_t>(chip_.boundaryLength), false),
       everHigh_(static_cast<size_t>(chip_.boundaryLength), false) {
+  for (const OtherTap& tap : options.otherTaps) others_.emplace_back(tap.instructionLength, tap.idcode);
   resetTap();
 }
 
@@ -44,7 +46,7 @@ uint8_t Board::read(uint16_t port) {
   if (!options_.portPresent) return 0xFF;
   if (port == kLptDataPort) return wroteData_ ? lastData_ : 0xFF;
   if (port == kLptStatusPort) {
-    bool level = tdo_;
+    bool level = levelAt(0);
     if (!options_.boardPresent) level = true;
     if (options_.tdoStuck >= 0) level = options_.tdoStuck != 0;
     if (forcedTdo_ >= 0) level = forcedTdo_ != 0;
@@ -73,6 +75,7 @@ void Board::write(uint16_t port, uint8_t value) {
 }
 
 void Board::fallingEdge() {
+  for (ChainTap& tap : others_) tap.fallingEdge(state_);
   if (state_ == TapState::ShiftDr) {
     switch (selected_) {
       case Selected::Boundary: tdo_ = ring_[static_cast<size_t>(ringPos_)] == '1'; break;
@@ -85,8 +88,15 @@ void Board::fallingEdge() {
   }
 }
 
-void Board::risingEdge(bool tms, bool tdi) {
+void Board::risingEdge(bool tms, bool cableTdi) {
   ++tck_;
+  // Each device takes the level the one upstream (nearer TDI) presents; no level changes before
+  // the falling edge, so the order of the devices does not matter.
+  const int last = lastPosition();
+  const bool tdi = chipPosition_ == last ? cableTdi : levelAt(chipPosition_ + 1);
+  for (int p = 0; p <= last; ++p) {
+    if (p != chipPosition_) otherAt(p).risingEdge(state_, p == last ? cableTdi : levelAt(p + 1));
+  }
   // Work of the current state happens on the edge that leaves it.
   switch (state_) {
     case TapState::CaptureDr: captureDr(); break;
@@ -95,6 +105,7 @@ void Board::risingEdge(bool tms, bool tdi) {
         case Selected::Boundary:
           ring_[static_cast<size_t>(ringPos_)] = tdi ? '1' : '0';
           if (++ringPos_ == chip_.boundaryLength) ringPos_ = 0;
+          ++shiftedBits_;
           break;
         case Selected::Idcode: idShift_ = (idShift_ >> 1) | (tdi ? 0x80000000u : 0u); break;
         case Selected::Bypass: bypassBit_ = tdi; break;
@@ -107,6 +118,7 @@ void Board::risingEdge(bool tms, bool tdi) {
   }
   const TapState next = nextTapState(state_, tms);
   state_ = next;
+  for (ChainTap& tap : others_) tap.entered(next);
   if (next == TapState::UpdateDr) updateDr();
   if (next == TapState::UpdateIr) updateIr();
   if (next == TapState::TestLogicReset) resetTap();
@@ -114,6 +126,7 @@ void Board::risingEdge(bool tms, bool tdi) {
 
 void Board::resetTap() {
   state_ = TapState::TestLogicReset;
+  for (ChainTap& tap : others_) tap.reset();
   instruction_ = chip_.idcodeInstruction;
   selected_ = Selected::Idcode;
   setExtest(false);
@@ -137,6 +150,7 @@ void Board::updateIr() {
   } else {
     selected_ = Selected::Bypass;
   }
+  if (instruction_ == kExtestInstruction) ++extestLoads_;
   setExtest(instruction_ == kExtestInstruction);
 }
 
@@ -145,6 +159,7 @@ void Board::captureDr() {
     case Selected::Boundary: {
       ring_ = latch_;
       ringPos_ = 0;
+      shiftedBits_ = 0;
       for (auto& device : devices_) device->capturePins(ring_.data(), chip_.boundaryLength, tck_);
       break;
     }
@@ -166,6 +181,7 @@ void Board::updateDr() {
       std::memcpy(latch_.data(), ring_.data() + pos, n - pos);
       std::memcpy(latch_.data() + (n - pos), ring_.data(), pos);
       ++updates_;
+      if (recording_) boundaryUpdates_.push_back({shiftedBits_, mark_});
       for (size_t i = 0; i < n; ++i) {
         if (latch_[i] == '1') {
           everHigh_[i] = true;

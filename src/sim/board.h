@@ -3,18 +3,30 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cable/port_io.h"
+#include "sim/chain_tap.h"
 #include "sim/pin_device.h"
 #include "sim/sim_chip.h"
 #include "sim/tap_state.h"
 
 namespace zorv::sim {
 
+// Another device on the chain: its instruction length and, where it has one, its IDCODE.
+struct OtherTap {
+  int instructionLength = 0;
+  std::optional<uint32_t> idcode;
+};
+
 struct BoardOptions {
   TargetProduct chip = Obrin;
+  // The other devices on the chain, nearest TDO first; the chip sits at chipPosition among them
+  // (0: nearest TDO).
+  std::vector<OtherTap> otherTaps;
+  int chipPosition = 0;
   bool portPresent = true;   // false: nothing answers at the parallel port
   bool boardPresent = true;  // false: a cable with no board (TDO pulled up)
   int tdoStuck = -1;         // -1 normal, 0 or 1: TDO stuck at that level
@@ -22,8 +34,8 @@ struct BoardOptions {
   std::map<std::string, std::string> deviceOptions;
 };
 
-// Parses "chip=TQR2400,noport,noboard,tdo=0,..." (any order; keys the devices know go to
-// deviceOptions). Throws std::invalid_argument with a readable message on a bad option.
+// Parses "chip=TQR2400,noport,noboard,tdo=0,chain=8:target:5/0x06413041,..." (any order; keys
+// the devices know go to deviceOptions). Throws std::invalid_argument with a readable message on a bad option.
 BoardOptions parseBoardOptions(const std::string& text);
 
 // A board as a JTAG probe sees it, played bit by bit from the cable's port bytes: the data port
@@ -56,7 +68,22 @@ class Board : public PortIo {
   const std::vector<bool>& everHigh() const { return everHigh_; }
   void clearPinHistory();
   uint64_t updateCount() const { return updates_; }
-  bool tdoLevel() const { return tdo_; }
+  // Update-IR with EXTEST: from then on the boundary register's latches drive the pins.
+  uint64_t extestLoads() const { return extestLoads_; }
+  // The level on the cable's TDO (the device nearest TDO).
+  bool tdoLevel() const { return levelAt(0); }
+  // The other devices on the chain, nearest TDO first (the chip not among them).
+  const std::vector<ChainTap>& otherTaps() const { return others_; }
+  // Each Update-DR of the boundary register once recording is asked for: how many bits were
+  // shifted in since its Capture-DR (a whole scan shifts exactly the register's length) and the
+  // mark given last, so that a test can tell which job's scans reached the pins.
+  struct BoundaryUpdate {
+    uint64_t shiftedBits;
+    int mark;
+  };
+  void recordBoundaryUpdates() { recording_ = true; }
+  void markUpdates(int mark) { mark_ = mark; }
+  const std::vector<BoundaryUpdate>& boundaryUpdates() const { return boundaryUpdates_; }
 
   // From now on TDO reads level, as a line that sticks or a glitch would make it: for the next scans
   // data-register updates, or for good when scans is 0. A device calls it at the point a test chose.
@@ -74,9 +101,18 @@ class Board : public PortIo {
   void updateDr();
   void updateIr();
   void setExtest(bool active);
+  // Chain positions count from TDO; the chip is at options_.chipPosition.
+  int lastPosition() const { return static_cast<int>(others_.size()); }
+  ChainTap& otherAt(int position) { return others_[static_cast<size_t>(position < chipPosition_ ? position : position - 1)]; }
+  const ChainTap& otherAt(int position) const {
+    return others_[static_cast<size_t>(position < chipPosition_ ? position : position - 1)];
+  }
+  bool levelAt(int position) const { return position == chipPosition_ ? tdo_ : otherAt(position).tdo(); }
 
   BoardOptions options_;
   SimChip chip_;
+  std::vector<ChainTap> others_;
+  int chipPosition_;
   std::vector<std::unique_ptr<PinDevice>> devices_;
   std::unique_ptr<DataRegister> debugRegister_;
   std::vector<std::string> violations_;
@@ -105,6 +141,11 @@ class Board : public PortIo {
   std::vector<bool> everLow_;
   std::vector<bool> everHigh_;
   uint64_t updates_ = 0;
+  uint64_t extestLoads_ = 0;
+  uint64_t shiftedBits_ = 0;  // into the boundary register since its Capture-DR
+  bool recording_ = false;
+  int mark_ = 0;
+  std::vector<BoundaryUpdate> boundaryUpdates_;
 };
 
 // The contents of a file a board option names (nandload=FILE, norload=FILE); throws

@@ -19,6 +19,57 @@ TargetProduct parseChip(const std::string& value) {
   throw std::invalid_argument("unknown chip '" + value + "' (OBRIN, TQR2400, IKA or VESKAR)");
 }
 
+constexpr int kMaxTapInstructionLength = 64;
+
+int parseInstructionLength(const std::string& text, const std::string& item) {
+  size_t used = 0;
+  int length = 0;
+  try {
+    length = std::stoi(text, &used, 10);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || used != text.size() || length < 2 || length > kMaxTapInstructionLength) {
+    throw std::invalid_argument("chain: '" + item + "' needs an instruction length from 2 to 64");
+  }
+  return length;
+}
+
+uint32_t parseIdcode(const std::string& text, const std::string& item) {
+  size_t used = 0;
+  unsigned long value = 0;
+  try {
+    value = std::stoul(text, &used, 16);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (text.rfind("0x", 0) != 0 || used != text.size() || value > 0xFFFFFFFFul || (value & 1u) == 0) {
+    throw std::invalid_argument("chain: '" + item + "' needs an IDCODE such as 0x06413041 (bit 0 set)");
+  }
+  return static_cast<uint32_t>(value);
+}
+
+// "8:target:5/0x06413041": the chain nearest TDO first, "target" where the chip sits.
+void parseChain(const std::string& value, BoardOptions& options) {
+  options.otherTaps.clear();
+  std::istringstream in(value);
+  std::string item;
+  int chips = 0;
+  while (std::getline(in, item, ':')) {
+    if (item == "target") {
+      options.chipPosition = static_cast<int>(options.otherTaps.size());
+      ++chips;
+      continue;
+    }
+    const auto slash = item.find('/');
+    OtherTap tap;
+    tap.instructionLength = parseInstructionLength(item.substr(0, slash), item);
+    if (slash != std::string::npos) tap.idcode = parseIdcode(item.substr(slash + 1), item);
+    options.otherTaps.push_back(tap);
+  }
+  if (chips != 1) throw std::invalid_argument("chain: name the chip's place once, as 'target'");
+}
+
 }  // namespace
 
 BoardOptions parseBoardOptions(const std::string& text) {
@@ -32,6 +83,8 @@ BoardOptions parseBoardOptions(const std::string& text) {
     const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
     if (key == "chip") {
       options.chip = parseChip(value);
+    } else if (key == "chain") {
+      parseChain(value, options);
     } else if (key == "noport") {
       options.portPresent = false;
     } else if (key == "noboard") {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -71,25 +72,36 @@ void LoopbackListener::stop() {
 #endif
 }
 
+namespace {
+
+// What is left until the deadline, as a poll time-out: -1 for none, at least 0.
+int msUntil(LoopbackListener::Deadline until) {
+  if (until == LoopbackListener::Deadline::max()) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - LoopbackListener::Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+}  // namespace
+
 #ifdef _WIN32
-bool LoopbackListener::waitFor(int fd, short events) {
+bool LoopbackListener::waitFor(int fd, short events, Deadline until) {
   while (!stopping_.load()) {
+    const int left = msUntil(until);
+    if (left == 0) return false;
     short revents = 0;
-    const int ready = net::pollSocket(fd, events, kStopCheckMs, &revents);
+    const int ready = net::pollSocket(fd, events, left < 0 || left > kStopCheckMs ? kStopCheckMs : left, &revents);
     if (ready < 0 && net::lastError() != EINTR) return false;
     if (ready > 0 && revents != 0) return !stopping_.load();
   }
   return false;
 }
 #else
-bool LoopbackListener::waitFor(int fd, short events) {
+bool LoopbackListener::waitFor(int fd, short events, Deadline until) {
   pollfd fds[2] = {{fd, events, 0}, {wakeRead_, POLLIN, 0}};
-  // A client that neither sends nor takes anything for the idle limit is dropped, so that the next
-  // one can be served; the listening socket itself waits for ever.
-  const int limitMs = fd == listenFd_ ? -1 : idleLimitMs_.load();
   while (!stopping_.load()) {
-    const int ready = ::poll(fds, 2, limitMs);
-    if (ready == 0) return false;
+    const int left = msUntil(until);
+    if (left == 0) return false;
+    const int ready = ::poll(fds, 2, left);
     if (ready < 0 && errno != EINTR) return false;
     if (ready > 0 && fds[0].revents != 0) return !stopping_.load();
   }
@@ -97,7 +109,7 @@ bool LoopbackListener::waitFor(int fd, short events) {
 }
 #endif
 
-bool LoopbackListener::sendAll(int fd, const char* data, size_t length) {
+bool LoopbackListener::sendAll(int fd, const char* data, size_t length, Deadline until) {
   while (length > 0) {
     const ssize_t sent = net::sendSome(fd, data, length, net::kNoSignal | net::kNoWait);
     const int error = sent < 0 ? net::lastError() : 0;
@@ -105,7 +117,7 @@ bool LoopbackListener::sendAll(int fd, const char* data, size_t length) {
       data += sent;
       length -= static_cast<size_t>(sent);
     } else if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)) {
-      if (!waitFor(fd, POLLOUT)) return false;
+      if (!waitFor(fd, POLLOUT, until)) return false;
     } else {
       return false;
     }
@@ -115,7 +127,8 @@ bool LoopbackListener::sendAll(int fd, const char* data, size_t length) {
 
 void LoopbackListener::serve(const std::function<void(int fd)>& serveConnection) {
   if (listenFd_ < 0) throw std::logic_error("serve() before listen()");
-  while (waitFor(listenFd_, POLLIN)) {
+  // Clients may come whenever they like.
+  while (waitFor(listenFd_, POLLIN, Deadline::max())) {
     const int client = net::acceptClient(listenFd_);
     if (client < 0) continue;
     net::setNoDelay(client);

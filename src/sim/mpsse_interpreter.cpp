@@ -34,15 +34,27 @@ void MpsseInterpreter::requireClockPins() const {
   }
 }
 
-// The board sees the adapter's pins as parallel-cable bits; an nTRST pin that is no output is
-// pulled up (released).
+// An nTRST pin that is no output is pulled up (released).
+bool MpsseInterpreter::trstPinLow() const {
+  const bool driven = wiring_.trstPin != 0 && (directions_ & wiring_.trstPin) != 0;
+  return driven && (values_ & wiring_.trstPin) == 0;
+}
+
+bool MpsseInterpreter::settleTrst() {
+  if (trstPinWasLow_ == trstSeenLow_) return false;
+  if (std::chrono::steady_clock::now() - trstChanged_ < wiring_.trstFilter) return false;
+  trstSeenLow_ = trstPinWasLow_;
+  return true;
+}
+
+// The board sees the adapter's pins as parallel-cable bits, nTRST as it comes through the filter.
 void MpsseInterpreter::drivePins(bool tck) {
+  settleTrst();
   uint8_t lpt = 0;
   if (values_ & kTdiPin) lpt |= kTdi;
   if (values_ & kTmsPin) lpt |= kTms;
   if (tck) lpt |= kTck;
-  const bool trstDriven = wiring_.trstPin != 0 && (directions_ & wiring_.trstPin) != 0;
-  if (!trstDriven || (values_ & wiring_.trstPin) != 0) lpt |= kTrst;
+  if (!trstSeenLow_) lpt |= kTrst;
   board_.write(kLptDataPort, lpt);
 }
 
@@ -120,9 +132,15 @@ void MpsseInterpreter::play(const uint8_t* data, size_t length) {
         need(2, opcode);
         const int shift = opcode == 0x80 ? 0 : 8;
         const auto keep = static_cast<uint16_t>(0xFF00u >> shift);
+        // What the old level has become by now reaches the board before the pins change.
+        if (settleTrst()) drivePins(false);
         values_ = static_cast<uint16_t>((values_ & keep) | (data[at] << shift));
         directions_ = static_cast<uint16_t>((directions_ & keep) | (data[at + 1] << shift));
         at += 2;
+        if (trstPinLow() != trstPinWasLow_) {
+          trstPinWasLow_ = !trstPinWasLow_;
+          trstChanged_ = std::chrono::steady_clock::now();
+        }
         drivePins(false);
         break;
       }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -28,6 +29,9 @@ class MpsseInterpreter {
   struct Wiring {
     uint16_t trstPin = 0;    // the pin (mask) that drives the board's nTRST, 0 for none
     bool highSpeed = true;   // an H-series chip: 60 MHz base clock, takes 0x8A and friends
+    // A filter on the board's nTRST line: a level must last this long on the pin, in real time,
+    // before the TAP sees it (a shorter pulse never reaches it).
+    std::chrono::microseconds trstFilter{0};
   };
 
   MpsseInterpreter(PortIo& board, Wiring wiring);
@@ -48,6 +52,10 @@ class MpsseInterpreter {
 
  private:
   bool clockBit(bool tms, bool tdi);
+  bool trstPinLow() const;
+  // Lets the nTRST level on the pin through the filter once it has lasted long enough; true when
+  // the board's level changed.
+  bool settleTrst();
   void drivePins(bool tck);
   void requireClockPins() const;
   void shiftBits(uint8_t opcode, uint8_t data, int bits);
@@ -60,6 +68,9 @@ class MpsseInterpreter {
   bool loopback_ = false;
   bool divideBy5_ = true;
   uint16_t divisor_ = 0;
+  bool trstPinWasLow_ = false;
+  bool trstSeenLow_ = false;  // what the board's TAP sees through the filter
+  std::chrono::steady_clock::time_point trstChanged_{};
   uint64_t sendImmediates_ = 0;
   uint64_t clocks_ = 0;
   std::vector<uint8_t> answers_;

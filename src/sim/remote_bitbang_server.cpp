@@ -17,17 +17,27 @@ void RemoteBitbangServer::serve() {
   listener_.serve([this](int fd) { serveConnection(fd); });
 }
 
+// A message is the commands up to a read ('R', which the client waits on) or kChunk commands,
+// whichever comes first: each has one idle limit to arrive, from when it is awaited.
 void RemoteBitbangServer::serveConnection(int fd) {
   char in[kChunk];
   char replies[kChunk];
   bool open = true;
-  while (open && listener_.waitFor(fd, POLLIN)) {
+  LoopbackListener::Deadline until = listener_.messageDeadline();
+  size_t commands = 0;
+  while (open && listener_.waitFor(fd, POLLIN, until)) {
     const ssize_t got = net::receiveSome(fd, in, sizeof in, 0);
     if (got < 0 && net::lastError() == EINTR) continue;
     if (got <= 0) return;
     size_t replyLength = 0;
-    for (ssize_t i = 0; i < got && open; ++i) open = execute(in[i], replies, replyLength);
-    if (replyLength > 0 && !listener_.sendAll(fd, replies, replyLength)) return;
+    for (ssize_t i = 0; i < got && open; ++i) {
+      open = execute(in[i], replies, replyLength);
+      if (in[i] == 'R' || ++commands == kChunk) {
+        until = listener_.messageDeadline();
+        commands = 0;
+      }
+    }
+    if (replyLength > 0 && !listener_.sendAll(fd, replies, replyLength, listener_.messageDeadline())) return;
   }
 }
 

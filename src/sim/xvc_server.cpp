@@ -9,10 +9,13 @@
 #include "sim/lpt_pins.h"
 namespace zorv::sim {
 
-// The client's byte stream, read in large pieces.
+// The client's byte stream, read in large pieces, each message by its own deadline.
 class XvcServer::Connection {
  public:
   Connection(XvcServer& server, int fd) : server_(server), fd_(fd) {}
+
+  // The next message is awaited from now.
+  void startMessage() { until_ = server_.listener_.messageDeadline(); }
 
   // False when the client closed, the server stops, or the socket fails.
   bool take(void* dest, size_t length) {
@@ -31,7 +34,7 @@ class XvcServer::Connection {
  private:
   bool refill() {
     for (;;) {
-      if (!server_.listener_.waitFor(fd_, POLLIN)) return false;
+      if (!server_.listener_.waitFor(fd_, POLLIN, until_)) return false;
       const ssize_t got = net::receiveSome(fd_, buffer_, sizeof buffer_, 0);
       if (got < 0 && net::lastError() == EINTR) continue;
       if (got <= 0) return false;
@@ -43,6 +46,7 @@ class XvcServer::Connection {
 
   XvcServer& server_;
   int fd_;
+  LoopbackListener::Deadline until_{};
   char buffer_[65536];
   size_t next_ = 0;
   size_t end_ = 0;
@@ -59,6 +63,7 @@ void XvcServer::serveConnection(int fd) {
   Connection in(*this, fd);
   char name[8];
   for (;;) {
+    in.startMessage();
     // Every command is a few letters and a colon.
     size_t length = 0;
     do {
@@ -67,10 +72,10 @@ void XvcServer::serveConnection(int fd) {
     const std::string command(name, length);
     if (command == "getinfo:") {
       const std::string info = "xvcServer_v1.0:" + std::to_string(maxVectorBytes_) + "\n";
-      if (!listener_.sendAll(fd, info.data(), info.size())) return;
+      if (!listener_.sendAll(fd, info.data(), info.size(), listener_.messageDeadline())) return;
     } else if (command == "settck:") {
       char period[4];
-      if (!in.take(period, 4) || !listener_.sendAll(fd, period, 4)) return;
+      if (!in.take(period, 4) || !listener_.sendAll(fd, period, 4, listener_.messageDeadline())) return;
     } else if (command == "shift:") {
       uint8_t count[4];
       if (!in.take(count, 4)) return;
@@ -78,7 +83,8 @@ void XvcServer::serveConnection(int fd) {
       const size_t bytes = (static_cast<size_t>(bits) + 7) / 8;
       if (bytes > maxVectorBytes_ || !in.take(tms_.data(), bytes) || !in.take(tdi_.data(), bytes)) return;
       if (!shift(bits)) return;
-      if (!listener_.sendAll(fd, reinterpret_cast<const char*>(tdo_.data()), bytes)) return;
+      // The answer's own deadline: playing a long shift on the board is no client's silence.
+      if (!listener_.sendAll(fd, reinterpret_cast<const char*>(tdo_.data()), bytes, listener_.messageDeadline())) return;
     } else {
       return;
     }

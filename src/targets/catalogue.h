@@ -19,15 +19,26 @@ struct NorAbilities {
 // What a chip looks like from the cable.
 struct ChipDescriptor {
   const char* name;
+  int instructionLength;
   const char* idInstruction;
   const char* extestInstruction;
   const char* idCode;  // most significant bit first
+  // The bits of idCode a chip must match: all but the version field (bits 31-28), so that another
+  // silicon revision of the product is still taken for it.
+  uint32_t idMask;
   int bsrLength;
   const char* resetTemplate;  // bsrLength characters, cell 0 first
   NorAbilities nor;
 };
 
 const ChipDescriptor& chipDescriptor(TargetProduct product);
+
+// Whether another product answers a code that product's check would take: then only the length of
+// the boundary register tells the two apart.
+bool sharesIdCode(TargetProduct product);
+// The products whose check takes code, in catalogue order, as a user reads them ("TQR2400 or IKA");
+// empty for none.
+std::string productsAnswering(uint32_t code);
 
 // The NOR abilities of a known product (isKnownProduct).
 const NorAbilities& norAbilities(int product);
@@ -51,7 +62,8 @@ void restoreProductImages();
 // The init variants of the target families.
 enum class ChipVariant { Boundary, VeskarDebug };
 
-// Loads the chip descriptor into the cable, copies the product name (at most 7 characters and a
+// Loads the chip descriptor into the cable (its instructions, identification code and mask,
+// boundary length, and whether that length must be proven), copies the product name (at most 7 characters and a
 // terminator) and returns the product's image. VeskarDebug also sets debugInstruction "1001" and a
 // boundary-scan length of 0.
 char* loadChip(JtagCable& cable, TargetProduct product, char* productName, ChipVariant variant);

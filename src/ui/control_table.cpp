@@ -13,10 +13,20 @@
 #include <stdexcept>
 
 #include "ui/dialog_units.h"
+#include "ui/path_box.h"
 
 namespace zorv::ui {
 
 QString controlName(int id) { return QString::number(id); }
+
+QRect grownRect(const QRect& laidOut, QSize gained, unsigned growth) {
+  QRect rect = laidOut;
+  if (growth & MovesRight) rect.translate(gained.width(), 0);
+  if (growth & MovesDown) rect.translate(0, gained.height());
+  if (growth & GrowsWide) rect.setWidth(rect.width() + gained.width());
+  if (growth & GrowsTall) rect.setHeight(rect.height() + gained.height());
+  return rect;
+}
 
 namespace {
 
@@ -26,6 +36,11 @@ QPlainTextEdit* makeLog(QWidget* page, bool wrap) {
   log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   // The job appends; undoing would take the job's lines back out of the record.
   log->setUndoRedoEnabled(false);
+  // The record of what the jobs did: it can be selected and copied, never edited, and Tab goes on
+  // to the next control instead of typing into it.
+  log->setReadOnly(true);
+  log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  log->setTabChangesFocus(true);
   return log;
 }
 
@@ -57,11 +72,13 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
         group = new QButtonGroup(page);
         group->setExclusive(true);
         groups_[row.id] = group;
+        keepOneTabStop(group);
         [[fallthrough]];
       case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(text, page);
-        // Radio buttons are reached with the mouse or the arrow keys, not with Tab.
-        radio->setFocusPolicy(Qt::ClickFocus);
+        // Tab reaches a group once, at its first button until one is checked; the arrow keys
+        // move within it.
+        radio->setFocusPolicy(row.kind == ControlKind::RadioGroupStart ? Qt::StrongFocus : Qt::ClickFocus);
         if (!group) throw std::logic_error("radio button outside a group");
         group->addButton(radio, static_cast<int>(group->buttons().size()));
         widget = radio;
@@ -76,6 +93,9 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
       }
       case ControlKind::LineEdit:
         widget = new QLineEdit(text, page);
+        break;
+      case ControlKind::PathBox:
+        widget = new PathBox(page);
         break;
       case ControlKind::LogNoWrap:
       case ControlKind::LogWrap:
@@ -109,10 +129,29 @@ void ControlSet::build(QWidget* page, const std::vector<ControlRow>& rows, const
     if (row.id != 0) {
       widget->setObjectName(controlName(row.id));
       byId_[row.id] = widget;
+      laidOut_[row.id] = rect;
     }
   }
   // Frames are drawn first so that they never catch the clicks meant for the controls inside.
   for (auto it = frames.rbegin(); it != frames.rend(); ++it) (*it)->lower();
+}
+
+void ControlSet::keepOneTabStop(QButtonGroup* group) {
+  // The checked button is the group's one stop for Tab, as the toolkit itself does once a button
+  // of the group has had the focus.
+  QObject::connect(group, &QButtonGroup::buttonToggled, group, [group](QAbstractButton* checked, bool on) {
+    if (!on) return;
+    for (QAbstractButton* button : group->buttons())
+      button->setFocusPolicy(button == checked ? Qt::StrongFocus : Qt::ClickFocus);
+  });
+}
+
+void ControlSet::grow(QSize gained) const {
+  for (const auto& [id, growth] : growth_) widget(id)->setGeometry(grownRect(laidOut_.at(id), gained, growth));
+}
+
+void ControlSet::setTabOrder(const std::vector<int>& ids) const {
+  for (size_t i = 1; i < ids.size(); ++i) QWidget::setTabOrder(widget(ids[i - 1]), widget(ids[i]));
 }
 
 QWidget* ControlSet::widget(int id) const {
@@ -122,6 +161,7 @@ QWidget* ControlSet::widget(int id) const {
 }
 
 QLineEdit* ControlSet::lineEdit(int id) const { return qobject_cast<QLineEdit*>(widget(id)); }
+PathBox* ControlSet::pathBox(int id) const { return qobject_cast<PathBox*>(widget(id)); }
 QPlainTextEdit* ControlSet::log(int id) const { return qobject_cast<QPlainTextEdit*>(widget(id)); }
 QPushButton* ControlSet::pushButton(int id) const { return qobject_cast<QPushButton*>(widget(id)); }
 QAbstractButton* ControlSet::button(int id) const { return qobject_cast<QAbstractButton*>(widget(id)); }

@@ -28,7 +28,7 @@ class DialogUnits {
 
 // The fonts the window was drawn for, by their Korean names; installFontSubstitutes maps them to
 // fonts that exist here (the Nanum family).
-QFont mainWindowFont();  // "바탕", 10 pt
+QFont mainWindowFont();  // "바탕", 10 pt: the unit of the main window's own layout
 QFont pageFont();        // "굴림", 10 pt
 QFont aboutFont();       // "굴림", 9 pt
 void installFontSubstitutes();

@@ -39,6 +39,10 @@ ExtraPage::ExtraPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   // VESKAR only moves the product selection.
   for (int id : {ProductRadio0, ProductRadio1, ProductRadio2})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ExtraPage::resetToPinToggling);
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, PinToggling, ReadJtagId, ToggleCs,
+                         StartButton, Log});
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}});
   copySettingsToControls();
 }
 
@@ -61,7 +65,9 @@ void ExtraPage::resetToPinToggling() {
 }
 
 std::function<void()> ExtraPage::makeJob() {
-  return [this, job = job_, settings = settings_] { job(bridge(), port(), settings); };
+  ExtraSettings settings = settings_;
+  settings.chain = chain();
+  return [this, job = job_, settings] { job(bridge(), port(), settings); };
 }
 
 void ExtraPage::lockPage() {

@@ -1,5 +1,6 @@
 #include "ui/job_page_widget.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -14,7 +15,6 @@
 #include "page/progress_text.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box_host.h"
-#include "page/path_text.h"
 
 namespace zorv::ui {
 
@@ -33,8 +33,6 @@ JobPageWidget::JobPageWidget(const std::vector<ControlRow>& controls, const Page
   connect(controls_.pushButton(roles_.startButton), &QPushButton::clicked, this, &JobPageWidget::startOrStopJob);
   if (roles_.openButton)
     connect(controls_.pushButton(roles_.openButton), &QPushButton::clicked, this, &JobPageWidget::chooseImageFile);
-  // A typed path would never be the one written: the Open button is the only way to choose.
-  if (roles_.pathBox) controls_.lineEdit(roles_.pathBox)->setReadOnly(true);
 }
 
 JobPageWidget::~JobPageWidget() {
@@ -85,11 +83,7 @@ void JobPageWidget::chooseImageFile() {
   const QString chosen = chooseFile_(window(), QString::fromUtf8(kImageFileFilter));
   if (chosen.isEmpty()) return;
   imagePath_ = QDir::toNativeSeparators(chosen);
-  shownPath_ = QString::fromStdString(
-      shortenImagePath(imagePath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
   copySettingsToControls();
-  // The box shows the path shortened; the whole of it is one hover away.
-  if (roles_.pathBox) controls_.lineEdit(roles_.pathBox)->setToolTip(imagePath_);
 }
 
 void JobPageWidget::setStartButton(const QString& caption, bool enabled) {
@@ -140,6 +134,8 @@ void JobPageWidget::showElapsed(int64_t seconds) {
 
 void JobPageWidget::showMessageBox(const QString& text, const QString& detail) { boxes_.show(text, detail); }
 
+void JobPageWidget::showSuccessBox(const QString& text) { boxes_.show(text, {}, MessageBoxHost::Success); }
+
 void JobPageWidget::keepingFocus(const std::function<void()>& change) {
   // Disabling the focused control passes the focus on down the chain, out of the page onto the
   // tab strip, where Enter no longer reaches the page (and so could not stop the job). The page
@@ -158,21 +154,45 @@ void JobPageWidget::keepingFocus(const std::function<void()>& change) {
     setFocus(Qt::OtherFocusReason);
 }
 
-bool JobPageWidget::handleKey(QKeyEvent* event) {
+void JobPageWidget::focusFirstControl() {
+  for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+    if (isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(this)) {
+      w->setFocus(Qt::TabFocusReason);
+      return;
+    }
+  }
+  setFocus(Qt::OtherFocusReason);
+}
+
+bool JobPageWidget::handleKey(QObject* target, QKeyEvent* event) {
+  if (event->modifiers().testFlag(Qt::ControlModifier) &&
+      (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+    emit tabSwitchAsked(event->key() == Qt::Key_Tab ? 1 : -1);
+    return true;
+  }
   switch (event->key()) {
     case Qt::Key_Escape:
       return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      startOrStopJob();
+    case Qt::Key_Enter: {
+      // Enter is the start button's from anywhere but another button: a push button does its
+      // own work, and a check box or a radio button is no place to start a job from (Space
+      // changes it).
+      auto* button = qobject_cast<QAbstractButton*>(target);
+      if (button == nullptr || button == controls_.pushButton(roles_.startButton)) {
+        startOrStopJob();
+      } else if (qobject_cast<QPushButton*>(button) != nullptr && button->isEnabled()) {
+        button->click();
+      }
       return true;
+    }
     default:
       return false;
   }
 }
 
 bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) return handleKey(static_cast<QKeyEvent*>(event));
+  if (event->type() == QEvent::KeyPress) return handleKey(watched, static_cast<QKeyEvent*>(event));
   // Enter and Escape must reach the page as key presses, never be taken as shortcuts on the way.
   if (event->type() == QEvent::ShortcutOverride) {
     const int key = static_cast<QKeyEvent*>(event)->key();
@@ -184,8 +204,13 @@ bool JobPageWidget::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
+void JobPageWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (layoutSize_.isValid()) controls_.grow((size() - layoutSize_).expandedTo(QSize(0, 0)));
+}
+
 void JobPageWidget::keyPressEvent(QKeyEvent* event) {
-  if (handleKey(event)) return;
+  if (handleKey(this, event)) return;
   QWidget::keyPressEvent(event);
 }
 

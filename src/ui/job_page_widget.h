@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "page/job_slot.h"
 #include "ui/control_table.h"
@@ -30,7 +31,7 @@ struct PageRoles {
 // Asks the user for an image file; an empty result means the user cancelled.
 using FileChooser = std::function<QString(QWidget* owner, const QString& filter)>;
 QString chooseWithFileDialog(QWidget* owner, const QString& filter);
-inline constexpr const char* kImageFileFilter = "Download File(*.bin);;All Files(*.*)";
+inline constexpr const char* kImageFileFilter = "Download File(*.bin);;All Files(*)";
 
 // A tab page that starts one kind of job and shows its course: the start button that turns into
 // STOP, the log, the progress bar, the byte counter and the clock. The job runs on the page's own
@@ -58,8 +59,12 @@ class JobPageWidget : public QWidget {
   void showByteCount(int64_t done, int64_t total);
   void showElapsed(int64_t seconds);
   void showMessageBox(const QString& text, const QString& detail = {});
+  // A job's closing box when it has done its work.
+  void showSuccessBox(const QString& text);
   // Runs a change of enabled states without letting the keyboard focus leave the page.
   void keepingFocus(const std::function<void()>& change);
+  // Gives the focus to the page's first control that Tab can reach.
+  void focusFirstControl();
 
   // The two directions of data exchange between the controls and the page's settings.
   virtual void copyControlsToSettings() = 0;
@@ -73,23 +78,32 @@ class JobPageWidget : public QWidget {
   // The cable the page's jobs use. It is changed only while no job runs on any page.
   JtagLink& cablePort() const { return *port_; }
   void setPort(JtagLink& port) { port_ = &port; }
+  // The devices on the cable around the product, which every job of the page takes (as --chain).
+  const ChainDescription& chain() const { return chain_; }
+  void setChain(const ChainDescription& chain) { chain_ = chain; }
+
+  // The page's size now is the one its controls were placed for; grown past it, the page gives
+  // the room to the controls that take it (its log, its path boxes).
+  void rememberLayoutSize() { layoutSize_ = size(); }
 
   QWidget* control(int id) const { return controls_.widget(id); }
   const ControlSet& controls() const { return controls_; }
   // The log as the job wrote it, with "\r\n" line ends.
   QString logText() const;
   const QString& imagePath() const { return imagePath_; }
-  const QString& shownPath() const { return shownPath_; }
 
   void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
 
  signals:
   // The job's thread has ended; emitted on the UI thread.
   void jobEnded();
+  // Ctrl+Tab (step 1) or Ctrl+Shift+Tab (-1) pressed anywhere in the page.
+  void tabSwitchAsked(int step);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
   // The job's body, with the settings copied now, after copyControlsToSettings.
   virtual std::function<void()> makeJob() = 0;
@@ -109,15 +123,17 @@ class JobPageWidget : public QWidget {
   PageBridge& bridge() { return bridge_; }
   ControlSet controls_;
   QString imagePath_;
-  QString shownPath_;
 
  private:
-  // Enter and Escape are the page's, wherever the focus is in it.
-  bool handleKey(QKeyEvent* event);
+  // Enter, Escape and Ctrl+Tab are the page's, wherever the focus is in it; target is the widget
+  // the key was pressed on.
+  bool handleKey(QObject* target, QKeyEvent* event);
   void onJobThreadEnded(uint64_t run);
 
   PageRoles roles_;
+  QSize layoutSize_;
   JtagLink* port_;
+  ChainDescription chain_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;

@@ -7,8 +7,10 @@
 #include <QTabBar>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "cable/recording_port.h"
 #include "cable_choice/cable_port.h"
@@ -16,9 +18,11 @@
 #include "cable_choice/tck_rate.h"
 #include "ui/about_dialog.h"
 #include "ui/app_icon.h"
+#include "ui/connection_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui/main_dialog.h"
 #include "ui/page_tab_ctrl.h"
+#include "ui/remembered_connection.h"
 #include "zorvjtag_version.h"
 
 namespace zorv::ui {
@@ -31,6 +35,8 @@ bool saveScreenshots(const QString& directory, QString* error) {
   NullPort port;  // the pictures show fresh pages; no job runs
   ParallelPortLink link(port);
   MainDialog window(link);
+  window.setConnection({QStringLiteral("lpt"), QString()},
+                       [](const std::string& text, uint32_t tckPeriodNs) { return openCableLink(text, tckPeriodNs); });
   window.show();
   const char* names[] = {"nand-page.png", "nor-page.png", "extra-page.png", "read-page.png"};
   for (int i = 0; i < 4; ++i) {
@@ -43,12 +49,17 @@ bool saveScreenshots(const QString& directory, QString* error) {
     }
   }
   AboutDialog about(&window);
-  about.show();
-  QApplication::processEvents();
-  const QString file = QDir(directory).filePath(QStringLiteral("about-box.png"));
-  if (!about.grab().save(file)) {
-    if (error) *error = QStringLiteral("cannot write ") + file;
-    return false;
+  ConnectionDialog cable({QStringLiteral("xvc:127.0.0.1:2542"), QStringLiteral("6M")}, &window);
+  const std::pair<QWidget*, const char*> dialogs[] = {{&about, "about-box.png"}, {&cable, "cable-dialog.png"}};
+  for (const auto& [dialog, name] : dialogs) {
+    dialog->show();
+    QApplication::processEvents();
+    const QString file = QDir(directory).filePath(QString::fromLatin1(name));
+    if (!dialog->grab().save(file)) {
+      if (error) *error = QStringLiteral("cannot write ") + file;
+      return false;
+    }
+    dialog->hide();
   }
   return true;
 }
@@ -99,6 +110,12 @@ int JtagApp::run(int argc, char** argv) {
                                QStringLiteral("HZ"));
   parser.addOption(cable);
   parser.addOption(tck);
+  const QCommandLineOption chain(QStringLiteral("chain"),
+                                 QStringLiteral("The devices on the JTAG chain, nearest TDO first, comma separated: an "
+                                                "instruction length, LENGTH:0xIDCODE, a BSDL file, or target for the "
+                                                "product (default: the product alone; kept for the next start)."),
+                                 QStringLiteral("LIST"));
+  parser.addOption(chain);
   parser.addOption(screenshot);
   // A wrong option is a usage error (exit 2), as on the command line; process() would exit 1.
   const auto refusesArguments = [&parser] {
@@ -127,19 +144,19 @@ int JtagApp::run(int argc, char** argv) {
   }
 
   // --cable wins; without it the cable last chosen in the window, so a user started from the
-  // desktop menu is not sent back to lpt (which needs root) every time.
+  // desktop menu is not sent back to lpt (which needs root) every time. A remembered TCK rate goes
+  // with the remembered cable only; --tck wins over it.
   QSettings settings(QStringLiteral("zorvjtag"), QStringLiteral("zorvjtag-gui"));  // ~/.config/zorvjtag/
-  const QString remembered = settings.value(QStringLiteral("cable")).toString();
-  std::string cableText = parser.value(cable).toStdString();
+  Connection start{parser.value(cable), QString()};
   bool fromSettings = false;
-  if (!parser.isSet(cable) && !remembered.isEmpty()) {
-    cableText = remembered.toStdString();
+  const Connection remembered = rememberedConnection(settings);
+  if (!parser.isSet(cable) && !remembered.cable.isEmpty()) {
+    start = remembered;
     fromSettings = true;
   }
-  uint32_t tckPeriod = 0;
+  std::string cableText = start.cable.toStdString();
   if (parser.isSet(tck)) {
-    const std::optional<uint64_t> hz = readTckRate(parser.value(tck).toStdString());
-    if (!hz) {
+    if (!readTckRate(parser.value(tck).toStdString())) {
       std::fprintf(stderr, "zorvjtag-gui: --tck: '%s' is not a rate from 1 Hz to 1000M\n", qPrintable(parser.value(tck)));
       return 2;
     }
@@ -148,24 +165,39 @@ int JtagApp::run(int argc, char** argv) {
                    cableText.c_str(), tckCableSyntaxes().c_str());
       return 2;
     }
-    tckPeriod = tckPeriodOfRate(*hz);
+    start.tck = parser.value(tck);
   }
+  const auto periodOf = [](const QString& rate) {
+    const std::optional<uint64_t> hz = readTckRate(rate.toStdString());
+    return hz ? tckPeriodOfRate(*hz) : 0;
+  };
   std::unique_ptr<JtagLink> port;
   try {
-    port = openCableLink(cableText, tckPeriod);
+    port = openCableLink(cableText, periodOf(start.tck));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zorvjtag-gui: %s\n", e.what());
     if (!fromSettings) return 2;
-    cableText = "lpt";  // a remembered text that no longer opens must not keep the window from starting
+    // A remembered text that no longer opens must not keep the window from starting.
+    start = {QStringLiteral("lpt"), QString()};
+    cableText = "lpt";
     port = openCableLink(cableText, 0);
   }
+  // --chain is kept for the next start, as a cable chosen in the window is; an empty one forgets it.
+  ChainDescription chainDescription;
+  const QString chainText = parser.isSet(chain) ? parser.value(chain) : settings.value(QStringLiteral("chain")).toString();
+  try {
+    chainDescription = parseChainText(chainText.toStdString());
+  } catch (const ChainError& e) {
+    std::fprintf(stderr, "zorvjtag-gui: --chain: %s\n", e.what());
+    if (parser.isSet(chain)) return 2;
+  }
+  if (parser.isSet(chain)) settings.setValue(QStringLiteral("chain"), chainText);
   {
     MainDialog window(*port);
-    window.setCableChoice(QString::fromStdString(cableText), [tckPeriod](const std::string& text) {
-      return openCableLink(text, cableSetsTck(text) ? tckPeriod : 0);
-    });
-    QObject::connect(&window, &MainDialog::cableChosen,
-                     [&settings](const QString& text) { settings.setValue(QStringLiteral("cable"), text); });
+    window.setChain(chainDescription);
+    window.setConnection(start, [](const std::string& text, uint32_t tckPeriodNs) { return openCableLink(text, tckPeriodNs); });
+    QObject::connect(&window, &MainDialog::connectionChosen,
+                     [&settings](const Connection& chosen) { rememberConnection(settings, chosen); });
     window.exec();
   }
   return 0;

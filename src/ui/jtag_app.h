@@ -15,8 +15,8 @@ class JtagApp {
 // Names the application, its icon and the fonts the windows ask for; after the QApplication is made.
 void setUpApplication();
 
-// Saves nand-page.png, nor-page.png, extra-page.png and about-box.png of a fresh window into
-// directory.
+// Saves nand-page.png, nor-page.png, extra-page.png, read-page.png, about-box.png and
+// cable-dialog.png of a fresh window into directory.
 bool saveScreenshots(const QString& directory, QString* error);
 
 }  // namespace zorv::ui

@@ -4,13 +4,20 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QInputDialog>
 #include <QMenu>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <algorithm>
 #include <QTabBar>
 #include <exception>
 
 #include "cable_choice/cable_port.h"
+#include "cable_choice/tck_rate.h"
+#include "ui/connection_bar.h"
+#include "ui/connection_dialog.h"
 #include "ui/about_dialog.h"
+#include "ui/control_table.h"
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 #include "ui/job_page_widget.h"
@@ -21,18 +28,64 @@ namespace zorv::ui {
 
 MainDialog::MainDialog(JtagLink& port, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       boxes_(new MessageBoxHost(this)),
-      pageTabs_(new PageTabCtrl(this)),
+      scroll_(new QScrollArea(this)),
+      content_(new QWidget),
+      pageTabs_(new PageTabCtrl(content_)),
       icon_(appIcon()),
       port_(&port) {
   setObjectName(QStringLiteral("102"));
   setWindowTitle(QStringLiteral("ZORV Parallel JTAG (v1.0)"));
-  setFont(mainWindowFont());
-  const DialogUnits units(font());
-  setFixedSize(units.x(195), units.y(334));
-  pageTabs_->setGeometry(units.rect(7, 7, 181, 320));
+  // One font throughout, the pages' (the tab labels included); the window keeps the size and
+  // places its own layout was drawn for, in the units of its own font.
+  setFont(pageFont());
+  const DialogUnits units(mainWindowFont());
+  // The tab control as the window's own layout places it, and below it the cable row, which takes
+  // the window's bottom margin and a line more.
+  layoutSize_ = QSize(units.x(195), units.y(350));
+  contentSize_ = QSize(units.x(195), units.y(330));
+  tabsLaidOut_ = units.rect(7, 7, 181, 320);
+  barLaidOut_ = units.rect(7, 331, 181, 14);
+
+  content_->setMinimumSize(contentSize_);
+  content_->installEventFilter(this);
+  scroll_->setWidget(content_);
+  scroll_->setWidgetResizable(true);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setFocusPolicy(Qt::NoFocus);
+  pageTabs_->setGeometry(tabsLaidOut_);
   onInitDialog();
+  fitToScreen();
+}
+
+void MainDialog::fitToScreen() {
+  // The window's frame is not known before it is shown: a title bar's height is kept free for it.
+  QSize size = layoutSize_;
+  if (const QScreen* shownOn = screen()) {
+    const QSize room = shownOn->availableGeometry().size() -
+                       QSize(0, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+    // A scroll bar along one side takes room from the other.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (size.height() > room.height()) size = QSize(size.width() + bar, room.height());
+    if (size.width() > room.width()) size = QSize(room.width(), std::min(size.height() + bar, room.height()));
+  }
+  setMinimumSize(size);
+  resize(size);
+}
+
+void MainDialog::placeContent() {
+  const QSize gained = (content_->size() - contentSize_).expandedTo(QSize(0, 0));
+  pageTabs_->setGeometry(grownRect(tabsLaidOut_, gained, GrowsWide | GrowsTall));
+}
+
+void MainDialog::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  // The cable row keeps its place at the bottom, in sight; the tabs above it scroll when short.
+  const int rowSpace = layoutSize_.height() - contentSize_.height();
+  scroll_->setGeometry(0, 0, width(), std::max(0, height() - rowSpace));
+  const QSize gained(width() - layoutSize_.width(), height() - layoutSize_.height());
+  bar_->setGeometry(grownRect(barLaidOut_, gained, GrowsWide | MovesDown));
 }
 
 MainDialog::~MainDialog() {
@@ -45,7 +98,7 @@ void MainDialog::onInitDialog() {
   menu_ = new QMenu(this);
   cableAction_ = menu_->addAction(QStringLiteral("Cable..."));
   cableAction_->setEnabled(false);
-  connect(cableAction_, &QAction::triggered, this, &MainDialog::chooseCable);
+  connect(cableAction_, &QAction::triggered, this, &MainDialog::chooseConnection);
   menu_->addSeparator();
   aboutAction_ = menu_->addAction(QString::fromUtf8(kAboutEntryText));
   aboutAction_->setData(kAboutCommand);
@@ -62,8 +115,21 @@ void MainDialog::onInitDialog() {
   pageTabs_->installEventFilter(this);
 
   pageTabs_->createPages(*port_, *boxes_);
-  for (int i = 0; i < pageTabs_->pageCount(); ++i)
+  // After the pages, so that Tab reaches it after them.
+  bar_ = new ConnectionBar(this);
+  connect(bar_, &ConnectionBar::changeAsked, this, &MainDialog::chooseConnection);
+  for (int i = 0; i < pageTabs_->pageCount(); ++i) {
     connect(pageTabs_->page(i), &JobPageWidget::jobEnded, this, &MainDialog::onJobEnded);
+    connect(pageTabs_->page(i), &JobPageWidget::tabSwitchAsked, this, &MainDialog::switchTab);
+  }
+  // The window opens with the focus on the first page's first control, not on the tab strip.
+  pageTabs_->page(0)->focusFirstControl();
+}
+
+void MainDialog::switchTab(int step) {
+  const int count = pageTabs_->pageCount();
+  // Shown as a click shows it: the focus goes into the page.
+  pageTabs_->tabBar()->setCurrentIndex(((pageTabs_->currentPage() + step) % count + count) % count);
 }
 
 void MainDialog::onSysCommand(int command) {
@@ -75,57 +141,95 @@ void MainDialog::onSysCommand(int command) {
 
 namespace {
 
-QString askWithInputDialog(QWidget* owner, const QString& current) {
-  const QStringList offered = {QStringLiteral("lpt"), QStringLiteral("ppdev"), QStringLiteral("ppdev:/dev/parport0"),
-                               QStringLiteral("remote:127.0.0.1:44853"), QStringLiteral("xvc:127.0.0.1:2542"),
-                               QStringLiteral("sim")};
-  QStringList items = offered;
-  if (!items.contains(current)) items.prepend(current);
-  bool ok = false;
-  const QString text = QInputDialog::getItem(
-      owner, QStringLiteral("Cable"),
-      QString::fromStdString(cableSyntaxList()) + QStringLiteral(":"), items,
-      static_cast<int>(items.indexOf(current)), true, &ok);
-  return ok ? text.trimmed() : QString();
+std::optional<Connection> askWithConnectionDialog(QWidget* owner, const Connection& offered) {
+  ConnectionDialog dialog(offered, owner);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.connection();
 }
 
 }  // namespace
 
-void MainDialog::setCableChoice(const QString& current, CableOpener open) {
-  cableText_ = current;
+void MainDialog::setConnection(const Connection& current, CableOpener open) {
+  connection_ = current;
   openCable_ = std::move(open);
-  if (!askCable_) askCable_ = askWithInputDialog;
-  cableAction_->setText(QStringLiteral("Cable: %1...").arg(cableText_));
+  if (!askConnection_) askConnection_ = askWithConnectionDialog;
   cableAction_->setEnabled(true);
+  showConnection();
 }
 
-void MainDialog::chooseCable() {
+void MainDialog::setChain(const ChainDescription& chain) {
+  chain_ = chain;
+  pageTabs_->setChain(chain_);
+  showConnection();
+}
+
+void MainDialog::showConnection() {
+  const QString chain = chain_.given() ? QStringLiteral(", chain %1").arg(QString::fromStdString(chain_.text())) : QString();
+  bar_->showConnection(connection_, chain);
+  cableAction_->setText(QStringLiteral("Cable: %1%2...").arg(connection_.shownText(), chain));
+}
+
+void MainDialog::chooseConnection() {
   if (!openCable_) return;
   // A running job holds the cable it started with until its end.
   if (anyJobRunning()) {
     boxes_->show(QStringLiteral("The cable can be changed when no job runs"));
     return;
   }
-  const QString chosen = askCable_(this, cableText_);
-  if (chosen.isEmpty() || chosen == cableText_) return;
-  if (useCable(chosen)) emit cableChosen(cableText_);
+  Connection offered = connection_;
+  for (;;) {
+    const std::optional<Connection> chosen = askConnection_(this, offered);
+    if (!chosen || *chosen == connection_) return;
+    if (useConnection(*chosen)) {
+      emit connectionChosen(connection_);
+      return;
+    }
+    offered = *chosen;  // refused with a box: asked again as the user left it
+  }
 }
 
-bool MainDialog::useCable(const QString& text) {
+bool MainDialog::useConnection(const Connection& wanted) {
   if (!openCable_ || anyJobRunning()) return false;
+  const std::string cable = wanted.cable.trimmed().toStdString();
+  const QString tck = wanted.tck.trimmed();
+  uint32_t tckPeriodNs = 0;
+  if (!tck.isEmpty()) {
+    if (!cableSetsTck(cable)) {
+      boxes_->show(QStringLiteral("The cable '%1' has no TCK setting (only %2 have)")
+                       .arg(QString::fromStdString(cable), QString::fromStdString(tckCableSyntaxes())));
+      return false;
+    }
+    const std::optional<uint64_t> hz = readTckRate(tck.toStdString());
+    if (!hz) {
+      boxes_->show(QStringLiteral("TCK '%1' is not a rate from 1 Hz to 1000M (k or M after it for kHz, MHz)").arg(tck));
+      return false;
+    }
+    tckPeriodNs = tckPeriodOfRate(*hz);
+  }
   std::unique_ptr<JtagLink> port;
   try {
-    port = openCable_(text.toStdString());
+    port = openCable_(cable, tckPeriodNs);
   } catch (const std::exception& e) {
     boxes_->show(QString::fromUtf8(e.what()));
     return false;
   }
   if (!port) return false;
+  // A USB adapter that cannot be opened says why now, before any job, and is let go again.
+  const CableKind* kind = findCableKind(cable);
+  if (kind != nullptr && kind->opensAtChoice) {
+    port->grantAccess();
+    const std::string failure = port->linkFailure();
+    port->release();
+    if (!failure.empty()) {
+      boxes_->show(QString::fromStdString(std::string(kind->name) + ": " + failure));
+      return false;
+    }
+  }
   pageTabs_->setPort(*port);
   port_ = port.get();
   ownPort_ = std::move(port);  // the one before goes only now, after no page refers to it
-  cableText_ = text;
-  cableAction_->setText(QStringLiteral("Cable: %1...").arg(cableText_));
+  connection_ = {QString::fromStdString(cable), tck};
+  showConnection();
   return true;
 }
 
@@ -152,6 +256,10 @@ int tabStep(const QKeyEvent& key, int current, int count) {
 }  // namespace
 
 bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == content_) {
+    if (event->type() == QEvent::Resize) placeContent();
+    return false;
+  }
   // The wheel never switches tabs: it would, unasked, as the pointer passes over the strip.
   if (event->type() == QEvent::Wheel) return true;
   if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
@@ -169,7 +277,12 @@ bool MainDialog::eventFilter(QObject* watched, QEvent* event) {
   return true;
 }
 
-void MainDialog::keyPressEvent(QKeyEvent* event) { event->accept(); }
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Tab changes the tab from anywhere; every other key that reaches the window is discarded.
+  if (event->modifiers().testFlag(Qt::ControlModifier) && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab))
+    switchTab(event->key() == Qt::Key_Tab ? 1 : -1);
+  event->accept();
+}
 
 void MainDialog::contextMenuEvent(QContextMenuEvent* event) { menu_->popup(event->globalPos()); }
 

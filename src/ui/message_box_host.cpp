@@ -7,10 +7,11 @@ namespace zorv::ui {
 
 MessageBoxHost::MessageBoxHost(QWidget* owner) : QObject(owner), owner_(owner) {}
 
-void MessageBoxHost::show(const QString& text, const QString& detail) {
+void MessageBoxHost::show(const QString& text, const QString& detail, Kind kind) {
   emit shown(text);
   if (closing_) return;
-  QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kApplicationName), text, QMessageBox::Ok, owner_);
+  QMessageBox box(kind == Success ? QMessageBox::Information : QMessageBox::Warning,
+                  QString::fromUtf8(kApplicationName), text, QMessageBox::Ok, owner_);
   box.setWindowModality(Qt::ApplicationModal);
   if (!detail.isEmpty()) box.setInformativeText(detail);
   open_.push_back(&box);

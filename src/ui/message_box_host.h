@@ -22,8 +22,11 @@ class MessageBoxHost : public QObject {
  public:
   explicit MessageBoxHost(QWidget* owner);
 
+  // What a box tells of: a failure (or a refusal) carries the warning sign, a success the
+  // information sign.
+  enum Kind { Failure, Success };
   // UI thread. Returns when the box has been closed. A detail, when given, shows below the text.
-  void show(const QString& text, const QString& detail = {});
+  void show(const QString& text, const QString& detail = {}, Kind kind = Failure);
   // UI thread. A question with Yes and No; true only for Yes (never while the window closes).
   bool ask(const QString& text);
 

@@ -10,7 +10,8 @@ namespace zorv::ui {
 
 using NandJobFunction = std::function<int(JobPage&, JtagLink&, const NandSettings&)>;
 
-// The "NAND" tab: product, start block, verify option and image file for the NAND download.
+// The "NAND" tab: product, start block, verify option and image file for the NAND download, and how
+// the image is written (pages of only 0xFF left erased; an image with spare areas).
 class NandPage : public JobPageWidget {
   Q_OBJECT
 
@@ -19,7 +20,7 @@ class NandPage : public JobPageWidget {
     ProductGroup = 1005, ProductRadio0 = 1006, ProductRadio1 = 1032, ProductRadio2 = 1033, ProductRadio3 = 1061,
     OptionsGroup = 1056, BaseLabel = 1037, BaseEdit = 1012, BlockLabel = 1038, BlockEdit = 1026, Verify = 1036,
     StartButton = 1011, ImageGroup = 1057, PathBox = 1028, OpenButton = 1002, Log = 1029,
-    ByteCounter = 1010, Clock = 1009, ProgressBar = 1004,
+    ByteCounter = 1010, Clock = 1009, ProgressBar = 1004, SkipBlank = 1062, Oob = 1063,
   };
   // The radio button of a product, in TargetProduct order.
   static constexpr int productRadio(int product) {
@@ -50,6 +51,8 @@ class NandPage : public JobPageWidget {
   std::string blockText_ = "0";
   int product_ = 0;
   int verify_ = 0;
+  bool skipBlank_ = false;
+  bool oob_ = false;
   NandJobFunction job_;
 };
 

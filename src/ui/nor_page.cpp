@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "nor/nor_job.h"
+#include "ui/path_box.h"
 #include "text/number_text.h"
 #include "targets/catalogue.h"
 
@@ -22,7 +23,8 @@ const std::vector<ControlRow>& norControls() {
       {1034, K::RadioButton, "TQR2400", 7, 24, 43, 10},
       {1035, K::RadioButton, "IKA", 7, 35, 33, 11},
       {1007, K::RadioButton, "VESKAR", 7, 48, 40, 9},
-      {1031, K::LogWrap, "", 2, 129, 174, 138},
+      // The image group has a row for how the image is written; the log starts that much lower.
+      {1031, K::LogWrap, "", 2, 141, 174, 126},
       {1015, K::ProgressBar, "", 2, 283, 173, 18},
       {1047, K::GroupBox, "Options", 64, 3, 67, 89},
       {1016, K::PushButton, "Download", 136, 28, 37, 41},
@@ -32,8 +34,8 @@ const std::vector<ControlRow>& norControls() {
       {1017, K::LineEdit, "", 99, 30, 28, 13},
       {1019, K::ComboBox, "", 104, 50, 24, 35},
       {1020, K::ComboBox, "", 104, 68, 24, 35},
-      {1045, K::GroupBox, "Image File", 2, 93, 174, 31},
-      {1013, K::LineEdit, "", 7, 105, 136, 12},
+      {1045, K::GroupBox, "Image File", 2, 93, 174, 42},
+      {1013, K::PathBox, "", 7, 105, 136, 12},
       {1021, K::PushButton, "Open", 147, 102, 25, 19},
       {1023, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1022, K::LabelRight, "00 : 00", 141, 271, 32, 10},
@@ -42,6 +44,8 @@ const std::vector<ControlRow>& norControls() {
       {1048, K::GroupBox, "Flash Type", 2, 64, 60, 28},
       {1039, K::ComboBox, "", 4, 74, 56, 88},
       {1059, K::GroupBox, "", 133, 3, 46, 89},
+      {1064, K::CheckBox, "Skip 0xFF", 7, 122, 50, 10},
+      {1065, K::CheckBox, "Skip unchanged", 60, 122, 70, 10},
   };
   return controls;
 }
@@ -79,6 +83,18 @@ NorPage::NorPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
 }
 
 void NorPage::onInitDialog() {
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit, BlockEdit,
+                         Interleave, Width, StartButton, PathBox, OpenButton, SkipBlank, SkipUnchanged, Log});
+  // Room beyond the layout goes to the log and the path box; what is below them moves down.
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}, {ImageGroup, GrowsWide}, {PathBox, GrowsWide},
+                       {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
+                       {ProgressBar, GrowsWide | MovesDown}});
+  controls_.widget(SkipBlank)->setToolTip(
+      QStringLiteral("Leave units (or write buffers) of only 0xFF as the erase left them (--skip-ff)"));
+  controls_.widget(SkipUnchanged)->setToolTip(QStringLiteral(
+      "Read the covered sectors first; a sector already holding the image is neither erased nor programmed "
+      "(--skip-unchanged)"));
   copySettingsToControls();
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);
@@ -88,19 +104,23 @@ void NorPage::onInitDialog() {
 void NorPage::copyControlsToSettings() {
   baseText_ = controls_.lineEdit(BaseEdit)->text().toStdString();
   blockText_ = controls_.lineEdit(BlockEdit)->text().toStdString();
-  shownPath_ = controls_.lineEdit(PathBox)->text();
   product_ = controls_.radioIndex(ProductRadio0);
+  skipBlank_ = controls_.button(SkipBlank)->isChecked();
+  skipUnchanged_ = controls_.button(SkipUnchanged)->isChecked();
 }
 
 void NorPage::copySettingsToControls() {
   controls_.lineEdit(BaseEdit)->setText(QString::fromStdString(baseText_));
   controls_.lineEdit(BlockEdit)->setText(QString::fromStdString(blockText_));
-  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.pathBox(PathBox)->setPath(imagePath_);
   controls_.setRadioIndex(ProductRadio0, product_);
+  controls_.button(SkipBlank)->setChecked(skipBlank_);
+  controls_.button(SkipUnchanged)->setChecked(skipUnchanged_);
 }
 
 NorSettings NorPage::settings() const {
   NorSettings settings;
+  settings.chain = chain();
   settings.product = product_;
   settings.flashType = flashType_;
   // The lists hold the powers of two from their first entry; no entry chosen is no setting at all.
@@ -111,7 +131,14 @@ NorSettings NorPage::settings() const {
   settings.base = readHexAddressText(baseText_);
   settings.block = readSectorText(blockText_);
   settings.imagePath = imagePath_.toStdString();
+  settings.skipBlank = skipBlank_;
+  settings.skipUnchanged = skipUnchanged_;
   return settings;
+}
+
+NorBus NorPage::bus() const {
+  return {flashType_, controls_.comboBox(Interleave)->currentIndex(), controls_.comboBox(Width)->currentIndex(),
+          controls_.lineEdit(BaseEdit)->text()};
 }
 
 std::function<void()> NorPage::makeJob() {
@@ -151,7 +178,7 @@ void NorPage::selectFlashType() {
 void NorPage::lockPage() {
   controls_.setEnabled({StartButton, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseLabel, BaseEdit, BlockLabel, BlockEdit,
                         InterleaveLabel, Interleave, WidthLabel, Width, ImageGroup, PathBox, OpenButton, ProductGroup,
-                        OptionsGroup, FlashTypeGroup},
+                        OptionsGroup, FlashTypeGroup, SkipBlank, SkipUnchanged},
                        false);
 }
 
@@ -162,7 +189,9 @@ void NorPage::unlockPage() {
   controls_.widget(FlashType)->setEnabled(!fixedBus);
   controls_.setEnabled({BaseLabel, BlockLabel, BlockEdit}, true);
   controls_.setEnabled({WidthLabel, Width, InterleaveLabel, Interleave, BaseEdit}, !fixedBus);
-  controls_.setEnabled({ImageGroup, PathBox, OpenButton, ProductGroup, OptionsGroup, FlashTypeGroup}, true);
+  controls_.setEnabled({ImageGroup, PathBox, OpenButton, ProductGroup, OptionsGroup, FlashTypeGroup, SkipBlank,
+                        SkipUnchanged},
+                       true);
 }
 
 }  // namespace zorv::ui

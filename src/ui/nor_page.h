@@ -11,8 +11,19 @@ namespace zorv::ui {
 
 using NorJobFunction = std::function<int(JobPage&, JtagLink&, const NorSettings&)>;
 
+// The NOR bus as the NOR tab has it chosen: the flash type the user last chose, the interleave and
+// width entries, the base text.
+struct NorBus {
+  int flashType = 0;
+  int interleaveIndex = 0;
+  int widthIndex = 0;
+  QString baseText;
+  bool operator==(const NorBus&) const = default;
+};
+
 // The "NOR" tab: product, flash type, bus setting, base, start block and image for the NOR
-// download. VESKAR fixes the flash type, interleave, width and base, and the page shows them fixed.
+// download, and how the image is written (units of only 0xFF left erased; sectors that already
+// hold the image left alone). VESKAR fixes the flash type, interleave, width and base, and the page shows them fixed.
 class NorPage : public JobPageWidget {
   Q_OBJECT
 
@@ -22,7 +33,7 @@ class NorPage : public JobPageWidget {
     FlashTypeGroup = 1048, FlashType = 1039, OptionsGroup = 1047, BaseLabel = 1041, BaseEdit = 1027,
     BlockLabel = 1042, BlockEdit = 1017, InterleaveLabel = 1043, Interleave = 1019, WidthLabel = 1044, Width = 1020,
     StartGroup = 1059, StartButton = 1016, ImageGroup = 1045, PathBox = 1013, OpenButton = 1021, Log = 1031,
-    ByteCounter = 1023, Clock = 1022, ProgressBar = 1015,
+    ByteCounter = 1023, Clock = 1022, ProgressBar = 1015, SkipBlank = 1064, SkipUnchanged = 1065,
   };
   // The radio button of a product, in TargetProduct order.
   static constexpr int productRadio(int product) {
@@ -44,6 +55,7 @@ class NorPage : public JobPageWidget {
   void selectFlashType();
 
   NorSettings settings() const;
+  NorBus bus() const;
   const std::string& baseText() const { return baseText_; }
   int flashType() const { return flashType_; }
 
@@ -60,6 +72,8 @@ class NorPage : public JobPageWidget {
   std::string blockText_ = "0";
   int product_ = 0;
   int flashType_ = 0;
+  bool skipBlank_ = false;
+  bool skipUnchanged_ = false;
   int jobProduct_ = 0;  // what unlockPage restores the page for
   NorJobFunction job_;
 };

@@ -5,6 +5,7 @@
 
 #include "cable/direct_io_port.h"
 #include "link/parallel_port_link.h"
+#include "ui/connection_bar.h"
 #include "ui/job_page_widget.h"
 
 namespace zorv::ui {
@@ -87,14 +88,16 @@ void PageBridge::showElapsed(int64_t seconds) {
 }
 namespace {
 
-// Why the port is absent when the kernel refused the lpt rights to the calling job thread: the
-// job's own box names a Windows driver, and a window started from the desktop has nobody reading
-// standard error, where the cable itself tells it.
+// Why the port is absent when the kernel refused the lpt rights to the calling job thread, and the
+// way out in the window itself: the job's own box names a Windows driver, and a window started
+// from the desktop has nobody reading standard error, where the cable itself tells it.
 QString lptRefusalHint(const JtagLink& link) {
   const auto* parallel = dynamic_cast<const ParallelPortLink*>(&link);
   const auto* lpt = parallel == nullptr ? nullptr : dynamic_cast<const DirectIoPort*>(&parallel->port());
   if (lpt == nullptr || lpt->granted()) return {};
-  return QString::fromUtf8(kLptRefusedHint).trimmed();
+  return QStringLiteral("lpt: no I/O port rights (they need root or CAP_SYS_RAWIO). A member of group lp can "
+                        "choose the ppdev cable instead: %1 beside Cable at the bottom of the window.")
+      .arg(QString::fromUtf8(kChangeCableButton));
 }
 
 }  // namespace
@@ -103,6 +106,10 @@ void PageBridge::messageBox(const std::string& text) {
   // Asked here, on the job's thread: the rights are granted per thread.
   const QString hint = lptRefusalHint(page_.cablePort());
   runOnPage([&](JobPageWidget& p) { p.showMessageBox(QString::fromStdString(text), hint); });
+}
+
+void PageBridge::successBox(const std::string& text) {
+  runOnPage([&](JobPageWidget& p) { p.showSuccessBox(QString::fromStdString(text)); });
 }
 
 }  // namespace zorv::ui

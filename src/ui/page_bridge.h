@@ -36,6 +36,7 @@ class PageBridge : public JobPage {
   void showByteCount(int64_t done, int64_t total) override;
   void showElapsed(int64_t seconds) override;
   void messageBox(const std::string& text) override;
+  void successBox(const std::string& text) override;
   int64_t now() const override { return clock ? clock() : JobPage::now(); }
 
   // The calendar clock the job reads, when not the system's; set before a job starts.

@@ -38,9 +38,17 @@ void PageTabCtrl::createPages(JtagLink& port, MessageBoxHost& boxes) {
   pages_[1] = new NorPage(port, boxes, this);
   pages_[2] = new ExtraPage(port, boxes, this);
   pages_[3] = new ReadPage(port, boxes, this);
+  // A NOR read takes the bus the NOR tab has chosen.
+  readPage()->setNorBusSource([nor = norPage()] { return nor->bus(); });
   pages_[0]->show();
   for (int i = 1; i < pageCount_; ++i) pages_[i]->hide();
   layoutPages();
+  // The control has its layout size now: so have the pages.
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->rememberLayoutSize();
+}
+
+void PageTabCtrl::setChain(const ChainDescription& chain) {
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->setChain(chain);
 }
 
 void PageTabCtrl::setPort(JtagLink& port) {
@@ -54,6 +62,14 @@ void PageTabCtrl::selectFromKeyboard(int index) {
 }
 
 void PageTabCtrl::layoutPages() {
+  placePages();
+  for (int i = 0; i < pageCount_; ++i) {
+    pages_[i]->raise();
+    pages_[i]->setVisible(i == currentPage_);
+  }
+}
+
+void PageTabCtrl::placePages() {
   tabs_->setGeometry(0, 0, width(), tabs_->sizeHint().height());
   // Edges as the classic tab control reports them: right and bottom lie just outside.
   const QRect head = tabs_->tabRect(0).translated(tabs_->pos());
@@ -62,11 +78,12 @@ void PageTabCtrl::layoutPages() {
   const int top = headBottom + 1;
   const int w = width() - head.x() - 1;
   const int h = height() - headBottom - 2;
-  for (int i = 0; i < pageCount_; ++i) {
-    pages_[i]->setGeometry(left, top, w, h);
-    pages_[i]->raise();
-    pages_[i]->setVisible(i == currentPage_);
-  }
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->setGeometry(left, top, w, h);
+}
+
+void PageTabCtrl::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (pages_[0] != nullptr) placePages();
 }
 
 void PageTabCtrl::showPage(int index) {
@@ -75,15 +92,7 @@ void PageTabCtrl::showPage(int index) {
   currentPage_ = index;
   JobPageWidget* shown = pages_[currentPage_];
   shown->show();
-  if (!focusFollows_) return;
-  // The focus goes to the page's first control that takes it from the keyboard.
-  for (QWidget* w = shown->nextInFocusChain(); w && w != shown; w = w->nextInFocusChain()) {
-    if (shown->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() && w->isVisibleTo(shown)) {
-      w->setFocus(Qt::MouseFocusReason);
-      return;
-    }
-  }
-  shown->setFocus(Qt::MouseFocusReason);
+  if (focusFollows_) shown->focusFirstControl();
 }
 
 void PageTabCtrl::paintEvent(QPaintEvent*) {

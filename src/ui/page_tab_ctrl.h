@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <array>
 
+#include "chain/chain_description.h"
 #include "link/jtag_link.h"
 
 class QTabBar;
@@ -29,9 +30,13 @@ class PageTabCtrl : public QWidget {
   void createPages(JtagLink& port, MessageBoxHost& boxes);
   // Every page's jobs use this cable from their next start on.
   void setPort(JtagLink& port);
+  // Every page's jobs take this chain from their next start on.
+  void setChain(const ChainDescription& chain);
   // Shows the page as a key on the strip asks: the focus stays on the strip.
   void selectFromKeyboard(int index);
   void layoutPages();
+  // The tab strip and the pages' shared rectangle for the control's size now.
+  void placePages();
 
   QTabBar* tabBar() const { return tabs_; }
   int currentPage() const { return currentPage_; }
@@ -44,6 +49,7 @@ class PageTabCtrl : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void showPage(int index);

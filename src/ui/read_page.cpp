@@ -4,14 +4,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "nor/flash_types.h"
-#include "page/path_text.h"
 #include "page/size_text.h"
 #include "targets/catalogue.h"
 #include "text/number_text.h"
+#include "ui/path_box.h"
 
 namespace zorv::ui {
 namespace {
@@ -51,13 +52,14 @@ const std::vector<ControlRow>& readControls() {
       {1105, K::PushButton, "Bad Blocks", 136, 70, 37, 16},
       {1106, K::Label, "Count:", 137, 88, 36, 8},
       {1107, K::LineEdit, "", 136, 97, 37, 12},
-      {1094, K::GroupBox, "Output File", 2, 120, 174, 31},
-      {1095, K::LineEdit, "", 7, 132, 136, 12},
+      {1094, K::GroupBox, "Output File", 2, 120, 174, 41},
+      {1095, K::PathBox, "", 7, 132, 136, 12},
       {1096, K::PushButton, "Save", 147, 129, 25, 19},
-      {1097, K::GroupBox, "Compare File", 2, 153, 174, 31},
-      {1098, K::LineEdit, "", 7, 165, 136, 12},
-      {1099, K::PushButton, "Open", 147, 162, 25, 19},
-      {1100, K::LogWrap, "", 2, 188, 174, 79},
+      {1110, K::CheckBox, "Pad bad blocks", 7, 149, 70, 9},
+      {1097, K::GroupBox, "Compare File", 2, 163, 174, 31},
+      {1098, K::PathBox, "", 7, 175, 136, 12},
+      {1099, K::PushButton, "Open", 147, 172, 25, 19},
+      {1100, K::LogWrap, "", 2, 198, 174, 69},
       {1101, K::Label, " / [Bytes]", 6, 271, 132, 10},
       {1102, K::LabelRight, "00 : 00", 141, 271, 32, 10},
       {1103, K::ProgressBar, "", 2, 283, 173, 18},
@@ -71,10 +73,11 @@ const PageRoles kReadRoles{1092, "Read", 1100, 1103, 1101, 1102, 1098, 1099};
 const std::vector<int> kBusControls = {ReadPage::FlashTypeGroup, ReadPage::FlashType,       ReadPage::BaseLabel,
                                        ReadPage::BaseEdit,       ReadPage::InterleaveLabel, ReadPage::Interleave,
                                        ReadPage::WidthLabel,     ReadPage::Width};
-// What only the NAND has: its erase, its bad-block scan and its spare areas. Raw serves both: every
-// NAND block as it is, or a NOR bus whose part is not identified as it answers.
+// What only the NAND has: its erase, its bad-block scan, its spare areas and the padding of its bad
+// blocks. Raw serves both: every NAND block as it is, or a NOR bus whose part is not identified as
+// it answers.
 const std::vector<int> kNandOnly = {ReadPage::EraseButton, ReadPage::ScanButton, ReadPage::CountLabel,
-                                    ReadPage::CountEdit,   ReadPage::Oob};
+                                    ReadPage::CountEdit,   ReadPage::Oob,        ReadPage::PadBad};
 const std::vector<int> kFixedBusControls = {ReadPage::FlashType,  ReadPage::BaseEdit,   ReadPage::InterleaveLabel,
                                           ReadPage::Interleave, ReadPage::WidthLabel, ReadPage::Width};
 
@@ -99,16 +102,25 @@ ReadPage::ReadPage(JtagLink& port, MessageBoxHost& boxes, QWidget* parent)
   connect(controls_.pushButton(EraseButton), &QPushButton::clicked, this, &ReadPage::startOrStopErase);
   connect(controls_.pushButton(ScanButton), &QPushButton::clicked, this, &ReadPage::startOrStopScan);
   connect(controls_.pushButton(SaveButton), &QPushButton::clicked, this, &ReadPage::chooseOutputFile);
-  for (int id : {Nand, Nor, ToEnd})
-    connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
+  for (int id : {Nand, Nor}) connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectFlash);
+  connect(controls_.button(ToEnd), &QAbstractButton::clicked, this, &ReadPage::enableForChoices);
   for (int id : {ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3})
     connect(controls_.button(id), &QAbstractButton::clicked, this, &ReadPage::selectProduct);
   // activated, not currentIndexChanged: only the user's choice counts, not the page's own.
   connect(controls_.comboBox(FlashType), &QComboBox::activated, this, &ReadPage::selectFlashType);
 
+  // Tab goes through the page as it reads, top to bottom, left to right.
+  controls_.setTabOrder({Nand, Nor, ProductRadio0, ProductRadio1, ProductRadio2, ProductRadio3, FlashType, BaseEdit,
+                         BlockEdit, SizeEdit, ToEnd, Oob, Raw, Interleave, Width, ReadButton, VerifyButton,
+                         EraseButton, ScanButton, CountEdit, OutputBox, SaveButton, PadBad, PathBox, OpenButton, Log});
+  // Room beyond the layout goes to the log and the two path boxes; what is below them moves down.
+  controls_.setGrowth({{Log, GrowsWide | GrowsTall}, {OutputGroup, GrowsWide}, {OutputBox, GrowsWide},
+                       {SaveButton, MovesRight}, {CompareGroup, GrowsWide}, {PathBox, GrowsWide},
+                       {OpenButton, MovesRight}, {ByteCounter, MovesDown}, {Clock, MovesRight | MovesDown},
+                       {ProgressBar, GrowsWide | MovesDown}});
+  controls_.widget(PadBad)->setToolTip(
+      QStringLiteral("0xFF in place of a bad block, so that offsets in the file stay as on the flash (--pad-bad)"));
   copySettingsToControls();
-  // The Save button is the only way to choose: a typed path would never be the one written.
-  controls_.lineEdit(OutputBox)->setReadOnly(true);
   controls_.comboBox(FlashType)->setCurrentIndex(0);
   controls_.comboBox(Interleave)->setCurrentIndex(0);
   controls_.comboBox(Width)->setCurrentIndex(0);
@@ -125,8 +137,7 @@ void ReadPage::copyControlsToSettings() {
   countText_ = controls_.lineEdit(CountEdit)->text().toStdString();
   oob_ = controls_.button(Oob)->isChecked();
   raw_ = controls_.button(Raw)->isChecked();
-  shownOutput_ = controls_.lineEdit(OutputBox)->text();
-  shownPath_ = controls_.lineEdit(PathBox)->text();
+  padBad_ = controls_.button(PadBad)->isChecked();
 }
 
 void ReadPage::copySettingsToControls() {
@@ -139,8 +150,9 @@ void ReadPage::copySettingsToControls() {
   controls_.lineEdit(CountEdit)->setText(QString::fromStdString(countText_));
   controls_.button(Oob)->setChecked(oob_);
   controls_.button(Raw)->setChecked(raw_);
-  controls_.lineEdit(OutputBox)->setText(shownOutput_);
-  controls_.lineEdit(PathBox)->setText(shownPath_);
+  controls_.button(PadBad)->setChecked(padBad_);
+  controls_.pathBox(OutputBox)->setPath(outputPath_);
+  controls_.pathBox(PathBox)->setPath(imagePath_);
 }
 
 void ReadPage::enableForChoices() {
@@ -151,6 +163,39 @@ void ReadPage::enableForChoices() {
   controls_.setEnabled(kNandOnly, !nor);
   if (nor && fixedBus) controls_.setEnabled(kFixedBusControls, false);
   controls_.widget(SizeEdit)->setEnabled(!controls_.button(ToEnd)->isChecked());
+}
+
+void ReadPage::selectFlash() {
+  copyControlsToSettings();
+  if (flash_ != filesFlash_ && (flash_ == 0 || flash_ == 1)) {
+    otherFiles_[static_cast<size_t>(filesFlash_)] = {outputPath_, imagePath_, outputAsked_};
+    const FlashFiles& files = otherFiles_[static_cast<size_t>(flash_)];
+    outputPath_ = files.output;
+    imagePath_ = files.compare;
+    outputAsked_ = files.outputAsked;
+    filesFlash_ = flash_;
+    copySettingsToControls();
+    if (flash_ == static_cast<int>(ReadFlash::Nor) && norBus_) takeNorBus(norBus_());
+  }
+  enableForChoices();
+}
+
+void ReadPage::takeNorBus(const NorBus& bus) {
+  norBusTaken_ = bus;
+  flashType_ = bus.flashType;
+  const int product = controls_.radioIndex(ProductRadio0);
+  if (isKnownProduct(product) && norAbilities(product).fixedBus) return;  // shown fixed, as it is
+  controls_.comboBox(FlashType)->setCurrentIndex(isFlashType(flashType_) ? flashType_ : -1);
+  controls_.comboBox(Interleave)->setCurrentIndex(bus.interleaveIndex);
+  controls_.comboBox(Width)->setCurrentIndex(bus.widthIndex);
+  controls_.lineEdit(BaseEdit)->setText(bus.baseText);
+}
+
+void ReadPage::showEvent(QShowEvent* event) {
+  JobPageWidget::showEvent(event);
+  if (!norBus_ || jobRunning() || controls_.radioIndex(Nand) != static_cast<int>(ReadFlash::Nor)) return;
+  const NorBus bus = norBus_();
+  if (bus != norBusTaken_) takeNorBus(bus);
 }
 
 void ReadPage::selectProduct() {
@@ -185,10 +230,8 @@ void ReadPage::chooseOutputFile() {
   const QString chosen = chooseSave_(window(), QString::fromUtf8(kOutputFileFilter));
   if (chosen.isEmpty()) return;
   outputPath_ = QDir::toNativeSeparators(chosen);
-  shownOutput_ = QString::fromStdString(
-      shortenImagePath(outputPath_.toStdString(), static_cast<char>(QDir::separator().toLatin1())));
+  outputAsked_ = true;  // the dialog asks itself before it offers a file that exists
   copySettingsToControls();
-  controls_.lineEdit(OutputBox)->setToolTip(outputPath_);
 }
 
 void ReadPage::useStartButton(ReadMode mode) {
@@ -213,12 +256,19 @@ void ReadPage::startOrStopErase() { startOrStopMode(ReadMode::Erase); }
 void ReadPage::startOrStopScan() { startOrStopMode(ReadMode::BadScan); }
 
 bool ReadPage::confirmStart() {
-  if (mode_ != ReadMode::Erase) return true;
-  return askUser(QStringLiteral("Erase %1 blocks from block %2?").arg(settings_.count).arg(settings_.block));
+  if (mode_ == ReadMode::Erase)
+    return askUser(QStringLiteral("Erase %1 blocks from block %2?").arg(settings_.count).arg(settings_.block));
+  if (mode_ != ReadMode::Read) return true;
+  if (!outputAsked_ && QFileInfo::exists(outputPath_) &&
+      !askUser(QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(outputPath_)))
+    return false;
+  outputAsked_ = false;  // a read after this one replaces what this one wrote: it asks
+  return true;
 }
 
 QString ReadPage::startRefusal() {
   ReadSettings settings;
+  settings.chain = chain();
   settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
   settings.mode = mode_;
   settings.product = product_;
@@ -255,7 +305,10 @@ QString ReadPage::startRefusal() {
       return QStringLiteral("Count \"%1\" is not a number of blocks (decimal, or hexadecimal after 0x)").arg(countText);
     settings.count = *count;
   }
-  if (settings.flash == ReadFlash::Nand) settings.oob = oob_;
+  if (settings.flash == ReadFlash::Nand) {
+    settings.oob = oob_;
+    settings.padBad = padBad_ && mode_ == ReadMode::Read;
+  }
   settings.raw = raw_;
   settings_ = settings;
   return {};

@@ -1,21 +1,26 @@
 #pragma once
 
+#include <array>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "readback/read_job.h"
 #include "ui/job_page_widget.h"
+#include "ui/nor_page.h"
 
 namespace zorv::ui {
 
 using ReadJobFunction = std::function<int(JobPage&, JtagLink&, const ReadSettings&)>;
 
 QString chooseWithSaveDialog(QWidget* owner, const QString& filter);
-inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*.*)";
+inline constexpr const char* kOutputFileFilter = "Flash Copy(*.bin);;All Files(*)";
 
 // The "Read" tab: copies a range of the NAND or NOR flash into a file, or compares the flash with
 // an image. The NOR bus is set as on the NOR page (VESKAR fixes it); the NAND needs none of it.
 // Read and Verify are both start buttons: the one pressed runs its job and becomes its STOP button.
+// NAND and NOR each have their own output and compare files; a read asks before it replaces a file
+// the Save dialog has not just asked about.
 class ReadPage : public JobPageWidget {
   Q_OBJECT
 
@@ -32,6 +37,7 @@ class ReadPage : public JobPageWidget {
     CompareGroup = 1097, PathBox = 1098, OpenButton = 1099,
     Log = 1100, ByteCounter = 1101, Clock = 1102, ProgressBar = 1103,
     EraseButton = 1104, ScanButton = 1105, CountLabel = 1106, CountEdit = 1107, Oob = 1108, Raw = 1109,
+    PadBad = 1110,
   };
   // The radio button of a product, in TargetProduct order.
   static constexpr int productRadio(int product) {
@@ -58,13 +64,26 @@ class ReadPage : public JobPageWidget {
 
   void setJobFunction(ReadJobFunction job) { job_ = std::move(job); }
   void setSaveChooser(FileChooser chooser) { chooseSave_ = std::move(chooser); }
+  // Where a NOR read finds the NOR tab's bus: taken when NOR is chosen here, and again whenever
+  // the page is shown after the NOR tab's choice has changed.
+  void setNorBusSource(std::function<NorBus()> source) { norBus_ = std::move(source); }
 
  protected:
   std::function<void()> makeJob() override;
   QString startRefusal() override;
   bool confirmStart() override;
+  void showEvent(QShowEvent* event) override;
 
  private:
+  // The files of one kind of flash.
+  struct FlashFiles {
+    QString output;
+    QString compare;
+    bool outputAsked = false;  // the Save dialog asked about replacing it since the last read
+  };
+  // NAND or NOR chosen: the files and the bus follow.
+  void selectFlash();
+  void takeNorBus(const NorBus& bus);
   // Which controls can be used follows the flash, the product and "To the end".
   void enableForChoices();
   void useStartButton(ReadMode mode);
@@ -82,8 +101,13 @@ class ReadPage : public JobPageWidget {
   std::string countText_;
   bool oob_ = false;
   bool raw_ = false;
+  bool padBad_ = false;
   QString outputPath_;
-  QString shownOutput_;
+  bool outputAsked_ = false;
+  std::array<FlashFiles, 2> otherFiles_;  // by flash; the shown flash's are outputPath_ and imagePath_
+  int filesFlash_ = 0;                    // whose files are shown
+  std::function<NorBus()> norBus_;
+  std::optional<NorBus> norBusTaken_;
   ReadSettings settings_;  // read from the controls by startRefusal, for makeJob
   ReadJobFunction job_;
   FileChooser chooseSave_ = chooseWithSaveDialog;

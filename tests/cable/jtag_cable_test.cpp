@@ -91,7 +91,7 @@ TEST_F(CableTest, CaptureReadsStatusOncePerDataClockIntoTheSameBuffer) {
   EXPECT_EQ(writes, 20);
 }
 
-// Identification: the chip sends bit 0 first; the check looks at the version field only.
+// Identification: the chip sends bit 0 first; the check compares the whole code but its version.
 struct IdCodeTest : CableTest {
   void answerIdCode(uint32_t value) {
     for (int i = 0; i < 32; ++i) port.scriptedReads.push_back(((value >> i) & 1u) ? 0x40 : 0x00);
@@ -131,11 +131,18 @@ TEST_F(IdCodeTest, StuckTdoFailsBothWays) {
   EXPECT_EQ(cable.readIdCode(message), 0u);
 }
 
-TEST_F(IdCodeTest, OnlyTheVersionFieldIsChecked) {
+// Comparing the version field alone took an OBRIN board for VESKAR (both version 0).
+TEST_F(IdCodeTest, TheWholeCodeCountsButItsVersion) {
+  std::string message;
   load(Veskar);
   answerIdCode(0x00AECADD);  // an OBRIN board while VESKAR is selected
-  std::string message;
-  EXPECT_EQ(cable.readIdCode(message), 0x00AECADDu);
+  EXPECT_EQ(cable.readIdCode(message), 0u);
+  EXPECT_EQ(cable.idRead, 0x00AECADDu) << "kept for the log line";
+  load(Obrin);
+  answerIdCode(0x00AEDADD);  // one bit of the maker field off
+  EXPECT_EQ(cable.readIdCode(message), 0u);
+  answerIdCode(0x30AECADD);  // another silicon revision
+  EXPECT_EQ(cable.readIdCode(message), 0x30AECADDu);
 }
 
 }  // namespace

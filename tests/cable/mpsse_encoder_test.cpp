@@ -103,6 +103,16 @@ TEST(MpsseEncoder, AnswersWaitingStayWithinTheReadWindow) {
   EXPECT_EQ(static_cast<size_t>(std::count(all.begin(), all.end(), 0x87)), usb.reads.size());
   EXPECT_EQ(encoder.bytesAnswered(), 30000u / 8 + 1);
   for (size_t i = 0; i < tdo.size(); ++i) ASSERT_TRUE(tdo[i] == 0 || tdo[i] == 0x40);
+
+  // A window's worth of answers waiting, then a wait for the adapter to run everything: its pin
+  // read does not go past the window either.
+  usb.reads.clear();
+  for (size_t i = 0; i < 8000; ++i) {
+    encoder.clock(false, false);
+    encoder.captureLast(&tdo[i], 0x40);
+  }
+  ASSERT_TRUE(encoder.sync());
+  EXPECT_EQ(usb.reads, (std::vector<size_t>{1000, 1}));
 }
 
 }  // namespace

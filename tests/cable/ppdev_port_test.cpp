@@ -83,9 +83,12 @@ TEST(PpdevPortTest, EachPortAccessIsOneIoctlOnTheClaimedDevice) {
     for (const auto& call : c) statusReads += call.request == PPRSTATUS;
     EXPECT_EQ(statusReads, 2);
     EXPECT_TRUE(kernel.closed.empty());
+    port.release();  // a job's end: the device is let go for the next program to claim
+    EXPECT_FALSE(port.claimed());
+    EXPECT_EQ(kernel.calls.back(), (Call{PPRELEASE, 0}));
+    EXPECT_EQ(kernel.closed, std::vector<int>{7});
   }
-  EXPECT_EQ(kernel.calls.back(), (Call{PPRELEASE, 0}));
-  EXPECT_EQ(kernel.closed, std::vector<int>{7});
+  EXPECT_EQ(kernel.closed, std::vector<int>{7});  // once
 }
 
 TEST(PpdevPortTest, DeviceThatCannotBeOpenedOrClaimedAnswersAsAbsent) {

@@ -27,6 +27,7 @@
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
 #include "sim/board.h"
+#include "sim/nor_bus.h"
 #include "sim/remote_bitbang_server.h"
 #include "sim/xvc_server.h"
 #include "targets/catalogue.h"
@@ -334,6 +335,111 @@ TEST(RemoteLinkTest, StopWhileTheServerIsSilentEndsTheJobAsStoppedAtOnce) {
     EXPECT_EQ(page.log.find("Cable:"), std::string::npos) << page.log;
     EXPECT_EQ(page.outcome(), JobOutcome::Stopped);
   }
+}
+
+// A port nothing listens on: a NAND job there names the cause ("Cable: ...") before its box.
+TEST(RemoteLinkTest, ANandJobOnAnUnreachableCableNamesTheCauseAndShowsItsBox) {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), length);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(probe);
+  const uint16_t closedPort = ntohs(address.sin_port);
+  for (const bool xvc : {false, true}) {
+    SCOPED_TRACE(xvc ? "xvc" : "remote");
+    std::unique_ptr<JtagLink> port;
+    if (xvc) {
+      port = std::make_unique<XvcLink>("127.0.0.1", closedPort);
+    } else {
+      port = std::make_unique<RemoteBitbangLink>("127.0.0.1", closedPort);
+    }
+    NandSettings settings;
+    settings.product = Ika;
+    settings.imagePath = "/nonexistent";
+    RecordingPage page;
+    runNandJob(page, *port, settings);
+    const std::string cause = "cannot connect to 127.0.0.1:" + std::to_string(closedPort) + " (Connection refused)";
+    EXPECT_NE(page.log.find("  Cable: " + cause + "\r\n"), std::string::npos) << page.log;
+    EXPECT_EQ(page.boxes, std::vector<std::string>{"Cannot get LPT Base."});
+    EXPECT_EQ(page.outcome(), JobOutcome::Failed);
+  }
+}
+
+// Forwards to a board and notes at which data-port writes its updates deselected the NOR chip (its
+// chip-select cell, as the board's schematic has it, going high); at write stopAt it stops the
+// XVC server in front of it.
+class DeselectWatch : public PortIo {
+ public:
+  DeselectWatch(sim::Board& board, int chipSelectCell) : board_(board), cell_(static_cast<size_t>(chipSelectCell)) {}
+  void write(uint16_t port, uint8_t value) override {
+    board_.write(port, value);
+    ++writes_;
+    if (board_.updateCount() != updates_) {
+      updates_ = board_.updateCount();
+      const char level = board_.drivenPins()[cell_];
+      if (level == '1' && selected_) deselects.push_back(writes_);
+      selected_ = level == '0';
+    }
+    if (writes_ == stopAt && server != nullptr) server->stop();
+  }
+  uint8_t read(uint16_t port) override { return board_.read(port); }
+
+  sim::XvcServer* server = nullptr;
+  uint64_t stopAt = 0;
+  std::vector<uint64_t> deselects;
+
+ private:
+  sim::Board& board_;
+  size_t cell_;
+  uint64_t writes_ = 0;
+  uint64_t updates_ = 0;
+  bool selected_ = false;
+};
+
+// The download's last scan deselects the chip; it travels, and is answered, before "Download
+// Complete.": a link lost in the middle of it fails the job with the cause.
+TEST(RemoteLinkTest, ALinkLostDuringTheFinalDeselectFailsTheDownload) {
+  const fs::path image = writeImage("deselect", 300);
+  NorSettings nor;
+  nor.product = Obrin;
+  nor.flashType = S29gl064m;
+  nor.width = 16;
+  nor.block = 1;
+  nor.imagePath = image.string();
+  uint64_t stopAt = 0;
+  for (const bool losing : {false, true}) {
+    auto board = sim::makeBoard("chip=OBRIN,nor=S29GL064M");
+    DeselectWatch watch(*board, sim::norWiring(Obrin).chipSelect[0]);
+    sim::XvcServer server(watch, 2048);
+    watch.server = &server;
+    watch.stopAt = stopAt;
+    server.listen(0);
+    std::thread serving([&server] { server.serve(); });
+    RecordingPage page;
+    {
+      XvcLink port("127.0.0.1", server.port());
+      restoreProductImages();
+      runNorJob(page, port, nor);
+    }
+    server.stop();
+    serving.join();
+    if (!losing) {
+      ASSERT_EQ(page.boxes, std::vector<std::string>{"Download Complete."}) << page.log;
+      // The last deselect is the closing reset command's; the one before it ends the programming.
+      // The server stops at its first clocks and gives up the shift in flight, unanswered.
+      ASSERT_GE(watch.deselects.size(), 2u);
+      stopAt = watch.deselects[watch.deselects.size() - 2] - 2 * static_cast<uint64_t>(board->chip().boundaryLength);
+      continue;
+    }
+    EXPECT_EQ(page.boxes, std::vector<std::string>{"WRITE ERROR."}) << page.log;
+    EXPECT_NE(page.log.find("  Cable: connection to 127.0.0.1:" + std::to_string(server.port()) + " lost\r\n"),
+              std::string::npos)
+        << page.log;
+  }
+  fs::remove(image);
 }
 
 TEST(RemoteLinkTest, ServerStopsWhileAClientFloodsItAndReadsNothing) {

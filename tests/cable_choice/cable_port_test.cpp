@@ -65,9 +65,20 @@ TEST(CablePortTest, TckRatesTakeKAndMSuffixesWithinRange) {
 TEST(CablePortTest, BadTextsAreRefusedWithAReason) {
   for (const char* text : {"", "LPT", "serial", "ppdev:", "remote:", "remote:host", "remote::4444", "remote:h:",
                            "remote:h:0", "remote:h:65536", "remote:h:12x", "remote:h:-1", "xvc:h", "xvc:h:0", "sim:chip=Z80",
-                           "lpt:", "lpt:0x", "lpt:0xFFFE", "lpt:0", "lpt:D010", "lpt:0x378x"}) {
+                           "lpt:", "lpt:0x", "lpt:0xFFFE", "lpt:0", "lpt:D010", "lpt:0x378x", "ppdev,x",
+                           "remote,x:h:1"}) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCableLink(text), std::invalid_argument);
+  }
+  // Channels C and D exist only on an FT4232H, and have no MPSSE there.
+  for (const char* text : {"ftdi,channel=C", "ftdi,channel=D:0403:6011"}) {
+    try {
+      openCableLink(text);
+      ADD_FAILURE() << text;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_NE(std::string(error.what()).find("has no MPSSE (only an FT4232H has channels C and D"), std::string::npos)
+          << error.what();
+    }
   }
   try {
     openCableLink("remote:h:99999");
@@ -97,6 +108,16 @@ TEST(CablePortTest, FtdiTextsPickLayoutChannelAndAdapter) {
     SCOPED_TRACE(text);
     EXPECT_THROW(openCableLink(text), std::invalid_argument);
   }
+  // Channels C and D exist only on an FT4232H, and have no MPSSE there.
+  for (const char* text : {"ftdi,channel=C", "ftdi,channel=D:0403:6011"}) {
+    try {
+      openCableLink(text);
+      ADD_FAILURE() << text;
+    } catch (const std::invalid_argument& error) {
+      EXPECT_NE(std::string(error.what()).find("has no MPSSE (only an FT4232H has channels C and D"), std::string::npos)
+          << error.what();
+    }
+  }
 
   auto port = openCableLink("ftdi,layout=tigard:sim:chip=IKA", 100);
   ASSERT_NE(dynamic_cast<FtdiLink*>(port.get()), nullptr);
@@ -107,6 +128,11 @@ TEST(CablePortTest, FtdiTextsPickLayoutChannelAndAdapter) {
   runExtraJob(page, *port, settings);
   EXPECT_NE(page.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << page.log;
   EXPECT_EQ(static_cast<FtdiLink&>(*port).tckHz(), 10000000u);
+  // The job let the adapter go; the next job opens it again.
+  EXPECT_EQ(static_cast<FtdiLink&>(*port).encoder(), nullptr);
+  RecordingPage again;
+  runExtraJob(again, *port, settings);
+  EXPECT_NE(again.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << again.log;
 }
 
 // A --tck that is exactly one of the adapter's rates runs at it, without a word; one between two
@@ -155,6 +181,9 @@ TEST(CablePortTest, CmsisDapTextsPickAProbeOrTheModel) {
   settings.extraMode = ReadJtagId;
   runExtraJob(page, *port, settings);
   EXPECT_NE(page.log.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << page.log;
+  // The job let the probe go at its end; opened again, it takes the probe's packet size.
+  EXPECT_EQ(static_cast<CmsisDapLink&>(*port).packetSize(), 0u);
+  ASSERT_TRUE(port->grantAccess());
   EXPECT_EQ(static_cast<CmsisDapLink&>(*port).packetSize(), 512u);
 }
 

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "cable_choice/cable_port.h"
 #include "cable_choice/job_rig.h"
 #include "cable_choice/simulated_ftdi.h"
 #include "link/ftdi_link.h"
@@ -81,6 +83,63 @@ TEST(FtdiCable, UnpluggedMidJobFailsWithTheCause) {
   EXPECT_NE(page.log.find("Erasing"), std::string::npos) << page.log;
   EXPECT_NE(page.log.find("Cable: the FTDI adapter was unplugged"), std::string::npos) << page.log;
   for (const std::string& box : page.boxes) EXPECT_EQ(box.find("Complete"), std::string::npos) << box;
+}
+
+}  // namespace
+}  // namespace zorv
+
+namespace zorv {
+namespace {
+
+FtdiOpener openerOf(std::shared_ptr<SimulatedFtdi> adapter) {
+  return [adapter](std::string&) {
+    FtdiDevice device;
+    device.transport = adapter;
+    device.name = "FT2232H";
+    return device;
+  };
+}
+
+// A board whose nTRST line is filtered (5 ms) sees the pulse: held low long enough to reach the TAP,
+// and released long enough before the next clock that the clock is not lost to a TAP still reset.
+TEST(FtdiCable, NtrstPulseReachesATapBehindAFilteredLine) {
+  const FtdiLayout& tigard = *findFtdiLayout("tigard");
+  sim::MpsseInterpreter::Wiring wiring;
+  wiring.trstPin = tigard.trst.data;
+  wiring.trstFilter = std::chrono::milliseconds(5);
+  auto adapter = std::make_shared<SimulatedFtdi>(sim::makeBoard("chip=IKA"), wiring);
+  FtdiLink link(tigard, openerOf(adapter));
+  ASSERT_TRUE(link.grantAccess());
+  link.clockTms(0b0010, 4, false);  // Test-Logic-Reset to Shift-DR
+  link.flush();
+  ASSERT_EQ(adapter->board().tapState(), sim::TapState::ShiftDr);
+  link.pulseTrst();
+  EXPECT_EQ(adapter->board().tapState(), sim::TapState::TestLogicReset);
+  link.clockTms(0, 1, false);
+  link.flush();
+  EXPECT_EQ(adapter->board().tapState(), sim::TapState::RunTestIdle);
+  EXPECT_EQ(link.linkFailure(), "");
+}
+
+// Below the 60 MHz clock's slowest rate (458 Hz) the 12 MHz one takes over, never a faster TCK
+// than asked (as the modelled chip runs it); below its own slowest (91.6 Hz) the cable is refused.
+TEST(FtdiCable, SlowTckNeverRunsFasterThanAsked) {
+  for (const uint64_t hz : {458u, 457u, 100u, 92u}) {
+    SCOPED_TRACE(hz);
+    auto adapter = std::make_shared<SimulatedFtdi>(sim::makeBoard("chip=IKA"), sim::MpsseInterpreter::Wiring{});
+    FtdiLink link(*findFtdiLayout("ft2232h"), openerOf(adapter), tckPeriodOfRate(hz));
+    ::testing::internal::CaptureStderr();
+    link.grantAccess();
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(link.linkFailure(), "");
+    EXPECT_LE(adapter->interpreter().tckHz(), hz);
+    EXPECT_GE(adapter->interpreter().tckHz(), hz * 99 / 100);
+  }
+  auto adapter = std::make_shared<SimulatedFtdi>(sim::makeBoard("chip=IKA"), sim::MpsseInterpreter::Wiring{});
+  FtdiLink link(*findFtdiLayout("ft2232h"), openerOf(adapter), tckPeriodOfRate(91));
+  link.grantAccess();
+  EXPECT_EQ(link.linkFailure(), "the FT2232H runs TCK at 91.6 Hz at the slowest; 91 Hz asked");
+  EXPECT_EQ(adapter->interpreter().clocks(), 0u);
 }
 
 }  // namespace

@@ -88,14 +88,19 @@ Bytes vendorRequest(uint8_t request, uint16_t value, uint16_t index = 1) {
 }
 constexpr uint8_t kReset = 0x00, kSetBaudRate = 0x03, kSetLatency = 0x09, kSetBitMode = 0x0B;
 
-// libusb and libftdi's way in: the product and serial strings while looking, reset and 9600 baud
-// on opening; then ours: reset, latency timer 1 ms, both buffers flushed, bit mode reset and MPSSE.
-void openingTransfers(Capture& usb) {
+// libusb and libftdi's way to an adapter: its product and serial strings.
+void lookingTransfers(Capture& usb, const std::string& product) {
   const Bytes languages = {0x80, 6, 0, 3, 0, 0, 4, 0};
   usb.control(languages, {4, 3, 9, 4});
-  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor("Dual RS232-HS"));
+  usb.control({0x80, 6, 2, 3, 9, 4, 255, 0}, stringDescriptor(product));
   usb.control(languages, {4, 3, 9, 4});
   usb.control({0x80, 6, 3, 3, 9, 4, 255, 0}, stringDescriptor("FT0001"));
+}
+
+// Then reset and 9600 baud on opening; then ours: reset, latency timer 1 ms, both buffers
+// flushed, bit mode reset and MPSSE.
+void openingTransfers(Capture& usb) {
+  lookingTransfers(usb, "Dual RS232-HS");
   usb.control(vendorRequest(kReset, 0));
   usb.control(vendorRequest(kSetBaudRate, 0x04E2, 0x0201));  // 9600 baud from the 120 MHz clock
   usb.control(vendorRequest(kReset, 0));
@@ -104,6 +109,12 @@ void openingTransfers(Capture& usb) {
   usb.control(vendorRequest(kReset, 2));  // and what it has not yet taken
   usb.control(vendorRequest(kSetBitMode, 0x0000));
   usb.control(vendorRequest(kSetBitMode, 0x0200));
+}
+
+// The command that runs the program under umockdev, with the device and its recorded transfers.
+std::string underUmockdev(const fs::path& device, const std::string& sysfs, const fs::path& pcap) {
+  return usbcapture::umockdevRun("--device " + device.string(), "--pcap " + sysfs + "=" + pcap.string()) +
+         " -- " ZORVJTAG_BINARY;
 }
 
 // The real libftdi1 and libusb path, against an FT2232H that umockdev plays from a script: the
@@ -130,10 +141,8 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
   for (const Transfer& t : conversation) t.out ? whole.out(usbcapture::kBulk, 0x02, t.bytes) : ftdiIn(whole, t.bytes);
   whole.control(vendorRequest(kSetBitMode, 0x0000));  // back out of MPSSE mode
   whole.save(dir / "whole.pcap");
-  const std::string prefix =
-      usbcapture::umockdevRun("--device " + (dir / "ft2232h.umockdev").string(), "--pcap " + sysfs + "=");
-  const std::string job = " -- " ZORVJTAG_BINARY " --cable ftdi idcode --product IKA; echo status $?";
-  const std::string answered = run(prefix + (dir / "whole.pcap").string() + job);
+  const std::string job = " --cable ftdi idcode --product IKA; echo status $?";
+  const std::string answered = run(underUmockdev(dir / "ft2232h.umockdev", sysfs, dir / "whole.pcap") + job);
   EXPECT_NE(answered.find("JTAG ID: Ver(0x1), Part(0x0000), Maker(0x15B)"), std::string::npos) << answered;
   EXPECT_NE(answered.find("status 0"), std::string::npos) << answered;
 
@@ -144,9 +153,37 @@ TEST(FtdiUsbSmoke, ScriptedFt2232hAnswersAndVanishes) {
   vanishing.out(usbcapture::kBulk, 0x02, conversation[1].bytes, -108);  // -ESHUTDOWN: the device is gone
   vanishing.control({0x80, 0x00, 0, 0, 0, 0, 2, 0}, {}, -108);  // and answers no GET_STATUS
   vanishing.save(dir / "vanishing.pcap");
-  const std::string lost = run(prefix + (dir / "vanishing.pcap").string() + job);
+  const std::string lost = run(underUmockdev(dir / "ft2232h.umockdev", sysfs, dir / "vanishing.pcap") + job);
   EXPECT_NE(lost.find("the FTDI adapter was unplugged"), std::string::npos) << lost;
   EXPECT_NE(lost.find("status 1"), std::string::npos) << lost;
+  fs::remove_all(dir);
+}
+
+// An FT232H has one channel: asked for channel B it is refused by its name before it is opened,
+// not reported as held by another program.
+TEST(FtdiUsbSmoke, ChannelTheChipLacksIsRefusedByTheChipsName) {
+  if (run("command -v umockdev-run").empty()) GTEST_SKIP() << "umockdev-run is not installed";
+  const fs::path dir = fs::path(::testing::TempDir()) / ("zorv_umockdev_ft232h_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string sysfs = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+  std::ofstream(dir / "ft232h.umockdev")
+      << "P: /devices/pci0000:00/0000:00:14.0/usb1/1-1\nN: bus/usb/001/002\nE: BUSNUM=001\n"
+         "E: DEVNAME=/dev/bus/usb/001/002\nE: DEVNUM=002\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+         "E: MAJOR=189\nE: MINOR=1\nE: PRODUCT=403/6014/900\nE: SUBSYSTEM=usb\nA: bConfigurationValue=1\n"
+         "A: bNumConfigurations=1\nA: bcdDevice=0900\nA: busnum=1\nA: devnum=2\nA: idProduct=6014\n"
+         "A: idVendor=0403\nA: speed=480\nH: descriptors="
+         "120100020000004003041460000901020301"
+         "0902200001010080FA0904000002FFFFFF020705810200020007050202000200\n";
+  Capture looking;
+  lookingTransfers(looking, "Single RS232-HS");
+  looking.save(dir / "looking.pcap");
+  const std::string said = run(underUmockdev(dir / "ft232h.umockdev", sysfs, dir / "looking.pcap") +
+                               " --cable ftdi,channel=B:0403:6014 idcode --product IKA 2>&1; echo status $?");
+  EXPECT_NE(said.find("ftdi: the FTDI adapter 0403:6014 \"Single RS232-HS\" serial FT0001 cannot be opened on "
+                      "channel B: an FT232H has one channel (A), no channel B\n"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("status 1"), std::string::npos) << said;
   fs::remove_all(dir);
 }
 

@@ -137,4 +137,27 @@ TEST(ReadCommands, InterruptedReadExitsWith130AndLeavesNoFile) {
   fs::remove(out);
 }
 
+#ifndef _WIN32
+// A closed terminal (SIGHUP) and a reader that went away (`| head -1`) stop the job as Ctrl-C
+// does, even in a long read that prints nothing more until it ends: no partial file is left
+// beside the older file.
+TEST(ReadCommands, HangUpAndAClosedOutputStopTheReadAndLeaveNoFile) {
+  for (const int signal : {SIGHUP, SIGPIPE}) {
+    SCOPED_TRACE(signal == SIGHUP ? "SIGHUP" : "closed stdout");
+    const std::string out = spit("hung_up.bin", "an older backup");
+    const auto run = runZorvjtag({"--cable", "sim", "nand-read", "--product", "OBRIN", "--size", "all", out},
+                                 "  Reading from 0x0 ... ", signal);
+    EXPECT_EQ(run.status, 130) << run.out << run.err;
+    if (signal == SIGHUP) {
+      EXPECT_NE(run.out.find("  STOP.\n"), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(slurp(out), "an older backup");
+    for (const auto& entry : fs::directory_iterator(fs::path(out).parent_path())) {
+      EXPECT_FALSE(entry.path().string().starts_with(out + ".")) << entry.path();
+    }
+    fs::remove(out);
+  }
+}
+#endif
+
 }  // namespace

@@ -39,23 +39,30 @@ TEST(ReadJtagId, FailuresShowTheirBoxAndCleanUp) {
     const char* board;
     int product;
     const char* box;
+    const char* cause;  // the log line naming what was read and what was expected
   } cases[] = {
-      {"noboard", Obrin, "Cannot read JTAG ID"},
-      {"tdo=0", Obrin, "Cannot read JTAG ID"},
-      {"tdo=1", Veskar, "Cannot read JTAG ID"},
-      {"chip=TQR2400", Obrin, "Cannot read JTAG ID"},  // another product on the board
-      {"noport", Obrin, "Cannot get LPT Base."},
+      {"noboard", Obrin, "Cannot read JTAG ID", "  Cable: TDO stays high: no chip answers (JTAG ID read 0xFFFFFFFF)\r\n"},
+      {"tdo=0", Obrin, "Cannot read JTAG ID", "  Cable: TDO stays low: no chip answers (JTAG ID read 0x00000000)\r\n"},
+      {"tdo=1", Veskar, "Cannot read JTAG ID", "  Cable: TDO stays high: no chip answers (JTAG ID read 0xFFFFFFFF)\r\n"},
+      // Another product on the board: TQR2400 takes OBRIN's identification opcode for BYPASS, and
+      // VESKAR's version field is OBRIN's.
+      {"chip=TQR2400", Obrin, "Cannot read JTAG ID",
+       "  JTAG ID: read 0xE1E1E1E0, expected 0x00AECADD (mask 0x0FFFFFFF)\r\n"},
+      {"chip=VESKAR", Obrin, "Cannot read JTAG ID",
+       "  JTAG ID: read 0x0022B5E1 (VESKAR), expected 0x00AECADD (mask 0x0FFFFFFF)\r\n"},
+      {"noport", Obrin, "Cannot get LPT Base.", ""},
   };
   for (const auto& c : cases) {
     for (int mode : {ReadJtagId, PinToggling}) {
       ExtraRun job(c.board);
       job.run(c.product, mode);
       const std::string header = mode == ReadJtagId ? "[READ JTAG ID]\r\n" : "[Toggling All Boundary]\r\n";
-      EXPECT_EQ(job.page.log, header + "\r\n") << c.board;
+      EXPECT_EQ(job.page.log, header + c.cause + "\r\n") << c.board;
       ASSERT_EQ(job.page.boxes.size(), 1u) << c.board;
       EXPECT_EQ(job.page.boxes[0], c.box);
       EXPECT_FALSE(job.everShowedStop()) << c.board;
       EXPECT_EQ(job.board->updateCount(), 0u);
+      EXPECT_EQ(job.board->extestLoads(), 0u) << "no pin is driven by a job on the wrong chip";
       EXPECT_FALSE(job.page.locked);
       EXPECT_EQ(job.page.events.back().what, "unlock");
       EXPECT_EQ(job.board->tapState(), sim::TapState::TestLogicReset);

@@ -23,8 +23,15 @@ namespace {
 class ScriptedXvcServer {
  public:
   // SmallBuffers answers as Answer through socket buffers that hold little (a few KiB of answers):
-  // it stops reading soon after its answers are no longer taken.
-  enum class Behaviour { Answer, CloseAtFirstShift, SilentAtFirstShift, Trickle, SmallBuffers };
+  // it stops reading soon after its answers are no longer taken. ExtraByte puts one byte more
+  // after every answer (LateExtraByte a moment after it). At the first shift FloodAtFirstShift
+  // stops reading and sends bytes as fast as they go, TrickleAtFirstShift one every 50 ms.
+  // TrickledGreeting says its greeting one byte every 100 ms. PauseAtFirstShift reads nothing for
+  // half a second at the first shift, then answers as Answer.
+  enum class Behaviour {
+    Answer, CloseAtFirstShift, SilentAtFirstShift, Trickle, SmallBuffers, ExtraByte, LateExtraByte,
+    FloodAtFirstShift, TrickleAtFirstShift, TrickledGreeting, PauseAtFirstShift
+  };
 
   explicit ScriptedXvcServer(std::string infoLine, Behaviour behaviour = Behaviour::Answer, uint32_t grantedPeriod = 0)
       : infoLine_(std::move(infoLine)), behaviour_(behaviour), grantedPeriod_(grantedPeriod) {
@@ -71,11 +78,16 @@ class ScriptedXvcServer {
     }
     std::string command;
     char c;
+    bool paused = false;
     while (take(fd, &c, 1)) {
       command += c;
       if (c != ':') continue;
       if (command == "getinfo:") {
-        ::send(fd, infoLine_.data(), infoLine_.size(), MSG_NOSIGNAL);
+        for (size_t i = 0; behaviour_ == Behaviour::TrickledGreeting && i < infoLine_.size() && !done_; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          ::send(fd, infoLine_.data() + i, 1, MSG_NOSIGNAL);
+        }
+        if (behaviour_ != Behaviour::TrickledGreeting) ::send(fd, infoLine_.data(), infoLine_.size(), MSG_NOSIGNAL);
       } else if (command == "settck:") {
         char period[4];
         if (!take(fd, period, 4)) break;
@@ -85,6 +97,18 @@ class ScriptedXvcServer {
         if (behaviour_ == Behaviour::CloseAtFirstShift) break;
         if (behaviour_ == Behaviour::SilentAtFirstShift) {
           while (!done_ && ::recv(fd, &c, 1, 0) > 0) {
+          }
+          break;
+        }
+        if (behaviour_ == Behaviour::PauseAtFirstShift && !paused) {
+          paused = true;
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        if (behaviour_ == Behaviour::FloodAtFirstShift || behaviour_ == Behaviour::TrickleAtFirstShift) {
+          const bool flood = behaviour_ == Behaviour::FloodAtFirstShift;
+          const std::vector<char> bytes(flood ? 65536 : 1, '\0');
+          while (!done_ && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) > 0) {
+            if (!flood) std::this_thread::sleep_for(std::chrono::milliseconds(50));
           }
           break;
         }
@@ -101,7 +125,12 @@ class ScriptedXvcServer {
           command.clear();
           continue;
         }
-        ::send(fd, vectors.data() + vectors.size() / 2, vectors.size() / 2, MSG_NOSIGNAL);
+        if (behaviour_ == Behaviour::ExtraByte) vectors.push_back('\xFF');
+        ::send(fd, vectors.data() + vectors.size() / 2, vectors.size() - vectors.size() / 2, MSG_NOSIGNAL);
+        if (behaviour_ == Behaviour::LateExtraByte) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          ::send(fd, "\xFF", 1, MSG_NOSIGNAL);
+        }
       }
       command.clear();
     }
@@ -150,6 +179,8 @@ TEST(XvcLinkTest, ClocksBecomeShiftsWithinTheServersLengthAndTdoReachesTheCaptur
     link.flush();
     EXPECT_EQ(link.roundTrips(), 1u) << "the two shifts travel before either answer is read";
     for (int i = 0; i < 20; ++i) EXPECT_EQ(tdo[i], i % 2 == 1 ? 0x40 : 0x00) << i;
+    link.release();  // a job's end: the server is free for the next client
+    EXPECT_FALSE(link.connected());
   }
   const std::vector<std::pair<bool, bool>> first(bits.begin(), bits.begin() + 16), rest(bits.begin() + 16, bits.end());
   EXPECT_EQ(server.received(), "getinfo:" + shiftMessage(first) + shiftMessage(rest));
@@ -282,6 +313,114 @@ TEST(XvcLinkTest, AnswersBeyondTheSocketBuffersAreTakenInWhileSending) {
     EXPECT_EQ(link.roundTrips(), 1u);
   }
   for (uint32_t i = 0; i < 64; ++i) EXPECT_EQ(tdo[i], tdi[kBits - 64 + i] != 0 ? 0x40 : 0x00) << i;
+}
+
+// A byte beyond the answers asked for would shift every later capture by a byte: it ends the link,
+// whether it comes with an answer or after the wait for it is over, before any later capture is
+// taken from the stream.
+TEST(XvcLinkTest, AServerThatAnswersOneByteTooManyIsOutsideTheProtocol) {
+  for (const auto behaviour : {ScriptedXvcServer::Behaviour::ExtraByte, ScriptedXvcServer::Behaviour::LateExtraByte}) {
+    SCOPED_TRACE(behaviour == ScriptedXvcServer::Behaviour::ExtraByte ? "with the answer" : "after the answer");
+    ScriptedXvcServer server("xvcServer_v1.0:2048\n", behaviour);
+    XvcLink link("127.0.0.1", server.port);
+    link.grantAccess();
+    captureOne(link);
+    if (behaviour == ScriptedXvcServer::Behaviour::ExtraByte) {
+      EXPECT_NE(link.linkFailure(), "") << "the wait that took the answer saw the byte after it";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the late byte is in
+    EXPECT_EQ(captureOne(link), 0xFF) << "a capture from the byte too many";
+    EXPECT_EQ(link.linkFailure(), "127.0.0.1:" + std::to_string(server.port) + " answered outside the XVC protocol");
+  }
+}
+
+// A server that stops reading while it sends: a flood is more than was asked for, and bytes that
+// trickle in while none of the link's go out are no sign of life; a stop ends the wait in any case.
+TEST(XvcLinkTest, AServerThatSendsButNeverReadsEndsTheLinkInTime) {
+  const auto sendMegabytes = [](XvcLink& link) {
+    for (int i = 0; i < (1 << 20) && link.connected(); ++i) link.clockTms(0, 32, false);
+    link.flush();
+  };
+  ScriptedXvcServer flooding("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::FloodAtFirstShift);
+  XvcLink flooded("127.0.0.1", flooding.port);
+  flooded.grantAccess();
+  sendMegabytes(flooded);
+  EXPECT_EQ(flooded.linkFailure(), "127.0.0.1:" + std::to_string(flooding.port) + " answered outside the XVC protocol");
+
+  ScriptedXvcServer trickling("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::TrickleAtFirstShift);
+  XvcLink trickled("127.0.0.1", trickling.port, 0, 400);
+  trickled.grantAccess();
+  sendMegabytes(trickled);
+  EXPECT_EQ(trickled.linkFailure(), "no answer from 127.0.0.1:" + std::to_string(trickling.port) + " within 400 ms");
+
+  ScriptedXvcServer stopped("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::TrickleAtFirstShift);
+  std::atomic<int> stop{0};
+  XvcLink link("127.0.0.1", stopped.port);  // the full silence limit: only the stop ends it soon
+  link.watchStopFlag(&stop);
+  link.grantAccess();
+  std::thread stopper([&stop] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = 1;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  sendMegabytes(link);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(TcpConnection::kSilenceLimitMs / 2));
+  stopper.join();
+  EXPECT_EQ(link.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(stopped.port));
+}
+
+// The clocks of every shift message the client sent, in order.
+uint64_t clocksSent(const std::string& received) {
+  uint64_t clocks = 0;
+  for (size_t at = received.find("shift:"); at != std::string::npos; at = received.find("shift:", at)) {
+    uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i) bits |= static_cast<uint32_t>(static_cast<uint8_t>(received[at + 6 + i])) << (8 * i);
+    clocks += bits;
+    at += 10 + 2 * ((bits + 7) / 8);
+  }
+  return clocks;
+}
+
+// A stop seen while the link waits to send the middle of a long scan: the scan goes out to its
+// end in Run-Test/Idle, nothing after it does, and the connection closes once the server has
+// answered every shift. A capture still unanswered when the caller waits for it reads as absent.
+TEST(XvcLinkTest, AStopInTheMiddleOfAScanSendsTheScanToItsEndAndNothingMore) {
+  ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::PauseAtFirstShift);
+  constexpr uint32_t kBits = 40u << 20;  // 10 MiB of vectors: more than the socket buffers take
+  const std::vector<char> tdi(kBits, '1');
+  std::atomic<int> stop{0};
+  {
+    XvcLink link("127.0.0.1", server.port);
+    link.watchStopFlag(&stop);
+    ASSERT_TRUE(link.grantAccess());
+    std::thread stopper([&stop] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the server is not reading
+      stop = 1;
+    });
+    link.clockTms(0b0010, 4, false);  // Run-Test/Idle to Shift-DR
+    uint8_t tdo = 0;
+    link.shiftBits(tdi.data(), kBits - 1, false, {&tdo, kBits - 2, 1});  // its last bit, not sent yet
+    stopper.join();
+    link.flush();
+    EXPECT_EQ(tdo, 0xFF);
+    link.shiftBits(tdi.data(), 1, true, {});
+    link.clockTms(0b01, 2, false);  // Update-DR, Run-Test/Idle
+    EXPECT_EQ(link.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(server.port));
+    EXPECT_FALSE(link.connected());
+    link.clockTms(0b0010, 4, false);  // the next scan goes nowhere
+    link.shiftBits(tdi.data(), 100, true, {});
+    link.flush();
+  }
+  EXPECT_EQ(clocksSent(server.received()), 4u + kBits + 2u);
+}
+
+// The greeting is one answer: its bytes coming one by one, each in time, do not stretch the limit.
+TEST(XvcLinkTest, AGreetingTrickledPastTheSilenceLimitIsNoAnswer) {
+  ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::TrickledGreeting);
+  XvcLink link("127.0.0.1", server.port, 0, 400);
+  link.grantAccess();
+  EXPECT_EQ(link.linkFailure(), "no answer from 127.0.0.1:" + std::to_string(server.port) + " within 400 ms");
+  EXPECT_FALSE(link.connected());
 }
 
 }  // namespace

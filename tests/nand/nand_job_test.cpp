@@ -10,8 +10,11 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "chain/chain_description.h"
+#include "link/jtag_cable.h"
 #include "nand/bad_block_list.h"
 #include "page/idle_pipe.h"
 #include "text/number_text.h"
@@ -49,8 +52,9 @@ struct JobRun {
   fs::path file;
   uint32_t blockSize = 0;
 
-  JobRun(TargetProduct chip, uint8_t code, sim::NandDeviceConfig config = {}) {
-    board = std::make_unique<sim::Board>(sim::parseBoardOptions(std::string("chip=") + sim::simChip(chip).name));
+  JobRun(TargetProduct chip, uint8_t code, sim::NandDeviceConfig config = {}, const std::string& moreOptions = "") {
+    board = std::make_unique<sim::Board>(
+        sim::parseBoardOptions(std::string("chip=") + sim::simChip(chip).name + moreOptions));
     if (code != 0) {
       config.deviceCode = code;
       device = &sim::attachNandDevice(*board, config);
@@ -131,6 +135,73 @@ TEST(NandJob, SuccessfulRunOnEveryProductAndPageSize) {
       EXPECT_EQ(job.page.events.back().what, "unlock");
       EXPECT_EQ(job.page.buttonCaption, "idle");
     }
+  }
+}
+
+// Every scan pads for the devices around the product; the others only ever see BYPASS.
+TEST(NandJob, DownloadsThroughAChainOfOtherDevices) {
+  JobRun job(Ika, 0xDA, {}, ",chain=2/0x0000A001:target:32:5/0x12345679");
+  job.settings.chain = parseChainText("2:0x0000A001,target,32,5:0x12345679");
+  const Bytes image = pattern(2 * job.device->geometry().pageSize + 100);
+  job.writeImage(image);
+  job.settings.verify = 1;
+  job.run();
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Download Complete."}) << job.page.log;
+  job.expectImageIn({0}, image);
+  EXPECT_TRUE(job.board->violations().empty());
+  for (const sim::ChainTap& tap : job.board->otherTaps()) EXPECT_TRUE(tap.foreignInstructions().empty());
+}
+
+// A chain description, a product or an IDCODE that is not the board's stops the job before EXTEST.
+TEST(NandJob, AWrongChainProductOrIdcodeFailsBeforeAnyExtest) {
+  const struct {
+    TargetProduct product;
+    const char* chain;
+    const char* cause;
+  } cases[] = {
+      {Obrin, "target,8", "  Chain: device 2 (8) captures no 01 at bit 4 of the instruction registers: the lengths do "
+                          "not match the chain given\r\n"},
+      {Obrin, "8,target,3", "  Chain: 12 instruction register bits answer, the chain given has 15\r\n"},
+      {Obrin, "8:0x06413041,target", "  Chain: device 1 (8:0x06413041) answers no IDCODE, expected 0x06413041\r\n"},
+      {Veskar, "8,target", "  JTAG ID: read 0x00AECADD (OBRIN), expected 0x0022B5E1 (mask 0x0FFFFFFF)\r\n"},
+      // Without a description the other device shifts the code by its bypass bit.
+      {Obrin, "", "  JTAG ID: read 0x015D95BA, expected 0x00AECADD (mask 0x0FFFFFFF)\r\n"},
+  };
+  for (const auto& c : cases) {
+    JobRun job(c.product, 0xDA, {}, ",chip=OBRIN,chain=8:target");
+    job.settings.chain = parseChainText(c.chain);
+    job.writeImage(pattern(100));
+    job.run();
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Cannot read JTAG ID"}) << c.chain;
+    EXPECT_NE(job.page.log.find(c.cause), std::string::npos) << job.page.log;
+    EXPECT_EQ(job.board->extestLoads(), 0u) << c.chain;
+    EXPECT_EQ(job.board->updateCount(), 0u);
+    if (job.settings.chain.given()) {
+      EXPECT_TRUE(job.board->otherTaps()[0].foreignInstructions().empty()) << c.chain;
+    }
+  }
+}
+
+// TQR2400 and IKA answer the same code; on the other one's board the count of the boundary
+// register stops the job, and the cells get back what they captured: no pin changes.
+TEST(NandJob, TheSameCodeOnAnotherChipFailsWithoutMovingAPin) {
+  for (const auto& [product, board, cells] : {std::tuple{Tqr2400, "chip=IKA", 185}, std::tuple{Ika, "chip=TQR2400", 298}}) {
+    JobRun job(product, 0, {}, std::string(",") + board);
+    JtagCable prime(*job.board);
+    prime.detectPort();
+    prime.shiftIr("0000", 4);
+    std::string pins(static_cast<size_t>(cells), '0');
+    for (size_t i = 0; i < pins.size(); i += 3) pins[i] = '1';
+    prime.shiftDr(pins.data(), cells);
+    prime.resetTap();
+    job.writeImage(pattern(100));
+    job.run();
+    EXPECT_EQ(job.page.boxes, std::vector<std::string>{"Cannot read JTAG ID"});
+    const std::string cause = "  Boundary register: " + std::to_string(cells) + " cells, " +
+                              (product == Ika ? "IKA has 185" : "TQR2400 has 298") + "\r\n";
+    EXPECT_NE(job.page.log.find(cause), std::string::npos) << job.page.log;
+    EXPECT_EQ(job.board->updateCount(), 2u) << "the priming scan and the count's";
+    EXPECT_EQ(job.board->drivenPins(), pins);
   }
 }
 

@@ -406,7 +406,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NoPort", "chip=OBRIN,noport", Obrin, S29gl064m, 16, "0", "0", 10, "Cannot find LPT PORT",
                     ".bin\r\n\r\n"},
         FailureCase{"WrongChip", "chip=IKA", Obrin, S29gl064m, 16, "0", "0", 10, "Cannot read OBRIN JTAG ID",
-                    "Width: 16\r\n\r\n"},
+                    "Width: 16\r\n  JTAG ID: read 0xE1E1E1E0, expected 0x00AECADD (mask 0x0FFFFFFF)\r\n\r\n"},
+        // The same code: only the boundary register's length tells the two apart.
+        FailureCase{"SameCodeOtherChip", "chip=IKA", Tqr2400, S29gl064m, 16, "0", "0", 10,
+                    "Cannot read TQR2400 JTAG ID", "Maker(0x15B)\r\n  Boundary register: 185 cells, TQR2400 has 298\r\n\r\n"},
         FailureCase{"TypeOnAWrongBus", "chip=OBRIN", Obrin, S29gl064m, 8, "0", "0", 10,
                     "Cannot support for your flash setting.", "Maker(0xCAD)\r\n\r\n"},
         FailureCase{"AutoDetectOffVeskar", "chip=OBRIN", Obrin, AutoDetect, 8, "0", "0", 10,

@@ -112,5 +112,31 @@ TEST(Board, BypassIsOneBitAndUnknownInstructionsSelectIt) {
   EXPECT_STREQ(bits, "01011") << "one cell of delay, captured as 0";
 }
 
+// Other devices on the chain answer as IEEE 1149.1 TAPs: IR capture 01, IDCODE (its first bit 1) or
+// a 0 bypass bit after a reset, BYPASS for the all-ones instruction and for any other.
+TEST(Board, OtherDevicesOnTheChain) {
+  Probe probe("chain=8:target:5/0x06413041");
+  JtagCable& c = probe.cable;
+  c.detectPort();
+  c.resetTap();
+  std::string ir(8 + 4 + 5, '1');
+  c.shiftIrCapture(ir.data(), ir.data(), 17);
+  EXPECT_EQ(ir, "10000000" "1000" "10000") << "TDO first";
+  c.resetTap();
+  std::string dr(1 + 32 + 32 + 3, '1');
+  c.shiftDrCapture(dr.data(), dr.data(), static_cast<int>(dr.size()));
+  std::string expected = "0";
+  for (uint32_t code : {0x00AECADDu, 0x06413041u}) {
+    for (int b = 0; b < 32; ++b) expected += ((code >> b) & 1) != 0 ? '1' : '0';
+  }
+  EXPECT_EQ(dr, expected + "111");
+  c.shiftIr("00000000" "1010" "11111", 17);
+  EXPECT_EQ(probe.board->otherTaps()[0].foreignInstructions(), std::vector<std::string>{"00000000"});
+  EXPECT_TRUE(probe.board->otherTaps()[1].foreignInstructions().empty());
+  EXPECT_THROW(makeBoard("chain=8:5"), std::invalid_argument);
+  EXPECT_THROW(makeBoard("chain=1:target"), std::invalid_argument);
+  EXPECT_THROW(makeBoard("chain=target:5/0x06413040"), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace zorv::sim

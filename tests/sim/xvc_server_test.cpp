@@ -19,6 +19,7 @@
 #include "sim/board.h"
 #include "sim/nand_device.h"
 #include "sim/nor_attach.h"
+#include "sim/remote_bitbang_server.h"
 
 namespace zorv::sim {
 namespace {
@@ -111,6 +112,34 @@ TEST(XvcServerTest, IdleClientIsDroppedAndAStopEndsALongShiftSoon) {
   served.thread = std::thread([] {});
   ::close(idle);
   ::close(next);
+}
+
+// Bytes that each come within the idle limit do not stretch it: one message (an XVC command; up to
+// a read or 4096 remote_bitbang commands) has one idle limit to arrive, so a client trickling
+// one byte at a time cannot hold a server that serves one client at a time.
+TEST(XvcServerTest, AClientTricklingItsMessageIsDroppedAtOneIdleLimit) {
+  ServedBoard xvc("chip=OBRIN", 2048);
+  xvc.server->setIdleLimitMs(400);
+  std::unique_ptr<Board> board = makeBoard("chip=OBRIN");
+  RemoteBitbangServer bitbang(*board);
+  bitbang.setIdleLimitMs(400);
+  bitbang.listen(0);
+  std::thread serving([&bitbang] { bitbang.serve(); });
+  for (const bool isXvc : {true, false}) {
+    SCOPED_TRACE(isXvc ? "xvc" : "remote_bitbang");
+    const int fd = connectTo(isXvc ? xvc.server->port() : bitbang.port());
+    const std::string message = isXvc ? "getinfo:" : std::string(20, '0');
+    bool dropped = false;
+    for (size_t i = 0; i < message.size() && !dropped; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      char ignored;
+      dropped = ::send(fd, message.data() + i, 1, MSG_NOSIGNAL) != 1 || ::recv(fd, &ignored, 1, MSG_DONTWAIT) == 0;
+    }
+    EXPECT_TRUE(dropped) << "still served after " << message.size() << " bytes 100 ms apart";
+    ::close(fd);
+  }
+  bitbang.stop();
+  serving.join();
 }
 
 struct Outcome {

@@ -1,5 +1,5 @@
 #!/bin/sh
-# The window's command line: a wrong option is a usage error (exit 2), and without --cable the
+# The window's command line: a wrong option (or --chain text) is a usage error (exit 2), and without --cable the
 # cable last chosen in the window is the one used (seen through --tck, which only xvc takes).
 # Usage: gui_options_test.sh ZORVJTAG-GUI
 set -u
@@ -24,4 +24,6 @@ case $out in
   *"the cable 'lpt' has no TCK setting"*) ;;
   *) echo "--cable does not override the remembered cable: $out"; status=1 ;;
 esac
+"$gui" --chain 1,target 2>/dev/null
+[ $? -eq 2 ] || { echo "a --chain that cannot be taken does not exit 2"; status=1; }
 exit $status

@@ -2,15 +2,25 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabBar>
 #include <chrono>
+#include <optional>
+#include <utility>
 #include <stdexcept>
 #include <thread>
 
 #include "cable/recording_port.h"
+#include "cable_choice/cable_port.h"
+#include "ui/connection_bar.h"
+#include "ui/connection_dialog.h"
+#include "ui/remembered_connection.h"
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
 #include "ui_test_support.h"
@@ -44,6 +54,9 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
   EXPECT_EQ(window.dialog->windowTitle(), "ZORV Parallel JTAG (v1.0)");
   EXPECT_FALSE(window.dialog->windowIcon().isNull());
   EXPECT_TRUE(shows(0));
+  // One font throughout: the tab labels as the pages.
+  EXPECT_EQ(QFontInfo(tabs()->font()).family(), QFontInfo(window.nand().font()).family());
+  EXPECT_EQ(QFontInfo(tabs()->font()).pointSize(), QFontInfo(window.nand().font()).pointSize());
 
   // The pages sit just below the tab headers and fill the control.
   const QRect head = tabs()->tabRect(0);
@@ -53,9 +66,46 @@ TEST_F(MainWindowTest, FourTabsOverOneSharedPageRectangle) {
                        pageTabs().height() - head.bottom() - 3));
   }
   // Sizes in dialog units of the window's font.
-  const DialogUnits units(window.dialog->font());
-  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(334)));
+  const DialogUnits units(mainWindowFont());
+  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(350)));  // the cable row below the tabs
+  window.dialog->resize(100, 100);  // no smaller than its layout
+  EXPECT_EQ(window.dialog->size(), QSize(units.x(195), units.y(350)));
   EXPECT_EQ(pageTabs().geometry(), units.rect(7, 7, 181, 320));
+}
+
+// Grown past its layout, the window gives the room to the log and the path boxes; the controls
+// above keep their places.
+TEST_F(MainWindowTest, TheLogAndThePathBoxTakeTheRoomOfAGrownWindow) {
+  NandPage& nand = window.nand();
+  const auto geometry = [&](int id) { return nand.control(id)->geometry(); };
+  const QRect log = geometry(NandPage::Log), path = geometry(NandPage::PathBox), open = geometry(NandPage::OpenButton),
+              bar = geometry(NandPage::ProgressBar), clock = geometry(NandPage::Clock),
+              start = geometry(NandPage::StartButton);
+  // A path a little too wide for the box as laid out is shortened, and shown whole once it fits.
+  QString image = "/d/x/boot.bin";
+  while (QFontMetrics(nand.control(NandPage::PathBox)->font()).horizontalAdvance(image) < path.width() + 20)
+    image.insert(3, 'x');
+  nand.setFileChooser([&](QWidget*, const QString&) { return image; });
+  window.click(nand, NandPage::OpenButton);
+  const auto shown = [&] { return static_cast<QLineEdit*>(nand.control(NandPage::PathBox))->text(); };
+  EXPECT_EQ(shown(), "/.../boot.bin");
+  window.dialog->resize(window.dialog->size() + QSize(100, 80));
+  ASSERT_TRUE(waitUntil([&] { return geometry(NandPage::Log) != log; }));
+  EXPECT_EQ(geometry(NandPage::Log), log.adjusted(0, 0, 100, 80));
+  EXPECT_EQ(geometry(NandPage::PathBox), path.adjusted(0, 0, 100, 0));
+  EXPECT_EQ(shown(), image);
+  EXPECT_EQ(geometry(NandPage::OpenButton), open.translated(100, 0));
+  EXPECT_EQ(geometry(NandPage::ProgressBar), bar.translated(0, 80).adjusted(0, 0, 100, 0));
+  EXPECT_EQ(geometry(NandPage::Clock), clock.translated(100, 80));
+  EXPECT_EQ(geometry(NandPage::StartButton), start);
+  // The Read page's two path boxes and its log grow as well.
+  ReadPage& read = window.read();
+  clickTab(3);
+  EXPECT_EQ(read.control(ReadPage::OutputBox)->width(), path.width() + 100);
+  clickTab(2);
+  EXPECT_EQ(window.extra().control(ExtraPage::Log)->height(), DialogUnits(pageFont()).y(213) + 80);
+  EXPECT_EQ(read.control(ReadPage::PathBox)->width(), path.width() + 100);
+  EXPECT_EQ(read.control(ReadPage::Log)->height(), DialogUnits(pageFont()).y(69) + 80);
 }
 
 TEST_F(MainWindowTest, ClickingATabSwitchesPagesAndFocus) {
@@ -165,27 +215,39 @@ TEST_F(MainWindowTest, RightClickOnTheTabStripOffersTheAboutEntry) {
   window.dialog->aboutMenu()->close();
 }
 
-TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
-  EXPECT_FALSE(window.dialog->cableAction()->isEnabled());  // nothing to open cables with yet
-  window.dialog->setCableChoice("lpt", [&](const std::string& text) -> std::unique_ptr<JtagLink> {
-    if (text != "sim") throw std::invalid_argument("unknown cable '" + text + "'");
+TEST_F(MainWindowTest, TheCableIsShownAndChangedFromTheWindowForEveryPage) {
+  ConnectionBar& bar = window.dialog->connectionBar();
+  EXPECT_FALSE(bar.changeButton()->isEnabled());  // nothing to open cables with yet
+  std::vector<uint32_t> periods;
+  window.dialog->setConnection({"lpt", ""}, [&](const std::string& text, uint32_t tckPeriodNs) -> std::unique_ptr<JtagLink> {
+    if (text != "sim" && text != "xvc:h:1") throw std::invalid_argument("unknown cable '" + text + "'");
+    periods.push_back(tckPeriodNs);
     return std::make_unique<ParallelPortLink>(std::make_unique<NullPort>());
   });
+  EXPECT_TRUE(bar.isVisible());
+  EXPECT_EQ(bar.shownText(), "lpt");
   EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: lpt...");
-  QStringList answers = {"bogus", "", "sim"};
-  QString offered;
-  window.dialog->setCableAsker([&](QWidget*, const QString& current) {
-    offered = current;
-    return answers.takeFirst();
+  std::vector<std::optional<Connection>> answers = {Connection{"bogus", ""}, std::nullopt, std::nullopt,
+                                                    Connection{"sim", "1M"}, Connection{"sim", ""}};
+  std::vector<Connection> offered;
+  window.dialog->setConnectionAsker([&](QWidget*, const Connection& current) {
+    offered.push_back(current);
+    const std::optional<Connection> answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
   });
-  QStringList remembered;
-  QObject::connect(window.dialog.get(), &MainDialog::cableChosen, [&](const QString& text) { remembered << text; });
+  std::vector<Connection> remembered;
+  QObject::connect(window.dialog.get(), &MainDialog::connectionChosen,
+                   [&](const Connection& chosen) { remembered.push_back(chosen); });
 
-  window.dialog->cableAction()->trigger();  // a text that names no cable: a box, nothing changes
-  EXPECT_EQ(offered, "lpt");
+  // A text that names no cable: a box, and the dialog again with what the user entered.
+  QTest::mouseClick(bar.changeButton(), Qt::LeftButton);
   EXPECT_EQ(window.boxes, QStringList{"unknown cable 'bogus'"});
-  window.dialog->cableAction()->trigger();  // cancelled
-  EXPECT_EQ(window.dialog->cableText(), "lpt");
+  ASSERT_EQ(offered.size(), 2u);
+  EXPECT_EQ(offered[0].cable, "lpt");
+  EXPECT_EQ(offered[1].cable, "bogus");
+  window.dialog->cableAction()->trigger();  // the menu entry, cancelled
+  EXPECT_EQ(window.dialog->connection().cable, "lpt");
   JtagLink* first = window.ownedLink.get();
   for (int i = 0; i < pageTabs().pageCount(); ++i) EXPECT_EQ(&pageTabs().page(i)->cablePort(), first);
 
@@ -203,16 +265,85 @@ TEST_F(MainWindowTest, CableEntrySwitchesTheCableOfEveryPage) {
   nand.requestStop();
   ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
 
-  window.dialog->cableAction()->trigger();
-  EXPECT_EQ(window.dialog->cableText(), "sim");
+  // A TCK for a cable that has none is refused; then the cable alone is taken.
+  QTest::mouseClick(bar.changeButton(), Qt::LeftButton);
+  EXPECT_TRUE(window.boxes.last().contains("no TCK setting")) << window.boxes.last().toStdString();
+  EXPECT_EQ(window.dialog->connection().cable, "sim");
+  EXPECT_EQ(bar.shownText(), "sim");
   EXPECT_EQ(window.dialog->cableAction()->text(), "Cable: sim...");
-  EXPECT_EQ(remembered, QStringList{"sim"});
+  ASSERT_EQ(remembered.size(), 1u);
+  EXPECT_EQ(remembered[0].cable, "sim");
   for (int i = 0; i < pageTabs().pageCount(); ++i) {
     EXPECT_NE(&pageTabs().page(i)->cablePort(), first);
     auto* link = dynamic_cast<ParallelPortLink*>(&pageTabs().page(i)->cablePort());
     ASSERT_NE(link, nullptr);
     EXPECT_NE(dynamic_cast<NullPort*>(&link->port()), nullptr);
   }
+
+  // A rate goes to the cable as its period, and shows beside it.
+  ASSERT_TRUE(window.dialog->useConnection({"xvc:h:1", "1M"}));
+  EXPECT_EQ(periods.back(), 1000u);
+  EXPECT_EQ(bar.shownText(), "xvc:h:1, TCK 1M");
+  EXPECT_FALSE(window.dialog->useConnection({"xvc:h:1", "fast"}));
+  EXPECT_TRUE(window.boxes.last().contains("'fast'")) << window.boxes.last().toStdString();
+}
+
+// A USB adapter is opened when it is chosen: one that is not there is named then, not at the next
+// job, and the cable stays as it was.
+TEST_F(MainWindowTest, AnAdapterThatCannotBeOpenedIsRefusedWhenChosen) {
+  window.dialog->setConnection({"sim", ""}, [](const std::string& text, uint32_t tckPeriodNs) {
+    return openCableLink(text, tckPeriodNs);
+  });
+  EXPECT_FALSE(window.dialog->useConnection({"ftdi:0403:6010:NO-SUCH-SERIAL", "6M"}));
+  ASSERT_FALSE(window.boxes.isEmpty());
+  EXPECT_TRUE(window.boxes.last().startsWith("ftdi: ")) << window.boxes.last().toStdString();
+  EXPECT_EQ(window.dialog->connection().cable, "sim");
+  // The virtual adapter opens, and is let go again until a job takes it.
+  EXPECT_TRUE(window.dialog->useConnection({"ftdi:sim", "6M"}));
+  EXPECT_EQ(window.dialog->connectionBar().shownText(), "ftdi:sim, TCK 6M");
+}
+
+// A TCK rate is remembered only with a cable that has one, and only as a rate.
+TEST(RememberedConnectionTest, KeepsTheRateOnlyWhereTheCableHasOne) {
+  QTemporaryDir dir;
+  QSettings settings(dir.filePath("zorvjtag-gui.conf"), QSettings::IniFormat);
+  EXPECT_EQ(rememberedConnection(settings), Connection{});
+  rememberConnection(settings, {"xvc:h:2542", "1M"});
+  EXPECT_EQ(rememberedConnection(settings), (Connection{"xvc:h:2542", "1M"}));
+  for (const auto& [cable, tck] : {std::pair{"sim", "1M"}, {"xvc:h:2542", "fast"}}) {
+    rememberConnection(settings, {cable, tck});
+    EXPECT_EQ(rememberedConnection(settings), (Connection{cable, ""})) << cable << " " << tck;
+  }
+}
+
+// The dialog lists every kind of the cable table, shows the current cable in its kind's fields,
+// and builds the cable text from them; TCK only where the kind has one.
+TEST(ConnectionDialogTest, OffersEveryCableKindWithItsFields) {
+  ConnectionDialog dialog(Connection{"remote:10.0.0.2:3335", ""});
+  ASSERT_EQ(dialog.kindBox()->count(), static_cast<int>(cableKinds().size()));
+  for (size_t i = 0; i < cableKinds().size(); ++i)
+    EXPECT_TRUE(dialog.kindBox()->itemText(static_cast<int>(i)).startsWith(cableKinds()[i].name));
+  EXPECT_EQ(dialog.kindBox()->currentIndex(), 2);
+  ASSERT_EQ(dialog.fieldCount(), 2);
+  EXPECT_EQ(dialog.fieldLabel(0), "Host:");
+  EXPECT_EQ(dialog.fieldText(0), "10.0.0.2");
+  EXPECT_EQ(dialog.fieldText(1), "3335");
+  EXPECT_FALSE(dialog.tckBox()->isEnabled());
+
+  dialog.kindBox()->setCurrentIndex(dialog.kindBox()->findText("ftdi", Qt::MatchStartsWith));
+  ASSERT_EQ(dialog.fieldCount(), 4);
+  EXPECT_EQ(dialog.fieldLabel(2), "VID:PID:");
+  dialog.setFieldText(2, "0403:6014");
+  dialog.setFieldText(3, "FT1234");
+  EXPECT_TRUE(dialog.tckBox()->isEnabled());
+  dialog.tckBox()->setText("15M");
+  EXPECT_EQ(dialog.connection().cable, "ftdi:0403:6014:FT1234");
+  EXPECT_EQ(dialog.connection().tck, "15M");
+
+  dialog.kindBox()->setCurrentIndex(dialog.kindBox()->findText("sim", Qt::MatchStartsWith));  // no TCK
+  dialog.setFieldText(0, "chip=IKA");
+  EXPECT_EQ(dialog.connection().cable, "sim:chip=IKA");
+  EXPECT_EQ(dialog.connection().tck, "");
 }
 
 TEST(DialogUnitsTest, ConvertsFromTheFontsCharacterCell) {

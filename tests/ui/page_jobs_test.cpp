@@ -1,8 +1,10 @@
 // Whole jobs driven from the pages against the virtual board, as a user would run them.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -17,10 +19,16 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <thread>
 
 #include "cable/direct_io_port.h"
 #include "cable_choice/cable_port.h"
+#include "chain/chain_description.h"
+#include "link/remote_bitbang_link.h"
+#include "sim/board.h"
+#include "sim/remote_bitbang_server.h"
 #include "targets/target_product.h"
+#include "ui/connection_bar.h"
 #include "ui_test_support.h"
 
 namespace zorv::ui::test {
@@ -118,7 +126,11 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
   auto take = [&] { return snapshot(nand, NandPage::StartButton, kNandInputs, NandPage::ByteCounter, NandPage::Clock, NandPage::ProgressBar); };
   recordAtEveryAppend(nand, NandPage::Log, take);
   std::optional<Snapshot> atBox;
-  window->onBox = [&](QMessageBox&) { atBox = take(); };
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  window->onBox = [&](QMessageBox& box) {
+    atBox = take();
+    icon = box.icon();
+  };
 
   window->click(nand, NandPage::StartButton);
   ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
@@ -126,6 +138,7 @@ TEST_F(PageJobsTest, FullNandDownloadWithVerify) {
 
   const QString log = nand.logText();
   EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << log.toStdString();
+  EXPECT_EQ(icon, QMessageBox::Information);  // a success is no warning
   EXPECT_TRUE(log.startsWith("[Download to NAND]\r\n  Image: " + image + "\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1388\r\n")) << log.toStdString();
   EXPECT_TRUE(log.contains("  Erasing ")) << log.toStdString();
@@ -177,7 +190,9 @@ TEST_F(PageJobsTest, RefusedLptRightsShowTheWayThatWorksInTheBox) {
   ASSERT_TRUE(waitUntil([&] { return !window->nand().jobRunning(); }));
   ASSERT_FALSE(window->boxes.isEmpty());
   EXPECT_EQ(window->boxes[0], "Couldn't access giveio device");
-  EXPECT_TRUE(details[0].contains("--cable ppdev")) << details[0].toStdString();
+  // The way in the window itself, not a command-line option.
+  EXPECT_TRUE(details[0].contains("Change...")) << details[0].toStdString();
+  EXPECT_FALSE(details[0].contains("--cable")) << details[0].toStdString();
 }
 
 TEST_F(PageJobsTest, NorDownload) {
@@ -266,6 +281,50 @@ TEST_F(PageJobsTest, PinTogglingUntilStop) {
   EXPECT_EQ(extra.stopRequested(), 0);
 }
 
+// A job over a network cable hands the server back when it ends: another program (the command
+// line, OpenOCD) can take the board at once instead of waiting out a time-out.
+TEST_F(PageJobsTest, AJobGivesTheRemoteServerBackWhenItEnds) {
+  const auto board = sim::makeBoard("chip=OBRIN");
+  sim::RemoteBitbangServer server(*board);
+  server.listen(0);
+  std::thread serving([&] { server.serve(); });
+  port = openCableLink("remote:127.0.0.1:" + std::to_string(server.port()));
+  window = std::make_unique<Window>(*port);
+  ExtraPage& extra = window->extra();
+  window->click(extra, ExtraPage::ReadJtagId);
+  window->click(extra, ExtraPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return extra.jobRunning(); }));
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+  EXPECT_TRUE(extra.logText().contains("JTAG ID")) << extra.logText().toStdString();
+
+  // The next client is served now: one round trip answers, with the window still open.
+  RemoteBitbangLink next("127.0.0.1", server.port());
+  ASSERT_TRUE(next.grantAccess());
+  uint8_t tdo = 0;
+  next.shiftBits("0", 1, false, {&tdo, 0, 1});
+  next.flush();
+  EXPECT_TRUE(next.linkFailure().empty()) << next.linkFailure();
+  server.stop();
+  serving.join();
+}
+
+// The chain the window keeps goes into every job, and shows with the cable.
+TEST_F(PageJobsTest, JobsTakeTheChainTheWindowKeeps) {
+  ASSERT_TRUE(open("sim:chip=OBRIN,chain=8:target"));
+  window->dialog->setConnection({"sim:chip=OBRIN,chain=8:target", ""},
+                                [](const std::string& text, uint32_t) { return openCableLink(text); });
+  window->dialog->setChain(parseChainText("8,target"));
+  EXPECT_EQ(window->dialog->cableAction()->text(), "Cable: sim:chip=OBRIN,chain=8:target, chain 8,target...");
+  EXPECT_EQ(window->dialog->connectionBar().shownText(), "sim:chip=OBRIN,chain=8:target, chain 8,target");
+  ExtraPage& extra = window->extra();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(2);
+  window->click(extra, ExtraPage::ReadJtagId);
+  window->click(extra, ExtraPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
+  EXPECT_EQ(extra.logText(), "[READ JTAG ID]\r\n  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n\r\n");
+  EXPECT_TRUE(window->boxes.isEmpty());
+}
+
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
 const std::vector<int> kReadInputs = {1070, 1071, 1072, 1073, 1074, 1075, 1076, 1077, 1080, 1083, 1084,
                                       1085, 1086, 1087, 1092, 1093, 1094, 1095, 1096, 1097, 1098, 1099, 1109};
@@ -345,6 +404,34 @@ TEST_F(PageJobsTest, ReadTabCopiesNandIntoAFileAndVerifiesIt) {
   EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::VerifyButton))->text(), "Verify");
   EXPECT_EQ(static_cast<QPushButton*>(read.control(ReadPage::ReadButton))->text(), "Read");
   EXPECT_TRUE(take().disabledInputs.empty());
+}
+
+// A copy with spare areas made on the Read tab goes back through the NAND tab, spare areas and all.
+TEST_F(PageJobsTest, ACopyWithSpareAreasIsRestoredFromTheNandTab) {
+  ASSERT_TRUE(open(kNandBoard));
+  ReadPage& read = window->read();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(3);
+  const QString copy = dir.filePath("copy-oob.bin");
+  read.setSaveChooser([copy](QWidget*, const QString&) { return copy; });
+  window->click(read, ReadPage::SaveButton);
+  static_cast<QLineEdit*>(read.control(ReadPage::SizeEdit))->setText("4K");
+  window->click(read, ReadPage::Oob);
+  window->click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  ASSERT_EQ(window->boxes, QStringList{"Read Complete."}) << read.logText().toStdString();
+  EXPECT_EQ(QFileInfo(copy).size(), 2 * (2048 + 64));
+
+  NandPage& nand = window->nand();
+  window->dialog->pageTabs().tabBar()->setCurrentIndex(0);
+  chooseImage(nand, NandPage::OpenButton, copy);
+  window->click(nand, NandPage::Oob);
+  window->click(nand, NandPage::Verify);
+  window->click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  const QString log = nand.logText();
+  EXPECT_EQ(window->boxes.last(), "Download Complete.") << log.toStdString();
+  EXPECT_TRUE(log.contains("  BASE: 0x0, SIZE: 0x1000\r\n")) << log.toStdString();  // the pages, not their spare areas
+  EXPECT_TRUE(log.contains("  Verifying... OK.")) << log.toStdString();
 }
 
 TEST_F(PageJobsTest, ReadTabStopsAReadToTheEndAndLeavesNoFile) {

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -70,12 +72,13 @@ TEST_F(PagesTest, FreshNandPage) {
   EXPECT_EQ(text(nand, NandPage::OpenButton), "Open");
   EXPECT_EQ(nand.stopRequested(), 0);
   auto* log = qobject_cast<QPlainTextEdit*>(nand.control(NandPage::Log));
-  EXPECT_FALSE(log->isReadOnly());
+  EXPECT_TRUE(log->isReadOnly());  // a record to select and copy, not to type into
   EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
 
   // Every control exists with its id, at its place in dialog units of the page font.
   const DialogUnits units(pageFont());
-  EXPECT_EQ(nand.control(NandPage::Log)->geometry(), units.rect(2, 102, 174, 165));
+  // The log starts below the image group's row of write options.
+  EXPECT_EQ(nand.control(NandPage::Log)->geometry(), units.rect(2, 112, 174, 155));
   EXPECT_EQ(nand.control(NandPage::StartButton)->geometry(), units.rect(133, 12, 39, 41));
   for (int id : kNandIds) EXPECT_EQ(nand.control(id)->objectName(), QString::number(id));
 }
@@ -107,18 +110,27 @@ TEST_F(PagesTest, FreshExtraPage) {
   for (int id : kExtraIds) EXPECT_EQ(extra.control(id)->objectName(), QString::number(id));
 }
 
-TEST_F(PagesTest, TabOrderFollowsTheControlListAndSkipsRadioButtons) {
-  // The NOR page's keyboard stops: edits, combos and buttons in list order.
+TEST_F(PagesTest, TabGoesThroughThePageAsItReadsAndStopsOnceInEachRadioGroup) {
+  // The NOR page's keyboard stops, from its first control: the product group once, then the
+  // edits, combos and buttons top to bottom, left to right, the log last.
   NorPage& nor = window.nor();
-  std::vector<QString> stops;
-  QWidget* w = nor.control(NorPage::Log);
-  do {
-    if (nor.isAncestorOf(w) && !w->objectName().isEmpty() && (w->focusPolicy() & Qt::TabFocus))
-      stops.push_back(w->objectName());
-    w = w->nextInFocusChain();
-  } while (w != nor.control(NorPage::Log));
-  const std::vector<QString> expected = {"1031", "1016", "1027", "1017", "1019", "1020", "1013", "1021", "1039"};
-  EXPECT_EQ(stops, expected);
+  const auto stops = [&] {
+    std::vector<QString> names;
+    QWidget* first = nor.control(NorPage::productRadio(Obrin));
+    QWidget* w = first;
+    do {
+      if (nor.isAncestorOf(w) && !w->objectName().isEmpty() && (w->focusPolicy() & Qt::TabFocus))
+        names.push_back(w->objectName());
+      w = w->nextInFocusChain();
+    } while (w != first);
+    return names;
+  };
+  EXPECT_EQ(stops(), (std::vector<QString>{"1030", "1039", "1027", "1017", "1019", "1020", "1016", "1013", "1021",
+                                           "1064", "1065", "1031"}));
+  // The group's stop follows its checked button, also when the page checks it.
+  window.button(nor, NorPage::productRadio(Ika))->setChecked(true);
+  EXPECT_TRUE(nor.control(NorPage::productRadio(Ika))->focusPolicy() & Qt::TabFocus);
+  EXPECT_FALSE(nor.control(NorPage::productRadio(Obrin))->focusPolicy() & Qt::TabFocus);
 }
 
 TEST_F(PagesTest, RadioGroupsAreSeparate) {
@@ -201,7 +213,8 @@ TEST_F(PagesTest, NorAutoDetectChoiceLeavesNoSelectionForOtherProducts) {
 
 TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   NorPage& nor = window.nor();
-  QStringList answers = {"/data/images/flash/boot.bin", ""};
+  const QString deep = "/data/" + QString(80, 'x') + "/flash/boot.bin";
+  QStringList answers = {deep, "/data/images/flash/boot.bin", ""};
   QString filterSeen;
   nor.setFileChooser([&](QWidget* owner, const QString& filter) {
     EXPECT_EQ(owner, window.dialog.get());
@@ -210,9 +223,15 @@ TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   });
   edit(nor, NorPage::BlockEdit)->setText("3");  // typed before Open, kept after it
   window.click(nor, NorPage::OpenButton);
-  EXPECT_EQ(filterSeen, "Download File(*.bin);;All Files(*.*)");
-  EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
+  // All Files shows names without a dot as well.
+  EXPECT_EQ(filterSeen, "Download File(*.bin);;All Files(*)");
+  EXPECT_EQ(nor.imagePath(), deep);
+  // Shortened only when the whole path does not fit.
   EXPECT_EQ(text(nor, NorPage::PathBox), "/.../boot.bin");
+  EXPECT_EQ(edit(nor, NorPage::PathBox)->toolTip(), deep);
+  window.click(nor, NorPage::OpenButton);
+  EXPECT_EQ(nor.imagePath(), "/data/images/flash/boot.bin");
+  EXPECT_EQ(text(nor, NorPage::PathBox), "/data/images/flash/boot.bin");
   EXPECT_EQ(text(nor, NorPage::BlockEdit), "3");
   EXPECT_TRUE(edit(nor, NorPage::PathBox)->isReadOnly());
   EXPECT_EQ(edit(nor, NorPage::PathBox)->toolTip(), "/data/images/flash/boot.bin");
@@ -223,6 +242,122 @@ TEST_F(PagesTest, OpenSetsThePathAndACancelledDialogChangesNothing) {
   EXPECT_EQ(text(nor, NorPage::PathBox), "/typed/by/hand.bin");
   nor.copyControlsToSettings();
   EXPECT_EQ(nor.settings().imagePath, "/data/images/flash/boot.bin");  // typed text is never opened
+}
+
+// Each option of the command line's download and read commands has its control on its tab.
+TEST_F(PagesTest, TheCommandLinesOptionsReachTheJobsFromTheirTabs) {
+  NandPage& nand = window.nand();
+  std::vector<NandSettings> nandRuns;
+  nand.setJobFunction([&](JobPage&, JtagLink&, const NandSettings& s) {
+    nandRuns.push_back(s);
+    return 0;
+  });
+  EXPECT_FALSE(checked(nand, NandPage::SkipBlank));
+  EXPECT_FALSE(checked(nand, NandPage::Oob));
+  window.click(nand, NandPage::SkipBlank);
+  window.click(nand, NandPage::Oob);
+  window.click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  ASSERT_EQ(nandRuns.size(), 1u);
+  EXPECT_TRUE(nandRuns[0].skipBlank);
+  EXPECT_TRUE(nandRuns[0].oob);
+
+  NorPage& nor = window.nor();
+  showTab(1);
+  std::vector<NorSettings> norRuns;
+  nor.setJobFunction([&](JobPage&, JtagLink&, const NorSettings& s) {
+    norRuns.push_back(s);
+    return 0;
+  });
+  for (int id : {NorPage::SkipBlank, NorPage::SkipUnchanged}) {
+    EXPECT_FALSE(checked(nor, id));
+    window.click(nor, id);
+    window.click(nor, NorPage::StartButton);
+    ASSERT_TRUE(waitUntil([&] { return !nor.jobRunning(); }));
+    window.click(nor, id);
+  }
+  ASSERT_EQ(norRuns.size(), 2u);
+  EXPECT_TRUE(norRuns[0].skipBlank && !norRuns[0].skipUnchanged);
+  EXPECT_TRUE(!norRuns[1].skipBlank && norRuns[1].skipUnchanged);
+
+  ReadPage& read = window.read();
+  showTab(3);
+  std::vector<ReadSettings> readRuns;
+  read.setJobFunction([&](JobPage&, JtagLink&, const ReadSettings& s) {
+    readRuns.push_back(s);
+    return 0;
+  });
+  read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/nonexistent/copy.bin"); });
+  window.click(read, ReadPage::SaveButton);
+  window.click(read, ReadPage::ToEnd);
+  window.click(read, ReadPage::PadBad);
+  window.click(read, ReadPage::ReadButton);
+  ASSERT_TRUE(waitUntil([&] { return !read.jobRunning(); }));
+  ASSERT_EQ(readRuns.size(), 1u);
+  EXPECT_TRUE(readRuns[0].padBad);
+  window.click(read, ReadPage::Nor);  // a NAND option
+  EXPECT_FALSE(enabled(read, ReadPage::PadBad));
+}
+
+// NAND and NOR copies each have their own file; a NOR read takes its bus from the NOR tab; and a
+// read never replaces a file the Save dialog has not just asked about without asking first.
+TEST_F(PagesTest, ReadTabKeepsAFilePerFlashTakesTheNorTabsBusAndAsksBeforeReplacing) {
+  QTemporaryDir dir;
+  const QString nandCopy = dir.filePath("nand.bin"), norCopy = dir.filePath("nor.bin");
+  ReadPage& read = window.read();
+  std::vector<ReadSettings> runs;
+  read.setJobFunction([&](JobPage&, JtagLink&, const ReadSettings& s) {
+    runs.push_back(s);
+    QFile(QString::fromStdString(s.outputPath)).open(QIODevice::WriteOnly);
+    return 0;
+  });
+  const auto readNow = [&] {
+    window.click(read, ReadPage::ReadButton);
+    return waitUntil([&] { return !read.jobRunning(); });
+  };
+  // The NOR tab's choice, before the Read tab is shown.
+  showTab(1);
+  chooseType(4);  // S29AL008D, 16 bits wide
+  combo(NorPage::Interleave)->setCurrentIndex(1);
+  edit(window.nor(), NorPage::BaseEdit)->setText("8000");
+
+  showTab(3);
+  window.click(read, ReadPage::ToEnd);
+  read.setSaveChooser([&](QWidget*, const QString&) { return nandCopy; });
+  window.click(read, ReadPage::SaveButton);
+  ASSERT_TRUE(readNow());
+  window.click(read, ReadPage::Nor);
+  EXPECT_EQ(text(read, ReadPage::OutputBox), "");
+  const auto readCombo = [&](int id) { return qobject_cast<QComboBox*>(read.control(id))->currentText(); };
+  EXPECT_EQ(readCombo(ReadPage::FlashType), "S29AL008D");
+  EXPECT_EQ(readCombo(ReadPage::Width), "16");
+  EXPECT_EQ(readCombo(ReadPage::Interleave), "2");
+  EXPECT_EQ(text(read, ReadPage::BaseEdit), "8000");
+  read.setSaveChooser([&](QWidget*, const QString&) { return norCopy; });
+  window.click(read, ReadPage::SaveButton);
+  ASSERT_TRUE(readNow());
+  window.click(read, ReadPage::Nand);
+  EXPECT_EQ(text(read, ReadPage::OutputBox), nandCopy);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].outputPath, nandCopy.toStdString());
+  EXPECT_EQ(runs[1].outputPath, norCopy.toStdString());
+  EXPECT_EQ(runs[1].flashType, 4);
+  EXPECT_EQ(runs[1].base, 0x8000u);
+  EXPECT_TRUE(window.boxes.isEmpty());
+
+  // The NAND copy exists now: No (the default) keeps it, Yes replaces it.
+  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+  window.onBox = [&](QMessageBox& box) { defaultButton = box.standardButton(box.defaultButton()); };
+  ASSERT_TRUE(readNow());
+  EXPECT_EQ(window.boxes, QStringList{nandCopy + " already exists.\nDo you want to replace it?"});
+  EXPECT_EQ(defaultButton, QMessageBox::No);
+  EXPECT_EQ(runs.size(), 2u);
+  window.onBox = [](QMessageBox& box) {
+    QTimer::singleShot(0, &box, [b = &box] { b->button(QMessageBox::Yes)->click(); });
+  };
+  ASSERT_TRUE(readNow());
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs[2].outputPath, nandCopy.toStdString());
 }
 
 TEST_F(PagesTest, LockAndUnlockActOnTheirLists) {
@@ -410,7 +545,7 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_EQ(runs[0].size, 65536u);
   EXPECT_FALSE(runs[0].toEnd);
   EXPECT_EQ(runs[0].outputPath, "/backups/ika/nor.bin");
-  EXPECT_EQ(text(read, ReadPage::OutputBox), "/.../nor.bin");
+  EXPECT_EQ(text(read, ReadPage::OutputBox), "/backups/ika/nor.bin");  // it fits
   EXPECT_TRUE(edit(read, ReadPage::OutputBox)->isReadOnly());
   EXPECT_TRUE(edit(read, ReadPage::PathBox)->isReadOnly());
   EXPECT_EQ(edit(read, ReadPage::OutputBox)->toolTip(), "/backups/ika/nor.bin");
@@ -441,8 +576,10 @@ TEST_F(PagesTest, ReadPageSetsTheNorBusAsTheNorPageAndHandsItsSettingsToTheJob) 
   EXPECT_TRUE(runs[2].toEnd);
   EXPECT_EQ(boxes.size(), 1);
 
-  // OOB is the NAND's: a NAND read takes it.
+  // OOB is the NAND's: a NAND read takes it (to a file of its own).
   window.click(read, ReadPage::Nand);
+  read.setSaveChooser([](QWidget*, const QString&) { return QStringLiteral("/backups/ika/nand.bin"); });
+  window.click(read, ReadPage::SaveButton);
   window.click(read, ReadPage::Oob);
   window.click(read, ReadPage::ReadButton);
   ASSERT_TRUE(waitUntil([&] { return !read.jobRunning() && runs.size() == 4; }));

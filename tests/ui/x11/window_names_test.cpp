@@ -55,7 +55,8 @@ TEST(WindowNamesTest, CaptionsReachTheWindowManagerExactly) {
   EXPECT_EQ(windowManagerName(about), "ZORV Parallel JTAG 정보");
 }
 
-// Starts a private X server (it picks a free display itself) and points DISPLAY at it.
+// Starts a private X server (it picks a free display itself) and points DISPLAY at it. Its screen
+// is as small as the smallest a user may have, 800×600.
 pid_t startXServer() {
   int fds[2];
   if (pipe(fds) != 0) return -1;
@@ -63,7 +64,8 @@ pid_t startXServer() {
   if (pid == 0) {
     close(fds[0]);
     const std::string fd = std::to_string(fds[1]);
-    execl(XVFB_PROGRAM, "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", static_cast<char*>(nullptr));
+    execl(XVFB_PROGRAM, "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "800x600x24",
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);

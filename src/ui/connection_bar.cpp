@@ -1,0 +1,36 @@
+#include "ui/connection_bar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace zorv::ui {
+
+ConnectionBar::ConnectionBar(QWidget* parent)
+    : QWidget(parent), shown_(new QLineEdit(this)), change_(new QPushButton(QString::fromUtf8(kChangeCableButton), this)) {
+  auto* label = new QLabel(QStringLiteral("Cable:"), this);
+  label->setBuddy(change_);
+  // It can be selected and copied, but it is not a stop of its own for Tab: the button is.
+  shown_->setReadOnly(true);
+  shown_->setFocusPolicy(Qt::ClickFocus);
+  change_->setAutoDefault(true);  // Enter on it presses it, as Space does
+  change_->setEnabled(false);
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->addWidget(label);
+  row->addWidget(shown_, 1);
+  row->addWidget(change_);
+  connect(change_, &QPushButton::clicked, this, &ConnectionBar::changeAsked);
+}
+
+void ConnectionBar::showConnection(const Connection& connection, const QString& chain) {
+  shown_->setText(connection.shownText() + chain);
+  shown_->setCursorPosition(0);
+  shown_->setToolTip(connection.shownText() + chain);
+  change_->setEnabled(true);
+}
+
+QString ConnectionBar::shownText() const { return shown_->text(); }
+
+}  // namespace zorv::ui
