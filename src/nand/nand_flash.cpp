@@ -39,6 +39,13 @@ uint8_t byteOf(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
 // K9F1208U0C table 4, K9F4G08U0M table 3), so an all-zeros status is no part's answer.
 constexpr uint8_t kNandStatusReady = 0x40;
 
+// A maker's marker, or one a job wrote, reads as marked every time; one glitch on TDO does not.
+void noteMarkerGlitch(JtagCable& cable, uint32_t address, uint8_t first, uint8_t again) {
+  cable.noteCableFault(format("the NAND's bad-block marker at 0x%X read 0x%02X, then 0x%02X: the answers through "
+                              "the cable change",
+                              address, first, again));
+}
+
 bool statusPasses(uint8_t status) { return (status & kNandStatusReady) != 0 && (status & kNandStatusFail) == 0; }
 
 }  // namespace
@@ -204,20 +211,30 @@ int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t add
   return readArea(cable, target, cmd::kRead, PageAddress, address, buffer, count);
 }
 
+int NandFlash::readMarker(JtagCable& cable, const NandTarget& target, uint32_t pageAddress, uint8_t& marker) {
+  if (largePage) return readArea(cable, target, cmd::kRead, SpareAddress, pageAddress, &marker, 1);
+  const int result =
+      readArea(cable, target, cmd::kReadSpare, PageAddress, pageAddress + kSmallMarkerColumn, &marker, 1);
+  // Point the next program back at the main area.
+  if (result != -2) writeCommand(cable, target, cmd::kRead);
+  return result;
+}
+
+bool NandFlash::markerReadsAlike(JtagCable& cable, const NandTarget& target, uint32_t pageAddress, uint8_t marker) {
+  uint8_t again = 0xFF;
+  if (readMarker(cable, target, pageAddress, again) != 0 || again != 0xFF) return true;
+  noteMarkerGlitch(cable, pageAddress, marker, again);
+  return false;
+}
+
 int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
   // The maker marks a bad block in its first or its second page, so both are read.
   for (uint32_t page = 0; page < 2; ++page) {
     const uint32_t pageAddress = blockAddress + page * static_cast<uint32_t>(pageSize);
     uint8_t marker = 0;
-    int result = 0;
-    if (largePage) {
-      result = readArea(cable, target, cmd::kRead, SpareAddress, pageAddress, &marker, 1);
-    } else {
-      result = readArea(cable, target, cmd::kReadSpare, PageAddress, pageAddress + kSmallMarkerColumn, &marker, 1);
-      // Point the next program back at the main area.
-      if (result != -2) writeCommand(cable, target, cmd::kRead);
-    }
+    const int result = readMarker(cable, target, pageAddress, marker);
     if (result == -2) return -1;
+    if (result == 0 && marker != 0xFF && !markerReadsAlike(cable, target, pageAddress, marker)) return -1;
     if (result == -1 || marker != 0xFF) return answersAsItself(cable, target) ? 1 : -1;
   }
   return 0;
@@ -228,6 +245,13 @@ int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t b
   const uint32_t address = largePage ? blockAddress : blockAddress + kSmallMarkerColumn;
   const int result = readSpare(cable, target, address, &marker, 1);
   if (result == 0 && marker == 0xFF) return 0;
+  if (result == 0) {
+    uint8_t again = 0xFF;
+    if (readSpare(cable, target, address, &again, 1) == 0 && again == 0xFF) {
+      noteMarkerGlitch(cable, blockAddress, marker, again);
+      return -1;
+    }
+  }
   // A dead cable reads markers too: the block counts as bad only while the device is itself.
   if (result != -2) answersAsItself(cable, target);
   return -1;
@@ -312,6 +336,15 @@ int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t 
   if (statusPasses(status)) return 0;
   checkFailure(cable, target, status);
   return -1;
+}
+
+int NandFlash::writeProtected(JtagCable& cable, const NandTarget& target, uint8_t& status) {
+  status = readStatus(cable, target);
+  if ((status & kNandStatusWritable) != 0) return 0;
+  // Two reads alike, a ready bit and the device's ID, or the cable is at fault: TDO stuck low
+  // reads I/O7 low too.
+  checkFailure(cable, target, status);
+  return cable.linkFailure().empty() ? 1 : -1;
 }
 
 int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {

@@ -237,9 +237,19 @@ void NandDownload::erasePass() {
   int dots = 13;
   uint32_t length = (size_ + blockSize() - 1) / blockSize() * blockSize();
   uint32_t address = base_;
-  int result = 0;
   flash_.setChipEnable(cable_, '0');
-  while (length != 0) {
+  // A device that WP# holds write-protected would fail every erase and program.
+  uint8_t status = 0;
+  const int protect = flash_.writeProtected(cable_, *target_, status);
+  if (protect == 1) {
+    flash_.setChipEnable(cable_, '1');
+    log(format("\r\n  %s (its status reads 0x%02X, I/O7 low): nothing was erased\r\n", kNandWriteProtectedText,
+               status));
+    status_.fail(kNandWriteProtectedText);
+    return;
+  }
+  int result = status_.linkHolds() ? 0 : -1;
+  while (length != 0 && result != -1) {
     // A factory-marked block is never erased (that would clear its marker for good); it is listed
     // and passed over like a block whose erase fails. A device that stays busy even after a reset
     // ends the pass like an erase timeout.
