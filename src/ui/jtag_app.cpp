@@ -106,7 +106,7 @@ int JtagApp::run(int argc, char** argv) {
                                       QStringLiteral("Save a picture of each page into DIR and end."),
                                       QStringLiteral("DIR"));
   const QCommandLineOption tck(QStringLiteral("tck"),
-                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc: or ftdi cable (default: the server's own, 6 MHz on FTDI)."),
+                               QStringLiteral("TCK rate in Hz (k or M after it for kHz, MHz) to ask of an xvc:, ftdi or cmsis-dap cable (default: the server's own, 6 MHz on FTDI, a CMSIS-DAP probe's own)."),
                                QStringLiteral("HZ"));
   parser.addOption(cable);
   parser.addOption(tck);
