@@ -294,7 +294,8 @@ uint8_t NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
   return status;
 }
 
-void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status) {
+void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status,
+                             bool protectIsAFault) {
   // The status register keeps its value until the next operation, so a second read gives the
   // same unless the first came through a glitch.
   const uint8_t again = readStatus(cable, target);
@@ -304,6 +305,11 @@ void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t
                                 status, again));
   } else if ((status & kNandStatusReady) == 0) {
     cable.noteCableFault(format("the NAND's status 0x%02X says busy although R/B says ready: no NAND answers so",
+                                status));
+  } else if (protectIsAFault && (status & kNandStatusWritable) == 0) {
+    // The job found WP# high before its first erase: the failure is the line's, not the block's.
+    cable.noteCableFault(format("the NAND's status 0x%02X says it is write-protected: its WP# line went low during "
+                                "the job",
                                 status));
   }
 }
@@ -343,7 +349,7 @@ int NandFlash::writeProtected(JtagCable& cable, const NandTarget& target, uint8_
   if ((status & kNandStatusWritable) != 0) return 0;
   // Two reads alike, a ready bit and the device's ID, or the cable is at fault: TDO stuck low
   // reads I/O7 low too.
-  checkFailure(cable, target, status);
+  checkFailure(cable, target, status, false);
   return cable.linkFailure().empty() ? 1 : -1;
 }
 

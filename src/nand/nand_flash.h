@@ -115,8 +115,9 @@ class NandFlash {
   uint8_t readStatus(JtagCable& cable, const NandTarget& target);
   // After a status that says the operation failed or that no part gives: reads it again and the
   // device's ID, and notes a cable fault unless the second read says the same, it is a status a
-  // part gives and the device still gives its ID.
-  void checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status);
+  // part gives, it says the device is not write-protected (unless protectIsAFault is false) and the
+  // device still gives its ID.
+  void checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status, bool protectIsAFault = true);
   // Raw captures of a read in progress, dataSpan bytes per byte read; sized once per job.
   std::vector<uint8_t> readCaptures_;
   int readArea(JtagCable& cable, const NandTarget& target, uint8_t command, NandAddressKind kind,

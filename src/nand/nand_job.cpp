@@ -322,6 +322,7 @@ bool NandDownload::nextUsableBlock() {
     }
     const int marked = flash_.isBadBlock(cable_, *target_, address_);
     if (!status_.linkHolds()) {
+      if (status_.failed()) log("\r\n");
       status_.fail("Programming Error");
       return false;
     }

@@ -400,6 +400,7 @@ void NandReadBack::erase() {
       passedOver_.push_back(address / blockSize());
     } else {
       const int result = flash_.eraseBlock(cable_, *target_, address);
+      if (!status_.linkHolds() && status_.failed()) log("\r\n");
       if (!status_.linkHoldsElseFail("ERASE ERROR.")) break;
       if (result == -1) {
         log(format("\r\n  ERROR. ADDR: 0x%X\r\n", address));

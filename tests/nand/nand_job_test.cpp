@@ -791,6 +791,16 @@ TEST(NandJob, AMarkerGlitchOrWriteProtectCostsNoBlock) {
   EXPECT_EQ(marker.page.log.find("BAD block"), std::string::npos) << marker.page.log;
   EXPECT_TRUE(marker.device->eraseLog().empty());
   EXPECT_TRUE(marker.device->programLog().empty());
+  // The same glitch on the program pass's marker test of the erased block.
+  glitch.tdoAfterCount = 3;
+  JobRun erased(Obrin, 0xDA, glitch);
+  erased.writeImage(pattern(2048));
+  erased.run();
+  EXPECT_NE(erased.page.log.find("  Programming to 0x0 ... \r\n  Cable: the NAND's bad-block marker at 0x0 read 0x00, "
+                                 "then 0xFF"),
+            std::string::npos)
+      << erased.page.log;
+  EXPECT_TRUE(erased.device->programLog().empty());
 
   sim::NandDeviceConfig protect;
   protect.writeProtect = true;
@@ -803,6 +813,30 @@ TEST(NandJob, AMarkerGlitchOrWriteProtectCostsNoBlock) {
   EXPECT_EQ(job.page.boxes, std::vector<std::string>{kNandWriteProtectedText});
   EXPECT_TRUE(job.device->eraseLog().empty());
   EXPECT_TRUE(job.device->programLog().empty());
+}
+
+// WP# that goes low during the job fails the erase or program that follows: the status says so,
+// and the job stops naming it, blaming and marking no block.
+TEST(NandJob, WriteProtectMidJobMarksNoBlock) {
+  for (const uint8_t command : {uint8_t{0x60}, uint8_t{0x80}}) {
+    sim::NandDeviceConfig config;
+    config.writeProtect = config.writeProtectLater = true;
+    config.writeProtectAfter = command;
+    config.writeProtectAfterCount = 2;
+    JobRun job(Veskar, 0x75, config);
+    const std::string at = format("WP# low from command 0x%02X #2", command);
+    job.writeImage(pattern(3 * job.blockSize));
+    job.run();
+    EXPECT_NE(job.page.log.find("\r\n  Cable: the NAND's status 0x41 says it is write-protected: its WP# line went "
+                                "low during the job\r\n"),
+              std::string::npos)
+        << at << job.page.log;
+    EXPECT_EQ(job.page.log.find("Block "), std::string::npos) << at << job.page.log;
+    if (command == 0x60) {
+      EXPECT_EQ(job.device->eraseLog().size(), 2u) << at;
+    }
+    expectNoMarks(job, at);
+  }
 }
 
 TEST(NandJob, PinsLeftByAnotherJobAreIdledBeforeTheDeviceIsSelected) {

@@ -556,6 +556,7 @@ TEST(NandReadJob, ADeadCableIsNeverTakenForAnErasedFlash) {
   EXPECT_EQ(read.page.boxes, std::vector<std::string>{"Read ERROR"});
   EXPECT_FALSE(fs::exists(read.out));
   EXPECT_FALSE(partialFileLeft(read.out));
+  EXPECT_EQ(read.page.progressPosition, 50) << "stops at the first block boundary";
 
   NandBoard verify(Veskar, 0x75, config);
   spit(verify.image, Bytes(512, 0xFF));
@@ -567,6 +568,7 @@ TEST(NandReadJob, ADeadCableIsNeverTakenForAnErasedFlash) {
   scan.run(ReadMode::BadScan);
   EXPECT_NE(scan.page.log.find("  Scanning... \r\n" + cable), std::string::npos) << scan.page.log;
   EXPECT_EQ(scan.page.boxes, std::vector<std::string>{"Read ERROR"});
+  EXPECT_EQ(scan.page.progressPosition, 3) << "stops after 64 of 2048 blocks";
 }
 
 // One glitch that reads a good block's marker as 0x00: the marker read again says otherwise, so
@@ -600,7 +602,7 @@ TEST(NandReadJob, AWriteProtectedPartIsNamedBeforeAnyErase) {
   nand.settings.count = 4;
   nand.run(ReadMode::Erase);
   EXPECT_NE(nand.page.log.find("  Erasing \r\n  " + std::string(kNandWriteProtectedText) +
-                               " (its status reads 0x40, I/O7 low): nothing was erased\r\n"),
+                               " (its status reads 0x40, I/O7 low): nothing was erased\r\nError.\r\n"),
             std::string::npos)
       << nand.page.log;
   EXPECT_EQ(nand.page.log.find("Erase failed"), std::string::npos) << nand.page.log;
