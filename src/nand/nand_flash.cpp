@@ -1,5 +1,6 @@
 #include "nand/nand_flash.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -81,6 +82,11 @@ int nandAddressBytes(uint8_t deviceCode, NandAddressKind kind, uint32_t a, uint8
     }
     default: return 0;
   }
+}
+
+bool readsLikeADeadCable(const uint8_t* bytes, uint32_t count) {
+  if (count == 0 || (bytes[0] != 0xFF && bytes[0] != 0x00)) return false;
+  return std::all_of(bytes, bytes + count, [first = bytes[0]](uint8_t b) { return b == first; });
 }
 
 void NandFlash::bind(JtagCable& cable, NandTarget& target, char* productName) {

@@ -17,6 +17,10 @@ int nandAddressBytes(uint8_t deviceCode, NandAddressKind kind, uint32_t address,
 // What a job that would erase shows when WP# holds the device write-protected.
 inline constexpr const char* kNandWriteProtectedText = "The NAND is write-protected: its WP# line is held low";
 
+// Bytes of only 0xFF or only 0x00: what a TDO stuck high or low reads, so the device's ID must be
+// read again before such a read is believed.
+bool readsLikeADeadCable(const uint8_t* bytes, uint32_t count);
+
 // Ready samples before a busy device counts as hung.
 inline constexpr int kNandReadySamples = 4096;
 

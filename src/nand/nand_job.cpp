@@ -400,6 +400,7 @@ bool NandDownload::verifyPass() {
   // Exactly the bytes the program pass wrote, wherever bad blocks made it put them.
   uint32_t remaining = size_;
   uint32_t done = 0;
+  bool deadCableLook = false;
   page_.showByteCount(0, size_);
   page_.setProgressPosition(0);
   flash_.setChipEnable(cable_, '0');
@@ -419,6 +420,7 @@ bool NandDownload::verifyPass() {
       break;
     }
     if (!readImage(count)) break;
+    deadCableLook = deadCableLook || readsLikeADeadCable(readBuffer.data(), count);
     // A dead cable reads all ones or all zeros: a difference is the flash's only while it is itself.
     if (!std::equal(readBuffer.begin(), readBuffer.begin() + count, pageBuffer_.begin()) &&
         !flash_.answersAsItself(cable_, *target_)) {
@@ -436,6 +438,13 @@ bool NandDownload::verifyPass() {
     remaining -= chunk;
   }
   file_.reset();
+  // Nor is a match with pages of only 0xFF or 0x00 (an image of padding after --skip-ff) the flash's
+  // while the device is not itself.
+  if (status_.running() && deadCableLook && !flash_.answersAsItself(cable_, *target_)) {
+    log("\r\n");
+    status_.linkHolds();
+    status_.fail("Verify ERROR");
+  }
   if (status_.running()) log("OK.\r\n");
   return true;
 }

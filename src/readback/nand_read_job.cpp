@@ -62,9 +62,7 @@ class NandReadBack : JobBody {
   // boundary or ends. False, with the job failed on the cable's line, when it does not.
   bool answersAsItself(const char* failBox);
   void noteUniform(const uint8_t* bytes, uint32_t count) {
-    const uint8_t first = bytes[0];
-    if ((first == 0xFF || first == 0x00) && std::all_of(bytes, bytes + count, [first](uint8_t b) { return b == first; }))
-      uncheckedUniform_ = true;
+    uncheckedUniform_ = uncheckedUniform_ || readsLikeADeadCable(bytes, count);
   }
   // Before a closing box: the last scans may still wait in a buffering cable.
   bool allCarried(const char* failBox) {

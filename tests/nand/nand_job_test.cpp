@@ -815,6 +815,25 @@ TEST(NandJob, AMarkerGlitchOrWriteProtectCostsNoBlock) {
   EXPECT_TRUE(job.device->programLog().empty());
 }
 
+// TDO high for good from the program pass's marker test on: the marker reads unmarked, the page
+// of padding is skipped and reads back as the image has it, which is no success while the device
+// is not itself.
+TEST(NandJob, PaddingVerifiedThroughADeadCableIsNoSuccess) {
+  sim::NandDeviceConfig config;
+  config.forceTdo = true;
+  config.tdoAfter = 0x30;
+  config.tdoAfterCount = 3;
+  JobRun padding(Obrin, 0xDA, config);
+  padding.writeImage(Bytes(2048, 0xFF));
+  padding.settings.skipBlank = 1;
+  padding.settings.verify = 1;
+  padding.run();
+  EXPECT_NE(padding.page.log.find("  Verifying... \r\n  Cable: the NAND answers with ID FF FF FF FF"),
+            std::string::npos)
+      << padding.page.log;
+  EXPECT_EQ(padding.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
+
 // WP# that goes low during the job fails the erase or program that follows: the status says so,
 // and the job stops naming it, blaming and marking no block.
 TEST(NandJob, WriteProtectMidJobMarksNoBlock) {
