@@ -350,6 +350,8 @@ int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t 
   return -1;
 }
 
+// Read while the status still holds what the reset that ended readId left in it: a program or erase
+// refused since (a locked block on parts that lock blocks) may clear I/O7 with WP# high.
 int NandFlash::writeProtected(JtagCable& cable, const NandTarget& target, uint8_t& status) {
   status = readStatus(cable, target);
   if ((status & kNandStatusWritable) != 0) return 0;

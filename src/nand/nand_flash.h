@@ -82,9 +82,10 @@ class NandFlash {
   // spare area of the block's first and second page, so either way of reading the marker finds
   // it. 0 when both programs went through, -1 otherwise (a block that failed may refuse this too).
   int markBad(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);
-  // Before the first erase: whether WP# holds the device write-protected, from its status (kept in
-  // status). 0 not protected; 1 protected, the status read twice alike and the device still
-  // giving its ID; -1 a status no part gives or the device not itself (a cable fault, noted).
+  // Before the job's first program or erase, with nothing but reads since readId: whether WP# holds
+  // the device write-protected, from its status (kept in status). 0 not protected; 1 protected,
+  // the status read twice alike and the device still giving its ID; -1 a status no part gives or
+  // the device not itself (a cable fault, noted).
   int writeProtected(JtagCable& cable, const NandTarget& target, uint8_t& status);
   // 0 erased, 1 the device reports an erase failure, -1 timeout or a cable fault.
   int eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress);

@@ -442,7 +442,6 @@ bool NandDownload::verifyPass() {
   // while the device is not itself.
   if (status_.running() && deadCableLook && !flash_.answersAsItself(cable_, *target_)) {
     log("\r\n");
-    status_.linkHolds();
     status_.fail("Verify ERROR");
   }
   if (status_.running()) log("OK.\r\n");
