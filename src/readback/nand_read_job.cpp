@@ -380,6 +380,7 @@ void NandReadBack::erase() {
   flash_.setChipEnable(cable_, '0');
   uint8_t status = 0;
   const int protect = flash_.writeProtected(cable_, *target_, status);
+  if (!status_.linkHolds() && status_.failed()) log("\r\n");
   if (!status_.linkHoldsElseFail("ERASE ERROR.")) return;
   if (protect == 1) {
     log(format("\r\n  %s (its status reads 0x%02X, I/O7 low): nothing was erased\r\n", kNandWriteProtectedText,
