@@ -24,10 +24,15 @@ class CountingPort : public zorv::PortIo {
     ++reads;
     inner_.readDeferred(port, dest);
   }
-  void flush() override { inner_.flush(); }
+  void flush() override {
+    ++flushes;
+    inner_.flush();
+  }
 
   uint64_t writes = 0;
   uint64_t reads = 0;
+  // Waits for deferred answers: each is one round trip on a remote cable.
+  uint64_t flushes = 0;
 
  private:
   zorv::PortIo& inner_;

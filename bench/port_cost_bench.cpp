@@ -17,6 +17,7 @@
 #include "nor/flash_types.h"
 #include "nor/nor_job.h"
 #include "page/recording_page.h"
+#include "readback/read_job.h"
 #include "sim/board.h"
 #include "sim/nor_attach.h"
 #include "targets/catalogue.h"
@@ -112,6 +113,35 @@ BENCHMARK(BM_PortCostNand)->ArgName("skip_ff")->Arg(0)->Arg(1)->Iterations(1)->U
 
 void BM_PortCostNandOnAChain(benchmark::State& state) { nandDownload(state, "8,target,5"); }
 BENCHMARK(BM_PortCostNandOnAChain)->ArgName("skip_ff")->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
+
+// NAND read-back on OBRIN's 0xDA part, erased (every page reads as 0xFF, the case a dead cable
+// looks like): arg 0 reads 256 KiB (two blocks), arg 1 scans all 2048 blocks for markers. Port
+// operations and waits for answers (round trips on a remote cable) per KiB read or per block.
+void BM_PortCostNandReadBack(benchmark::State& state) {
+  const bool scan = state.range(0) == 1;
+  constexpr uint32_t kSample = 256 * 1024;
+  const std::string out = (fs::temp_directory_path() / ("zorv_port_cost_" + std::to_string(getpid()) + ".out")).string();
+  for (auto _ : state) {
+    auto board = zorv::sim::makeBoard("chip=OBRIN,nand=0xDA");
+    zorv::bench::CountingPort port(*board);
+    zorv::RecordingPage page;
+    zorv::ReadSettings settings;
+    settings.product = zorv::Obrin;
+    settings.mode = scan ? zorv::ReadMode::BadScan : zorv::ReadMode::Read;
+    settings.size = kSample;
+    settings.outputPath = out;
+    zorv::restoreProductImages();
+    zorv::runReadJob(page, port, settings);
+    const char* done = scan ? zorv::kScanCompleteText : zorv::kReadCompleteText;
+    if (page.boxes != std::vector<std::string>{done}) state.SkipWithError("the read-back failed");
+    const double units = scan ? 2048.0 : kSample / 1024.0;
+    const std::string per = scan ? "_per_block" : "_per_KiB";
+    state.counters["ops" + per] = static_cast<double>(port.writes + port.reads) / units;
+    state.counters["round_trips" + per] = static_cast<double>(port.flushes) / units;
+  }
+  std::filesystem::remove(out);
+}
+BENCHMARK(BM_PortCostNandReadBack)->ArgName("read_scan")->DenseRange(0, 1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // NOR: a 64 KiB sample (one 64 KiB sector) on OBRIN's 16-bit bus; arg 0 plain, 1 --skip-ff,
 // 2 --skip-unchanged on a board already holding the image (what is left is the reading).

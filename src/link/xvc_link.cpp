@@ -155,6 +155,8 @@ void XvcLink::dropPending() {
   bitsAnswered_ = bitsClocked_;
   answerBytesOwed_ = 0;
   oldestAnswerBytes_ = 0;
+  shortShiftsFirst_ = 0;
+  shortShiftsCount_ = 0;
   for (size_t i = resolved_; i < pendingCount_; ++i) {
     PendingCapture& capture = pending_[i];
     std::memset(capture.dest + capture.done, 0xFF, capture.count - capture.done);
@@ -229,6 +231,15 @@ void XvcLink::sendShift(bool keepWindow) {
     collectAnswers();
     if (!tcp_.isOpen()) return;
   }
+  if (bitsInShift_ < shiftBytes_ * 8) {
+    // Its answer is shorter than a full shift's: where it ends is kept until it is answered.
+    if (shortShiftsCount_ == kShortShiftsInFlight) collectAnswers();
+    if (shortShiftsCount_ == kShortShiftsInFlight) {
+      fail();
+      return;
+    }
+    shortShiftEnds_[(shortShiftsFirst_ + shortShiftsCount_++) % kShortShiftsInFlight] = bitsSent_ + bitsInShift_;
+  }
   char* message = message_.get();
   putLittleEndian32(message + 6, bitsInShift_);
   // A short shift's TDI vector follows its TMS vector directly.
@@ -289,8 +300,15 @@ bool XvcLink::takeArrivedAnswers() {
     const uint8_t* data = received_.get();
     auto left = static_cast<size_t>(got);
     while (left > 0) {
-      // Only the last shift in flight can be short.
-      const auto bits = static_cast<uint32_t>(std::min<uint64_t>(fullShiftBits, bitsSent_ - bitsAnswered_));
+      uint64_t inFlight = bitsSent_ - bitsAnswered_;
+      if (shortShiftsCount_ > 0) inFlight = std::min(inFlight, shortShiftEnds_[shortShiftsFirst_] - bitsAnswered_);
+      const auto bits = static_cast<uint32_t>(std::min<uint64_t>(fullShiftBits, inFlight));
+      if (bits == 0) {
+        // An answer to no shift sent.
+        tcp_.failOutsideProtocol("XVC protocol");
+        fail();
+        return false;
+      }
       const size_t wanted = (bits + 7) / 8 - oldestAnswerBytes_;
       const size_t take = std::min(wanted, left);
       std::memcpy(answer_.get() + oldestAnswerBytes_, data, take);
@@ -301,6 +319,10 @@ bool XvcLink::takeArrivedAnswers() {
         resolve(bitsAnswered_, bits);
         bitsAnswered_ += bits;
         oldestAnswerBytes_ = 0;
+        if (shortShiftsCount_ > 0 && bitsAnswered_ == shortShiftEnds_[shortShiftsFirst_]) {
+          shortShiftsFirst_ = (shortShiftsFirst_ + 1) % kShortShiftsInFlight;
+          --shortShiftsCount_;
+        }
       }
     }
   }

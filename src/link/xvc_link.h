@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -108,7 +110,12 @@ class XvcLink : public JtagLink {
   uint64_t bitsClocked_ = 0;
 
   // The shifts in flight (sent or gathered) are the clocked bits from bitsAnswered_ to bitsSent_:
-  // full shifts, then perhaps one shorter that a flush sent last.
+  // full shifts, and the shorter ones a flush sends, whose ends are kept here, oldest first. A stop
+  // can leave one unanswered while the rest of its scan goes out behind it as another.
+  static constexpr size_t kShortShiftsInFlight = 8;
+  std::array<uint64_t, kShortShiftsInFlight> shortShiftEnds_{};
+  size_t shortShiftsFirst_ = 0;
+  size_t shortShiftsCount_ = 0;
   uint64_t bitsSent_ = 0;
   uint64_t bitsAnswered_ = 0;
   size_t answerBytesOwed_ = 0;

@@ -22,5 +22,8 @@ inline constexpr uint8_t kReset = 0xFF;
 
 // Status bit 0: the last program or erase failed.
 inline constexpr uint8_t kNandStatusFail = 0x01;
+// Status bit 7: "1" not protected, "0" protected, i.e. WP# is low and the device takes no program
+// or erase (Samsung K9F5608U0A table 2, K9F1208U0B table 4, "Read Status Register Definition").
+inline constexpr uint8_t kNandStatusWritable = 0x80;
 
 }  // namespace zorv

@@ -1,5 +1,6 @@
 #include "nand/nand_flash.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -39,6 +40,13 @@ uint8_t byteOf(uint32_t value) { return static_cast<uint8_t>(value & 0xFF); }
 // K9F1208U0C table 4, K9F4G08U0M table 3), so an all-zeros status is no part's answer.
 constexpr uint8_t kNandStatusReady = 0x40;
 
+// A maker's marker, or one a job wrote, reads as marked every time; one glitch on TDO does not.
+void noteMarkerGlitch(JtagCable& cable, uint32_t address, uint8_t first, uint8_t again) {
+  cable.noteCableFault(format("the NAND's bad-block marker at 0x%X read 0x%02X, then 0x%02X: the answers through "
+                              "the cable change",
+                              address, first, again));
+}
+
 bool statusPasses(uint8_t status) { return (status & kNandStatusReady) != 0 && (status & kNandStatusFail) == 0; }
 
 }  // namespace
@@ -74,6 +82,11 @@ int nandAddressBytes(uint8_t deviceCode, NandAddressKind kind, uint32_t a, uint8
     }
     default: return 0;
   }
+}
+
+bool readsLikeADeadCable(const uint8_t* bytes, uint32_t count) {
+  if (count == 0 || (bytes[0] != 0xFF && bytes[0] != 0x00)) return false;
+  return std::all_of(bytes, bytes + count, [first = bytes[0]](uint8_t b) { return b == first; });
 }
 
 void NandFlash::bind(JtagCable& cable, NandTarget& target, char* productName) {
@@ -204,20 +217,30 @@ int NandFlash::readPage(JtagCable& cable, const NandTarget& target, uint32_t add
   return readArea(cable, target, cmd::kRead, PageAddress, address, buffer, count);
 }
 
+int NandFlash::readMarker(JtagCable& cable, const NandTarget& target, uint32_t pageAddress, uint8_t& marker) {
+  if (largePage) return readArea(cable, target, cmd::kRead, SpareAddress, pageAddress, &marker, 1);
+  const int result =
+      readArea(cable, target, cmd::kReadSpare, PageAddress, pageAddress + kSmallMarkerColumn, &marker, 1);
+  // Point the next program back at the main area.
+  if (result != -2) writeCommand(cable, target, cmd::kRead);
+  return result;
+}
+
+bool NandFlash::markerReadsAlike(JtagCable& cable, const NandTarget& target, uint32_t pageAddress, uint8_t marker) {
+  uint8_t again = 0xFF;
+  if (readMarker(cable, target, pageAddress, again) != 0 || again != 0xFF) return true;
+  noteMarkerGlitch(cable, pageAddress, marker, again);
+  return false;
+}
+
 int NandFlash::factoryMarker(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {
   // The maker marks a bad block in its first or its second page, so both are read.
   for (uint32_t page = 0; page < 2; ++page) {
     const uint32_t pageAddress = blockAddress + page * static_cast<uint32_t>(pageSize);
     uint8_t marker = 0;
-    int result = 0;
-    if (largePage) {
-      result = readArea(cable, target, cmd::kRead, SpareAddress, pageAddress, &marker, 1);
-    } else {
-      result = readArea(cable, target, cmd::kReadSpare, PageAddress, pageAddress + kSmallMarkerColumn, &marker, 1);
-      // Point the next program back at the main area.
-      if (result != -2) writeCommand(cable, target, cmd::kRead);
-    }
+    const int result = readMarker(cable, target, pageAddress, marker);
     if (result == -2) return -1;
+    if (result == 0 && marker != 0xFF && !markerReadsAlike(cable, target, pageAddress, marker)) return -1;
     if (result == -1 || marker != 0xFF) return answersAsItself(cable, target) ? 1 : -1;
   }
   return 0;
@@ -228,6 +251,13 @@ int NandFlash::isBadBlock(JtagCable& cable, const NandTarget& target, uint32_t b
   const uint32_t address = largePage ? blockAddress : blockAddress + kSmallMarkerColumn;
   const int result = readSpare(cable, target, address, &marker, 1);
   if (result == 0 && marker == 0xFF) return 0;
+  if (result == 0) {
+    uint8_t again = 0xFF;
+    if (readSpare(cable, target, address, &again, 1) == 0 && again == 0xFF) {
+      noteMarkerGlitch(cable, blockAddress, marker, again);
+      return -1;
+    }
+  }
   // A dead cable reads markers too: the block counts as bad only while the device is itself.
   if (result != -2) answersAsItself(cable, target);
   return -1;
@@ -270,7 +300,8 @@ uint8_t NandFlash::readStatus(JtagCable& cable, const NandTarget& target) {
   return status;
 }
 
-void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status) {
+void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t status,
+                             bool protectIsAFault) {
   // The status register keeps its value until the next operation, so a second read gives the
   // same unless the first came through a glitch.
   const uint8_t again = readStatus(cable, target);
@@ -280,6 +311,11 @@ void NandFlash::checkFailure(JtagCable& cable, const NandTarget& target, uint8_t
                                 status, again));
   } else if ((status & kNandStatusReady) == 0) {
     cable.noteCableFault(format("the NAND's status 0x%02X says busy although R/B says ready: no NAND answers so",
+                                status));
+  } else if (protectIsAFault && (status & kNandStatusWritable) == 0) {
+    // The job found WP# high before its first erase: the failure is the line's, not the block's.
+    cable.noteCableFault(format("the NAND's status 0x%02X says it is write-protected: its WP# line went low during "
+                                "the job",
                                 status));
   }
 }
@@ -312,6 +348,17 @@ int NandFlash::programPage(JtagCable& cable, const NandTarget& target, uint32_t 
   if (statusPasses(status)) return 0;
   checkFailure(cable, target, status);
   return -1;
+}
+
+// Read while the status still holds what the reset that ended readId left in it: a program or erase
+// refused since (a locked block on parts that lock blocks) may clear I/O7 with WP# high.
+int NandFlash::writeProtected(JtagCable& cable, const NandTarget& target, uint8_t& status) {
+  status = readStatus(cable, target);
+  if ((status & kNandStatusWritable) != 0) return 0;
+  // Two reads alike, a ready bit and the device's ID, or the cable is at fault: TDO stuck low
+  // reads I/O7 low too.
+  checkFailure(cable, target, status, false);
+  return cable.linkFailure().empty() ? 1 : -1;
 }
 
 int NandFlash::eraseBlock(JtagCable& cable, const NandTarget& target, uint32_t blockAddress) {

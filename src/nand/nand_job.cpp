@@ -237,9 +237,19 @@ void NandDownload::erasePass() {
   int dots = 13;
   uint32_t length = (size_ + blockSize() - 1) / blockSize() * blockSize();
   uint32_t address = base_;
-  int result = 0;
   flash_.setChipEnable(cable_, '0');
-  while (length != 0) {
+  // A device that WP# holds write-protected would fail every erase and program.
+  uint8_t status = 0;
+  const int protect = flash_.writeProtected(cable_, *target_, status);
+  if (protect == 1) {
+    flash_.setChipEnable(cable_, '1');
+    log(format("\r\n  %s (its status reads 0x%02X, I/O7 low): nothing was erased\r\n", kNandWriteProtectedText,
+               status));
+    status_.fail(kNandWriteProtectedText);
+    return;
+  }
+  int result = status_.linkHolds() ? 0 : -1;
+  while (length != 0 && result != -1) {
     // A factory-marked block is never erased (that would clear its marker for good); it is listed
     // and passed over like a block whose erase fails. A device that stays busy even after a reset
     // ends the pass like an erase timeout.
@@ -312,6 +322,7 @@ bool NandDownload::nextUsableBlock() {
     }
     const int marked = flash_.isBadBlock(cable_, *target_, address_);
     if (!status_.linkHolds()) {
+      if (status_.failed()) log("\r\n");
       status_.fail("Programming Error");
       return false;
     }
@@ -389,6 +400,7 @@ bool NandDownload::verifyPass() {
   // Exactly the bytes the program pass wrote, wherever bad blocks made it put them.
   uint32_t remaining = size_;
   uint32_t done = 0;
+  bool deadCableLook = false;
   page_.showByteCount(0, size_);
   page_.setProgressPosition(0);
   flash_.setChipEnable(cable_, '0');
@@ -408,6 +420,7 @@ bool NandDownload::verifyPass() {
       break;
     }
     if (!readImage(count)) break;
+    deadCableLook = deadCableLook || readsLikeADeadCable(readBuffer.data(), count);
     // A dead cable reads all ones or all zeros: a difference is the flash's only while it is itself.
     if (!std::equal(readBuffer.begin(), readBuffer.begin() + count, pageBuffer_.begin()) &&
         !flash_.answersAsItself(cable_, *target_)) {
@@ -425,6 +438,12 @@ bool NandDownload::verifyPass() {
     remaining -= chunk;
   }
   file_.reset();
+  // Nor is a match with pages of only 0xFF or 0x00 (an image of padding after --skip-ff) the flash's
+  // while the device is not itself.
+  if (status_.running() && deadCableLook && !flash_.answersAsItself(cable_, *target_)) {
+    log("\r\n");
+    status_.fail("Verify ERROR");
+  }
   if (status_.running()) log("OK.\r\n");
   return true;
 }

@@ -18,6 +18,10 @@
 namespace zorv {
 namespace {
 
+// A bad-block scan reads only markers, most of them unmarked: the device's ID is checked once per
+// this many blocks (a marker read costs two page reads, an ID check about a third of one).
+constexpr uint32_t kBlocksPerIdCheck = 64;
+
 
 // One run of a NAND read-back job. The steps that end the job return early; the caller then takes
 // the common end path.
@@ -53,6 +57,13 @@ class NandReadBack : JobBody {
   // The range needs more good blocks than the device has left.
   void outOfBlocks(const char* boxText);
   bool readPage(uint32_t count);
+  // TDO stuck high reads every page erased and every marker unmarked, stuck low every page 0x00:
+  // after such reads, the device must still give its ID before the job goes on past a block
+  // boundary or ends. False, with the job failed on the cable's line, when it does not.
+  bool answersAsItself(const char* failBox);
+  void noteUniform(const uint8_t* bytes, uint32_t count) {
+    uncheckedUniform_ = uncheckedUniform_ || readsLikeADeadCable(bytes, count);
+  }
   // Before a closing box: the last scans may still wait in a buffering cable.
   bool allCarried(const char* failBox) {
     cable_.collectCaptures();
@@ -75,6 +86,7 @@ class NandReadBack : JobBody {
   uint32_t address_ = 0;
   std::vector<uint8_t> pageBuffer_;
   std::vector<uint32_t> passedOver_;  // block numbers with a factory marker
+  bool uncheckedUniform_ = false;     // a read since the last ID check gave only 0xFF or only 0x00
 };
 
 void NandReadBack::run() {
@@ -119,6 +131,8 @@ bool NandReadBack::firstBlockOnDevice() {
 
 bool NandReadBack::testMarker(uint32_t address, bool& bad) {
   const int marker = flash_.factoryMarker(cable_, *target_, address);
+  // The cable's line starts a line of its own, after the dots or the "..." of the running step.
+  if (!status_.linkHolds() && status_.failed()) log("\r\n");
   if (!status_.linkHoldsElseFail("Read ERROR")) return false;
   if (marker < 0) {
     log(format("\r\n  Read ERROR, ADDR: 0x%X\r\n", address));
@@ -156,6 +170,14 @@ bool NandReadBack::readPage(uint32_t count) {
   return false;
 }
 
+bool NandReadBack::answersAsItself(const char* failBox) {
+  if (uncheckedUniform_ && cable_.linkFailure().empty()) {
+    uncheckedUniform_ = false;
+    if (!flash_.answersAsItself(cable_, *target_)) log("\r\n");
+  }
+  return status_.linkHoldsElseFail(failBox);
+}
+
 bool NandReadBack::readRangeFits(uint64_t room) {
   if (!settings_.toEnd && settings_.size > room) {
     box(format("The range runs past the end of the device (0x%X bytes from block %u)",
@@ -191,7 +213,7 @@ void NandReadBack::read() {
   page_.setStartButton("STOP", true);
   log(format("  Reading from 0x%X ... ", base_));
   const uint64_t written = readPages(out, total);
-  if (!status_.running() || !allCarried("Read ERROR")) return;
+  if (!status_.running() || !answersAsItself("Read ERROR") || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   if (!out.commit()) {
@@ -213,6 +235,7 @@ uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
   // Never past the device's end, whatever the count says: the address bytes would wrap to block 0.
   while (address_ < flash_.totalSize && (settings_.toEnd || remaining != 0)) {
     if (status_.stopSeen()) break;
+    if (address_ % blockSize() == 0 && !answersAsItself("Read ERROR")) break;
     if (address_ % blockSize() == 0 && settings_.padBad && !settings_.raw) {
       bool bad = false;
       if (!testMarker(address_, bad)) break;
@@ -237,6 +260,7 @@ uint64_t NandReadBack::readPages(OutputFile& out, uint32_t total) {
     const uint32_t chunk = std::min(pageSize(), remaining);
     const uint32_t count = chunk + fileSpare();
     if (!readPage(count)) break;
+    noteUniform(pageBuffer_.data(), count);
     if (!out.write(pageBuffer_.data(), count)) {
       box("Cannot write " + out.partPath());
       status_.markFailed();
@@ -299,6 +323,7 @@ void NandReadBack::verify() {
     if (status_.stopSeen()) break;
     // Placed as the download places it: a block with a factory marker takes no data.
     if (address_ % blockSize() == 0) {
+      if (!answersAsItself("Verify ERROR")) break;
       const Found found = nextGoodBlock();
       if (found == Found::End) outOfBlocks("Verify ERROR");
       if (found != Found::Good) break;
@@ -311,6 +336,7 @@ void NandReadBack::verify() {
       break;
     }
     if (!readPage(count)) break;
+    noteUniform(pageBuffer_.data(), count);
     // A dead cable reads all ones or all zeros: a difference is the flash's only while it is itself
     // (the cable's fault fails the job below, as a lost link does).
     if (!std::equal(image.begin(), image.begin() + count, pageBuffer_.begin()) &&
@@ -327,7 +353,7 @@ void NandReadBack::verify() {
     remaining -= chunk;
     page_.showProgress(done, size, startTime_);
   }
-  if (!status_.running() || !allCarried("Verify ERROR")) return;
+  if (!status_.running() || !answersAsItself("Verify ERROR") || !allCarried("Verify ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   status_.complete(kVerifyCompleteText);
@@ -352,6 +378,17 @@ void NandReadBack::erase() {
   std::vector<uint32_t> failed;
   int dots = 13;
   flash_.setChipEnable(cable_, '0');
+  uint8_t status = 0;
+  const int protect = flash_.writeProtected(cable_, *target_, status);
+  if (!status_.linkHolds() && status_.failed()) log("\r\n");
+  if (!status_.linkHoldsElseFail("ERASE ERROR.")) return;
+  if (protect == 1) {
+    log(format("\r\n  %s (its status reads 0x%02X, I/O7 low): nothing was erased\r\n", kNandWriteProtectedText,
+               status));
+    box(kNandWriteProtectedText);
+    status_.markFailed();
+    return;
+  }
   for (uint32_t i = 0; i < settings_.count; ++i) {
     if (status_.stopSeen()) break;
     const uint32_t address = base_ + i * blockSize();
@@ -362,6 +399,7 @@ void NandReadBack::erase() {
       passedOver_.push_back(address / blockSize());
     } else {
       const int result = flash_.eraseBlock(cable_, *target_, address);
+      if (!status_.linkHolds() && status_.failed()) log("\r\n");
       if (!status_.linkHoldsElseFail("ERASE ERROR.")) break;
       if (result == -1) {
         log(format("\r\n  ERROR. ADDR: 0x%X\r\n", address));
@@ -397,12 +435,15 @@ void NandReadBack::scan() {
   flash_.setChipEnable(cable_, '0');
   for (uint32_t b = 0; b < blocks; ++b) {
     if (status_.stopSeen()) break;
+    if (b % kBlocksPerIdCheck == 0 && !answersAsItself("Read ERROR")) break;
     bool bad = false;
     if (!testMarker(b * blockSize(), bad)) break;
     if (bad) passedOver_.push_back(b);
+    // An unmarked block is what a TDO stuck high reads too.
+    uncheckedUniform_ = uncheckedUniform_ || !bad;
     page_.showProgress(int64_t{b + 1} * blockSize(), flash_.totalSize, startTime_);
   }
-  if (!status_.running() || !allCarried("Read ERROR")) return;
+  if (!status_.running() || !answersAsItself("Read ERROR") || !allCarried("Read ERROR")) return;
   log("OK.\r\n");
   if (!passedOver_.empty()) logBlockList(page_, "BAD block num #", passedOver_);
   log(format("  Bad blocks: %zu of %u\r\n", passedOver_.size(), blocks));

@@ -21,6 +21,11 @@ namespace {
 //                         small-page spare read
 //   nandtdo=L@CMD[/N][+S] from the Nth (default first) command CMD on, TDO reads L (0 or 1): for good,
 //                         or for the S scans after it (a glitch)
+//   nandtdoread=L@CMD[/N][+S] as nandtdo, from the first data read (nRE low) after that command
+//                         on, once R/B has said ready: a glitch that hits the byte read, e.g.
+//                         nandtdoread=0@0x30/1+1 reads the first large-page marker as 0x00
+//   nandwp[=CMD[/N]]      WP# held low (from the start, or from the Nth command CMD on): program
+//                         and erase change nothing and report failure, status I/O7 reads 0
 //   nanddropspare         programs leave the spare area as it was
 //   nandid4=BYTE          fourth ID byte (page, spare and block size) instead of the part's own
 //   nandflip=ADDR[/MASK]  reads of main byte ADDR come back XOR MASK (default 0x01)
@@ -44,6 +49,29 @@ std::set<uint32_t> blockList(const std::string& key, const std::string& text) {
   while (std::getline(in, item, ':')) blocks.insert(number(key, item));
   if (blocks.empty()) throw std::invalid_argument(key + " needs block numbers, as in " + key + "=3:7");
   return blocks;
+}
+
+// L@CMD[/N][+S] of nandtdo and nandtdoread.
+void forcedTdo(const std::string& key, const std::string& value, NandDeviceConfig& config) {
+  const auto at = value.find('@');
+  if (at != 1 || (value[0] != '0' && value[0] != '1'))
+    throw std::invalid_argument(key + ": a level and a command, as in " + key + "=1@0x70/2+4");
+  config.tdoLevel = value[0] == '1';
+  std::string rest = value.substr(at + 1);
+  if (const auto plus = rest.find('+'); plus != std::string::npos) {
+    config.tdoScans = number(key, rest.substr(plus + 1));
+    if (config.tdoScans == 0) throw std::invalid_argument(key + ": a glitch lasts at least 1 scan");
+    rest.resize(plus);
+  }
+  const auto slash = rest.find('/');
+  const uint32_t command = number(key, rest.substr(0, slash));
+  if (command > 0xFF) throw std::invalid_argument(key + ": a command 0x00 to 0xFF");
+  config.forceTdo = true;
+  config.tdoAfter = static_cast<uint8_t>(command);
+  if (slash != std::string::npos) {
+    config.tdoAfterCount = number(key, rest.substr(slash + 1));
+    if (config.tdoAfterCount == 0) throw std::invalid_argument(key + ": counts start at 1");
+  }
 }
 
 // Removes key from options and returns its value; false when it is absent.
@@ -91,25 +119,27 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
       if (config.hangAfterCount == 0) throw std::invalid_argument("nandbusyafter: counts start at 1");
     }
   }
-  if (take(items, "nandtdo", value)) {
-    const auto at = value.find('@');
-    if (at != 1 || (value[0] != '0' && value[0] != '1'))
-      throw std::invalid_argument("nandtdo: a level and a command, as in nandtdo=1@0x70/2+4");
-    config.tdoLevel = value[0] == '1';
-    std::string rest = value.substr(at + 1);
-    if (const auto plus = rest.find('+'); plus != std::string::npos) {
-      config.tdoScans = number("nandtdo", rest.substr(plus + 1));
-      if (config.tdoScans == 0) throw std::invalid_argument("nandtdo: a glitch lasts at least 1 scan");
-      rest.resize(plus);
-    }
-    const auto slash = rest.find('/');
-    const uint32_t command = number("nandtdo", rest.substr(0, slash));
-    if (command > 0xFF) throw std::invalid_argument("nandtdo: a command 0x00 to 0xFF");
-    config.forceTdo = true;
-    config.tdoAfter = static_cast<uint8_t>(command);
-    if (slash != std::string::npos) {
-      config.tdoAfterCount = number("nandtdo", rest.substr(slash + 1));
-      if (config.tdoAfterCount == 0) throw std::invalid_argument("nandtdo: counts start at 1");
+  const bool atCommand = take(items, "nandtdo", value);
+  std::string atReadValue;
+  const bool atRead = take(items, "nandtdoread", atReadValue);
+  if (atCommand && atRead) throw std::invalid_argument("nandtdo and nandtdoread: one of them at a time");
+  if (atCommand) forcedTdo("nandtdo", value, config);
+  if (atRead) {
+    forcedTdo("nandtdoread", atReadValue, config);
+    config.tdoAtRead = true;
+  }
+  if (take(items, "nandwp", value)) {
+    config.writeProtect = true;
+    if (!value.empty()) {
+      const auto slash = value.find('/');
+      const uint32_t command = number("nandwp", value.substr(0, slash));
+      if (command > 0xFF) throw std::invalid_argument("nandwp: a command 0x00 to 0xFF");
+      config.writeProtectLater = true;
+      config.writeProtectAfter = static_cast<uint8_t>(command);
+      if (slash != std::string::npos) {
+        config.writeProtectAfterCount = number("nandwp", value.substr(slash + 1));
+        if (config.writeProtectAfterCount == 0) throw std::invalid_argument("nandwp: counts start at 1");
+      }
     }
   }
   if (take(items, "nanddropspare", value)) config.dropSpare = true;

@@ -99,7 +99,8 @@ NandDevice::NandDevice(Board& board, const NandWiring& wiring, const NandDeviceC
       pageBytes_(geometry_.pageSize + geometry_.spareSize),
       id_{config.makerCode, config.deviceCode, static_cast<uint8_t>(geometry_.largePage ? 0x10 : 0xA5),
           config.idByte4Set ? config.idByte4 : static_cast<uint8_t>(geometry_.largePage ? 0x15 : 0x00)},
-      register_(pageBytes_, 0xFF) {
+      register_(pageBytes_, 0xFF),
+      writeProtected_(config.writeProtect && !config.writeProtectLater) {
   const auto mark = [this](uint32_t page) {
     auto [it, fresh] = pages_.try_emplace(page, pageBytes_, uint8_t{0xFF});
     it->second[geometry_.pageSize + factoryMarkerOffset(geometry_)] = 0x00;
@@ -112,6 +113,11 @@ NandDevice::NandDevice(Board& board, const NandWiring& wiring, const NandDeviceC
 }
 
 void NandDevice::violation(const std::string& text) { board_.reportViolation("nand: " + text); }
+
+void NandDevice::forceTdo() {
+  erasesWhenTdoForced_ = static_cast<int64_t>(eraseLog_.size());
+  board_.forceTdo(config_.tdoLevel, config_.tdoScans);
+}
 
 void NandDevice::pinsReleased(uint64_t) {
   ce_ = we_ = re_ = true;
@@ -154,6 +160,11 @@ void NandDevice::pinsUpdated(const char* cells, int, uint64_t tck) {
       dataIn(byte);
     }
   }
+  // Forced from this update on, so the scan that captures the byte is the glitch's first.
+  if (!re && wasRe && tdoAtNextRead_) {
+    tdoAtNextRead_ = false;
+    forceTdo();
+  }
   if (re && !wasRe) {
     if (output_ == Output::Id) ++idIndex_;
     if (output_ == Output::Page) ++column_;
@@ -171,7 +182,8 @@ uint8_t NandDevice::outputByte(uint64_t tck) const {
   switch (output_) {
     case Output::Id: return idIndex_ < 4 ? id_[idIndex_] : 0x00;
     case Output::Page: return column_ < pageBytes_ ? register_[column_] : 0xFF;
-    case Output::Status: return static_cast<uint8_t>(0x80 | (ready(tck) ? 0x40 : 0) | (failed_ ? 0x01 : 0));
+    case Output::Status:
+      return static_cast<uint8_t>((writeProtected_ ? 0 : 0x80) | (ready(tck) ? 0x40 : 0) | (failed_ ? 0x01 : 0));
     case Output::None: break;
   }
   return 0xFF;
@@ -181,9 +193,15 @@ void NandDevice::command(uint8_t value, uint64_t tck) {
   if (!ready(tck) && value != kReadStatus && value != kReset) violation("command " + hex(value) + " while busy");
   if (config_.hangAfter != 0 && value == config_.hangAfter && ++hangCommands_ == config_.hangAfterCount)
     hangArmed_ = true;
+  if (config_.writeProtect && config_.writeProtectLater && value == config_.writeProtectAfter &&
+      ++writeProtectCommands_ == config_.writeProtectAfterCount)
+    writeProtected_ = true;
   if (config_.forceTdo && value == config_.tdoAfter && ++tdoCommands_ == config_.tdoAfterCount) {
-    erasesWhenTdoForced_ = static_cast<int64_t>(eraseLog_.size());
-    board_.forceTdo(config_.tdoLevel, config_.tdoScans);
+    if (config_.tdoAtRead) {
+      tdoAtNextRead_ = true;
+    } else {
+      forceTdo();
+    }
   }
   const int expected = phase_ == Phase::EraseAddress ? geometry_.rowCycles : geometry_.pageCycles;
   auto needs = [&](Phase phase) {
@@ -348,7 +366,8 @@ void NandDevice::startBusy(uint64_t tck, uint64_t length) {
 void NandDevice::program(uint64_t tck) {
   phase_ = Phase::Idle;
   output_ = Output::None;
-  startBusy(tck, kProgramBusy);
+  // A protected part never starts the operation.
+  startBusy(tck, writeProtected_ ? 0 : kProgramBusy);
   const uint32_t pages = geometry_.pagesPerBlock * geometry_.blockCount;
   if (row_ >= pages) {
     violation("page " + std::to_string(row_) + " beyond the device");
@@ -356,7 +375,7 @@ void NandDevice::program(uint64_t tck) {
   }
   programLog_.push_back(row_);
   const uint32_t block = row_ / geometry_.pagesPerBlock;
-  failed_ = isFactoryBad(row_) || config_.programFailBlocks.count(block) != 0;
+  failed_ = isFactoryBad(row_) || config_.programFailBlocks.count(block) != 0 || writeProtected_;
   if (failed_) return;
   auto [it, fresh] = pages_.try_emplace(row_, pageBytes_, uint8_t{0xFF});
   // Programming can only clear bits.
@@ -367,7 +386,7 @@ void NandDevice::program(uint64_t tck) {
 void NandDevice::erase(uint64_t tck) {
   phase_ = Phase::Idle;
   output_ = Output::None;
-  startBusy(tck, kEraseBusy);
+  startBusy(tck, writeProtected_ ? 0 : kEraseBusy);
   const uint32_t pages = geometry_.pagesPerBlock * geometry_.blockCount;
   uint32_t row = decodeRow(0);
   if (row >= pages) {
@@ -376,7 +395,8 @@ void NandDevice::erase(uint64_t tck) {
   }
   const uint32_t block = row / geometry_.pagesPerBlock;
   eraseLog_.push_back(block);
-  failed_ = config_.factoryBadBlocks.count(block) != 0 || config_.eraseFailBlocks.count(block) != 0;
+  failed_ = config_.factoryBadBlocks.count(block) != 0 || config_.eraseFailBlocks.count(block) != 0 ||
+            writeProtected_;
   if (failed_) return;
   const uint32_t first = block * geometry_.pagesPerBlock;
   for (uint32_t p = first; p < first + geometry_.pagesPerBlock; ++p) pages_.erase(p);

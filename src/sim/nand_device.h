@@ -61,6 +61,16 @@ struct NandDeviceConfig {
   uint32_t tdoAfterCount = 1;
   bool tdoLevel = true;
   uint32_t tdoScans = 0;
+  // The forced TDO starts at the first data read (nRE falling) after that command instead, once
+  // R/B has said ready: a glitch that hits the byte read, such as a bad-block marker.
+  bool tdoAtRead = false;
+  // WP# held low, from the start or from the writeProtectAfterCount-th command writeProtectAfter
+  // on: program and erase change nothing, R/B stays high and the status reports the failure;
+  // status I/O7 reads 0, "protected" (Samsung K9F5608U0A table 2, K9F1208U0C table 4).
+  bool writeProtect = false;
+  bool writeProtectLater = false;
+  uint8_t writeProtectAfter = 0;
+  uint32_t writeProtectAfterCount = 1;
   // Programs leave the spare area as it was, as a part or a path that drops spare bytes would.
   bool dropSpare = false;
   bool flipBit = false;                 // reads of main byte flipAddress come back XOR flipMask
@@ -96,7 +106,7 @@ class NandDevice : public PinDevice {
   // Every erase (block number) and program (page number) the device carried out or refused.
   const std::vector<uint32_t>& eraseLog() const { return eraseLog_; }
   const std::vector<uint32_t>& programLog() const { return programLog_; }
-  // How many erases the device had carried out when the command tdoAfter forced TDO (none yet: -1).
+  // How many erases the device had carried out when TDO was forced (none yet: -1).
   int64_t erasesWhenTdoForced() const { return erasesWhenTdoForced_; }
   bool ready(uint64_t tck) const { return !config_.stuckBusy && !hung_ && tck >= busyUntil_; }
 
@@ -122,6 +132,8 @@ class NandDevice : public PinDevice {
   uint8_t outputByte(uint64_t tck) const;
   bool isFactoryBad(uint32_t page) const;
   void violation(const std::string& text);
+  // TDO reads the configured level from now on (see NandDeviceConfig::forceTdo).
+  void forceTdo();
 
   Board& board_;
   const NandWiring& wiring_;
@@ -151,6 +163,9 @@ class NandDevice : public PinDevice {
   uint32_t pointer_ = 0;
   uint32_t hangCommands_ = 0;
   uint32_t tdoCommands_ = 0;
+  bool tdoAtNextRead_ = false;
+  uint32_t writeProtectCommands_ = 0;
+  bool writeProtected_ = false;  // WP# low now
   int64_t erasesWhenTdoForced_ = -1;
   bool hangArmed_ = false;
   bool hung_ = false;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,7 +18,7 @@ using zorv::testing::runZorvjtag;
 class TestFileCopy {
  public:
   explicit TestFileCopy(const std::string& name)
-      : path_(std::filesystem::temp_directory_path() / ("zorv_bsdl_command_" + name)) {
+      : path_(std::filesystem::temp_directory_path() / ("zorv_bsdl_command_" + std::to_string(::getpid()) + "_" + name)) {
     std::filesystem::copy_file(bsdlFilePath(name), path_, std::filesystem::copy_options::overwrite_existing);
   }
   ~TestFileCopy() { std::filesystem::remove(path_); }
@@ -66,7 +67,7 @@ TEST(BsdlCommand, PrintsTheSummaryAndAPortsCells) {
 // A file the reader refuses fails the job with its file and line on standard error; so does a port
 // the file does not have. A missing FILE is bad usage.
 TEST(BsdlCommand, RefusalsNameTheFileAndLine) {
-  const std::filesystem::path broken = std::filesystem::temp_directory_path() / "zorv_bsdl_command_broken.bsd";
+  const std::filesystem::path broken = std::filesystem::temp_directory_path() / ("zorv_bsdl_command_" + std::to_string(::getpid()) + "_broken.bsd");
   {
     std::ofstream out(broken, std::ios::binary);
     out << "entity X is\r\n  attribute INSTRUCTION_LENGTH of X : entity is 4;\r\n  attribute BOUNDARY_LENGTH of X : entity is 2;\r\nend X;\r\n";

@@ -414,6 +414,29 @@ TEST(XvcLinkTest, AStopInTheMiddleOfAScanSendsTheScanToItsEndAndNothingMore) {
   EXPECT_EQ(clocksSent(server.received()), 4u + kBits + 2u);
 }
 
+// A stop seen by a flush in the middle of a scan leaves that flush's short shift unanswered while
+// the rest of the scan goes out as another short shift: each answer is taken as its own shift's
+// (taken as one, 2 + 1 answer bytes for 9 + 3 clocks left a byte over and the link spun on it).
+TEST(XvcLinkTest, TwoShortShiftsInFlightAfterAStopAreAnsweredEachAsItsOwn) {
+  ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::PauseAtFirstShift);
+  std::atomic<int> stop{0};
+  {
+    XvcLink link("127.0.0.1", server.port);
+    link.watchStopFlag(&stop);
+    ASSERT_TRUE(link.grantAccess());
+    stop = 1;
+    link.clockTms(0b0010, 4, false);  // Run-Test/Idle to Shift-DR
+    uint8_t tdo[5] = {};
+    link.shiftBits("10110", 5, false, {tdo, 0, 5});
+    link.flush();
+    link.shiftBits("1", 1, true, {});
+    link.clockTms(0b01, 2, false);  // Update-DR, Run-Test/Idle: the scan's end
+    EXPECT_EQ(link.linkFailure(), "stopped while waiting for 127.0.0.1:" + std::to_string(server.port));
+    EXPECT_FALSE(link.connected());
+  }
+  EXPECT_EQ(clocksSent(server.received()), 4u + 5u + 1u + 2u);
+}
+
 // The greeting is one answer: its bytes coming one by one, each in time, do not stretch the limit.
 TEST(XvcLinkTest, AGreetingTrickledPastTheSilenceLimitIsNoAnswer) {
   ScriptedXvcServer server("xvcServer_v1.0:2048\n", ScriptedXvcServer::Behaviour::TrickledGreeting);

@@ -173,8 +173,9 @@ TEST(NandFlash, BadBlockMarkerCycles) {
   Rig rig(Tqr2400, config);
   rig.flash.setChipEnable(rig.cable, '0');
   EXPECT_EQ(rig.flash.isBadBlock(rig.cable, *rig.target, 3 * 0x4000), -1);
-  // A bad marker counts once the device still gives its ID.
-  EXPECT_EQ(rig.bus->cycles, (std::vector<std::string>{"C00", "A05", "A60", "A00", "R", "C90", "A00", "R", "R", "R", "R"}))
+  // A bad marker counts once it reads so twice and the device still gives its ID.
+  EXPECT_EQ(rig.bus->cycles, (std::vector<std::string>{"C00", "A05", "A60", "A00", "R", "C00", "A05", "A60", "A00", "R",
+                                                       "C90", "A00", "R", "R", "R", "R"}))
       << "no 0x30";
   rig.bus->cycles.clear();
   EXPECT_EQ(rig.flash.isBadBlock(rig.cable, *rig.target, 2 * 0x4000), 0);
@@ -184,8 +185,9 @@ TEST(NandFlash, BadBlockMarkerCycles) {
   Rig large(Veskar, largeConfig);
   large.flash.setChipEnable(large.cable, '0');
   EXPECT_EQ(large.flash.isBadBlock(large.cable, *large.target, 2 * 0x20000), -1);
-  EXPECT_EQ(large.bus->cycles, (std::vector<std::string>{"C00", "A00", "A08", "A80", "A00", "A00", "C30", "R", "C90",
-                                                         "A00", "R", "R", "R", "R"}));
+  EXPECT_EQ(large.bus->cycles, (std::vector<std::string>{"C00", "A00", "A08", "A80", "A00", "A00", "C30", "R", "C00", "A00",
+                                                         "A08", "A80", "A00", "A00", "C30", "R", "C90", "A00", "R", "R",
+                                                         "R", "R"}));
   EXPECT_EQ(large.flash.isBadBlock(large.cable, *large.target, 1 * 0x20000), 0);
   EXPECT_TRUE(rig.board->violations().empty());
   EXPECT_TRUE(large.board->violations().empty());
@@ -199,9 +201,10 @@ TEST(NandFlash, FactoryMarkerIsReadFromTheSpareArea) {
   NandFlash& f = small.flash;
   f.setChipEnable(small.cable, '0');
   EXPECT_EQ(f.factoryMarker(small.cable, *small.target, 3 * 0x4000), 1);
-  // Then, the marker being bad, the device's ID once more.
-  EXPECT_EQ(small.bus->cycles, (std::vector<std::string>{"C50", "A05", "A60", "A00", "A00", "R", "C00", "C90", "A00",
-                                                         "R", "R", "R", "R"}));
+  // Then, the marker being bad, the marker and the device's ID once more.
+  EXPECT_EQ(small.bus->cycles, (std::vector<std::string>{"C50", "A05", "A60", "A00", "A00", "R", "C00", "C50", "A05",
+                                                         "A60", "A00", "A00", "R", "C00", "C90", "A00", "R", "R", "R",
+                                                         "R"}));
   EXPECT_EQ(f.isBadBlock(small.cable, *small.target, 3 * 0x4000), 0) << "main byte 5 holds no marker";
   EXPECT_EQ(f.factoryMarker(small.cable, *small.target, 2 * 0x4000), 0);
   const uint8_t byte = 0x42;
@@ -214,8 +217,9 @@ TEST(NandFlash, FactoryMarkerIsReadFromTheSpareArea) {
   Rig large(Tqr2400, largeConfig);
   large.flash.setChipEnable(large.cable, '0');
   EXPECT_EQ(large.flash.factoryMarker(large.cable, *large.target, 2 * 0x20000), 1);
-  EXPECT_EQ(large.bus->cycles, (std::vector<std::string>{"C00", "A00", "A08", "A80", "A00", "C30", "R", "C90", "A00",
-                                                         "R", "R", "R", "R"}));
+  EXPECT_EQ(large.bus->cycles, (std::vector<std::string>{"C00", "A00", "A08", "A80", "A00", "C30", "R", "C00", "A00",
+                                                         "A08", "A80", "A00", "C30", "R", "C90", "A00", "R", "R", "R",
+                                                         "R"}));
   EXPECT_EQ(large.flash.factoryMarker(large.cable, *large.target, 1 * 0x20000), 0);
   EXPECT_TRUE(small.board->violations().empty()) << small.board->violations().front();
   EXPECT_TRUE(large.board->violations().empty()) << large.board->violations().front();

@@ -16,6 +16,7 @@
 #include "chain/chain_description.h"
 #include "link/jtag_cable.h"
 #include "nand/bad_block_list.h"
+#include "nand/nand_flash.h"
 #include "page/idle_pipe.h"
 #include "text/number_text.h"
 #include "page/recording_page.h"
@@ -705,15 +706,17 @@ TEST(NandJob, ACableThatFailsMidJobCostsNoBlock) {
     uint32_t scans;  // 0: stuck for good
     bool highOnly = false;  // a short low on R/B only makes a busy device look busy a little longer
   };
-  // Small pages: two blocks erased (0x50 reads each marker, 0x70 #1 and #2 are their erases'
-  // status, #3 the first program's), 33 pages programmed and read back with 0x00.
-  const Point smallPoints[] = {{0xFF, 1, 0},  {0x50, 1, 0},  {0x60, 1, 0}, {0xD0, 1, 0}, {0x70, 1, 0},
-                               {0x60, 2, 0},  {0x70, 2, 0},  {0x80, 1, 0}, {0x10, 1, 0}, {0x70, 3, 0},
-                               {0x80, 33, 0}, {0x00, 30, 0}, {0x70, 1, 4}, {0x70, 3, 4}, {0x10, 2, 5, true}};
+  // Small pages: two blocks erased (0x50 reads each marker, 0x70 #1 is the write-protect test
+  // before them, #2 and #3 their erases' status, #4 the first program's), 33 pages programmed and
+  // read back with 0x00.
+  const Point smallPoints[] = {{0xFF, 1, 0},  {0x50, 1, 0},  {0x70, 1, 0}, {0x60, 1, 0}, {0xD0, 1, 0},
+                               {0x70, 2, 0},  {0x60, 2, 0},  {0x70, 3, 0}, {0x80, 1, 0}, {0x10, 1, 0},
+                               {0x70, 4, 0},  {0x80, 33, 0}, {0x00, 30, 0}, {0x70, 2, 4}, {0x70, 4, 4},
+                               {0x10, 2, 5, true}};
   // Large pages: one block (0x30 #1 and #2 its markers, #3 the program pass's marker test, #4 on
-  // the read-back), three pages.
-  const Point largePoints[] = {{0x30, 1, 0}, {0x60, 1, 0}, {0x70, 1, 0}, {0x80, 2, 0},
-                               {0x70, 3, 0}, {0x30, 5, 0}, {0x70, 2, 4}};
+  // the read-back; 0x70 #1 the write-protect test), three pages.
+  const Point largePoints[] = {{0x30, 1, 0}, {0x70, 1, 0}, {0x60, 1, 0}, {0x70, 2, 0}, {0x80, 2, 0},
+                               {0x70, 4, 0}, {0x30, 5, 0}, {0x70, 3, 4}};
   for (const uint8_t code : {uint8_t{0x75}, uint8_t{0xDA}}) {
     const bool small = code == 0x75;
     const auto* points = small ? smallPoints : largePoints;
@@ -767,6 +770,92 @@ TEST(NandJob, ARunOfFailedErasesStopsTheJobAndMarksNone) {
   EXPECT_TRUE(job.page.boxes.empty());
   EXPECT_EQ(job.device->eraseLog(), (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
   EXPECT_EQ(job.device->programLog(), (std::vector<uint32_t>{0, 1, 32, 33})) << "blocks 0 and 1 marked, 3-5 not";
+}
+
+// A marker that one glitch reads as 0x00 costs its block nothing: read again, it says otherwise,
+// and the job stops on the cable's line before erasing anything. WP# held low stops the job
+// before any erase, naming it, instead of failing block after block.
+TEST(NandJob, AMarkerGlitchOrWriteProtectCostsNoBlock) {
+  sim::NandDeviceConfig glitch;
+  glitch.forceTdo = true;
+  glitch.tdoAtRead = true;
+  glitch.tdoLevel = false;
+  glitch.tdoAfter = 0x30;
+  glitch.tdoScans = 1;
+  JobRun marker(Obrin, 0xDA, glitch);
+  marker.writeImage(pattern(2048));
+  marker.run();
+  EXPECT_TRUE(marker.page.log.ends_with("  Erasing \r\n ERROR. ADDR: 0x0\r\n  Cable: the NAND's bad-block marker at "
+                                        "0x0 read 0x00, then 0xFF: the answers through the cable change\r\n\r\n"))
+      << marker.page.log;
+  EXPECT_EQ(marker.page.log.find("BAD block"), std::string::npos) << marker.page.log;
+  EXPECT_TRUE(marker.device->eraseLog().empty());
+  EXPECT_TRUE(marker.device->programLog().empty());
+  // The same glitch on the program pass's marker test of the erased block.
+  glitch.tdoAfterCount = 3;
+  JobRun erased(Obrin, 0xDA, glitch);
+  erased.writeImage(pattern(2048));
+  erased.run();
+  EXPECT_NE(erased.page.log.find("  Programming to 0x0 ... \r\n  Cable: the NAND's bad-block marker at 0x0 read 0x00, "
+                                 "then 0xFF"),
+            std::string::npos)
+      << erased.page.log;
+  EXPECT_TRUE(erased.device->programLog().empty());
+
+  sim::NandDeviceConfig protect;
+  protect.writeProtect = true;
+  JobRun job(Veskar, 0x75, protect);
+  job.writeImage(pattern(4 * job.blockSize));
+  job.run();
+  EXPECT_TRUE(job.page.log.ends_with("  Erasing \r\n  " + std::string(kNandWriteProtectedText) +
+                                     " (its status reads 0x40, I/O7 low): nothing was erased\r\n\r\n"))
+      << job.page.log;
+  EXPECT_EQ(job.page.boxes, std::vector<std::string>{kNandWriteProtectedText});
+  EXPECT_TRUE(job.device->eraseLog().empty());
+  EXPECT_TRUE(job.device->programLog().empty());
+}
+
+// TDO high for good from the program pass's marker test on: the marker reads unmarked, the page
+// of padding is skipped and reads back as the image has it, which is no success while the device
+// is not itself.
+TEST(NandJob, PaddingVerifiedThroughADeadCableIsNoSuccess) {
+  sim::NandDeviceConfig config;
+  config.forceTdo = true;
+  config.tdoAfter = 0x30;
+  config.tdoAfterCount = 3;
+  JobRun padding(Obrin, 0xDA, config);
+  padding.writeImage(Bytes(2048, 0xFF));
+  padding.settings.skipBlank = 1;
+  padding.settings.verify = 1;
+  padding.run();
+  EXPECT_NE(padding.page.log.find("  Verifying... \r\n  Cable: the NAND answers with ID FF FF FF FF"),
+            std::string::npos)
+      << padding.page.log;
+  EXPECT_EQ(padding.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
+
+// WP# that goes low during the job fails the erase or program that follows: the status says so,
+// and the job stops naming it, blaming and marking no block.
+TEST(NandJob, WriteProtectMidJobMarksNoBlock) {
+  for (const uint8_t command : {uint8_t{0x60}, uint8_t{0x80}}) {
+    sim::NandDeviceConfig config;
+    config.writeProtect = config.writeProtectLater = true;
+    config.writeProtectAfter = command;
+    config.writeProtectAfterCount = 2;
+    JobRun job(Veskar, 0x75, config);
+    const std::string at = format("WP# low from command 0x%02X #2", command);
+    job.writeImage(pattern(3 * job.blockSize));
+    job.run();
+    EXPECT_NE(job.page.log.find("\r\n  Cable: the NAND's status 0x41 says it is write-protected: its WP# line went "
+                                "low during the job\r\n"),
+              std::string::npos)
+        << at << job.page.log;
+    EXPECT_EQ(job.page.log.find("Block "), std::string::npos) << at << job.page.log;
+    if (command == 0x60) {
+      EXPECT_EQ(job.device->eraseLog().size(), 2u) << at;
+    }
+    expectNoMarks(job, at);
+  }
 }
 
 TEST(NandJob, PinsLeftByAnotherJobAreIdledBeforeTheDeviceIsSelected) {

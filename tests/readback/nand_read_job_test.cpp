@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "nand/nand_flash.h"
 #include "nand/nand_job.h"
 #include "page/recording_page.h"
 #include "readback/losing_port.h"
@@ -539,6 +540,74 @@ TEST(NandReadJob, ATdoThatSticksIsNamedAsTheCable) {
       << verify.page.log;
   EXPECT_EQ(verify.page.log.find("[Write:"), std::string::npos) << verify.page.log;
   EXPECT_EQ(verify.page.boxes, std::vector<std::string>{"Verify ERROR"});
+}
+
+// TDO stuck high from the end of the identification on: every page reads erased and every marker
+// good, which no read, verify or scan may take for the flash's answer.
+TEST(NandReadJob, ADeadCableIsNeverTakenForAnErasedFlash) {
+  sim::NandDeviceConfig config;
+  config.forceTdo = true;
+  config.tdoAfter = 0xFF;
+  const std::string cable = "  Cable: the NAND answers with ID FF FF FF FF, not EC 75 A5 00 as at the start";
+  NandBoard read(Veskar, 0x75, config);
+  read.settings.size = 2 * read.blockSize();
+  read.run(ReadMode::Read);
+  EXPECT_NE(read.page.log.find("  Reading from 0x0 ... \r\n" + cable), std::string::npos) << read.page.log;
+  EXPECT_EQ(read.page.boxes, std::vector<std::string>{"Read ERROR"});
+  EXPECT_FALSE(fs::exists(read.out));
+  EXPECT_FALSE(partialFileLeft(read.out));
+  EXPECT_EQ(read.page.progressPosition, 50) << "stops at the first block boundary";
+
+  NandBoard verify(Veskar, 0x75, config);
+  spit(verify.image, Bytes(512, 0xFF));
+  verify.run(ReadMode::Verify);
+  EXPECT_NE(verify.page.log.find("  Verifying... \r\n" + cable), std::string::npos) << verify.page.log;
+  EXPECT_EQ(verify.page.boxes, std::vector<std::string>{"Verify ERROR"});
+
+  NandBoard scan(Veskar, 0x75, config);
+  scan.run(ReadMode::BadScan);
+  EXPECT_NE(scan.page.log.find("  Scanning... \r\n" + cable), std::string::npos) << scan.page.log;
+  EXPECT_EQ(scan.page.boxes, std::vector<std::string>{"Read ERROR"});
+  EXPECT_EQ(scan.page.progressPosition, 3) << "stops after 64 of 2048 blocks";
+}
+
+// One glitch that reads a good block's marker as 0x00: the marker read again says otherwise, so
+// the block is neither passed over nor listed, and the job ends on the cable's line.
+TEST(NandReadJob, AMarkerThatReadsDifferentlyTwiceIsTheCables) {
+  sim::NandDeviceConfig config;
+  config.forceTdo = true;
+  config.tdoAtRead = true;
+  config.tdoLevel = false;
+  config.tdoAfter = 0x30;
+  config.tdoScans = 1;  // the first marker read
+  for (const ReadMode mode : {ReadMode::Read, ReadMode::BadScan}) {
+    NandBoard nand(Obrin, 0xDA, config);
+    nand.settings.size = 0x800;
+    nand.run(mode);
+    EXPECT_NE(nand.page.log.find("\r\n  Cable: the NAND's bad-block marker at 0x0 read 0x00, then 0xFF: the "
+                                 "answers through the cable change\r\n"),
+              std::string::npos)
+        << nand.page.log;
+    EXPECT_EQ(nand.page.log.find("BAD block"), std::string::npos) << nand.page.log;
+    EXPECT_EQ(nand.page.boxes, std::vector<std::string>{"Read ERROR"});
+    EXPECT_FALSE(fs::exists(nand.out));
+  }
+}
+
+// WP# held low: the erase stops before its first block, naming the write protection.
+TEST(NandReadJob, AWriteProtectedPartIsNamedBeforeAnyErase) {
+  sim::NandDeviceConfig config;
+  config.writeProtect = true;
+  NandBoard nand(Veskar, 0x75, config);
+  nand.settings.count = 4;
+  nand.run(ReadMode::Erase);
+  EXPECT_NE(nand.page.log.find("  Erasing \r\n  " + std::string(kNandWriteProtectedText) +
+                               " (its status reads 0x40, I/O7 low): nothing was erased\r\nError.\r\n"),
+            std::string::npos)
+      << nand.page.log;
+  EXPECT_EQ(nand.page.log.find("Erase failed"), std::string::npos) << nand.page.log;
+  EXPECT_EQ(nand.page.boxes, std::vector<std::string>{kNandWriteProtectedText});
+  EXPECT_TRUE(nand.device->eraseLog().empty());
 }
 
 TEST(NandReadJob, BadScanListsEveryMarkedBlockThenTheirCount) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -47,10 +49,12 @@ TEST(NandDevice, BoardOptions) {
   EXPECT_EQ(Probe("nand=none").flash.lookupSize(), -1);
   for (const char* bad : {"nand=0x79", "nand=big", "nandbad=", "nandbad=3:x", "nandflip=5/0", "nandflip=5/0x100",
                           "nandmarkonly=", "nandbusyafter=0x100", "nandbusyafter=0x10/0", "nandid4=0x100", "nandload=/dev/zero", "nandtdo=2@0x70",
-                          "nandtdo=1", "nandtdo=1@0x100", "nandtdo=0@0x70/0", "nandtdo=1@0x70+0"})
+                          "nandtdo=1", "nandtdo=1@0x100", "nandtdo=0@0x70/0", "nandtdo=1@0x70+0", "nandtdoread=2@0x30",
+                          "nandtdo=1@0xFF,nandtdoread=0@0x30", "nandwp=0x100", "nandwp=0x80/0"})
     EXPECT_THROW(makeBoard(bad), std::invalid_argument) << bad;
   EXPECT_NO_THROW(makeBoard("nandbad=3:7,nanderasefail=5,nandprogfail=9,nandbusy,nandflip=0x20005/0xFF,"
-                            "nandmarkonly=4,nandbusyafter=0x30/2,nandtdo=0@0x00/3+4,nanddropspare"));
+                            "nandmarkonly=4,nandbusyafter=0x30/2,nandtdo=0@0x00/3+4,nanddropspare,nandwp"));
+  EXPECT_NO_THROW(makeBoard("nandtdoread=0@0x30/2+1,nandwp=0x80/2"));
   EXPECT_EQ(Probe("nandid4=0x26").flash.id[3], 0x26);
 
   Probe faults("chip=IKA,nand=0x76,nandbad=3:7,nanderasefail=5,nandprogfail=9", Ika);
@@ -107,6 +111,57 @@ TEST(NandDevice, BusyLastsItsTckEdgesAndStorageIsSparse) {
   EXPECT_EQ(device.mainBytes(last + 0x800, 4), (Bytes{1, 2, 3, 0xFF}));
   EXPECT_EQ(device.spareByte((last + 0x800) / 2048, 0), 0xFF) << "spare bytes are not programmed";
   EXPECT_TRUE(board->violations().empty());
+}
+
+// Raw bus cycles, none of the program's checks: what the part itself answers.
+uint8_t rawStatus(Probe& p) {
+  uint8_t status = 0;
+  p.flash.writeCommand(p.cable, *p.target, 0x70);
+  p.flash.readData(p.cable, *p.target, &status, 1);
+  return status;
+}
+
+// WP# held low: I/O7 reads 0 at all times; a program or an erase changes nothing, never takes R/B
+// low and reports the failure.
+TEST(NandDevice, AWriteProtectedPartRefusesProgramAndErase) {
+  const std::string file = ::testing::TempDir() + "zorv_nandwp.bin";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.put('\x5A');
+  }
+  Probe p("nandwp,nandload=" + file);
+  std::remove(file.c_str());
+  EXPECT_EQ(rawStatus(p), 0x40);
+  p.flash.writeCommand(p.cable, *p.target, 0x60);
+  p.flash.writeAddress(p.cable, *p.target, BlockAddress, 0);
+  p.flash.writeCommand(p.cable, *p.target, 0xD0);
+  const uint64_t scans = p.board->updateCount();
+  EXPECT_EQ(p.flash.waitReady(p.cable), 0);
+  EXPECT_EQ(p.board->updateCount() - scans, 1u) << "R/B stays high";
+  EXPECT_EQ(rawStatus(p), 0x41);
+  const uint8_t zero = 0;
+  p.flash.writeCommand(p.cable, *p.target, 0x80);
+  p.flash.writeAddress(p.cable, *p.target, PageAddress, 0x800);
+  p.flash.writeData(p.cable, *p.target, &zero, 1);
+  p.flash.writeCommand(p.cable, *p.target, 0x10);
+  EXPECT_EQ(p.flash.waitReady(p.cable), 0);
+  EXPECT_EQ(rawStatus(p), 0x41);
+  Bytes bytes(1);
+  ASSERT_EQ(p.flash.readPage(p.cable, *p.target, 0, bytes.data(), 1), 0);
+  EXPECT_EQ(bytes[0], 0x5A) << "not erased";
+  ASSERT_EQ(p.flash.readPage(p.cable, *p.target, 0x800, bytes.data(), 1), 0);
+  EXPECT_EQ(bytes[0], 0xFF) << "not programmed";
+  EXPECT_TRUE(p.board->violations().empty()) << p.board->violations().front();
+}
+
+// nandtdoread glitches the byte read after the chosen command, not R/B before it.
+TEST(NandDevice, AReadGlitchHitsTheByteReadOnce) {
+  Probe p("nandtdoread=0@0x30/2+1");
+  uint8_t marker[3] = {};
+  for (uint8_t& byte : marker) ASSERT_EQ(p.flash.readSpare(p.cable, *p.target, 0, &byte, 1), 0);
+  EXPECT_EQ(marker[0], 0xFF);
+  EXPECT_EQ(marker[1], 0x00);
+  EXPECT_EQ(marker[2], 0xFF);
 }
 
 TEST(NandDevice, ReportsProtocolViolations) {
