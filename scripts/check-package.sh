@@ -19,6 +19,10 @@ expected=(
   usr/lib/udev/rules.d/70-zorvjtag.rules
   usr/share/doc/zorvjtag/copyright
   usr/share/doc/zorvjtag/changelog.gz
+  usr/share/zorvjtag/boards/obrin.toml
+  usr/share/zorvjtag/boards/tqr2400.toml
+  usr/share/zorvjtag/boards/ika.toml
+  usr/share/zorvjtag/boards/veskar.toml
 )
 for size in 16 22 24 32 48 64 128 256; do expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$app.png"); done
 for file in "${expected[@]}"; do
@@ -39,6 +43,7 @@ doc="$root/usr/share/doc/zorvjtag"
 [ "$(head -n 1 "$doc/copyright")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
   { echo "copyright is not in the machine-readable format"; exit 1; }
 grep -q "^License: BSD-3-clause" "$doc/copyright" || { echo "copyright lacks the notice of CLI11, built in"; exit 1; }
+grep -q "^License: Expat" "$doc/copyright" || { echo "copyright lacks the notice of toml++, built in"; exit 1; }
 gzip -dc "$doc/changelog.gz" > "$root/changelog"
 [ "$(dpkg-parsechangelog -l "$root/changelog" -S Version)" = "$version" ] ||
   { echo "the changelog's latest entry is not version $version"; exit 1; }

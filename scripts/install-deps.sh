@@ -3,7 +3,7 @@
 # names, only those.
 set -euo pipefail
 packages=("$@")
-[ ${#packages[@]} -gt 0 ] || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev
+[ ${#packages[@]} -gt 0 ] || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev libtomlplusplus-dev
           qt6-base-dev qt6-base-dev-tools libgl-dev fonts-nanum xvfb xauth libxcb1-dev pkg-config openocd
           scdoc dpkg-dev file desktop-file-utils appstream openfpgaloader libftdi1-dev libusb-1.0-0-dev libhidapi-dev
           umockdev)

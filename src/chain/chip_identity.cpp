@@ -68,6 +68,7 @@ ChipIdentity identifyChip(JtagCable& cable, const ChainDescription& chain, const
     }
   }
   identity.identified = true;
+  if (chip.drivesPins && !cable.designWarning.empty()) identity.warningLine = "  Design warning: " + cable.designWarning + "\r\n";
   return identity;
 }
 

@@ -22,6 +22,9 @@ struct ChipIdentity {
   // "  Boundary register: ...", or "  Cable: ..." for answers no chain gives); empty when the link
   // failed, whose cause the job logs itself.
   std::string causeLine;
+  // For a job that goes on to drive pins: the chip's design warning as a log line, to be shown
+  // before EXTEST; empty where there is none.
+  std::string warningLine;
 };
 
 // Everything a job checks before any pin moves, from a reset TAP: the chain against its

@@ -18,8 +18,12 @@ void runChainCommand(const ChainCommandOptions& options, CliContext& context) {
   ChainListSettings settings;
   settings.bsdlDir = options.bsdlDir.empty() ? installedBsdlDir() : options.bsdlDir;
   settings.chain = context.chain();
-  if (!options.product.empty()) settings.product = parseProduct(options.product);
-  if (settings.chain.given() && settings.product < 0) {
+  if (!options.product.empty() || context.board() != nullptr) {
+    const CommandTarget target = context.target(options.product);
+    settings.product = target.product;
+    settings.board = target.board;
+  }
+  if (settings.chain.given() && settings.product < 0 && !settings.board) {
     throw CLI::ValidationError("--chain", "checking the chain needs --product for its target");
   }
   std::unique_ptr<JtagLink> port = context.openPort();

@@ -1,6 +1,8 @@
 #include "cli/cli_app.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 #include <iostream>
 #include <numeric>
 #include <optional>
@@ -41,11 +43,62 @@ std::unique_ptr<JtagLink> CliContext::openPort() {
 }
 
 ChainDescription CliContext::chain() const {
+  if (const BoardFile* file = board()) {
+    if (!chainText.empty()) throw CLI::ValidationError("--chain", "the board file " + file->path + " gives the chain");
+    return file->chain;
+  }
   try {
     return parseChainText(chainText);
   } catch (const ChainError& error) {
     throw CLI::ValidationError("--chain", error.what());
   }
+}
+
+namespace {
+
+// A name that is no file here, such as "obrin", is one of the board files that come with the
+// program.
+std::string boardFilePath(const std::string& given) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::exists(given, error) || given.find_first_of("/\\") != std::string::npos) return given;
+  std::string name = given;
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (fs::path(name).extension() != ".toml") name += ".toml";
+  const fs::path installed = fs::path(installedBoardsDir()) / name;
+  return fs::exists(installed, error) ? installed.string() : given;
+}
+
+}  // namespace
+
+const BoardFile* CliContext::board() const {
+  if (boardPath.empty()) return nullptr;
+  if (!board_) {
+    try {
+      board_ = readBoardFile(boardFilePath(boardPath));
+    } catch (const BoardFileError& error) {
+      throw CLI::ValidationError("--board", error.what());
+    }
+  }
+  return &*board_;
+}
+
+CommandTarget CliContext::target(const std::string& productText) const {
+  CommandTarget target;
+  const BoardFile* file = board();
+  if (!productText.empty()) target.product = parseProduct(productText);
+  if (file == nullptr) {
+    if (productText.empty()) throw CLI::RequiredError("--product (or --board)");
+    return target;
+  }
+  const int boardProduct = file->product ? static_cast<int>(*file->product) : -1;
+  if (!productText.empty() && target.product != boardProduct) {
+    throw CLI::ValidationError("--product", "the board file " + file->path + " is built around " + file->chip->name +
+                                                ", not " + chipDescriptor(static_cast<TargetProduct>(target.product)).name);
+  }
+  target.product = boardProduct;
+  target.board = file->chip;
+  return target;
 }
 
 int parseProduct(const std::string& text) {
@@ -54,7 +107,7 @@ int parseProduct(const std::string& text) {
 }
 
 CLI::Option* addProductOption(CLI::App& command, std::string& product) {
-  return command.add_option("--product", product, productNamesText())->type_name("PRODUCT")->required();
+  return command.add_option("--product", product, productNamesText() + " (default: the --board file's)")->type_name("PRODUCT");
 }
 
 void addNorBusOptions(CLI::App& command, std::string& type, const std::string& typeHelp, int& width, int& interleave,
@@ -102,7 +155,7 @@ size_t editDistance(std::string_view a, std::string_view b) {
 std::string strayCommandWord(const CLI::App& app, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "--cable" || arg == "--tck" || arg == "--chain") {
+    if (arg == "--cable" || arg == "--tck" || arg == "--chain" || arg == "--board") {
       ++i;
       continue;
     }
@@ -156,6 +209,10 @@ int runCommandLine(int argc, char** argv) {
                  "kept in BYPASS), LENGTH:0xIDCODE, a BSDL file, or target for the product (default: the product "
                  "alone)")
       ->type_name("LIST");
+  app.add_option("--board", context.boardPath,
+                 "a board file (TOML): the chain, the target chip (a product or a BSDL file), where its flash "
+                 "signals are and the pins held during EXTEST; stands for --product and --chain")
+      ->type_name("FILE");
   addExtraCommands(app, context);
   addChainCommand(app, context);
   addNandCommand(app, context);

@@ -6,6 +6,7 @@
 #include "cli/cli_app.h"
 #include "extra/extra_job.h"
 #include "page/console_page.h"
+#include "targets/toggle_target.h"
 
 namespace zorv::cli {
 namespace {
@@ -17,8 +18,14 @@ struct ExtraOptions {
 
 void runExtra(CliContext& context, const ExtraOptions& options, ExtraMode mode) {
   ExtraSettings settings;
-  settings.product = parseProduct(options.product);
+  const CommandTarget target = context.target(options.product);
+  settings.product = target.product;
+  settings.board = target.board;
   settings.chain = context.chain();
+  if (mode == PinToggling && settings.board && !makeToggleTarget(*settings.board)) {
+    throw CLI::ValidationError("--board", "the board's data lines are turned to drive at different levels: toggle "
+                                          "cannot drive them all");
+  }
   settings.toggleCs = options.toggleCs ? 1 : 0;
   settings.extraMode = mode;
   std::unique_ptr<JtagLink> port = context.openPort();

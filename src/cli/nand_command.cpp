@@ -27,7 +27,10 @@ void addNandCommand(CLI::App& app, CliContext& context) {
                     "written, a spare area of only 0xFF is left erased");
   command->add_option("IMAGE", settings->imagePath, "raw image file")->type_name("FILE")->required();
   command->callback([&context, settings, product, block] {
-    settings->product = parseProduct(*product);
+    const CommandTarget target = context.target(*product);
+    if (target.board && !target.board->hasNand) throw CLI::ValidationError("--board", "the board has no NAND flash");
+    settings->product = target.product;
+    settings->board = target.board;
     settings->chain = context.chain();
     // Validated: the option's check has refused anything else.
     settings->block = readNumberOption(*block, NumberForm::DecimalOrHexadecimal).value_or(0);

@@ -23,24 +23,35 @@ struct NorCommandOptions {
   std::string image;
   bool skipBlank = false;
   bool skipUnchanged = false;
+  bool typeGiven = false;
 };
 
 void runNorCommand(const NorCommandOptions& options, CliContext& context) {
   NorSettings settings;
-  settings.product = parseProduct(options.product);
+  const CommandTarget target = context.target(options.product);
+  settings.product = target.product;
+  settings.board = target.board;
   settings.chain = context.chain();
-  if (norAbilities(settings.product).findsByDeviceCode) {
+  const NorAbilities& abilities = norAbilitiesOf(settings.product, settings.board.get());
+  if (settings.board && !settings.board->hasNor && !abilities.throughDebugPath) {
+    throw CLI::ValidationError("--board", "the board has no NOR flash");
+  }
+  const BoardFile* file = context.board();
+  // The flash the board file expects stands for --type and --width where they are not given.
+  const std::string typeText = !options.typeGiven && file != nullptr && !file->norType.empty() ? file->norType : options.type;
+  const int width = options.width == 0 && file != nullptr ? file->norWidth : options.width;
+  if (abilities.findsByDeviceCode) {
     // As its page shows it: AutoDetect, and the bus the product fixes.
     settings.flashType = AutoDetect;
   } else {
-    settings.flashType = flashTypeFromText(options.type);
+    settings.flashType = flashTypeFromText(typeText);
     if (settings.flashType < 0) {
-      throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
+      throw CLI::ValidationError("--type", "'" + typeText + "' is not a flash type");
     }
-    settings.width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
+    settings.width = width != 0 ? width : flashTypeDefaultWidth(settings.flashType);
     settings.interleave = options.interleave;
   }
-  if (!norAbilities(settings.product).fixedBus) {
+  if (!abilities.fixedBus) {
     settings.base = readNumberOption(options.base, NumberForm::Hexadecimal).value_or(0);
   }
   // Validated numbers: the checks on the options have refused anything else.
@@ -84,7 +95,10 @@ void addNorCommand(CLI::App& app, CliContext& context) {
                     "read the covered sectors first; a sector already holding the image is neither erased nor "
                     "programmed");
   command->add_option("IMAGE", options->image, "raw image file")->type_name("FILE")->required();
-  command->callback([options, &context] { runNorCommand(*options, context); });
+  command->callback([options, &context, command] {
+    options->typeGiven = command->get_option("--type")->count() != 0;
+    runNorCommand(*options, context);
+  });
 }
 
 }  // namespace zorv::cli

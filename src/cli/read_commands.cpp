@@ -28,14 +28,23 @@ struct ReadOptions {
   int interleave = 1;
   std::string base = "0";
   std::string path;
+  bool typeGiven = false;
 };
 
 void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, CliContext& context) {
   ReadSettings settings;
   settings.flash = flash;
   settings.mode = mode;
-  settings.product = parseProduct(options.product);
+  const CommandTarget target = context.target(options.product);
+  settings.product = target.product;
+  settings.board = target.board;
   settings.chain = context.chain();
+  if (settings.board && flash == ReadFlash::Nand && !settings.board->hasNand) {
+    throw CLI::ValidationError("--board", "the board has no NAND flash");
+  }
+  if (settings.board && flash == ReadFlash::Nor && !settings.board->hasNor && !settings.board->nor.throughDebugPath) {
+    throw CLI::ValidationError("--board", "the board has no NOR flash");
+  }
   // Validated numbers: the checks on the options have refused anything else.
   settings.block = readNumberOption(options.block, NumberForm::DecimalOrHexadecimal).value_or(0);
   if (!options.count.empty()) {
@@ -48,10 +57,14 @@ void runReadCommand(ReadFlash flash, ReadMode mode, const ReadOptions& options, 
   settings.raw = options.raw;
   settings.oob = options.oob;
   settings.padBad = options.padBad;
-  if (flash == ReadFlash::Nor && !norAbilities(settings.product).findsByDeviceCode) {
-    settings.flashType = flashTypeFromText(options.type);
-    if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + options.type + "' is not a flash type");
-    settings.width = options.width != 0 ? options.width : flashTypeDefaultWidth(settings.flashType);
+  if (flash == ReadFlash::Nor && !norAbilitiesOf(settings.product, settings.board.get()).findsByDeviceCode) {
+    // The flash the board file expects stands for --type and --width where they are not given.
+    const BoardFile* file = context.board();
+    const std::string type = !options.typeGiven && file != nullptr && !file->norType.empty() ? file->norType : options.type;
+    const int width = options.width == 0 && file != nullptr ? file->norWidth : options.width;
+    settings.flashType = flashTypeFromText(type);
+    if (settings.flashType < 0) throw CLI::ValidationError("--type", "'" + type + "' is not a flash type");
+    settings.width = width != 0 ? width : flashTypeDefaultWidth(settings.flashType);
     settings.interleave = options.interleave;
     settings.base = readNumberOption(options.base, NumberForm::Hexadecimal).value_or(0);
   }
@@ -113,7 +126,10 @@ CLI::App* addReadCommand(CLI::App& app, CliContext& context, const char* name, c
     }
     command->add_option("IMAGE", options->path, "raw image file")->type_name("FILE")->required();
   }
-  command->callback([flash, mode, options, &context] { runReadCommand(flash, mode, *options, context); });
+  command->callback([flash, mode, options, &context, command] {
+    options->typeGiven = flash == ReadFlash::Nor && command->get_option("--type")->count() != 0;
+    runReadCommand(flash, mode, *options, context);
+  });
   return command;
 }
 

@@ -83,8 +83,9 @@ int runChainJob(JobPage& page, JtagLink& link, const ChainListSettings& settings
     const bool anyIdcode = std::any_of(found.idcodes.begin(), found.idcodes.end(), [](const auto& c) { return c.has_value(); });
     const std::vector<BsdlDevice> bsdl = anyIdcode ? readBsdlDir(settings.bsdlDir) : std::vector<BsdlDevice>{};
     for (size_t i = 0; i < found.idcodes.size(); ++i) page.appendLog(deviceLine(i, found.idcodes[i], bsdl));
-    if (settings.chain.given() && isKnownProduct(settings.product)) {
-      const int targetLength = chipDescriptor(static_cast<TargetProduct>(settings.product)).instructionLength;
+    if (settings.chain.given() && (isKnownProduct(settings.product) || settings.board)) {
+      const int targetLength = settings.board ? settings.board->instructionLength
+                                              : chipDescriptor(static_cast<TargetProduct>(settings.product)).instructionLength;
       if (const std::string mismatch = chainMismatch(found, settings.chain, targetLength); !mismatch.empty()) {
         page.appendLog("  Chain: " + mismatch + "\r\n");
         job.status.fail(kOtherChainText);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "link/parallel_port_link.h"
 #include "page/job_page.h"
+#include "targets/board_chip.h"
 
 namespace zorv {
 
@@ -16,6 +18,7 @@ struct ChainListSettings {
   // When given, the chain found is checked against it; its target is product's.
   ChainDescription chain;
   int product = -1;  // none
+  std::shared_ptr<const BoardChip> board;  // a board file's chip, which stands for product
 };
 
 // Lists what answers on the cable without any description: how many devices, each one's IDCODE

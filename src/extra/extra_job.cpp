@@ -16,7 +16,7 @@ constexpr int kHalfPeriodMs = 100;
 
 // The header of the job the settings ask for; empty when there is none.
 const char* headerLine(const ExtraSettings& settings) {
-  if (!isKnownProduct(settings.product)) return "";
+  if (!isKnownProduct(settings.product) && !settings.board) return "";
   if (settings.extraMode == ReadJtagId) return "[READ JTAG ID]\r\n";
   if (settings.extraMode == PinToggling) return "[Toggling All Boundary]\r\n";
   return "";
@@ -42,6 +42,7 @@ bool readId(JobContext& job, PinToggler& toggler, ToggleTarget& target, bool dri
     return false;
   }
   if (!identity.idLine.empty()) job.page.appendLog(identity.idLine);
+  if (!identity.warningLine.empty()) job.page.appendLog(identity.warningLine);
   if (!identity.identified) {
     if (!identity.causeLine.empty()) job.page.appendLog(identity.causeLine);
     job.status.fail("Cannot read JTAG ID");
@@ -91,7 +92,8 @@ int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings) {
 
 int runExtraJob(JobPage& page, JtagLink& link, const ExtraSettings& settings, const TickSource& ticks) {
   return runJobFrame(page, link, settings.chain, headerLine(settings), TrstPulse::AfterEmptyLine, [&](JobContext& job) {
-    std::unique_ptr<ToggleTarget> target = makeToggleTarget(settings.product);
+    std::unique_ptr<ToggleTarget> target =
+        settings.board ? makeToggleTarget(*settings.board) : makeToggleTarget(settings.product);
     PinToggler toggler(ticks);
     if (!target || headerLine(settings)[0] == '\0' || !readId(job, toggler, *target, settings.extraMode == PinToggling)) return;
     if (settings.extraMode == ReadJtagId) {

@@ -48,6 +48,9 @@ class JtagCable {
   // Another chip answers the same code, so the boundary register's length must be measured before
   // any pin is driven.
   bool idCodeShared = false;
+  // What the chip's description warns of before its pins are driven (a BSDL DESIGN_WARNING); empty
+  // where it warns of nothing.
+  std::string designWarning;
 
   // Access to the cable for this process; false when it was refused (the cable then answers as
   // absent).
@@ -117,7 +120,18 @@ class JtagCable {
   // Set once a job has logged the link failure, so it is logged once.
   bool linkFailureLogged = false;
 
-  void loadExtest() { shiftIr(extestInstruction, instructionLength); }
+  // An image to put in the boundary register's latches under sampleInstruction before EXTEST is
+  // loaded the first time, so that the pins EXTEST takes over start at its levels; cleared once
+  // done (loading SAMPLE/PRELOAD again later would give the pins back to the chip's logic).
+  const char* preloadImage = nullptr;
+  void loadExtest() {
+    if (preloadImage != nullptr && sampleInstruction[0] != '\0') {
+      shiftIr(sampleInstruction, instructionLength);
+      shiftDr(preloadImage, bsrLength);
+    }
+    preloadImage = nullptr;
+    shiftIr(extestInstruction, instructionLength);
+  }
   void loadDebug() { shiftIr(debugInstruction, instructionLength); }
 
   // The chip's identification code, or 0 when the code read (kept in idRead) differs from idCode in

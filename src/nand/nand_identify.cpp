@@ -23,6 +23,7 @@ NandStart identifyNand(JobPage& page, JtagCable& cable, const ChainDescription& 
   flash.bind(cable, target, productName);
   const ChipIdentity identity = identifyChip(cable, chain, {productName, true});
   if (!identity.idLine.empty()) page.appendLog(identity.idLine);
+  if (!identity.warningLine.empty()) page.appendLog(identity.warningLine);
   if (!identity.identified) {
     if (!identity.causeLine.empty()) page.appendLog(identity.causeLine);
     return NandStart::NoIdCode;

@@ -136,7 +136,7 @@ void NandDownload::takeEraseFailure(uint32_t block) {
 }
 
 void NandDownload::run() {
-  target_ = makeNandTarget(settings_.product);
+  target_ = settings_.board ? makeNandTarget(*settings_.board) : makeNandTarget(settings_.product);
   if (!target_ || !identify() || !openAndSize()) return;
   erasePass();
   if (!status_.running()) return;

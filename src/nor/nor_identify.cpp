@@ -14,7 +14,7 @@ std::string typeName(int index) { return std::string(flashTypeLogName(index)); }
 
 // Up to the chip's JTAG ID line.
 bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus) {
-  const NorAbilities& abilities = norAbilities(bus.product);
+  const NorAbilities& abilities = norAbilitiesOf(bus.product, bus.board);
   if (job.cable.detectPort() != 0) {
     if (job.status.linkCutByStop()) return false;
     job.status.logLinkFailure();
@@ -44,6 +44,7 @@ bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusC
   const ChipIdentity identity =
       identifyChip(job.cable, job.chain, {productName, !abilities.throughDebugPath});
   if (!identity.idLine.empty()) job.page.appendLog(identity.idLine);
+  if (!identity.warningLine.empty()) job.page.appendLog(identity.warningLine);
   if (!identity.identified) {
     if (!identity.causeLine.empty()) job.page.appendLog(identity.causeLine);
     const std::string text = format("Cannot read %s JTAG ID", productName);
@@ -56,7 +57,7 @@ bool findChip(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusC
 // From the bus setting to the flash's geometry.
 bool findFlash(JobContext& job, NorTarget& target, NorFlash& flash, const NorBusChoice& bus,
                const NorIdentifySteps& steps, bool& commandSetLoaded) {
-  const NorAbilities& abilities = norAbilities(bus.product);
+  const NorAbilities& abilities = norAbilitiesOf(bus.product, bus.board);
   if (abilities.fixedBus) {
     flash.applyFixedSetting(bus.width, bus.interleave);
   } else if (flash.applySetting(bus.width, bus.interleave) != 0) {

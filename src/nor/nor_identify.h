@@ -5,6 +5,7 @@
 
 #include "nor/nor_flash.h"
 #include "page/job_frame.h"
+#include "targets/board_chip.h"
 #include "targets/nor_target.h"
 
 namespace zorv {
@@ -16,6 +17,7 @@ struct NorBusChoice {
   int width = 8;       // 8 or 16
   int interleave = 1;  // 1 or 2
   uint64_t base = 0;   // as read; past 32 bits it is refused
+  const BoardChip* board = nullptr;  // a board file's chip; null: the product as compiled
 };
 
 // Where a job's identification differs from the others'; either may be empty.

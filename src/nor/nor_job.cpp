@@ -33,7 +33,7 @@ class NorJob : JobBody {
       : JobBody(context), settings_(settings), flash_(std::make_unique<NorFlash>()) {}
 
   void start() {
-    target_ = makeNorTarget(settings_.product);
+    target_ = settings_.board ? makeNorTarget(*settings_.board) : makeNorTarget(settings_.product);
     if (target_) {
       run();
       if (commandSetLoaded_) flash_->resetDevice(cable_, *target_);
@@ -95,7 +95,8 @@ void NorJob::run() {
 }
 
 bool NorJob::identify() {
-  const NorBusChoice bus{settings_.product, settings_.flashType, settings_.width, settings_.interleave, settings_.base};
+  const NorBusChoice bus{settings_.product, settings_.flashType, settings_.width, settings_.interleave, settings_.base,
+                         settings_.board.get()};
   const auto openAndShow = [this] {
     if (!openImage()) return false;
     page_.showByteCount(0, fileSize_);

@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "chain/chain_description.h"
+#include "targets/board_chip.h"
 
 namespace zorv {
 
@@ -12,6 +15,9 @@ namespace zorv {
 
 struct NandSettings {
   int product = 0;
+  // A board file's chip, which every job plays instead of the product's compiled one; null: the
+  // product as compiled.
+  std::shared_ptr<const BoardChip> board;
   ChainDescription chain;  // the devices on the cable around the product; empty: the product alone
   uint32_t block = 0;  // first block to write
   std::string imagePath;
@@ -24,6 +30,7 @@ struct NandSettings {
 
 struct NorSettings {
   int product = 0;
+  std::shared_ptr<const BoardChip> board;  // as NandSettings::board
   ChainDescription chain;
   int flashType = 0;            // index in the flash-type list; 9 AutoDetect, -1 none chosen
   int width = 8;                // bus width, 8 or 16 (anything else is refused as a flash setting)
@@ -43,6 +50,7 @@ enum ExtraMode : int { PinToggling = 0, ReadJtagId = 1 };
 
 struct ExtraSettings {
   int product = 0;
+  std::shared_ptr<const BoardChip> board;  // as NandSettings::board
   ChainDescription chain;
   int toggleCs = 0;
   int extraMode = PinToggling;

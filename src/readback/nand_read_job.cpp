@@ -90,7 +90,7 @@ class NandReadBack : JobBody {
 };
 
 void NandReadBack::run() {
-  target_ = makeNandTarget(settings_.product);
+  target_ = settings_.board ? makeNandTarget(*settings_.board) : makeNandTarget(settings_.product);
   if (!target_) return;
   if (identify() && firstBlockOnDevice()) {
     switch (settings_.mode) {

@@ -65,7 +65,7 @@ class NorReadBack : JobBody {
 };
 
 void NorReadBack::run() {
-  target_ = makeNorTarget(settings_.product);
+  target_ = settings_.board ? makeNorTarget(*settings_.board) : makeNorTarget(settings_.product);
   if (!target_) return;
   if (identify()) {
     switch (settings_.mode) {
@@ -81,7 +81,8 @@ void NorReadBack::run() {
 }
 
 bool NorReadBack::identify() {
-  const NorBusChoice bus{settings_.product, settings_.flashType, settings_.width, settings_.interleave, settings_.base};
+  const NorBusChoice bus{settings_.product, settings_.flashType, settings_.width, settings_.interleave, settings_.base,
+                         settings_.board.get()};
   return identifyNor(job_, *target_, *flash_, bus, {nullptr, [this] { return identifyUnknown(); }},
                      commandSetLoaded_);
 }
@@ -99,7 +100,7 @@ bool NorReadBack::identifyUnknown() {
     return true;
   }
   if (!settings_.raw) {
-    const std::string type = isFlashType(settings_.flashType) && !norAbilities(settings_.product).findsByDeviceCode
+    const std::string type = isFlashType(settings_.flashType) && !norAbilitiesOf(settings_.product, settings_.board.get()).findsByDeviceCode
                                  ? std::string(flashTypeListText(settings_.flashType))
                                  : std::string("a known type");
     box(format("Unknown FLASH ID (Maker: 0x%04X, Device: 0x%04X): not %s. Raw (--raw) reads the bus as it is",

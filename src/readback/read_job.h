@@ -1,10 +1,13 @@
 #pragma once
 
+#include <memory>
+
 #include <cstdint>
 #include <string>
 
 #include "cable/port_io.h"
 #include "chain/chain_description.h"
+#include "targets/board_chip.h"
 #include "link/jtag_link.h"
 #include "link/parallel_port_link.h"
 #include "page/image_file.h"
@@ -29,6 +32,7 @@ struct ReadSettings {
   ReadFlash flash = ReadFlash::Nand;
   ReadMode mode = ReadMode::Read;
   int product = 0;  // TargetProduct
+  std::shared_ptr<const BoardChip> board;  // a board file's chip; null: the product as compiled
   ChainDescription chain;  // the devices on the cable around the product; empty: the product alone
 
   // NOR bus, as the NOR page holds it (VESKAR ignores all four and detects its flash).

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "sim/described_board.h"
 #include "sim/lpt_pins.h"
 namespace zorv::sim {
 namespace {
@@ -10,7 +11,7 @@ constexpr uint8_t kIrCapture = 0x1;  // the two low bits of every IR capture are
 
 Board::Board(const BoardOptions& options)
     : options_(options),
-      chip_(simChip(options.chip)),
+      chip_(options.described ? describedChip(*options.described) : simChip(options.chip)),
       chipPosition_(options.chipPosition),
       instruction_(chip_.idcodeInstruction),
       ring_(static_cast<size_t>(chip_.boundaryLength), '0'),
@@ -113,7 +114,9 @@ void Board::risingEdge(bool tms, bool cableTdi) {
       }
       break;
     case TapState::CaptureIr: irShift_ = kIrCapture; break;
-    case TapState::ShiftIr: irShift_ = static_cast<uint8_t>((irShift_ >> 1) | (tdi ? 0x8 : 0)); break;
+    case TapState::ShiftIr:
+      irShift_ = (irShift_ >> 1) | (tdi ? uint32_t{1} << (chip_.instructionLength - 1) : 0u);
+      break;
     default: break;
   }
   const TapState next = nextTapState(state_, tms);
@@ -141,7 +144,8 @@ void Board::setExtest(bool active) {
 
 void Board::updateIr() {
   instruction_ = irShift_;
-  if (instruction_ == kExtestInstruction) {
+  preload_ = instruction_ == chip_.preloadInstruction && instruction_ != chip_.extestInstruction;
+  if (instruction_ == chip_.extestInstruction || preload_) {
     selected_ = Selected::Boundary;
   } else if (instruction_ == chip_.idcodeInstruction) {
     selected_ = Selected::Idcode;
@@ -150,8 +154,11 @@ void Board::updateIr() {
   } else {
     selected_ = Selected::Bypass;
   }
-  if (instruction_ == kExtestInstruction) ++extestLoads_;
-  setExtest(instruction_ == kExtestInstruction);
+  if (instruction_ == chip_.extestInstruction) {
+    ++extestLoads_;
+    if (firstExtestLatches_.empty()) firstExtestLatches_ = latch_;
+  }
+  setExtest(instruction_ == chip_.extestInstruction);
 }
 
 void Board::captureDr() {
@@ -180,6 +187,8 @@ void Board::updateDr() {
       const size_t pos = static_cast<size_t>(ringPos_);
       std::memcpy(latch_.data(), ring_.data() + pos, n - pos);
       std::memcpy(latch_.data() + (n - pos), ring_.data(), pos);
+      // Preloaded latches wait for EXTEST; the pins stay the chip's own until then.
+      if (preload_) break;
       ++updates_;
       if (recording_) boundaryUpdates_.push_back({shiftedBits_, mark_});
       for (size_t i = 0; i < n; ++i) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,8 +22,12 @@ struct OtherTap {
   std::optional<uint32_t> idcode;
 };
 
+struct DescribedBoard;
+
 struct BoardOptions {
   TargetProduct chip = Obrin;
+  // A board read from a board file and its chip's BSDL file (board=FILE); null: chip's own board.
+  std::shared_ptr<const DescribedBoard> described;
   // The other devices on the chain, nearest TDO first; the chip sits at chipPosition among them
   // (0: nearest TDO).
   std::vector<OtherTap> otherTaps;
@@ -58,7 +63,7 @@ class Board : public PortIo {
   const BoardOptions& options() const { return options_; }
   const SimChip& chip() const { return chip_; }
   TapState tapState() const { return state_; }
-  uint8_t instruction() const { return instruction_; }
+  uint32_t instruction() const { return instruction_; }
   uint64_t tckCount() const { return tck_; }
   bool extestActive() const { return extest_; }
   // The levels the boundary register drives, '0'/'1' per cell.
@@ -70,6 +75,8 @@ class Board : public PortIo {
   uint64_t updateCount() const { return updates_; }
   // Update-IR with EXTEST: from then on the boundary register's latches drive the pins.
   uint64_t extestLoads() const { return extestLoads_; }
+  // The latches as the first EXTEST put them on the pins; empty before it.
+  const std::string& firstExtestLatches() const { return firstExtestLatches_; }
   // The level on the cable's TDO (the device nearest TDO).
   bool tdoLevel() const { return levelAt(0); }
   // The other devices on the chain, nearest TDO first (the chip not among them).
@@ -125,9 +132,10 @@ class Board : public PortIo {
   int forcedTdo_ = -1;              // -1 none, else the level TDO reads
   uint32_t forcedScansLeft_ = 0;    // 0: forced for good
 
-  uint8_t instruction_;
-  uint8_t irShift_ = 0;
+  uint32_t instruction_;
+  uint32_t irShift_ = 0;
   bool extest_ = false;
+  bool preload_ = false;  // SAMPLE/PRELOAD: the boundary register is selected, the pins are the chip's
 
   enum class Selected : uint8_t { Idcode, Bypass, Boundary, Debug };
   Selected selected_ = Selected::Idcode;
@@ -142,6 +150,7 @@ class Board : public PortIo {
   std::vector<bool> everHigh_;
   uint64_t updates_ = 0;
   uint64_t extestLoads_ = 0;
+  std::string firstExtestLatches_;
   uint64_t shiftedBits_ = 0;  // into the boundary register since its Capture-DR
   bool recording_ = false;
   int mark_ = 0;

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "sim/board.h"
+#include "sim/described_board.h"
 #include "text/upper_case.h"
 
 namespace zorv::sim {
@@ -85,6 +86,15 @@ BoardOptions parseBoardOptions(const std::string& text) {
       options.chip = parseChip(value);
     } else if (key == "chain") {
       parseChain(value, options);
+    } else if (key == "board") {
+      // The chip, its chain and where its flash parts hang, from a board file.
+      std::optional<TargetProduct> product;
+      options.described = readDescribedBoard(value, product);
+      if (product) options.chip = *product;
+      if (options.described) {
+        options.otherTaps = options.described->otherTaps;
+        options.chipPosition = options.described->chipPosition;
+      }
     } else if (key == "noport") {
       options.portPresent = false;
     } else if (key == "noboard") {
@@ -119,6 +129,7 @@ std::vector<uint8_t> readBoardFile(const std::string& key, const std::string& pa
 std::unique_ptr<Board> makeBoard(const std::string& optionsText) {
   BoardOptions options = parseBoardOptions(optionsText);
   auto board = std::make_unique<Board>(options);
+  if (options.described) attachOutputControlWatch(*board, *options.described);
   attachNandFromOptions(*board, options);
   attachNorFromOptions(*board, options);
   if (!options.deviceOptions.empty()) {

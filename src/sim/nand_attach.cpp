@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "sim/board.h"
+#include "sim/described_board.h"
 #include "sim/nand_device.h"
 
 namespace zorv::sim {
@@ -89,7 +90,9 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
   NandDeviceConfig config;
   std::string value;
   bool present = true;
+  std::string asked;
   if (take(items, "nand", value)) {
+    asked = value;
     if (value == "none") {
       present = false;
     } else {
@@ -158,7 +161,8 @@ void attachNandFromOptions(Board& board, BoardOptions& options) {
   }
   std::string loadPath;
   const bool load = take(items, "nandload", loadPath);
-  if (!present) return;
+  // A board file without NAND carries none unless a part is asked for (which it refuses).
+  if (!present || (board.options().described && !describedNandWiring(*board.options().described) && asked.empty())) return;
   NandDevice& device = attachNandDevice(board, config);
   if (load) device.preload(0, readBoardFile("nandload", loadPath, device.geometry().mainSize()));
 }

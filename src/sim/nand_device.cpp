@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "sim/board.h"
+#include "sim/described_board.h"
 #include "text/format.h"
 
 namespace zorv::sim {
@@ -90,9 +91,9 @@ const NandGeometry* nandGeometry(uint8_t deviceCode) {
   return nullptr;
 }
 
-NandDevice::NandDevice(Board& board, TargetProduct chip, const NandDeviceConfig& config)
+NandDevice::NandDevice(Board& board, const NandWiring& wiring, const NandDeviceConfig& config)
     : board_(board),
-      wiring_(kWiring[chip]),
+      wiring_(wiring),
       config_(config),
       geometry_(geometryOf(config)),
       pageBytes_(geometry_.pageSize + geometry_.spareSize),
@@ -443,7 +444,12 @@ std::vector<uint32_t> NandDevice::storedPages() const {
 }
 
 NandDevice& attachNandDevice(Board& board, const NandDeviceConfig& config) {
-  auto device = std::make_unique<NandDevice>(board, board.options().chip, config);
+  const BoardOptions& options = board.options();
+  if (options.described && !describedNandWiring(*options.described)) {
+    throw std::invalid_argument("the board file wires no NAND flash");
+  }
+  const NandWiring& wiring = options.described ? *describedNandWiring(*options.described) : kWiring[options.chip];
+  auto device = std::make_unique<NandDevice>(board, wiring, config);
   return static_cast<NandDevice&>(board.attach(std::move(device)));
 }
 

@@ -85,7 +85,7 @@ struct NandDeviceConfig {
 // slips are reported to the board as violations.
 class NandDevice : public PinDevice {
  public:
-  NandDevice(Board& board, TargetProduct chip, const NandDeviceConfig& config);
+  NandDevice(Board& board, const NandWiring& wiring, const NandDeviceConfig& config);
 
   void pinsUpdated(const char* cells, int count, uint64_t tck) override;
   void capturePins(char* cells, int count, uint64_t tck) override;

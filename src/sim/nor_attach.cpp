@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "sim/described_board.h"
+
 namespace zorv::sim {
 
 // Board options of the NOR device:
@@ -97,7 +99,7 @@ uint64_t AttachedNor::programOperations() const {
 }
 
 AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
-  const bool veskar = options.chip == Veskar;
+  const bool veskar = options.chip == Veskar && !options.described;
   const std::string typeText = take(options, "nor", veskar ? "EN29LV040A" : "S29GL064M");
   const std::string widthText = take(options, "norwidth", "");
   const std::string interleaveText = take(options, "interleave", "1");
@@ -113,6 +115,9 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   const std::string tckText = take(options, "nortck", "");
   const bool slow = takeFlag(options, "norslow");
   if (typeText == "none") return {};
+  if (options.described && !describedHasNor(*options.described)) {
+    throw std::invalid_argument("the board file wires no NOR flash (nor=" + typeText + ")");
+  }
 
   const NorPart* catalogued = findNorPart(typeText);
   if (!catalogued) throw std::invalid_argument("unknown NOR part '" + typeText + "'");
@@ -132,7 +137,8 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
     throw std::invalid_argument(std::string(part->name) + " has no 8-bit mode");
   }
   if (veskar && (width != 8 || interleave != 1)) throw std::invalid_argument("VESKAR's NOR bus is 8 bits wide");
-  if (!veskar && norWiring(options.chip).chipSelect[region] < 0) {
+  const NorWiring& wiring = options.described ? describedNorWiring(*options.described) : norWiring(options.chip);
+  if (!veskar && wiring.chipSelect[region] < 0) {
     throw std::invalid_argument("the chip has no chip-select cell for norcs=" + regionText);
   }
 
@@ -171,7 +177,7 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
     attached.debug = reg.get();
     board.attachDebugRegister(std::move(reg));
   } else {
-    auto bank = std::make_unique<NorBank>(board, options.chip, region, std::move(chips), width);
+    auto bank = std::make_unique<NorBank>(board, wiring, region, std::move(chips), width);
     attached.bank = bank.get();
     board.attach(std::move(bank));
   }
@@ -182,6 +188,10 @@ AttachedNor attachNorDevice(Board& board, BoardOptions& options) {
   return attached;
 }
 
-void attachNorFromOptions(Board& board, BoardOptions& options) { attachNorDevice(board, options); }
+void attachNorFromOptions(Board& board, BoardOptions& options) {
+  // A board file without a NOR bus carries none unless asked for one (which it refuses).
+  if (options.described && !describedHasNor(*options.described) && options.deviceOptions.count("nor") == 0) return;
+  attachNorDevice(board, options);
+}
 
 }  // namespace zorv::sim

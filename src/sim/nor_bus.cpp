@@ -19,13 +19,20 @@ int ikaData(int n) { return 63 + 2 * n; }
 int ikaEnable(int n) { return 64 + 2 * n; }
 int ikaAddress(int n) { return n == 0 ? 0 : n < 16 ? n + 1 : 17 + 2 * (n - 16); }
 
-const NorWiring kObrin{32, obrinData, obrinEnable, '1', 24, obrinAddress, 176, 175,
+std::vector<int> cellsOf(int lines, int (*cell)(int)) {
+  std::vector<int> cells;
+  for (int n = 0; n < lines; ++n) cells.push_back(cell(n));
+  return cells;
+}
+
+const NorWiring kObrin{cellsOf(32, obrinData), cellsOf(32, obrinEnable), '1', cellsOf(24, obrinAddress), 176, 175,
                        {186, 184, 182, 180, 178, 177, 261, -1}};
-const NorWiring kTqr2400{16, tqrData, tqrEnable, '0', 26, tqrAddress, 131, 133,
+const NorWiring kTqr2400{cellsOf(16, tqrData), cellsOf(16, tqrEnable), '0', cellsOf(26, tqrAddress), 131, 133,
                          {116, 118, 120, 122, 124, 126, 127, 128}};
-const NorWiring kIka{16, ikaData, ikaEnable, '0', 25, ikaAddress, 47, 48, {46, 51, 53, 55, 57, 59, 39, 41}};
+const NorWiring kIka{cellsOf(16, ikaData), cellsOf(16, ikaEnable), '0', cellsOf(25, ikaAddress), 47, 48,
+                     {46, 51, 53, 55, 57, 59, 39, 41}};
 // VESKAR's flash is reached through its debug-access register, not through boundary cells.
-const NorWiring kNone{0, nullptr, nullptr, '0', 0, nullptr, -1, -1, {-1, -1, -1, -1, -1, -1, -1, -1}};
+const NorWiring kNone{{}, {}, '0', {}, -1, -1, {-1, -1, -1, -1, -1, -1, -1, -1}};
 
 }  // namespace
 
@@ -38,9 +45,9 @@ const NorWiring& norWiring(TargetProduct product) {
   }
 }
 
-NorBank::NorBank(Board& board, TargetProduct product, int region, std::vector<std::unique_ptr<NorChip>> chips,
+NorBank::NorBank(Board& board, const NorWiring& wiring, int region, std::vector<std::unique_ptr<NorChip>> chips,
                  int busWidth)
-    : board_(board), wiring_(norWiring(product)), csCell_(wiring_.chipSelect[region]), chips_(std::move(chips)),
+    : board_(board), wiring_(wiring), csCell_(wiring_.chipSelect[region]), chips_(std::move(chips)),
       busWidth_(busWidth) {
   for (auto& chip : chips_) chip->setViolationSink([this](const std::string& text) { board_.reportViolation(text); });
 }
@@ -74,7 +81,7 @@ std::vector<std::pair<uint32_t, uint32_t>> NorBank::erasedRanges() const {
 
 uint32_t NorBank::busAddress(const char* cells) const {
   uint32_t address = 0;
-  for (int n = 0; n < wiring_.addressLines; ++n) {
+  for (int n = 0; n < wiring_.addressLines(); ++n) {
     if (cells[wiring_.addressCell(n)] == '1') address |= 1u << n;
   }
   return address;
@@ -103,6 +110,10 @@ void NorBank::pinsUpdated(const char* cells, int count, uint64_t tck) {
   const bool reading = selected && cells[wiring_.outputEnable] == '0';
   const bool writing = selected && cells[wiring_.writeEnable] == '0';
   if (reading && writing) board_.reportViolation("NOR: nOE and nWE low together");
+  // BYTE# sets the part's bus width: it must not disagree with the bus the part sits on.
+  if (selected && wiring_.byteSelect >= 0 && (cells[wiring_.byteSelect] == '1') != (busWidth_ == 16 && chips_.size() == 1)) {
+    board_.reportViolation("NOR: BYTE# does not match the bus width");
+  }
   if (reading) {
     for (int n = 0; n < busWidth_; ++n) {
       if (chipDrives(cells, n)) {
@@ -144,7 +155,7 @@ void NorBank::pinsUpdated(const char* cells, int count, uint64_t tck) {
 
 void NorBank::capturePins(char* cells, int count, uint64_t) {
   if (!reading_ || count <= wiring_.dataCell(0)) return;
-  for (int n = 0; n < wiring_.dataLines; ++n) {
+  for (int n = 0; n < wiring_.dataLines(); ++n) {
     if (n < busWidth_) {
       cells[wiring_.dataCell(n)] = ((readValue_ >> n) & 1u) ? '1' : '0';
     } else if (!chipDrives(cells, n)) {

@@ -14,15 +14,20 @@ class Board;
 
 // Where a chip's external bus sits in its boundary register, as the board's schematic has it.
 struct NorWiring {
-  int dataLines;                // data lines the chip has
-  int (*dataCell)(int line);
-  int (*enableCell)(int line);  // the output-enable cell serving the line
+  std::vector<int> data;        // the cell of each data line the chip has
+  std::vector<int> enable;      // the output-enable cell serving each line
   char driveLevel;              // enable level that makes the chip drive the line
-  int addressLines;
-  int (*addressCell)(int line);
+  std::vector<int> address;     // the cell of each address line
   int outputEnable;             // nOE
   int writeEnable;              // nWE
   int chipSelect[8];            // per 512 MB region; -1 where the chip has none
+  int byteSelect = -1;          // BYTE#, where the board wires it to the chip: high for a 16-bit bus
+
+  int dataLines() const { return static_cast<int>(data.size()); }
+  int dataCell(int line) const { return data[static_cast<size_t>(line)]; }
+  int enableCell(int line) const { return enable[static_cast<size_t>(line)]; }
+  int addressLines() const { return static_cast<int>(address.size()); }
+  int addressCell(int line) const { return address[static_cast<size_t>(line)]; }
 };
 
 const NorWiring& norWiring(TargetProduct product);
@@ -32,7 +37,7 @@ const NorWiring& norWiring(TargetProduct product);
 // word address. A bus offset is a byte address as the chip puts it on its address lines.
 class NorBank : public PinDevice {
  public:
-  NorBank(Board& board, TargetProduct product, int region, std::vector<std::unique_ptr<NorChip>> chips, int busWidth);
+  NorBank(Board& board, const NorWiring& wiring, int region, std::vector<std::unique_ptr<NorChip>> chips, int busWidth);
 
   void pinsUpdated(const char* cells, int count, uint64_t tck) override;
   void capturePins(char* cells, int count, uint64_t tck) override;

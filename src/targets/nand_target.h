@@ -8,6 +8,8 @@
 
 namespace zorv {
 
+struct BoardChip;
+
 // Data-bus directions as setBusDirection takes them.
 inline constexpr int kBusOutput = 0;
 inline constexpr int kBusInput = 1;
@@ -28,27 +30,25 @@ class NandTarget {
   virtual uint8_t getDataByte(const char* captured) const = 0;
 };
 
-// The pin map of the product whose wiring it is bound to; the products differ only in that record.
-template <const ProductWiring& wiring>
+// The pin map of a wiring record: a product's (chip null), or a board's described by data, whose
+// chip the cable is then loaded with.
 class WiredNandTarget final : public NandTarget {
  public:
+  explicit WiredNandTarget(const ProductWiring& wiring, const BoardChip* chip = nullptr)
+      : wiring_(wiring), chip_(chip) {}
   void init(JtagCable& cable, char* productName, NandPins& pins, char*& image) override;
   void setBusDirection(char* image, int mode) const override;
   void putDataByte(char* image, uint8_t value) const override;
   uint8_t getDataByte(const char* captured) const override;
+
+ private:
+  const ProductWiring& wiring_;
+  const BoardChip* chip_;
 };
-
-using ObrinNandTarget = WiredNandTarget<kObrinWiring>;
-using Tqr2400NandTarget = WiredNandTarget<kTqr2400Wiring>;
-using IkaNandTarget = WiredNandTarget<kIkaWiring>;
-using VeskarNandTarget = WiredNandTarget<kVeskarWiring>;
-
-extern template class WiredNandTarget<kObrinWiring>;
-extern template class WiredNandTarget<kTqr2400Wiring>;
-extern template class WiredNandTarget<kIkaWiring>;
-extern template class WiredNandTarget<kVeskarWiring>;
 
 // The pin map of a product index, or null for an index that names no product.
 std::unique_ptr<NandTarget> makeNandTarget(int product);
+// The pin map of a board described by data; null when the board has no NAND.
+std::unique_ptr<NandTarget> makeNandTarget(const BoardChip& chip);
 
 }  // namespace zorv

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "cable/bit_string.h"
+#include "targets/board_chip.h"
 #include "targets/catalogue.h"
 
 namespace zorv {
@@ -36,14 +37,13 @@ int roundUp(int value, int multiple) { return (value + multiple - 1) / multiple 
 
 }  // namespace
 
-template <const ProductWiring& wiring>
-void BoundaryNorTarget<wiring>::init(JtagCable& cable, char* productName, char** image) {
-  *image = loadChip(cable, wiring.product, productName, ChipVariant::Boundary);
+void BoundaryNorTarget::init(JtagCable& cable, char* productName, char** image) {
+  *image = chip_ != nullptr ? loadBoardChip(cable, *chip_, productName)
+                            : loadChip(cable, wiring_.product, productName, ChipVariant::Boundary);
 }
 
-template <const ProductWiring& wiring>
-int BoundaryNorTarget<wiring>::setData(char* image, uint32_t value, int width, int) {
-  const NorBus& bus = *wiring.norBus;
+int BoundaryNorTarget::setData(char* image, uint32_t value, int width, int) {
+  const NorBus& bus = *wiring_.norBus;
   const int lines = static_cast<int>(bus.data.size());
   if (width < 1 || width > lines) return -1;
   const int driven = std::min(roundUp(width, bus.enableGroup), lines);
@@ -52,29 +52,25 @@ int BoundaryNorTarget<wiring>::setData(char* image, uint32_t value, int width, i
   return 0;
 }
 
-template <const ProductWiring& wiring>
-void BoundaryNorTarget<wiring>::setAddress(char* image, uint32_t address) {
-  const std::span<const int> lines = wiring.norBus->address;
+void BoundaryNorTarget::setAddress(char* image, uint32_t address) {
+  const std::span<const int> lines = wiring_.norBus->address;
   for (size_t n = 0; n < lines.size(); ++n) image[lines[n]] = bitChar((address >> n) & 1u);
 }
 
-template <const ProductWiring& wiring>
-void BoundaryNorTarget<wiring>::beginRead(JtagCable& cable, char* image, uint32_t address) {
-  const NorBus& bus = *wiring.norBus;
+void BoundaryNorTarget::beginRead(JtagCable& cable, char* image, uint32_t address) {
+  const NorBus& bus = *wiring_.norBus;
   for (const int enable : bus.dataEnables) image[enable] = bus.releaseLevel;
   setAddress(image, address);
   image[bus.outputEnable] = '0';
   cable.shiftDr(image, cable.bsrLength);
 }
 
-template <const ProductWiring& wiring>
-void BoundaryNorTarget<wiring>::endRead(JtagCable& cable, char* image) {
-  image[wiring.norBus->outputEnable] = '1';
+void BoundaryNorTarget::endRead(JtagCable& cable, char* image) {
+  image[wiring_.norBus->outputEnable] = '1';
   cable.shiftDr(image, cable.bsrLength);
 }
 
-template <const ProductWiring& wiring>
-int BoundaryNorTarget<wiring>::readCycle(JtagCable& cable, char* image, char* capture, uint32_t address,
+int BoundaryNorTarget::readCycle(JtagCable& cable, char* image, char* capture, uint32_t address,
                                          uint32_t* values, int, int width) {
   beginRead(cable, image, address);
   cable.shiftDrCapture(image, capture, cable.bsrLength);
@@ -83,29 +79,25 @@ int BoundaryNorTarget<wiring>::readCycle(JtagCable& cable, char* image, char* ca
   return 0;
 }
 
-template <const ProductWiring& wiring>
-int BoundaryNorTarget<wiring>::firstDataCell() {
-  const std::span<const int> data = wiring.norBus->data;
+int BoundaryNorTarget::firstDataCell() const {
+  const std::span<const int> data = wiring_.norBus->data;
   return *std::min_element(data.begin(), data.end());
 }
 
-template <const ProductWiring& wiring>
-size_t BoundaryNorTarget<wiring>::rawBytes() const {
-  const std::span<const int> data = wiring.norBus->data;
+size_t BoundaryNorTarget::rawBytes() const {
+  const std::span<const int> data = wiring_.norBus->data;
   return static_cast<size_t>(*std::max_element(data.begin(), data.end()) - firstDataCell() + 1);
 }
 
-template <const ProductWiring& wiring>
-void BoundaryNorTarget<wiring>::readCycleDeferred(JtagCable& cable, char* image, char*, uint32_t address,
+void BoundaryNorTarget::readCycleDeferred(JtagCable& cable, char* image, char*, uint32_t address,
                                                   uint8_t* raw, int) {
   beginRead(cable, image, address);
   cable.shiftDrCaptureDeferred(image, cable.bsrLength, firstDataCell(), static_cast<int>(rawBytes()), raw);
   endRead(cable, image);
 }
 
-template <const ProductWiring& wiring>
-uint32_t BoundaryNorTarget<wiring>::rawData(const uint8_t* raw, int width) {
-  const NorBus& bus = *wiring.norBus;
+uint32_t BoundaryNorTarget::rawData(const uint8_t* raw, int width) {
+  const NorBus& bus = *wiring_.norBus;
   const int lines = static_cast<int>(bus.data.size());
   const int sampled = bus.samplesWholeBus ? lines : std::clamp(width, 0, lines);
   const int first = firstDataCell();
@@ -116,10 +108,9 @@ uint32_t BoundaryNorTarget<wiring>::rawData(const uint8_t* raw, int width) {
   return value;
 }
 
-template <const ProductWiring& wiring>
-int BoundaryNorTarget<wiring>::writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int,
+int BoundaryNorTarget::writeCycle(JtagCable& cable, char* image, uint32_t address, uint32_t value, int,
                                           int width) {
-  const NorBus& bus = *wiring.norBus;
+  const NorBus& bus = *wiring_.norBus;
   setAddress(image, address);
   if (setData(image, value, width, 0) != 0) return -1;
   image[bus.writeEnable] = '0';
@@ -129,9 +120,8 @@ int BoundaryNorTarget<wiring>::writeCycle(JtagCable& cable, char* image, uint32_
   return 0;
 }
 
-template <const ProductWiring& wiring>
-uint32_t BoundaryNorTarget<wiring>::getData(const char* capture, int width) {
-  const NorBus& bus = *wiring.norBus;
+uint32_t BoundaryNorTarget::getData(const char* capture, int width) {
+  const NorBus& bus = *wiring_.norBus;
   const int lines = static_cast<int>(bus.data.size());
   const int sampled = bus.samplesWholeBus ? lines : std::clamp(width, 0, lines);
   uint32_t value = 0;
@@ -139,13 +129,9 @@ uint32_t BoundaryNorTarget<wiring>::getData(const char* capture, int width) {
   return value;
 }
 
-template <const ProductWiring& wiring>
-int BoundaryNorTarget<wiring>::chipSelectCell(uint32_t address) {
-  return wiring.norBus->chipSelects[address >> 29];
+int BoundaryNorTarget::chipSelectCell(uint32_t address) {
+  return wiring_.norBus->chipSelects[address >> 29];
 }
 
-template class BoundaryNorTarget<kObrinWiring>;
-template class BoundaryNorTarget<kTqr2400Wiring>;
-template class BoundaryNorTarget<kIkaWiring>;
 
 }  // namespace zorv

@@ -10,6 +10,8 @@
 
 namespace zorv {
 
+struct BoardChip;
+
 // What prepare answers: the bus is ready, or which step refused. The job tells the user.
 enum BusPreparation : int {
   BusReady = 0,
@@ -54,10 +56,12 @@ class NorTarget {
   virtual std::string preparedLines() const { return {}; }
 };
 
-// The NOR bus of a boundary-scan product, played against the named cells of its wiring record.
-template <const ProductWiring& wiring>
+// The NOR bus of a boundary-scan product, played against the named cells of its wiring record; for a
+// board described by data, chip is what the cable is loaded with.
 class BoundaryNorTarget final : public NorTarget {
  public:
+  explicit BoundaryNorTarget(const ProductWiring& wiring, const BoardChip* chip = nullptr)
+      : wiring_(wiring), chip_(chip) {}
   void init(JtagCable& cable, char* productName, char** image) override;
   int setData(char* image, uint32_t value, int width, int flags) override;
   void setAddress(char* image, uint32_t address) override;
@@ -73,21 +77,18 @@ class BoundaryNorTarget final : public NorTarget {
 
  private:
   // The cells from the lowest data line to the highest: the one range a read captures.
-  static int firstDataCell();
+  int firstDataCell() const;
   // Drives the read's address with the output enable low; the caller captures, then ends it.
   void beginRead(JtagCable& cable, char* image, uint32_t address);
   void endRead(JtagCable& cable, char* image);
+
+  const ProductWiring& wiring_;
+  const BoardChip* chip_;
 };
-
-using ObrinNorTarget = BoundaryNorTarget<kObrinWiring>;
-using Tqr2400NorTarget = BoundaryNorTarget<kTqr2400Wiring>;
-using IkaNorTarget = BoundaryNorTarget<kIkaWiring>;
-
-extern template class BoundaryNorTarget<kObrinWiring>;
-extern template class BoundaryNorTarget<kTqr2400Wiring>;
-extern template class BoundaryNorTarget<kIkaWiring>;
 
 // The product's class, or null for an index outside 0..3.
 std::unique_ptr<NorTarget> makeNorTarget(int product);
+// The NOR bus of a board described by data; null when the board has none.
+std::unique_ptr<NorTarget> makeNorTarget(const BoardChip& chip);
 
 }  // namespace zorv

@@ -153,4 +153,10 @@ constexpr ProductWiring kVeskarWiring{
     Veskar, {{36, 42, 34, 32, 38, 40}, {30, -2, '1', '0'}}, nullptr,
     {'1', kVeskarEnables, kVeskarToggled, kVeskarChipSelects, {}}};
 
+const ProductWiring& productWiring(TargetProduct product) {
+  static const ProductWiring* const kWirings[kProductCount] = {&kObrinWiring, &kTqr2400Wiring, &kIkaWiring,
+                                                               &kVeskarWiring};
+  return *kWirings[product];
+}
+
 }  // namespace zorv

@@ -30,12 +30,20 @@ struct NandPins {
   int32_t pinAle = 0;  // ALE, high active
 };
 
-// The eight NAND data lines run in steps of two cells, each followed directly by its direction cell.
+// The eight NAND data lines. On the products they run in steps of two cells, each followed directly
+// by its direction cell; a board described by data names each line's cell and direction cell.
 struct NandDataBus {
   int io0;           // data cell of I/O0
   int step;          // +2 or -2 from I/On to I/On+1
   char outputLevel;  // direction character that makes the chip drive the line
   char inputLevel;
+  std::span<const int> lines = {};       // data cell of I/O0..I/O7; empty: io0 and step place them
+  std::span<const int> directions = {};  // direction cell of I/O0..I/O7, with lines
+
+  int dataCell(int n) const { return lines.empty() ? io0 + n * step : lines[static_cast<size_t>(n)]; }
+  int directionCell(int n) const {
+    return directions.empty() ? io0 + n * step + 1 : directions[static_cast<size_t>(n)];
+  }
 };
 
 struct NandWiring {
@@ -78,5 +86,8 @@ extern const ProductWiring kObrinWiring;
 extern const ProductWiring kTqr2400Wiring;
 extern const ProductWiring kIkaWiring;
 extern const ProductWiring kVeskarWiring;
+
+// The wiring record of a product.
+const ProductWiring& productWiring(TargetProduct product);
 
 }  // namespace zorv

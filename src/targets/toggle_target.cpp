@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "targets/board_chip.h"
 #include "targets/catalogue.h"
 
 namespace zorv {
@@ -15,33 +16,29 @@ void writeCells(char* image, std::span<const CellRange> ranges, char level) {
 
 }  // namespace
 
-template <const ProductWiring& wiring>
-void WiredToggleTarget<wiring>::init(JtagCable& cable, char* productName, char*& image) {
-  image = loadChip(cable, wiring.product, productName, ChipVariant::Boundary);
+void WiredToggleTarget::init(JtagCable& cable, char* productName, char*& image) {
+  image = chip_ != nullptr ? loadBoardChip(cable, *chip_, productName)
+                           : loadChip(cable, wiring_.product, productName, ChipVariant::Boundary);
 }
 
-template <const ProductWiring& wiring>
-void WiredToggleTarget<wiring>::prepareOutputs(JtagCable&, char* image) {
-  writeCells(image, wiring.toggle.outputEnables, wiring.toggle.enableLevel);
+void WiredToggleTarget::prepareOutputs(JtagCable&, char* image) {
+  writeCells(image, wiring_.toggle.outputEnables, wiring_.toggle.enableLevel);
 }
 
-template <const ProductWiring& wiring>
-void WiredToggleTarget<wiring>::driveHigh(JtagCable& cable, char* image) {
-  writeCells(image, wiring.toggle.toggled, '1');
+void WiredToggleTarget::driveHigh(JtagCable& cable, char* image) {
+  writeCells(image, wiring_.toggle.toggled, '1');
   cable.shiftDr(image, cable.bsrLength);
 }
 
-template <const ProductWiring& wiring>
-void WiredToggleTarget<wiring>::driveLow(JtagCable& cable, char* image, int toggleCs) {
-  writeCells(image, wiring.toggle.toggled, '0');
-  writeCells(image, wiring.toggle.chipSelects, toggleCs != 0 ? '0' : '1');
-  writeCells(image, wiring.toggle.heldHigh, '1');
+void WiredToggleTarget::driveLow(JtagCable& cable, char* image, int toggleCs) {
+  writeCells(image, wiring_.toggle.toggled, '0');
+  writeCells(image, wiring_.toggle.chipSelects, toggleCs != 0 ? '0' : '1');
+  writeCells(image, wiring_.toggle.heldHigh, '1');
   cable.shiftDr(image, cable.bsrLength);
 }
 
-template class WiredToggleTarget<kObrinWiring>;
-template class WiredToggleTarget<kTqr2400Wiring>;
-template class WiredToggleTarget<kIkaWiring>;
-template class WiredToggleTarget<kVeskarWiring>;
+std::unique_ptr<ToggleTarget> makeToggleTarget(const BoardChip& chip) {
+  return chip.toggleable ? std::make_unique<WiredToggleTarget>(chip.wiring, &chip) : nullptr;
+}
 
 }  // namespace zorv

@@ -7,6 +7,8 @@
 
 namespace zorv {
 
+struct BoardChip;
+
 // The pin toggling of one product: a stateless strategy that a job creates for its run.
 class ToggleTarget {
  public:
@@ -23,28 +25,27 @@ class ToggleTarget {
   virtual void driveLow(JtagCable& cable, char* image, int toggleCs) = 0;
 };
 
-// The toggling of the product whose wiring it is bound to. Toggling always goes through the
-// boundary register, VESKAR's too: length 80, and the debug instruction is left as it was.
-template <const ProductWiring& wiring>
+// The toggling of a wiring record: a product's, or a board's described by data (chip set). Toggling
+// always goes through the boundary register, VESKAR's too: length 80, and the debug instruction is
+// left as it was.
 class WiredToggleTarget final : public ToggleTarget {
  public:
+  explicit WiredToggleTarget(const ProductWiring& wiring, const BoardChip* chip = nullptr)
+      : wiring_(wiring), chip_(chip) {}
   void init(JtagCable& cable, char* productName, char*& image) override;
   void prepareOutputs(JtagCable& cable, char* image) override;
   void driveHigh(JtagCable& cable, char* image) override;
   void driveLow(JtagCable& cable, char* image, int toggleCs) override;
+
+ private:
+  const ProductWiring& wiring_;
+  const BoardChip* chip_;
 };
-
-using ObrinToggleTarget = WiredToggleTarget<kObrinWiring>;
-using Tqr2400ToggleTarget = WiredToggleTarget<kTqr2400Wiring>;
-using IkaToggleTarget = WiredToggleTarget<kIkaWiring>;
-using VeskarToggleTarget = WiredToggleTarget<kVeskarWiring>;
-
-extern template class WiredToggleTarget<kObrinWiring>;
-extern template class WiredToggleTarget<kTqr2400Wiring>;
-extern template class WiredToggleTarget<kIkaWiring>;
-extern template class WiredToggleTarget<kVeskarWiring>;
 
 // The toggle target of a product index; null for an index outside 0 to 3.
 std::unique_ptr<ToggleTarget> makeToggleTarget(int product);
+// The toggling of a board described by data; null where its data lines cannot all be turned to
+// drive at one level.
+std::unique_ptr<ToggleTarget> makeToggleTarget(const BoardChip& chip);
 
 }  // namespace zorv

@@ -83,33 +83,37 @@ namespace {
 const char* const kChips[] = {"OBRIN", "TQR2400", "IKA", "VESKAR"};
 }  // namespace
 
-std::vector<JobCase> allJobs() {
+std::vector<JobCase> allJobs(const BoardOfProduct& boardOf) {
   std::vector<JobCase> cases;
+  const auto boardFor = [boardOf](int product) { return boardOf ? boardOf(product) : nullptr; };
   const uint8_t nandCodes[] = {0x75, 0xF1, 0xF1, 0xF1};  // few blocks: the bad-block scan reads them all
   for (int p = 0; p < kProductCount; ++p) {
     const std::string chip = std::string("chip=") + kChips[p];
-    cases.push_back({std::string(kChips[p]) + " idcode", chip, 0, [p](Rig&, JobPage& page, JtagLink& port, auto&, auto&) {
+    cases.push_back({std::string(kChips[p]) + " idcode", chip, 0, [p, boardFor](Rig&, JobPage& page, JtagLink& port, auto&, auto&) {
                        ExtraSettings s;
                        s.product = p;
+                       s.board = boardFor(p);
                        s.extraMode = ReadJtagId;
                        runExtraJob(page, port, s);
                      }});
-    cases.push_back({std::string(kChips[p]) + " toggle", chip, 0, [p](Rig&, JobPage& page, JtagLink& port, auto&, auto&) {
+    cases.push_back({std::string(kChips[p]) + " toggle", chip, 0, [p, boardFor](Rig&, JobPage& page, JtagLink& port, auto&, auto&) {
                        ExtraSettings s;
                        s.product = p;
+                       s.board = boardFor(p);
                        s.extraMode = PinToggling;
                        s.toggleCs = 1;
                        runExtraJob(page, port, s, testing::fastTicks(page, testing::stopDuringCycle(2)));
                      }});
     const uint8_t code = nandCodes[p];
     cases.push_back({std::string(kChips[p]) + " NAND download with verify", chip, code,
-                     [p](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, auto&) {
+                     [p, boardFor](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, auto&) {
                        rig.nand->preload(0, imageOf(rig.nand->geometry().pageSize, 9));
                        const Bytes bytes = imageOf(rig.nand->geometry().pageSize + 300, 1);
                        std::ofstream(image, std::ios::binary)
                            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
                        NandSettings s;
                        s.product = p;
+                       s.board = boardFor(p);
                        s.block = 1;
                        s.imagePath = image.string();
                        s.verify = 1;
@@ -117,7 +121,7 @@ std::vector<JobCase> allJobs() {
                      }});
     for (const ReadMode mode : {ReadMode::Read, ReadMode::Verify, ReadMode::Erase, ReadMode::BadScan}) {
       cases.push_back({std::string(kChips[p]) + " NAND read-back " + std::to_string(static_cast<int>(mode)), chip,
-                       code, [p, mode](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, const fs::path& out) {
+                       code, [p, mode, boardFor](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, const fs::path& out) {
                          const uint32_t pageSize = rig.nand->geometry().pageSize;
                          const uint32_t block = rig.nand->geometry().blockSize();
                          rig.nand->preload(block, imageOf(pageSize * 2, 3));
@@ -128,6 +132,7 @@ std::vector<JobCase> allJobs() {
                          s.flash = ReadFlash::Nand;
                          s.mode = mode;
                          s.product = p;
+                       s.board = boardFor(p);
                          s.block = 1;
                          s.size = pageSize + 100;
                          s.count = 1;
@@ -152,13 +157,14 @@ std::vector<JobCase> allJobs() {
   };
   for (const NorType& t : types) {
     cases.push_back({std::string(t.options) + " NOR download", t.options, 0,
-                     [t](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, auto&) {
+                     [t, boardFor](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, auto&) {
                        for (uint32_t o = 0; o < 0x300; ++o) rig.nor.setBusByte(0x10000 + o, 0x5A);
                        const Bytes bytes = imageOf(200, static_cast<unsigned>(t.type));
                        std::ofstream(image, std::ios::binary)
                            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
                        NorSettings s;
                        s.product = t.product;
+                       s.board = boardFor(t.product);
                        s.flashType = t.type;
                        s.width = t.width;
                        s.base = 0;
@@ -170,7 +176,7 @@ std::vector<JobCase> allJobs() {
   for (const NorType& t : {types[3], types[9]}) {
     for (const ReadMode mode : {ReadMode::Read, ReadMode::Verify, ReadMode::Erase}) {
       cases.push_back({std::string(t.options) + " NOR read-back " + std::to_string(static_cast<int>(mode)), t.options, 0,
-                       [t, mode](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, const fs::path& out) {
+                       [t, mode, boardFor](Rig& rig, JobPage& page, JtagLink& port, const fs::path& image, const fs::path& out) {
                          for (uint32_t o = 0; o < 0x200; ++o) rig.nor.setBusByte(o, static_cast<uint8_t>(o * 5));
                          const Bytes bytes = imageOf(0x100, 4);
                          std::ofstream(image, std::ios::binary)
@@ -179,6 +185,7 @@ std::vector<JobCase> allJobs() {
                          s.flash = ReadFlash::Nor;
                          s.mode = mode;
                          s.product = t.product;
+                       s.board = boardFor(t.product);
                          s.flashType = t.type;
                          s.width = t.width;
                          s.block = 0;

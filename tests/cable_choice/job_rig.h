@@ -14,6 +14,7 @@
 #include "link/jtag_link.h"
 #include "link/parallel_port_link.h"
 #include "page/job_page.h"
+#include "targets/board_chip.h"
 #include "sim/board.h"
 #include "sim/nand_device.h"
 #include "sim/nor_attach.h"
@@ -61,8 +62,12 @@ struct JobCase {
       run;
 };
 
+// The board chip each case's settings carry for its product; none (the default), or null from it:
+// the product as compiled.
+using BoardOfProduct = std::function<std::shared_ptr<const BoardChip>(int product)>;
+
 // Every job on every product: identification, toggling, NAND and NOR downloads, read-back.
-std::vector<JobCase> allJobs();
+std::vector<JobCase> allJobs(const BoardOfProduct& boardOf = {});
 
 struct Outcome {
   std::string log;

@@ -194,7 +194,7 @@ TEST(PinToggling, VeskarTogglesThroughTheBoundaryRegister) {
   cable.bsrLength = 0;
   char name[8];
   PinToggler toggler;
-  VeskarToggleTarget target;
+  WiredToggleTarget target(kVeskarWiring);
   toggler.bind(cable, target, name);
   EXPECT_EQ(cable.bsrLength, 80);
   EXPECT_STREQ(cable.debugInstruction, "1001");

@@ -14,12 +14,13 @@ allowed() {
     cmsis_dap) echo "text link" ;;
     targets) echo "text cable link bsdl" ;;
     chain) echo "text bsdl cable link targets" ;;
+    board) echo "text bsdl cable link targets chain" ;;
     page) echo "text bsdl cable link targets chain" ;;
     nand | nor | extra) echo "text bsdl cable link targets chain page" ;;
     readback) echo "text bsdl cable link targets chain page nand nor" ;;
     sim) echo "text bsdl cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
     cable_choice) echo "text cable link sim cmsis_dap" ;;
-    cli) echo "text bsdl cable link targets chain page nand nor extra readback cable_choice" ;;
+    cli) echo "text bsdl cable link targets chain board page nand nor extra readback cable_choice" ;;
     ui) echo "text bsdl cable link targets chain page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac

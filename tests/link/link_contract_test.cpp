@@ -163,7 +163,7 @@ struct Outcome {
   std::string deferred;
   std::string failure;
   sim::TapState tap = sim::TapState::TestLogicReset;
-  uint8_t instruction = 0;
+  uint32_t instruction = 0;
   std::string driven;
   uint64_t updates = 0;
 };
