@@ -66,7 +66,9 @@ void ExtraPage::resetToPinToggling() {
 
 std::function<void()> ExtraPage::makeJob() {
   ExtraSettings settings = settings_;
-  settings.chain = chain();
+  settings.product = jobProduct(settings.product);
+  settings.board = jobChip();
+  settings.chain = jobChain();
   return [this, job = job_, settings] { job(bridge(), port(), settings); };
 }
 

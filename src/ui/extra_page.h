@@ -39,6 +39,7 @@ class ExtraPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
 
  private:
   ExtraSettings settings_;

@@ -90,8 +90,9 @@ void NandPage::copySettingsToControls() {
 
 NandSettings NandPage::settings() const {
   NandSettings settings;
-  settings.product = product_;
-  settings.chain = chain();
+  settings.product = jobProduct(product_);
+  settings.board = jobChip();
+  settings.chain = jobChain();
   settings.block = parseBlockNumber(blockText_);
   settings.imagePath = imagePath_.toStdString();
   settings.verify = verify_;

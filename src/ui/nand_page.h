@@ -43,6 +43,7 @@ class NandPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
 
  private:
   void onInitDialog();

@@ -120,8 +120,9 @@ void NorPage::copySettingsToControls() {
 
 NorSettings NorPage::settings() const {
   NorSettings settings;
-  settings.chain = chain();
-  settings.product = product_;
+  settings.chain = jobChain();
+  settings.product = jobProduct(product_);
+  settings.board = jobChip();
   settings.flashType = flashType_;
   // The lists hold the powers of two from their first entry; no entry chosen is no setting at all.
   const int interleaveIndex = controls_.comboBox(Interleave)->currentIndex();

@@ -63,6 +63,7 @@ class NorPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
   void jobStarted() override { jobProduct_ = product_; }
 
  private:

@@ -1,3 +1,4 @@
+#include "targets/board_chip.h"
 #include "ui/read_page.h"
 
 #include <QAbstractButton>
@@ -268,11 +269,12 @@ bool ReadPage::confirmStart() {
 
 QString ReadPage::startRefusal() {
   ReadSettings settings;
-  settings.chain = chain();
+  settings.chain = jobChain();
   settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
   settings.mode = mode_;
-  settings.product = product_;
-  if (settings.flash == ReadFlash::Nor && !(isKnownProduct(product_) && norAbilities(product_).findsByDeviceCode)) {
+  settings.product = jobProduct(product_);
+  settings.board = jobChip();
+  if (settings.flash == ReadFlash::Nor && !norAbilitiesOf(settings.product, settings.board.get()).findsByDeviceCode) {
     settings.flashType = flashType_;
     settings.interleave = controls_.comboBox(Interleave)->currentIndex() == 1 ? 2 : 1;
     settings.width = controls_.comboBox(Width)->currentIndex() == 1 ? 16 : 8;

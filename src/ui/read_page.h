@@ -70,6 +70,7 @@ class ReadPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
   QString startRefusal() override;
   bool confirmStart() override;
   void showEvent(QShowEvent* event) override;

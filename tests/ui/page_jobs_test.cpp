@@ -325,6 +325,58 @@ TEST_F(PageJobsTest, JobsTakeTheChainTheWindowKeeps) {
   EXPECT_TRUE(window->boxes.isEmpty());
 }
 
+// A board file chosen in the window: every job plays its chip on its chain, as --board does; the
+// board shows beside the cable.
+TEST_F(PageJobsTest, JobsTakeTheBoardChosenInTheWindow) {
+  const std::string boardFile = std::string(ZORV_TEST_BOARDS) + "/kestrel9.toml";
+  ASSERT_TRUE(open(("sim:board=" + boardFile + ",nand=0xF1").c_str()));
+  ASSERT_TRUE(window->dialog->useBoardFile(QString::fromStdString(boardFile)));
+  EXPECT_EQ(window->dialog->connectionBar().shownBoard(), "Board: kestrel9.toml");
+  EXPECT_TRUE(window->dialog->connectionBar().shownText().endsWith(", chain 8:0x0A51C093,target"));
+  NandPage& nand = window->nand();
+  chooseImage(nand, NandPage::OpenButton, writeImage(2048 * 2 + 100));
+  window->click(nand, NandPage::Verify);
+  window->click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << nand.logText().toStdString();
+  EXPECT_TRUE(nand.logText().endsWith("  Verifying... OK.\r\n\r\n")) << nand.logText().toStdString();
+}
+
+// A board file that cannot be read is refused with a box naming its line, the board chosen before
+// staying; a product other than the board's is refused before any job starts; "No board" forgets it.
+TEST_F(PageJobsTest, BoardChoicesTheWindowRefuses) {
+  ASSERT_TRUE(open(kNandBoard));
+  MainDialog& dialog = *window->dialog;
+  QStringList remembered;
+  QObject::connect(&dialog, &MainDialog::boardChosen, [&](const QString& path) { remembered << path; });
+  const QString obrin = QStringLiteral(ZORV_SHIPPED_BOARDS "/obrin.toml");
+  QString picked = obrin;
+  dialog.setBoardAsker([&](QWidget*, const QString&) { return picked; });
+  dialog.chooseBoardFile();
+  ASSERT_EQ(remembered, QStringList{obrin});
+
+  picked = dir.filePath("broken.toml");
+  std::ofstream(picked.toStdString()) << "chain = \"target\"\n[target\n";
+  dialog.chooseBoardFile();
+  ASSERT_EQ(window->boxes.size(), 1);
+  EXPECT_TRUE(window->boxes[0].startsWith(picked + ":2: ")) << window->boxes[0].toStdString();
+  EXPECT_EQ(dialog.board()->path, obrin.toStdString());
+  EXPECT_EQ(dialog.connectionBar().shownBoard(), "Board: obrin.toml");
+  EXPECT_EQ(remembered.size(), 1);
+
+  NandPage& nand = window->nand();
+  window->click(nand, NandPage::ProductRadio2);
+  window->click(nand, NandPage::StartButton);
+  EXPECT_FALSE(nand.jobRunning());
+  EXPECT_EQ(window->boxes.last(), "The board file " + obrin + " is built around OBRIN, not IKA");
+  EXPECT_TRUE(nand.logText().isEmpty());
+
+  dialog.connectionBar().noBoardAction()->trigger();
+  EXPECT_EQ(dialog.board(), nullptr);
+  EXPECT_EQ(dialog.connectionBar().shownBoard(), "Board: none");
+  EXPECT_EQ(remembered.last(), QString());
+}
+
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
 const std::vector<int> kReadInputs = {1070, 1071, 1072, 1073, 1074, 1075, 1076, 1077, 1080, 1083, 1084,
                                       1085, 1086, 1087, 1092, 1093, 1094, 1095, 1096, 1097, 1098, 1099, 1109};
