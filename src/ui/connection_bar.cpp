@@ -1,5 +1,6 @@
 #include "ui/connection_bar.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -48,11 +49,11 @@ void ConnectionBar::showConnection(const Connection& connection, const QString& 
 QString ConnectionBar::shownText() const { return shown_->text(); }
 
 void ConnectionBar::showBoard(const QString& name, const QString& path) {
-  board_->setText(QStringLiteral("Board: ") + (name.isEmpty() ? QStringLiteral("none") : name));
+  boardText_ = QStringLiteral("Board: ") + (name.isEmpty() ? QStringLiteral("none") : name);
+  const QFontMetrics metrics = board_->fontMetrics();
+  board_->setText(metrics.elidedText(boardText_, Qt::ElideMiddle, 18 * metrics.averageCharWidth()));
   board_->setToolTip(path);
   noBoard_->setEnabled(!name.isEmpty());
 }
-
-QString ConnectionBar::shownBoard() const { return board_->text(); }
 
 }  // namespace zorv::ui

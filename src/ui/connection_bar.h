@@ -33,7 +33,8 @@ class ConnectionBar : public QWidget {
   QPushButton* changeButton() const { return change_; }
   // name: the board file's name, empty for none; path: where it is (its tooltip).
   void showBoard(const QString& name, const QString& path);
-  QString shownBoard() const;
+  // The board as shown, before a long name is elided to leave the cable its room.
+  QString shownBoard() const { return boardText_; }
   QPushButton* boardButton() const { return boardButton_; }
   QAction* boardFileAction() const { return boardFile_; }
   QAction* noBoardAction() const { return noBoard_; }
@@ -47,6 +48,7 @@ class ConnectionBar : public QWidget {
   QLineEdit* shown_;
   QPushButton* change_;
   QLabel* board_;
+  QString boardText_;  // as shown before eliding
   QPushButton* boardButton_;
   QAction* boardFile_;
   QAction* noBoard_;
