@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "extra/extra_job.h"
+#include "targets/toggle_target.h"
 
 namespace zorv::ui {
 namespace {
@@ -62,6 +63,11 @@ void ExtraPage::resetToPinToggling() {
   copyControlsToSettings();
   settings_.extraMode = zorv::PinToggling;
   copySettingsToControls();
+}
+
+QString ExtraPage::boardRefusal() const {
+  if (settings_.extraMode != zorv::PinToggling || makeToggleTarget(*board()->chip)) return {};
+  return QStringLiteral("The board's data lines are turned to drive at different levels: toggle cannot drive them all");
 }
 
 std::function<void()> ExtraPage::makeJob() {

@@ -58,6 +58,12 @@ void JobPageWidget::startOrStopJob() {
                               QString::fromUtf8(chipDescriptor(static_cast<TargetProduct>(chosen)).name)));
       return;
     }
+    // A board without what the job drives would give a job that does nothing and says nothing.
+    const QString boardMissing = board_ ? boardRefusal() : QString();
+    if (!boardMissing.isEmpty()) {
+      showMessageBox(boardMissing);
+      return;
+    }
     const QString settingsRefusal = startRefusal();
     if (!settingsRefusal.isEmpty()) {
       showMessageBox(settingsRefusal);

@@ -125,6 +125,9 @@ class JobPageWidget : public QWidget {
   virtual QString startRefusal() { return {}; }
   // The product the page's radio buttons choose now.
   virtual int chosenProduct() const = 0;
+  // Why the board file chosen cannot serve the job the page would start (it lacks the flash, say),
+  // or empty; asked only with a board file chosen.
+  virtual QString boardRefusal() const { return {}; }
   // After the settings passed startRefusal: false when the user declines the job (nothing starts).
   virtual bool confirmStart() { return true; }
   // A Yes/No question to the user, modal to the window; true for Yes.

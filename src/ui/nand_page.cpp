@@ -101,6 +101,11 @@ NandSettings NandPage::settings() const {
   return settings;
 }
 
+QString NandPage::boardRefusal() const {
+  if (board()->chip->hasNand) return {};
+  return QStringLiteral("The board file %1 has no NAND flash").arg(QString::fromStdString(board()->path));
+}
+
 std::function<void()> NandPage::makeJob() {
   return [this, job = job_, settings = settings()] { job(bridge(), port(), settings); };
 }

@@ -267,6 +267,14 @@ bool ReadPage::confirmStart() {
   return true;
 }
 
+QString ReadPage::boardRefusal() const {
+  const BoardChip& chip = *board()->chip;
+  const bool nor = flash_ == static_cast<int>(ReadFlash::Nor);
+  if (nor ? chip.hasNor || chip.nor.throughDebugPath : chip.hasNand) return {};
+  return QStringLiteral("The board file %1 has no %2 flash")
+      .arg(QString::fromStdString(board()->path), nor ? QStringLiteral("NOR") : QStringLiteral("NAND"));
+}
+
 QString ReadPage::startRefusal() {
   ReadSettings settings;
   settings.chain = jobChain();

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -343,7 +344,8 @@ TEST_F(PageJobsTest, JobsTakeTheBoardChosenInTheWindow) {
 }
 
 // A board file that cannot be read is refused with a box naming its line, the board chosen before
-// staying; a product other than the board's is refused before any job starts; "No board" forgets it.
+// staying; a product other than the board's, or a board without the page's flash, is refused before
+// any job starts; "No board" forgets it.
 TEST_F(PageJobsTest, BoardChoicesTheWindowRefuses) {
   ASSERT_TRUE(open(kNandBoard));
   MainDialog& dialog = *window->dialog;
@@ -369,6 +371,19 @@ TEST_F(PageJobsTest, BoardChoicesTheWindowRefuses) {
   window->click(nand, NandPage::StartButton);
   EXPECT_FALSE(nand.jobRunning());
   EXPECT_EQ(window->boxes.last(), "The board file " + obrin + " is built around OBRIN, not IKA");
+  EXPECT_TRUE(nand.logText().isEmpty());
+
+  // A board without NAND flash: the NAND job would have nothing to drive.
+  std::ifstream shipped(obrin.toStdString());
+  std::string text((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+  text.erase(text.find("[nand]"), text.find("[nor]") - text.find("[nand]"));
+  picked = dir.filePath("nor-only.toml");
+  std::ofstream(picked.toStdString()) << text;
+  dialog.chooseBoardFile();
+  window->click(nand, NandPage::ProductRadio0);
+  window->click(nand, NandPage::StartButton);
+  EXPECT_FALSE(nand.jobRunning());
+  EXPECT_EQ(window->boxes.last(), "The board file " + picked + " has no NAND flash");
   EXPECT_TRUE(nand.logText().isEmpty());
 
   dialog.connectionBar().noBoardAction()->trigger();
