@@ -385,6 +385,11 @@ TEST_F(PageJobsTest, BoardChoicesTheWindowRefuses) {
   EXPECT_FALSE(nand.jobRunning());
   EXPECT_EQ(window->boxes.last(), "The board file " + picked + " has no NAND flash");
   EXPECT_TRUE(nand.logText().isEmpty());
+  // Its NOR flash is there for the NOR tab, which gets as far as asking for an image.
+  NorPage& nor = window->nor();
+  window->click(nor, NorPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nor.jobRunning(); }));
+  EXPECT_FALSE(window->boxes.last().contains("has no NOR flash")) << window->boxes.last().toStdString();
 
   dialog.connectionBar().noBoardAction()->trigger();
   EXPECT_EQ(dialog.board(), nullptr);
