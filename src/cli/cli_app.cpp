@@ -12,6 +12,7 @@
 
 #include "cable_choice/cable_port.h"
 #include "cable_choice/ftdi_cable.h"
+#include "board/board_lookup.h"
 #include "cable_choice/tck_rate.h"
 #include "cli/number_option.h"
 #include "targets/catalogue.h"
@@ -53,23 +54,6 @@ ChainDescription CliContext::chain() const {
     throw CLI::ValidationError("--chain", error.what());
   }
 }
-
-namespace {
-
-// A name that is no file here, such as "obrin", is one of the board files that come with the
-// program.
-std::string boardFilePath(const std::string& given) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (fs::exists(given, error) || given.find_first_of("/\\") != std::string::npos) return given;
-  std::string name = given;
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (fs::path(name).extension() != ".toml") name += ".toml";
-  const fs::path installed = fs::path(installedBoardsDir()) / name;
-  return fs::exists(installed, error) ? installed.string() : given;
-}
-
-}  // namespace
 
 const BoardFile* CliContext::board() const {
   if (boardPath.empty()) return nullptr;

@@ -1,14 +1,19 @@
 #include "ui/connection_bar.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 
 namespace zorv::ui {
 
 ConnectionBar::ConnectionBar(QWidget* parent)
-    : QWidget(parent), shown_(new QLineEdit(this)), change_(new QPushButton(QString::fromUtf8(kChangeCableButton), this)) {
+    : QWidget(parent), shown_(new QLineEdit(this)),
+      change_(new QPushButton(QString::fromUtf8(kChangeCableButton), this)),
+      board_(new QLabel(this)),
+      boardButton_(new QPushButton(QString::fromUtf8(kBoardButton), this)) {
   auto* label = new QLabel(QStringLiteral("Cable:"), this);
   label->setBuddy(change_);
   // It can be selected and copied, but it is not a stop of its own for Tab: the button is.
@@ -21,7 +26,17 @@ ConnectionBar::ConnectionBar(QWidget* parent)
   row->addWidget(label);
   row->addWidget(shown_, 1);
   row->addWidget(change_);
+  row->addWidget(board_);
+  row->addWidget(boardButton_);
   connect(change_, &QPushButton::clicked, this, &ConnectionBar::changeAsked);
+  auto* menu = new QMenu(boardButton_);
+  boardFile_ = menu->addAction(QString::fromUtf8(kBoardFileEntry));
+  noBoard_ = menu->addAction(QString::fromUtf8(kNoBoardEntry));
+  boardButton_->setMenu(menu);
+  boardButton_->setAutoDefault(true);
+  connect(boardFile_, &QAction::triggered, this, &ConnectionBar::boardFileAsked);
+  connect(noBoard_, &QAction::triggered, this, &ConnectionBar::noBoardAsked);
+  showBoard({}, {});
 }
 
 void ConnectionBar::showConnection(const Connection& connection, const QString& chain) {
@@ -32,5 +47,13 @@ void ConnectionBar::showConnection(const Connection& connection, const QString& 
 }
 
 QString ConnectionBar::shownText() const { return shown_->text(); }
+
+void ConnectionBar::showBoard(const QString& name, const QString& path) {
+  boardText_ = QStringLiteral("Board: ") + (name.isEmpty() ? QStringLiteral("none") : name);
+  const QFontMetrics metrics = board_->fontMetrics();
+  board_->setText(metrics.elidedText(boardText_, Qt::ElideMiddle, 18 * metrics.averageCharWidth()));
+  board_->setToolTip(path);
+  noBoard_->setEnabled(!name.isEmpty());
+}
 
 }  // namespace zorv::ui

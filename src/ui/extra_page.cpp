@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "extra/extra_job.h"
+#include "targets/toggle_target.h"
 
 namespace zorv::ui {
 namespace {
@@ -64,9 +65,16 @@ void ExtraPage::resetToPinToggling() {
   copySettingsToControls();
 }
 
+QString ExtraPage::boardRefusal() const {
+  if (settings_.extraMode != zorv::PinToggling || makeToggleTarget(*board()->chip)) return {};
+  return QStringLiteral("The board's data lines are turned to drive at different levels: toggle cannot drive them all");
+}
+
 std::function<void()> ExtraPage::makeJob() {
   ExtraSettings settings = settings_;
-  settings.chain = chain();
+  settings.product = jobProduct(settings.product);
+  settings.board = jobChip();
+  settings.chain = jobChain();
   return [this, job = job_, settings] { job(bridge(), port(), settings); };
 }
 

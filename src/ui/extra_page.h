@@ -39,6 +39,8 @@ class ExtraPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
+  QString boardRefusal() const override;
 
  private:
   ExtraSettings settings_;

@@ -13,6 +13,8 @@
 #include <QTextCursor>
 
 #include "page/progress_text.h"
+#include "targets/catalogue.h"
+#include "targets/target_product.h"
 #include "ui/dialog_units.h"
 #include "ui/message_box_host.h"
 
@@ -48,6 +50,20 @@ void JobPageWidget::startOrStopJob() {
   std::function<void()> job;
   if (caption != QStringLiteral("STOP")) {
     copyControlsToSettings();
+    // A product chosen on the page that is not the board's would run a job on the wrong pins.
+    const int chosen = chosenProduct();
+    if (board_ && board_->product && isKnownProduct(chosen) && chosen != static_cast<int>(*board_->product)) {
+      showMessageBox(QStringLiteral("The board file %1 is built around %2, not %3")
+                         .arg(QString::fromStdString(board_->path), QString::fromStdString(board_->chip->name),
+                              QString::fromUtf8(chipDescriptor(static_cast<TargetProduct>(chosen)).name)));
+      return;
+    }
+    // A board without what the job drives would give a job that does nothing and says nothing.
+    const QString boardMissing = board_ ? boardRefusal() : QString();
+    if (!boardMissing.isEmpty()) {
+      showMessageBox(boardMissing);
+      return;
+    }
     const QString settingsRefusal = startRefusal();
     if (!settingsRefusal.isEmpty()) {
       showMessageBox(settingsRefusal);
@@ -66,6 +82,11 @@ void JobPageWidget::startOrStopJob() {
     jobStarted();
   }
   if (outcome == StartOutcome::Refused) showMessageBox(QString::fromStdString(refusal));
+}
+
+int JobPageWidget::jobProduct(int chosen) const {
+  if (!board_) return chosen;
+  return board_->product ? static_cast<int>(*board_->product) : -1;
 }
 
 bool JobPageWidget::askUser(const QString& text) { return boxes_.ask(text); }

@@ -4,8 +4,10 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "board/board_file.h"
 #include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "page/job_slot.h"
@@ -81,6 +83,16 @@ class JobPageWidget : public QWidget {
   // The devices on the cable around the product, which every job of the page takes (as --chain).
   const ChainDescription& chain() const { return chain_; }
   void setChain(const ChainDescription& chain) { chain_ = chain; }
+  // The board file every job of the page takes (as --board); null: none.
+  const std::shared_ptr<const BoardFile>& board() const { return board_; }
+  void setBoard(std::shared_ptr<const BoardFile> board) { board_ = std::move(board); }
+  // The chain a job takes: the board file's where it gives one, else the window's.
+  const ChainDescription& jobChain() const { return board_ && board_->chain.given() ? board_->chain : chain_; }
+  // The chip a job plays: the board file's, or null for the product as compiled.
+  std::shared_ptr<const BoardChip> jobChip() const { return board_ ? board_->chip : nullptr; }
+  // The product a job takes: the board file's (none, -1, for a chip known from its BSDL file
+  // alone), else the one chosen on the page.
+  int jobProduct(int chosen) const;
 
   // The page's size now is the one its controls were placed for; grown past it, the page gives
   // the room to the controls that take it (its log, its path boxes).
@@ -111,6 +123,11 @@ class JobPageWidget : public QWidget {
   virtual void jobStarted() {}
   // Why the settings just copied cannot start a job (shown in a box; nothing starts), or empty.
   virtual QString startRefusal() { return {}; }
+  // The product the page's radio buttons choose now.
+  virtual int chosenProduct() const = 0;
+  // Why the board file chosen cannot serve the job the page would start (it lacks the flash, say),
+  // or empty; asked only with a board file chosen.
+  virtual QString boardRefusal() const { return {}; }
   // After the settings passed startRefusal: false when the user declines the job (nothing starts).
   virtual bool confirmStart() { return true; }
   // A Yes/No question to the user, modal to the window; true for Yes.
@@ -134,6 +151,7 @@ class JobPageWidget : public QWidget {
   QSize layoutSize_;
   JtagLink* port_;
   ChainDescription chain_;
+  std::shared_ptr<const BoardFile> board_;
   MessageBoxHost& boxes_;
   FileChooser chooseFile_ = chooseWithFileDialog;
   PageBridge bridge_;

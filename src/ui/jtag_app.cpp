@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTabBar>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <string_view>
 #include <utility>
 
+#include "board/board_file.h"
+#include "board/board_lookup.h"
 #include "cable/recording_port.h"
 #include "cable_choice/cable_port.h"
 #include "link/parallel_port_link.h"
@@ -116,6 +119,12 @@ int JtagApp::run(int argc, char** argv) {
                                                 "product (default: the product alone; kept for the next start)."),
                                  QStringLiteral("LIST"));
   parser.addOption(chain);
+  const QCommandLineOption board(QStringLiteral("board"),
+                                 QStringLiteral("A board file (TOML): the chain, the target chip (a product or a BSDL "
+                                                "file), where its flash sits; or the name of one that comes with the "
+                                                "program, such as obrin (kept for the next start; empty: none)."),
+                                 QStringLiteral("FILE"));
+  parser.addOption(board);
   parser.addOption(screenshot);
   // A wrong option is a usage error (exit 2), as on the command line; process() would exit 1.
   const auto refusesArguments = [&parser] {
@@ -191,13 +200,35 @@ int JtagApp::run(int argc, char** argv) {
     std::fprintf(stderr, "zorvjtag-gui: --chain: %s\n", e.what());
     if (parser.isSet(chain)) return 2;
   }
+  // --board likewise; a remembered board file that can no longer be read is said and left out.
+  std::shared_ptr<const BoardFile> boardFile;
+  const QString boardText = parser.isSet(board) ? parser.value(board) : settings.value(QStringLiteral("board")).toString();
+  if (!boardText.isEmpty()) {
+    try {
+      boardFile = std::make_shared<const BoardFile>(readBoardFile(boardFilePath(boardText.toStdString())));
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "zorvjtag-gui: --board: %s\n", e.what());
+      if (parser.isSet(board)) return 2;
+    }
+  }
+  if (boardFile && boardFile->chain.given() && parser.isSet(chain) && !chainText.isEmpty()) {
+    std::fprintf(stderr, "zorvjtag-gui: --chain: the board file %s gives the chain\n", boardFile->path.c_str());
+    return 2;
+  }
   if (parser.isSet(chain)) settings.setValue(QStringLiteral("chain"), chainText);
+  if (parser.isSet(board)) {
+    settings.setValue(QStringLiteral("board"),
+                      boardFile ? QFileInfo(QString::fromStdString(boardFile->path)).absoluteFilePath() : QString());
+  }
   {
     MainDialog window(*port);
     window.setChain(chainDescription);
+    window.setBoard(boardFile);
     window.setConnection(start, [](const std::string& text, uint32_t tckPeriodNs) { return openCableLink(text, tckPeriodNs); });
     QObject::connect(&window, &MainDialog::connectionChosen,
                      [&settings](const Connection& chosen) { rememberConnection(settings, chosen); });
+    QObject::connect(&window, &MainDialog::boardChosen,
+                     [&settings](const QString& path) { settings.setValue(QStringLiteral("board"), path); });
     window.exec();
   }
   return 0;

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
@@ -12,6 +15,7 @@
 #include <QTabBar>
 #include <exception>
 
+#include "board/board_lookup.h"
 #include "cable_choice/cable_port.h"
 #include "cable_choice/tck_rate.h"
 #include "ui/connection_bar.h"
@@ -118,6 +122,8 @@ void MainDialog::onInitDialog() {
   // After the pages, so that Tab reaches it after them.
   bar_ = new ConnectionBar(this);
   connect(bar_, &ConnectionBar::changeAsked, this, &MainDialog::chooseConnection);
+  connect(bar_, &ConnectionBar::boardFileAsked, this, &MainDialog::chooseBoardFile);
+  connect(bar_, &ConnectionBar::noBoardAsked, this, &MainDialog::chooseNoBoard);
   for (int i = 0; i < pageTabs_->pageCount(); ++i) {
     connect(pageTabs_->page(i), &JobPageWidget::jobEnded, this, &MainDialog::onJobEnded);
     connect(pageTabs_->page(i), &JobPageWidget::tabSwitchAsked, this, &MainDialog::switchTab);
@@ -141,6 +147,11 @@ void MainDialog::onSysCommand(int command) {
 
 namespace {
 
+QString askWithFileDialog(QWidget* owner, const QString& folder) {
+  return QFileDialog::getOpenFileName(owner, QStringLiteral("Board file"), folder,
+                                      QStringLiteral("Board files (*.toml);;All Files(*)"));
+}
+
 std::optional<Connection> askWithConnectionDialog(QWidget* owner, const Connection& offered) {
   ConnectionDialog dialog(offered, owner);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
@@ -163,8 +174,45 @@ void MainDialog::setChain(const ChainDescription& chain) {
   showConnection();
 }
 
+void MainDialog::setBoard(std::shared_ptr<const BoardFile> board) {
+  board_ = std::move(board);
+  pageTabs_->setBoard(board_);
+  if (board_) {
+    const QString path = QString::fromStdString(board_->path);
+    bar_->showBoard(QFileInfo(path).fileName(), QDir::toNativeSeparators(path));
+  } else {
+    bar_->showBoard({}, {});
+  }
+  showConnection();  // the board's chain, where it gives one, is the one the jobs take
+}
+
+void MainDialog::chooseBoardFile() {
+  // The folder of the board chosen, else the boards that come with the program.
+  const QString folder = board_ ? QFileInfo(QString::fromStdString(board_->path)).absolutePath()
+                                : QString::fromStdString(installedBoardsDir());
+  const QString path = (askBoard_ ? askBoard_ : askWithFileDialog)(this, folder);
+  if (!path.isEmpty() && useBoardFile(path)) emit boardChosen(QString::fromStdString(board_->path));
+}
+
+void MainDialog::chooseNoBoard() {
+  if (!board_) return;
+  setBoard(nullptr);
+  emit boardChosen(QString());
+}
+
+bool MainDialog::useBoardFile(const QString& path) {
+  try {
+    setBoard(std::make_shared<const BoardFile>(readBoardFile(path.toStdString())));
+    return true;
+  } catch (const std::exception& error) {  // a BoardFileError naming the file and line, above all
+    boxes_->show(QString::fromUtf8(error.what()));
+    return false;
+  }
+}
+
 void MainDialog::showConnection() {
-  const QString chain = chain_.given() ? QStringLiteral(", chain %1").arg(QString::fromStdString(chain_.text())) : QString();
+  const ChainDescription& jobChain = board_ && board_->chain.given() ? board_->chain : chain_;
+  const QString chain = jobChain.given() ? QStringLiteral(", chain %1").arg(QString::fromStdString(jobChain.text())) : QString();
   bar_->showConnection(connection_, chain);
   cableAction_->setText(QStringLiteral("Cable: %1%2...").arg(connection_.shownText(), chain));
 }

@@ -3,11 +3,13 @@
 #include <QDialog>
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "board/board_file.h"
 #include "chain/chain_description.h"
 #include "link/jtag_link.h"
 #include "ui/connection.h"
@@ -76,6 +78,20 @@ class MainDialog : public QDialog {
   void setChain(const ChainDescription& chain);
   const ChainDescription& chain() const { return chain_; }
 
+  // The board file every job takes from its next start on (as --board; null: none), shown beside
+  // the cable. Its chain, where it gives one, is the one the jobs take instead of the window's.
+  void setBoard(std::shared_ptr<const BoardFile> board);
+  const std::shared_ptr<const BoardFile>& board() const { return board_; }
+  // Asks the user for a board file, starting in the folder given; empty when cancelled.
+  using BoardAsker = std::function<QString(QWidget* owner, const QString& folder)>;
+  void setBoardAsker(BoardAsker ask) { askBoard_ = std::move(ask); }
+  // The board button's entries: a board file the user picks, or none.
+  void chooseBoardFile();
+  void chooseNoBoard();
+  // Takes the board file at path; one that cannot be read is refused with a box quoting why, and
+  // the board chosen before stays.
+  bool useBoardFile(const QString& path);
+
   // The system command of the about entry.
   static constexpr int kAboutCommand = 0x0010;
   void onSysCommand(int command);
@@ -84,6 +100,8 @@ class MainDialog : public QDialog {
   void aboutOpened();
   // The user switched to another connection (to be remembered for the next start).
   void connectionChosen(const Connection& chosen);
+  // The user chose a board file (its path), or none (empty), to be remembered for the next start.
+  void boardChosen(const QString& path);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -117,6 +135,8 @@ class MainDialog : public QDialog {
   QAction* cableAction_ = nullptr;
   Connection connection_;
   ChainDescription chain_;
+  std::shared_ptr<const BoardFile> board_;
+  BoardAsker askBoard_;
   CableOpener openCable_;
   ConnectionAsker askConnection_;
   std::unique_ptr<JtagLink> ownPort_;  // after the pages are gone (see the destructor)

@@ -90,14 +90,20 @@ void NandPage::copySettingsToControls() {
 
 NandSettings NandPage::settings() const {
   NandSettings settings;
-  settings.product = product_;
-  settings.chain = chain();
+  settings.product = jobProduct(product_);
+  settings.board = jobChip();
+  settings.chain = jobChain();
   settings.block = parseBlockNumber(blockText_);
   settings.imagePath = imagePath_.toStdString();
   settings.verify = verify_;
   settings.skipBlank = skipBlank_;
   settings.oob = oob_;
   return settings;
+}
+
+QString NandPage::boardRefusal() const {
+  if (board()->chip->hasNand) return {};
+  return QStringLiteral("The board file %1 has no NAND flash").arg(QString::fromStdString(board()->path));
 }
 
 std::function<void()> NandPage::makeJob() {

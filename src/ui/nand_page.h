@@ -43,6 +43,8 @@ class NandPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
+  QString boardRefusal() const override;
 
  private:
   void onInitDialog();

@@ -9,6 +9,7 @@
 #include "nor/nor_job.h"
 #include "ui/path_box.h"
 #include "text/number_text.h"
+#include "targets/board_chip.h"
 #include "targets/catalogue.h"
 
 namespace zorv::ui {
@@ -120,8 +121,9 @@ void NorPage::copySettingsToControls() {
 
 NorSettings NorPage::settings() const {
   NorSettings settings;
-  settings.chain = chain();
-  settings.product = product_;
+  settings.chain = jobChain();
+  settings.product = jobProduct(product_);
+  settings.board = jobChip();
   settings.flashType = flashType_;
   // The lists hold the powers of two from their first entry; no entry chosen is no setting at all.
   const int interleaveIndex = controls_.comboBox(Interleave)->currentIndex();
@@ -139,6 +141,12 @@ NorSettings NorPage::settings() const {
 NorBus NorPage::bus() const {
   return {flashType_, controls_.comboBox(Interleave)->currentIndex(), controls_.comboBox(Width)->currentIndex(),
           controls_.lineEdit(BaseEdit)->text()};
+}
+
+QString NorPage::boardRefusal() const {
+  const BoardChip& chip = *board()->chip;
+  if (chip.hasNor || norAbilitiesOf(jobProduct(product_), &chip).throughDebugPath) return {};
+  return QStringLiteral("The board file %1 has no NOR flash").arg(QString::fromStdString(board()->path));
 }
 
 std::function<void()> NorPage::makeJob() {

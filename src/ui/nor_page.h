@@ -63,6 +63,8 @@ class NorPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
+  QString boardRefusal() const override;
   void jobStarted() override { jobProduct_ = product_; }
 
  private:

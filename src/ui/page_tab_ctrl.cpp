@@ -51,6 +51,10 @@ void PageTabCtrl::setChain(const ChainDescription& chain) {
   for (int i = 0; i < pageCount_; ++i) pages_[i]->setChain(chain);
 }
 
+void PageTabCtrl::setBoard(const std::shared_ptr<const BoardFile>& board) {
+  for (int i = 0; i < pageCount_; ++i) pages_[i]->setBoard(board);
+}
+
 void PageTabCtrl::setPort(JtagLink& port) {
   for (int i = 0; i < pageCount_; ++i) pages_[i]->setPort(port);
 }

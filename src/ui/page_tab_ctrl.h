@@ -2,7 +2,9 @@
 
 #include <QWidget>
 #include <array>
+#include <memory>
 
+#include "board/board_file.h"
 #include "chain/chain_description.h"
 #include "link/jtag_link.h"
 
@@ -32,6 +34,8 @@ class PageTabCtrl : public QWidget {
   void setPort(JtagLink& port);
   // Every page's jobs take this chain from their next start on.
   void setChain(const ChainDescription& chain);
+  // Every page's jobs take this board file (null: none) from their next start on.
+  void setBoard(const std::shared_ptr<const BoardFile>& board);
   // Shows the page as a key on the strip asks: the focus stays on the strip.
   void selectFromKeyboard(int index);
   void layoutPages();

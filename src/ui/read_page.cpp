@@ -1,3 +1,4 @@
+#include "targets/board_chip.h"
 #include "ui/read_page.h"
 
 #include <QAbstractButton>
@@ -266,13 +267,22 @@ bool ReadPage::confirmStart() {
   return true;
 }
 
+QString ReadPage::boardRefusal() const {
+  const BoardChip& chip = *board()->chip;
+  const bool nor = flash_ == static_cast<int>(ReadFlash::Nor);
+  if (nor ? chip.hasNor || chip.nor.throughDebugPath : chip.hasNand) return {};
+  return QStringLiteral("The board file %1 has no %2 flash")
+      .arg(QString::fromStdString(board()->path), nor ? QStringLiteral("NOR") : QStringLiteral("NAND"));
+}
+
 QString ReadPage::startRefusal() {
   ReadSettings settings;
-  settings.chain = chain();
+  settings.chain = jobChain();
   settings.flash = flash_ == static_cast<int>(ReadFlash::Nor) ? ReadFlash::Nor : ReadFlash::Nand;
   settings.mode = mode_;
-  settings.product = product_;
-  if (settings.flash == ReadFlash::Nor && !(isKnownProduct(product_) && norAbilities(product_).findsByDeviceCode)) {
+  settings.product = jobProduct(product_);
+  settings.board = jobChip();
+  if (settings.flash == ReadFlash::Nor && !norAbilitiesOf(settings.product, settings.board.get()).findsByDeviceCode) {
     settings.flashType = flashType_;
     settings.interleave = controls_.comboBox(Interleave)->currentIndex() == 1 ? 2 : 1;
     settings.width = controls_.comboBox(Width)->currentIndex() == 1 ? 16 : 8;

@@ -70,6 +70,8 @@ class ReadPage : public JobPageWidget {
 
  protected:
   std::function<void()> makeJob() override;
+  int chosenProduct() const override { return controls_.radioIndex(ProductRadio0); }
+  QString boardRefusal() const override;
   QString startRefusal() override;
   bool confirmStart() override;
   void showEvent(QShowEvent* event) override;

@@ -21,7 +21,7 @@ allowed() {
     sim) echo "text bsdl cable/port_io.h cable/socket_io.h targets/target_product.h" ;;
     cable_choice) echo "text cable link sim cmsis_dap" ;;
     cli) echo "text bsdl cable link targets chain board page nand nor extra readback cable_choice" ;;
-    ui) echo "text bsdl cable link targets chain page nand nor extra readback cable_choice" ;;
+    ui) echo "text bsdl cable link targets chain board page nand nor extra readback cable_choice" ;;
     *) echo "UNKNOWN" ;;
   esac
 }

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -323,6 +324,77 @@ TEST_F(PageJobsTest, JobsTakeTheChainTheWindowKeeps) {
   ASSERT_TRUE(waitUntil([&] { return !extra.jobRunning(); }));
   EXPECT_EQ(extra.logText(), "[READ JTAG ID]\r\n  JTAG ID: Ver(0x0), Part(0x00AE), Maker(0xCAD)\r\n\r\n");
   EXPECT_TRUE(window->boxes.isEmpty());
+}
+
+// A board file chosen in the window: every job plays its chip on its chain, as --board does; the
+// board shows beside the cable.
+TEST_F(PageJobsTest, JobsTakeTheBoardChosenInTheWindow) {
+  const std::string boardFile = std::string(ZORV_TEST_BOARDS) + "/kestrel9.toml";
+  ASSERT_TRUE(open(("sim:board=" + boardFile + ",nand=0xF1").c_str()));
+  ASSERT_TRUE(window->dialog->useBoardFile(QString::fromStdString(boardFile)));
+  EXPECT_EQ(window->dialog->connectionBar().shownBoard(), "Board: kestrel9.toml");
+  EXPECT_TRUE(window->dialog->connectionBar().shownText().endsWith(", chain 8:0x0A51C093,target"));
+  NandPage& nand = window->nand();
+  chooseImage(nand, NandPage::OpenButton, writeImage(2048 * 2 + 100));
+  window->click(nand, NandPage::Verify);
+  window->click(nand, NandPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nand.jobRunning(); }));
+  EXPECT_EQ(window->boxes, QStringList{"Download Complete."}) << nand.logText().toStdString();
+  EXPECT_TRUE(nand.logText().endsWith("  Verifying... OK.\r\n\r\n")) << nand.logText().toStdString();
+}
+
+// A board file that cannot be read is refused with a box naming its line, the board chosen before
+// staying; a product other than the board's, or a board without the page's flash, is refused before
+// any job starts; "No board" forgets it.
+TEST_F(PageJobsTest, BoardChoicesTheWindowRefuses) {
+  ASSERT_TRUE(open(kNandBoard));
+  MainDialog& dialog = *window->dialog;
+  QStringList remembered;
+  QObject::connect(&dialog, &MainDialog::boardChosen, [&](const QString& path) { remembered << path; });
+  const QString obrin = QStringLiteral(ZORV_SHIPPED_BOARDS "/obrin.toml");
+  QString picked = obrin;
+  dialog.setBoardAsker([&](QWidget*, const QString&) { return picked; });
+  dialog.chooseBoardFile();
+  ASSERT_EQ(remembered, QStringList{obrin});
+
+  picked = dir.filePath("broken.toml");
+  std::ofstream(picked.toStdString()) << "chain = \"target\"\n[target\n";
+  dialog.chooseBoardFile();
+  ASSERT_EQ(window->boxes.size(), 1);
+  EXPECT_TRUE(window->boxes[0].startsWith(picked + ":2: ")) << window->boxes[0].toStdString();
+  EXPECT_EQ(dialog.board()->path, obrin.toStdString());
+  EXPECT_EQ(dialog.connectionBar().shownBoard(), "Board: obrin.toml");
+  EXPECT_EQ(remembered.size(), 1);
+
+  NandPage& nand = window->nand();
+  window->click(nand, NandPage::ProductRadio2);
+  window->click(nand, NandPage::StartButton);
+  EXPECT_FALSE(nand.jobRunning());
+  EXPECT_EQ(window->boxes.last(), "The board file " + obrin + " is built around OBRIN, not IKA");
+  EXPECT_TRUE(nand.logText().isEmpty());
+
+  // A board without NAND flash: the NAND job would have nothing to drive.
+  std::ifstream shipped(obrin.toStdString());
+  std::string text((std::istreambuf_iterator<char>(shipped)), std::istreambuf_iterator<char>());
+  text.erase(text.find("[nand]"), text.find("[nor]") - text.find("[nand]"));
+  picked = dir.filePath("nor-only.toml");
+  std::ofstream(picked.toStdString()) << text;
+  dialog.chooseBoardFile();
+  window->click(nand, NandPage::ProductRadio0);
+  window->click(nand, NandPage::StartButton);
+  EXPECT_FALSE(nand.jobRunning());
+  EXPECT_EQ(window->boxes.last(), "The board file " + picked + " has no NAND flash");
+  EXPECT_TRUE(nand.logText().isEmpty());
+  // Its NOR flash is there for the NOR tab, which gets as far as asking for an image.
+  NorPage& nor = window->nor();
+  window->click(nor, NorPage::StartButton);
+  ASSERT_TRUE(waitUntil([&] { return !nor.jobRunning(); }));
+  EXPECT_FALSE(window->boxes.last().contains("has no NOR flash")) << window->boxes.last().toStdString();
+
+  dialog.connectionBar().noBoardAction()->trigger();
+  EXPECT_EQ(dialog.board(), nullptr);
+  EXPECT_EQ(dialog.connectionBar().shownBoard(), "Board: none");
+  EXPECT_EQ(remembered.last(), QString());
 }
 
 // Every input of the Read page a NAND job locks; the NOR bus controls stay disabled throughout.
