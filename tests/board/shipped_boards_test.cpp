@@ -130,32 +130,36 @@ class TeeOnBoard : public jobrig::Adapter {
 };
 
 // Every job of every product sends the board exactly the same port bytes, and leaves the same
-// outcome, whether it runs on the product as compiled or on the product's board file.
-TEST(ShippedBoards, JobsSendTheProductsBytes) {
+// outcome, whether it runs on the product as compiled or on the product's board file. One job a
+// test, each within its own time-out.
+class ShippedBoardJobs : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(ShippedBoardJobs, SendTheProductsBytes) {
   // Read afresh for every job, as the command line does: each case starts from the reset image.
   const std::vector<jobrig::JobCase> asCompiled = jobrig::allJobs();
   const std::vector<jobrig::JobCase> onBoards =
       jobrig::allJobs([](int p) { return readBoardFile(shippedBoard(static_cast<TargetProduct>(p))).chip; });
   ASSERT_EQ(asCompiled.size(), onBoards.size());
-  for (size_t i = 0; i < asCompiled.size(); ++i) {
-    SCOPED_TRACE(asCompiled[i].name);
-    std::vector<uint8_t> compiledBytes, boardBytes;
-    const jobrig::AdapterMaker intoCompiled = [&](std::unique_ptr<sim::Board> b, size_t) {
-      return std::make_unique<TeeOnBoard>(std::move(b), compiledBytes);
-    };
-    const jobrig::AdapterMaker intoBoard = [&](std::unique_ptr<sim::Board> b, size_t) {
-      return std::make_unique<TeeOnBoard>(std::move(b), boardBytes);
-    };
-    std::string fault;
-    const jobrig::Outcome compiled = jobrig::runOn(asCompiled[i], &intoCompiled, i, fault);
-    const jobrig::Outcome board = jobrig::runOn(onBoards[i], &intoBoard, i, fault);
-    EXPECT_GT(compiledBytes.size(), 200u);
-    EXPECT_TRUE(boardBytes == compiledBytes) << boardBytes.size() << " bytes against " << compiledBytes.size();
-    EXPECT_EQ(board.log, compiled.log);
-    EXPECT_EQ(board.boxes, compiled.boxes);
-    EXPECT_TRUE(board.board == compiled.board);
-  }
+  const size_t i = GetParam();
+  SCOPED_TRACE(asCompiled[i].name);
+  std::vector<uint8_t> compiledBytes, boardBytes;
+  const jobrig::AdapterMaker intoCompiled = [&](std::unique_ptr<sim::Board> b, size_t) {
+    return std::make_unique<TeeOnBoard>(std::move(b), compiledBytes);
+  };
+  const jobrig::AdapterMaker intoBoard = [&](std::unique_ptr<sim::Board> b, size_t) {
+    return std::make_unique<TeeOnBoard>(std::move(b), boardBytes);
+  };
+  std::string fault;
+  const jobrig::Outcome compiled = jobrig::runOn(asCompiled[i], &intoCompiled, i, fault);
+  const jobrig::Outcome board = jobrig::runOn(onBoards[i], &intoBoard, i, fault);
+  EXPECT_GT(compiledBytes.size(), 200u);
+  EXPECT_TRUE(boardBytes == compiledBytes) << boardBytes.size() << " bytes against " << compiledBytes.size();
+  EXPECT_EQ(board.log, compiled.log);
+  EXPECT_EQ(board.boxes, compiled.boxes);
+  EXPECT_TRUE(board.board == compiled.board);
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryJobEveryProduct, ShippedBoardJobs, ::testing::Range<size_t>(0, jobrig::allJobs().size()));
 
 }  // namespace
 }  // namespace zorv
