@@ -14,10 +14,11 @@ ASAN_OPTIONS=abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir 
 windows_start=$(date +%s)
 scripts/build-windows.sh
 scripts/test-windows.sh
-# The zip holds the program, its README and the notices of what the program carries, and nothing
-# else (the tests' stand-in DLL above all).
+# The zip holds the program, its README, the board files it ships and the notices of what the
+# program carries, and nothing else (the tests' stand-in DLL above all).
 zip=$(scripts/package-windows.sh)
 unzip -l "$zip"
 diff <(unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/||' | LC_ALL=C sort) \
-  <(printf '%s\n' README.txt licences/CLI11.txt licences/gcc-mingw-w64.txt licences/mingw-w64.txt zorvjtag.exe)
+  <(printf '%s\n' README.txt boards/ika.toml boards/obrin.toml boards/tqr2400.toml boards/veskar.toml \
+    licences/CLI11.txt licences/gcc-mingw-w64.txt licences/mingw-w64.txt licences/toml++.txt zorvjtag.exe)
 echo "windows: built and tested in $(( $(date +%s) - windows_start )) s"
