@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_image.h"
 #include "cable_choice/simulated_cmsis_dap.h"
 #include "cmsis_dap/cmsis_dap_link.h"
 #include "nand/nand_job.h"
@@ -105,17 +106,7 @@ class Unbatched : public zorv::JtagLink {
   zorv::JtagLink& inner_;
 };
 
-std::string writeImage(uint32_t size) {
-  std::vector<char> bytes(size);
-  uint32_t seed = 11;
-  for (char& b : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<char>(seed >> 16);
-  }
-  const fs::path path = fs::temp_directory_path() / ("zorv_dap_bench_" + std::to_string(getpid()) + ".bin");
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return path.string();
-}
+std::string writeImage(uint32_t size) { return zorv::bench::writeBenchImage(size, "zorv_dap_bench_"); }
 
 using Job = std::function<bool(zorv::JtagLink& port, const std::string& image, uint32_t size)>;
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_image.h"
 #include "link/remote_bitbang_link.h"
 #include "link/xvc_link.h"
 #include "delay_relay.h"
@@ -44,17 +45,7 @@ int delayMs() {
   return value > 0 ? value : 1;
 }
 
-std::string writeImage(uint32_t size) {
-  std::vector<char> bytes(size);
-  uint32_t seed = 11;
-  for (char& b : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<char>(seed >> 16);
-  }
-  const fs::path path = fs::temp_directory_path() / ("zorv_round_trips_" + std::to_string(getpid()) + ".bin");
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return path.string();
-}
+std::string writeImage(uint32_t size) { return zorv::bench::writeBenchImage(size, "zorv_round_trips_"); }
 
 // A job on a port; true when it ended with its completion box.
 using Job = std::function<bool(zorv::JtagLink& port, const std::string& image, uint32_t size)>;
